@@ -1,0 +1,39 @@
+#pragma once
+// The serial port as the serial thread needs it: 1200 8N1, DTR off and RTS
+// direction control for a half-duplex RS-485 converter. Used only from the
+// serial thread after construction.
+#include <QString>
+
+#include <cstdint>
+
+class TBlockSerial {
+public:
+    TBlockSerial();
+    ~TBlockSerial();
+    TBlockSerial(const TBlockSerial&) = delete;
+    TBlockSerial& operator=(const TBlockSerial&) = delete;
+
+    void Open(const QString& name);
+    void Configure(uint32_t baud, uint8_t bits, char parity, uint8_t stop, bool softFlow, bool hardFlow);
+    void SetRtsToggle();
+    void ClearDtr();
+    bool WaitForData(uint32_t timeoutMs);
+    int Waiting();
+    int ReadBytes(uint8_t* buffer, int count);
+    int WriteBytes(const uint8_t* buffer, int count);
+    bool IsOpen() const { return Fd >= 0; }
+
+    int32_t LastError = 0;
+    QString LastErrorText;
+
+private:
+    void SetError(int err, const QString& what);
+    int Fd = -1;
+    // How RTS follows transmission: the kernel's RS-485 mode, RTS switched
+    // around each write, or nothing (pseudo-terminals, automatic converters).
+    enum class RtsMode { None, Kernel, Manual } Rts = RtsMode::None;
+};
+
+// Device behind port number n (1-based): /dev/ttyUSB(n-1) when it exists,
+// otherwise /dev/ttyS(n-1).
+QString SerialDeviceName(uint8_t port);

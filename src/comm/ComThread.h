@@ -1,0 +1,64 @@
+#pragma once
+// The communication worker: sends the one queued frame, discards stale input,
+// waits for the reply and gathers it. It never interprets bytes; each state
+// change is reported to the owning interface layer inside Sync, on the main
+// thread, while the worker waits.
+#include "comm/ComList.h"
+#include "core/WThread.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <vector>
+
+class TComThreadInterface;
+
+enum TComState : uint8_t {
+    csIdle = 0,
+    csPurge = 1,
+    csWait = 2,
+    csRead = 3,
+    csSend = 4,
+    csTimeout = 5,
+    csError = 6,
+    csReceived = 7,
+};
+
+class TComThread : public TWThread {
+public:
+    TComThread();
+    ~TComThread() override;
+
+    TComThreadInterface* Owner = nullptr;
+    TComList Log;
+    uint8_t State = csIdle;
+    uint8_t NextState = csIdle;
+    std::vector<uint8_t> RxBuf; // RxSize is RxBuf.size()
+    uint16_t RxCount = 0;
+    std::vector<uint8_t> TxBuf; // empty: no frame queued
+    uint32_t WaitStart = 0;
+    uint16_t Timeout = 1200; // ms, 0 = no limit
+    uint8_t ListenMode = 1;
+    bool ListenOnce = false;
+    bool Purge = false;
+
+    // Main thread: queue one frame; false when empty or one is already queued.
+    virtual bool Accept(const uint8_t* buffer, uint16_t length);
+    bool IsIdle() const { return State == csIdle; }
+    void ArmListen() { ListenOnce = true; }
+    void SetLogCapacity(uint16_t n) { Log.SetCapacity(n); }
+
+    virtual uint16_t PurgeCount();
+    virtual uint16_t Available();
+    virtual bool MoreComing();
+    virtual uint16_t Read(uint8_t* buffer, uint16_t room);
+    virtual void Write(const uint8_t* buffer, uint16_t length);
+    virtual QString Description() const;
+
+protected:
+    void Execute() override;
+    void Sync();
+
+private:
+    void ListenRule(uint8_t mode);
+};
