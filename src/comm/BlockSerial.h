@@ -32,6 +32,10 @@ private:
     // How RTS follows transmission: the kernel's RS-485 mode, RTS switched
     // around each write, or nothing (pseudo-terminals, automatic converters).
     enum class RtsMode { None, Kernel, Manual } Rts = RtsMode::None;
+    // Line error counters of the driver as last read; a change seen by a read
+    // makes that read fail. Devices without counters never report one.
+    bool HasLineCount = false;
+    uint64_t LineErrors = 0;
 };
 
 // Device behind port number n (1-based): /dev/ttyUSB(n-1) when it exists,

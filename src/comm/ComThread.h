@@ -8,6 +8,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -35,11 +36,14 @@ public:
     uint8_t NextState = csIdle;
     std::vector<uint8_t> RxBuf; // RxSize is RxBuf.size()
     uint16_t RxCount = 0;
-    std::vector<uint8_t> TxBuf; // empty: no frame queued
+    std::vector<uint8_t> TxBuf;
+    // Set by Accept once TxBuf holds a frame, cleared by the worker after it
+    // wrote it: the one hand-over of the frame between the two threads.
+    std::atomic<bool> TxQueued{false};
     uint32_t WaitStart = 0;
     uint16_t Timeout = 1200; // ms, 0 = no limit
     uint8_t ListenMode = 1;
-    bool ListenOnce = false;
+    std::atomic<bool> ListenOnce{false};
     bool Purge = false;
 
     // Main thread: queue one frame; false when empty or one is already queued.
@@ -54,6 +58,9 @@ public:
     virtual uint16_t Read(uint8_t* buffer, uint16_t room);
     virtual void Write(const uint8_t* buffer, uint16_t length);
     virtual QString Description() const;
+    // Worker, just before a queued frame goes out: drop input that can no
+    // longer be a reply to it. Nothing by default.
+    virtual void DiscardStale();
 
 protected:
     void Execute() override;

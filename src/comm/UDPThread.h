@@ -17,4 +17,5 @@ public:
     uint16_t Read(uint8_t* buffer, uint16_t room) override;
     void Write(const uint8_t* buffer, uint16_t length) override;
     QString Description() const override;
+    void DiscardStale() override;
 };

@@ -1,0 +1,310 @@
+#include "comm/BlockSerial.h"
+#include "core/Tick.h"
+
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+#if defined(__linux__)
+#include <linux/serial.h>
+#endif
+
+namespace {
+
+// A write that has not gone out within this time is abandoned.
+constexpr uint32_t WriteLimitMs = 30000;
+
+speed_t BaudCode(uint32_t baud)
+{
+    switch (baud) {
+    case 300: return B300;
+    case 600: return B600;
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    default: return 0;
+    }
+}
+
+#if defined(TIOCGICOUNT)
+// Sum of the counters that mean a byte was received damaged or lost.
+bool LineErrorCount(int fd, uint64_t& count)
+{
+    serial_icounter_struct ic {};
+    if (::ioctl(fd, TIOCGICOUNT, &ic) != 0)
+        return false;
+    count = uint64_t(uint32_t(ic.frame)) + uint32_t(ic.parity) + uint32_t(ic.overrun) + uint32_t(ic.brk)
+        + uint32_t(ic.buf_overrun);
+    return true;
+}
+#endif
+
+} // namespace
+
+QString SerialDeviceName(uint8_t port)
+{
+    if (port == 0)
+        return {};
+    const QString usb = QStringLiteral("/dev/ttyUSB%1").arg(port - 1);
+    if (QFileInfo::exists(usb))
+        return usb;
+    return QStringLiteral("/dev/ttyS%1").arg(port - 1);
+}
+
+TBlockSerial::TBlockSerial() = default;
+
+TBlockSerial::~TBlockSerial()
+{
+    if (Fd >= 0)
+        ::close(Fd);
+}
+
+void TBlockSerial::SetError(int err, const QString& what)
+{
+    LastError = err;
+    LastErrorText = what + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(err));
+}
+
+void TBlockSerial::Open(const QString& name)
+{
+    LastError = 0;
+    LastErrorText.clear();
+    if (Fd >= 0) {
+        ::close(Fd);
+        Fd = -1;
+    }
+    const QByteArray path = name.toLocal8Bit();
+    // Non-blocking throughout: reads are driven by poll(), and an open must not
+    // hang waiting for a carrier that a two-wire converter never raises.
+    const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        SetError(errno, QStringLiteral("open %1").arg(name));
+        return;
+    }
+    if (!::isatty(fd)) {
+        ::close(fd);
+        SetError(ENOTTY, QStringLiteral("open %1").arg(name));
+        return;
+    }
+    if (::ioctl(fd, TIOCEXCL) != 0) {
+        const int err = errno;
+        ::close(fd);
+        SetError(err, QStringLiteral("exclusive %1").arg(name));
+        return;
+    }
+    Fd = fd;
+#if defined(TIOCGICOUNT)
+    HasLineCount = LineErrorCount(Fd, LineErrors);
+#endif
+}
+
+void TBlockSerial::Configure(uint32_t baud, uint8_t bits, char parity, uint8_t stop, bool softFlow, bool hardFlow)
+{
+    if (Fd < 0)
+        return;
+    termios t {};
+    if (::tcgetattr(Fd, &t) != 0) {
+        SetError(errno, QStringLiteral("tcgetattr"));
+        return;
+    }
+    ::cfmakeraw(&t);
+    const speed_t speed = BaudCode(baud);
+    if (speed == 0) {
+        SetError(EINVAL, QStringLiteral("baud %1").arg(baud));
+        return;
+    }
+    ::cfsetispeed(&t, speed);
+    ::cfsetospeed(&t, speed);
+
+    t.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB);
+    switch (bits) {
+    case 5: t.c_cflag |= CS5; break;
+    case 6: t.c_cflag |= CS6; break;
+    case 7: t.c_cflag |= CS7; break;
+    default: t.c_cflag |= CS8; break;
+    }
+    switch (parity) {
+    case 'E': case 'e': t.c_cflag |= PARENB; t.c_iflag |= INPCK; break;
+    case 'O': case 'o': t.c_cflag |= PARENB | PARODD; t.c_iflag |= INPCK; break;
+    default: break;
+    }
+    if (stop == 2)
+        t.c_cflag |= CSTOPB;
+    t.c_cflag |= CLOCAL | CREAD;
+#if defined(CRTSCTS)
+    if (hardFlow)
+        t.c_cflag |= CRTSCTS;
+    else
+        t.c_cflag &= ~CRTSCTS;
+#else
+    (void)hardFlow;
+#endif
+    t.c_iflag &= ~(IXON | IXOFF | IXANY);
+    if (softFlow)
+        t.c_iflag |= IXON | IXOFF;
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    if (::tcsetattr(Fd, TCSANOW, &t) != 0)
+        SetError(errno, QStringLiteral("tcsetattr"));
+}
+
+void TBlockSerial::SetRtsToggle()
+{
+    if (Fd < 0)
+        return;
+    Rts = RtsMode::None;
+#if defined(TIOCSRS485) && defined(TIOCGRS485)
+    serial_rs485 rs {};
+    if (::ioctl(Fd, TIOCGRS485, &rs) == 0) {
+        rs.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+        rs.flags &= ~SER_RS485_RTS_AFTER_SEND;
+        if (::ioctl(Fd, TIOCSRS485, &rs) == 0) {
+            Rts = RtsMode::Kernel;
+            return;
+        }
+    }
+#endif
+    // No kernel direction control: switch RTS around each write when the
+    // device has modem lines at all. Pseudo-terminals and converters with
+    // automatic direction have none, and that is no error.
+    int lines = 0;
+    if (::ioctl(Fd, TIOCMGET, &lines) == 0) {
+        int rts = TIOCM_RTS;
+        if (::ioctl(Fd, TIOCMBIC, &rts) == 0)
+            Rts = RtsMode::Manual;
+    }
+}
+
+void TBlockSerial::ClearDtr()
+{
+    if (Fd < 0)
+        return;
+    int dtr = TIOCM_DTR;
+    // Devices without modem lines (pseudo-terminals) refuse; nothing to clear.
+    (void)::ioctl(Fd, TIOCMBIC, &dtr);
+}
+
+bool TBlockSerial::WaitForData(uint32_t timeoutMs)
+{
+    if (Fd < 0)
+        return false;
+    const uint32_t start = GetTick();
+    for (;;) {
+        const uint32_t spent = GetTick() - start;
+        const int left = spent >= timeoutMs ? 0 : int(timeoutMs - spent);
+        pollfd p { Fd, POLLIN, 0 };
+        const int r = ::poll(&p, 1, left);
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            SetError(errno, QStringLiteral("poll"));
+            return false;
+        }
+        if (r == 0)
+            return false;
+        if (p.revents & POLLIN)
+            return true;
+        // Hang-up or error with nothing to read: the device is gone. Report
+        // it as an error instead of "data waiting", which would spin.
+        SetError(EIO, QStringLiteral("poll"));
+        return false;
+    }
+}
+
+int TBlockSerial::Waiting()
+{
+    LastError = 0;
+    LastErrorText.clear();
+    if (Fd < 0)
+        return 0;
+    int n = 0;
+    if (::ioctl(Fd, FIONREAD, &n) != 0) {
+        SetError(errno, QStringLiteral("FIONREAD"));
+        return 0;
+    }
+    return n < 0 ? 0 : n;
+}
+
+int TBlockSerial::ReadBytes(uint8_t* buffer, int count)
+{
+    LastError = 0;
+    LastErrorText.clear();
+    if (Fd < 0 || count <= 0)
+        return 0;
+    ssize_t n;
+    do {
+        n = ::read(Fd, buffer, size_t(count));
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            SetError(errno, QStringLiteral("read"));
+        n = 0;
+    }
+#if defined(TIOCGICOUNT)
+    if (HasLineCount) {
+        uint64_t now = 0;
+        if (LineErrorCount(Fd, now)) {
+            if (now != LineErrors && LastError == 0) {
+                LastError = EIO;
+                LastErrorText = QStringLiteral("line error (framing, parity, overrun or break)");
+            }
+            LineErrors = now;
+        }
+    }
+#endif
+    return int(n);
+}
+
+int TBlockSerial::WriteBytes(const uint8_t* buffer, int count)
+{
+    LastError = 0;
+    LastErrorText.clear();
+    if (Fd < 0) {
+        SetError(EBADF, QStringLiteral("write"));
+        return 0;
+    }
+    if (count <= 0)
+        return 0;
+    const int rts = TIOCM_RTS;
+    if (Rts == RtsMode::Manual)
+        (void)::ioctl(Fd, TIOCMBIS, &rts);
+
+    const uint32_t start = GetTick();
+    int done = 0;
+    while (done < count) {
+        const ssize_t n = ::write(Fd, buffer + done, size_t(count - done));
+        if (n > 0) {
+            done += int(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            SetError(errno, QStringLiteral("write"));
+            break;
+        }
+        const uint32_t spent = GetTick() - start;
+        if (spent >= WriteLimitMs) {
+            ::tcflush(Fd, TCOFLUSH);
+            SetError(ETIMEDOUT, QStringLiteral("write"));
+            break;
+        }
+        pollfd p { Fd, POLLOUT, 0 };
+        (void)::poll(&p, 1, int(WriteLimitMs - spent));
+    }
+    if (Rts == RtsMode::Manual) {
+        // RTS may drop only once the last stop bit has left the line.
+        if (LastError == 0)
+            ::tcdrain(Fd);
+        (void)::ioctl(Fd, TIOCMBIC, &rts);
+    }
+    return done;
+}

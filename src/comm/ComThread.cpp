@@ -1,0 +1,164 @@
+#include "comm/ComThread.h"
+#include "comm/ComInterface.h"
+#include "core/Tick.h"
+
+#include <algorithm>
+
+TComThread::TComThread() = default;
+
+TComThread::~TComThread() { Stop(); }
+
+bool TComThread::Accept(const uint8_t* buffer, uint16_t length)
+{
+    if (length == 0 || !buffer || TxQueued.load(std::memory_order_acquire))
+        return false;
+    TxBuf.assign(buffer, buffer + length);
+    TxQueued.store(true, std::memory_order_release);
+    return true;
+}
+
+uint16_t TComThread::PurgeCount() { return Available(); }
+uint16_t TComThread::Available() { return 0; }
+bool TComThread::MoreComing() { return false; }
+uint16_t TComThread::Read(uint8_t*, uint16_t) { return 0; }
+void TComThread::Write(const uint8_t*, uint16_t) { }
+QString TComThread::Description() const { return {}; }
+void TComThread::DiscardStale() { }
+
+void TComThread::ListenRule(uint8_t mode)
+{
+    if (ListenOnce.load() || ListenMode == mode) {
+        ListenOnce = false;
+        NextState = csPurge;
+    }
+}
+
+void TComThread::Execute()
+{
+    while (!Terminated()) {
+        if (NextState != State) {
+            Synchronize([this] { Sync(); });
+            // Without an owner yet the state cannot move; don't spin on it.
+            if (NextState != State)
+                Idle();
+        } else {
+            Idle();
+        }
+        if (Terminated())
+            break;
+
+        switch (State) {
+        case csIdle:
+            if (TxQueued.load(std::memory_order_acquire))
+                NextState = csSend;
+            else
+                ListenRule(2);
+            break;
+
+        case csPurge: {
+            RxBuf.clear();
+            const uint16_t size = Purge ? PurgeCount() : 0;
+            if (size == 0) {
+                RxCount = 0;
+                WaitStart = GetTick();
+                NextState = csWait;
+            } else {
+                RxBuf.assign(size, 0);
+                RxCount = Read(RxBuf.data(), size);
+                Log.Add('#', RxBuf.data(), RxCount);
+            }
+            break;
+        }
+
+        case csWait: {
+            const uint16_t size = Available();
+            if (size == 0) {
+                if (Timeout > 0 && static_cast<uint32_t>(GetTick() - WaitStart) >= Timeout)
+                    NextState = csTimeout;
+            } else {
+                RxBuf.assign(size, 0);
+                RxCount = 0;
+                NextState = csRead;
+            }
+            break;
+        }
+
+        case csRead: {
+            const uint16_t room = static_cast<uint16_t>(RxBuf.size() - RxCount);
+            const uint16_t n = std::min(Read(RxBuf.data() + RxCount, room), room);
+            RxCount = static_cast<uint16_t>(RxCount + n);
+            if (!(RxCount < RxBuf.size() && MoreComing())) {
+                // A complete block wins over a line error seen by the same read.
+                Log.Add('<', RxBuf.data(), RxCount);
+                NextState = csReceived;
+            }
+            break;
+        }
+
+        case csSend:
+            if (TxQueued.load(std::memory_order_acquire)) {
+                DiscardStale();
+                const uint16_t size = static_cast<uint16_t>(TxBuf.size());
+                Log.Add('>', TxBuf.data(), size);
+                Write(TxBuf.data(), size);
+                TxBuf.clear();
+                TxQueued.store(false, std::memory_order_release);
+            }
+            NextState = csIdle;
+            ListenRule(1);
+            break;
+
+        case csTimeout:
+        case csError:
+        case csReceived:
+        default:
+            NextState = csIdle;
+            break;
+        }
+    }
+}
+
+void TComThread::Sync()
+{
+    if (Terminated() || !Owner)
+        return;
+    switch (State) {
+    case csWait:
+        Owner->ThreadWaiting(false);
+        break;
+    case csRead:
+        Owner->ThreadReceiving(false);
+        break;
+    case csSend:
+        Owner->ThreadSending(false);
+        break;
+    default:
+        break;
+    }
+    State = NextState;
+    switch (State) {
+    case csIdle:
+        Owner->ThreadIdle();
+        break;
+    case csWait:
+        Owner->ThreadWaiting(true);
+        break;
+    case csRead:
+        Owner->ThreadReceiving(true);
+        break;
+    case csSend:
+        Owner->ThreadSending(true);
+        break;
+    case csTimeout:
+        Owner->ThreadTimeout();
+        break;
+    case csError:
+        Owner->ThreadError();
+        break;
+    case csReceived:
+        Owner->ThreadReceived(RxBuf.data(), RxCount);
+        break;
+    default:
+        break;
+    }
+}

@@ -1,0 +1,138 @@
+#include "comm/UDPBlockSocket.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+bool MakeAddress(const QString& address, const QString& port, sockaddr_in& sa)
+{
+    sa = {};
+    sa.sin_family = AF_INET;
+    bool ok = false;
+    const uint32_t p = port.trimmed().toUInt(&ok);
+    if (!ok || p > 65535)
+        return false;
+    sa.sin_port = htons(uint16_t(p));
+    const QByteArray a = address.trimmed().toLatin1();
+    return ::inet_pton(AF_INET, a.constData(), &sa.sin_addr) == 1;
+}
+
+// A connected datagram socket reports an ICMP error (port unreachable) once,
+// on the next call. It says nothing about the exchange in progress beyond
+// "no reply", which the time-out already covers, so it is simply taken.
+bool Swallowed(int err) { return err == ECONNREFUSED || err == EHOSTUNREACH || err == ENETUNREACH || err == EINTR; }
+
+// Bounds every retry loop, so a stream of reported errors cannot hold the
+// worker.
+constexpr int RetryLimit = 8;
+
+} // namespace
+
+TUDPBlockSocket::TUDPBlockSocket()
+{
+    Fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (Fd < 0)
+        LastError = errno;
+}
+
+TUDPBlockSocket::~TUDPBlockSocket()
+{
+    if (Fd >= 0)
+        ::close(Fd);
+}
+
+void TUDPBlockSocket::Bind(const QString& address, const QString& port)
+{
+    LastError = 0;
+    sockaddr_in sa;
+    if (Fd < 0 || !MakeAddress(address, port, sa)) {
+        LastError = EINVAL;
+        return;
+    }
+    if (::bind(Fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0)
+        LastError = errno;
+}
+
+void TUDPBlockSocket::SetPeer(const QString& address, const QString& port)
+{
+    LastError = 0;
+    Peer = address;
+    PeerPortText = port;
+    sockaddr_in sa;
+    if (Fd < 0 || !MakeAddress(address, port, sa)) {
+        LastError = EINVAL;
+        return;
+    }
+    // Connecting fixes the peer, and the kernel then delivers only datagrams
+    // that come from it.
+    if (::connect(Fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0)
+        LastError = errno;
+}
+
+int TUDPBlockSocket::Waiting()
+{
+    if (Fd < 0)
+        return 0;
+    uint8_t probe = 0;
+    for (int i = 0; i < RetryLimit; ++i) {
+        const ssize_t n = ::recv(Fd, &probe, 1, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
+        if (n > 0)
+            return int(n);
+        if (n == 0) {
+            // An empty datagram carries nothing; drop it so it cannot hide
+            // the ones queued behind it.
+            (void)::recv(Fd, &probe, 1, MSG_DONTWAIT);
+            continue;
+        }
+        if (!Swallowed(errno))
+            return 0;
+    }
+    return 0;
+}
+
+int TUDPBlockSocket::ReadBytes(uint8_t* buffer, int count)
+{
+    if (Fd < 0 || count <= 0)
+        return 0;
+    for (int i = 0; i < RetryLimit; ++i) {
+        const ssize_t n = ::recv(Fd, buffer, size_t(count), MSG_DONTWAIT);
+        if (n >= 0)
+            return int(n);
+        if (!Swallowed(errno))
+            return 0;
+    }
+    return 0;
+}
+
+int TUDPBlockSocket::WriteBytes(const uint8_t* buffer, int count)
+{
+    if (Fd < 0)
+        return 0;
+    for (int i = 0; i < RetryLimit; ++i) {
+        // A pending ICMP error is reported by send() too, and then nothing was
+        // sent: try again.
+        const ssize_t n = ::send(Fd, buffer, size_t(count), MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n >= 0) {
+            LastError = 0;
+            return int(n);
+        }
+        if (!Swallowed(errno)) {
+            LastError = errno;
+            return 0;
+        }
+    }
+    return 0;
+}
+
+uint16_t TUDPBlockSocket::LocalPort() const
+{
+    sockaddr_in sa {};
+    socklen_t len = sizeof sa;
+    if (Fd < 0 || ::getsockname(Fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0)
+        return 0;
+    return ntohs(sa.sin_port);
+}

@@ -1,0 +1,69 @@
+#pragma once
+// Shared pieces of the link tests: pumping the main thread's event loop (the
+// worker hands every state change over to it) and building regulator replies.
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QString>
+#include <QThread>
+
+#include <cstdint>
+#include <functional>
+#include <ostream>
+#include <vector>
+
+using Bytes = std::vector<uint8_t>;
+
+// Readable failure messages for texts.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+
+// Processes main-thread events until done() holds or ms have passed.
+inline bool PumpUntil(const std::function<bool()>& done, int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+inline void Pump(int ms)
+{
+    PumpUntil([] { return false; }, ms);
+}
+
+inline uint8_t Sum8(const Bytes& b, size_t from, size_t count)
+{
+    uint8_t s = 0;
+    for (size_t i = from; i < from + count; ++i)
+        s = static_cast<uint8_t>(s + b[i]);
+    return s;
+}
+
+// A regulator reply: count, address with bit 7, data, checksum.
+inline Bytes ReplyFrame(uint8_t address, const Bytes& data)
+{
+    Bytes f;
+    f.push_back(static_cast<uint8_t>(data.size() + 1));
+    f.push_back(static_cast<uint8_t>(address | 0x80));
+    f.insert(f.end(), data.begin(), data.end());
+    f.push_back(Sum8(f, 1, data.size() + 1));
+    return f;
+}
+
+inline Bytes Sequence(size_t n, uint8_t first = 0)
+{
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i)
+        b[i] = static_cast<uint8_t>(first + i);
+    return b;
+}
+
+struct DataSeen {
+    uint8_t Address;
+    uint8_t Command;
+    Bytes Data;
+};
