@@ -1,0 +1,33 @@
+#pragma once
+// Command line of qdrsim.
+#include "SimFaults.h"
+#include "SimRegulator.h"
+
+#include <array>
+#include <string>
+
+enum class TSimTransport { Udp, Serial, Device };
+
+struct TSimOptions {
+    TSimTransport Transport = TSimTransport::Udp;
+    std::string UdpAddress = "127.0.0.1";
+    uint16_t UdpPort = 10001;
+    std::string DevicePath;
+
+    TSimConfig Regulator;
+    bool NowGiven = false;
+    double Speed = 1.0;      // simulated seconds per real second; 0 stops the clock
+    bool Fast = false;       // serial bytes without line pacing
+    int TurnaroundMs = 30;
+    bool Echo = false;
+    int LateMs = 1500;
+    bool Log = false;
+    bool Help = false;
+    std::array<double, sfCount> Faults{};
+};
+
+// Parses argv into Options; on failure returns false with Error set.
+bool SimParseOptions(int argc, const char* const* argv, TSimOptions& options, std::string& error);
+std::string SimHelpText();
+// Local wall-clock time as simulated seconds from 30.12.1899.
+int64_t SimLocalNow();
