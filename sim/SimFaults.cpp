@@ -26,7 +26,7 @@ TSimFaults::TSimFaults(uint64_t seed) : Random(SimHash(seed, 0xFA17)), Shape(Sim
 const char* TSimFaults::Name(TSimFault f)
 {
     static const char* const kNames[sfCount] = {"loss", "corrupt", "misaddress", "short",
-                                                "tiny", "long",    "late"};
+                                                "tiny", "long",    "late",  "wronglength", "duplicate"};
     return f >= 0 && f < sfCount ? kNames[f] : "";
 }
 
@@ -58,6 +58,7 @@ TSimFaulted TSimFaults::Apply(const TSimFaultDraw& draw, const TSimBytes& frame)
     TSimFaulted out;
     out.Bytes = frame;
     out.Late = draw.Hit[sfLate];
+    out.Duplicate = draw.Hit[sfDuplicate];
     if (draw.Hit[sfLoss]) {
         out.Send = false;
         out.Bytes.clear();
@@ -66,6 +67,13 @@ TSimFaulted TSimFaults::Apply(const TSimFaultDraw& draw, const TSimBytes& frame)
     TSimBytes& b = out.Bytes;
     if (b.size() < 3)
         return out;
+    if (draw.Hit[sfWrongLength] && b.size() < 257) {
+        // One data byte too many under a correct count and sum, as a regulator
+        // of another firmware would answer: only the length check can catch it.
+        b.insert(b.end() - 1, static_cast<uint8_t>(Shape.Next()));
+        b[0] = static_cast<uint8_t>(b[0] + 1);
+        b.back() = TSimFrame::Checksum(b.data() + 1, b[0]);
+    }
     const size_t n = b[0];
     if (draw.Hit[sfMisaddress]) {
         // Another station's address with a correct sum, so the client sees a

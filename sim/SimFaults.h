@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-enum TSimFault { sfLoss, sfCorrupt, sfMisaddress, sfShort, sfTiny, sfLong, sfLate, sfCount };
+enum TSimFault { sfLoss, sfCorrupt, sfMisaddress, sfShort, sfTiny, sfLong, sfLate, sfWrongLength, sfDuplicate, sfCount };
 
 struct TSimFaultDraw {
     std::array<bool, sfCount> Hit{};
@@ -22,6 +22,7 @@ struct TSimFaultDraw {
 struct TSimFaulted {
     bool Send = true;
     bool Late = false;
+    bool Duplicate = false; // the same bytes go out a second time shortly after
     TSimBytes Bytes;
 };
 

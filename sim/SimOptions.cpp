@@ -147,6 +147,10 @@ bool SimParseOptions(int argc, const char* const* argv, TSimOptions& o, std::str
             if (!value(v) || !ParseLong(v, 0, 600000, n))
                 return fail("--late-ms must be 0..600000");
             o.LateMs = static_cast<int>(n);
+        } else if (arg == "--duplicate-ms") {
+            if (!value(v) || !ParseLong(v, 0, 600000, n))
+                return fail("--duplicate-ms must be 0..600000");
+            o.DuplicateMs = static_cast<int>(n);
         } else if (arg == "--log") {
             o.Log = true;
         } else {
@@ -222,12 +226,15 @@ Faults (probabilities 0..1 per reply, drawn from --seed):
   --tiny P             a 2-byte block
   --long P             a block of 258 bytes or more
   --late P             reply after --late-ms MS instead of the turnaround (default 1500)
+  --wronglength P      one data byte too many, under a correct count byte and checksum
+  --duplicate P        send the reply a second time --duplicate-ms MS later (default 50)
 
   --log                print every request and reply (hex, faults applied) to stderr
   --help               this text
 
 Control lines on stdin (each answered by a line "OK ..." on stdout, or "ERROR ..." on stderr):
-  fault NAME P         set a fault probability (NAME: loss corrupt misaddress short tiny long late)
+  fault NAME P         set a fault probability (NAME: loss corrupt misaddress short tiny long late
+                       wronglength duplicate)
   advance MINUTES      move the simulated clock forward
   restart              the numbering of the current month's records restarts (its count drops to 0)
   preg VT NT           set the regulated powers in kW

@@ -21,6 +21,7 @@ struct TSimOptions {
     int TurnaroundMs = 30;
     bool Echo = false;
     int LateMs = 1500;
+    int DuplicateMs = 50;
     bool Log = false;
     bool Help = false;
     std::array<double, sfCount> Faults{};

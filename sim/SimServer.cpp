@@ -260,6 +260,8 @@ void TSimServer::Handle(TSimParse parse, const TSimRequest& request, const TSimB
     Log("TX " + Hex(out.Bytes) + faults);
     const int delay = out.Late ? Opt.LateMs : Opt.TurnaroundMs;
     ScheduleReply(out.Bytes, complete + std::chrono::milliseconds(delay), peer);
+    if (out.Duplicate)
+        ScheduleReply(out.Bytes, complete + std::chrono::milliseconds(delay + Opt.DuplicateMs), peer);
 }
 
 void TSimServer::ScheduleReply(const TSimBytes& bytes, TClock::time_point start, const sockaddr_in* peer)

@@ -88,6 +88,18 @@ TEST(SimFaults, EachFaultSpoilsTheReplyAsTheClientWillSeeIt)
         o = with(sfLate);
         EXPECT_TRUE(o.Late);
         EXPECT_EQ(o.Bytes, frame);
+
+        // Framing intact, only the data length is off by one.
+        o = with(sfWrongLength);
+        ASSERT_EQ(o.Bytes.size(), frame.size() + 1);
+        EXPECT_EQ(o.Bytes[0], n + 1);
+        EXPECT_EQ(TSimFrame::Checksum(o.Bytes.data() + 1, n + 1), o.Bytes[n + 2]);
+        EXPECT_EQ(TSimBytes(o.Bytes.begin() + 1, o.Bytes.begin() + n + 1),
+                  TSimBytes(frame.begin() + 1, frame.begin() + n + 1));
+
+        o = with(sfDuplicate);
+        EXPECT_TRUE(o.Duplicate);
+        EXPECT_EQ(o.Bytes, frame);
     }
     // An acknowledgement cannot be cut and stay 3 bytes long: its count lies instead.
     const TSimBytes ack = TSimFrame::BuildReply(0, {});
