@@ -12,9 +12,9 @@ class TCountObjects {
 public:
     static constexpr uint8_t MaxCount = 255;
 
-    explicit TCountObjects(uint16_t slots)
-        : Counts(slots, 0)
-        , Objects(slots)
+    explicit TCountObjects(uint16_t slotCount)
+        : Counts(slotCount, 0)
+        , Objects(slotCount)
     {
     }
     // Frees every object still held, whatever its count.

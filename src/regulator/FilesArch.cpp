@@ -1,0 +1,114 @@
+#include "regulator/FilesArch.h"
+
+#include "core/TextFunctions.h"
+
+TFilesArch::~TFilesArch()
+{
+    // Every file still open is saved and freed by the set itself.
+    FCurrent = nullptr;
+}
+
+TFileArch* TFilesArch::CurrentArch() const { return dynamic_cast<TFileArch*>(FCurrent); }
+
+void TFilesArch::SetRecordSize(uint16_t size)
+{
+    if (size != RecordSize())
+        ResetProgress();
+    TFilesMonth::SetRecordSize(size);
+}
+
+void TFilesArch::ResetProgress()
+{
+    FMonthProgress.fill(TMonthProgress{});
+    Release(FCurrent);
+}
+
+void TFilesArch::SetMonthEntry(uint8_t i, const TMonthEntry& e)
+{
+    if (i >= Entries)
+        return;
+    // A new month, or fewer records than before in the same month (the
+    // regulator restarted its numbering): what was done must be worked out
+    // from the file again, or a restart would go unnoticed until the count
+    // climbed past the old one, and the records below it would never be fetched.
+    if (e.Month != FMonthEntry[i].Month || e.Count < FMonthEntry[i].Count)
+        FMonthProgress[i] = TMonthProgress{};
+    FMonthEntry[i] = e;
+}
+
+QString TFilesArch::EntryText(uint8_t i, uint8_t kind) const
+{
+    if (i >= Entries)
+        return QString();
+    const TMonthEntry& e = FMonthEntry[i];
+    switch (kind) {
+    case 0:
+        return MonthText(e.Month);
+    case 1:
+        return QString::number(e.Count);
+    case 2:
+        return QString::number(e.Lost);
+    default:
+        return QString();
+    }
+}
+
+void TFilesArch::Finish(uint8_t i)
+{
+    if (i == 0)
+        SaveFile(FCurrent);
+    else
+        Release(FCurrent);
+}
+
+uint16_t TFilesArch::NextRequest(uint16_t& month, uint16_t& start)
+{
+    for (int k = Entries - 1; k >= 0; --k) {
+        const auto i = static_cast<uint8_t>(k);
+        const TMonthEntry& e = FMonthEntry[i];
+        TMonthProgress& p = FMonthProgress[i];
+        // A month number without a year names no file; such an entry could
+        // only block the months after it.
+        const bool named = !MonthFileName(e.Month).isEmpty();
+        const bool candidate = named && p.Filed < Capacity() && e.Count > p.Done && e.Count > e.Lost;
+        if (!candidate) {
+            if (named && FCurrent) {
+                const TFileMonth* file = dynamic_cast<const TFileMonth*>(FCurrent);
+                if (file && file->Month() == e.Month)
+                    Finish(i);
+            }
+            continue;
+        }
+        p = TMonthProgress{};
+        if (!ReopenMonth(e.Month, FCurrent))
+            return 0; // every slot of the cache is in use: try again later
+        TFileArch* file = CurrentArch();
+        if (!file)
+            return 0;
+        file->AdjustShift(e.Count, e.Lost);
+        p.Filed = file->Count();
+        p.Done = file->ArchCount();
+        if (p.Done < e.Lost)
+            p.Done = e.Lost;
+        if (p.Filed < Capacity() && e.Count > p.Done) {
+            month = e.Month;
+            start = static_cast<uint16_t>(p.Done + 1);
+            return static_cast<uint16_t>(e.Count - p.Done);
+        }
+        Finish(i);
+    }
+    return 0;
+}
+
+bool TFilesArch::StoreRecord(uint16_t month, uint16_t index, uint16_t size, const uint8_t* data)
+{
+    if (index == 0 || !data || !ReopenMonth(month, FCurrent))
+        return false;
+    TFileArch* file = CurrentArch();
+    if (!file)
+        return false;
+    const auto position = static_cast<uint16_t>((index - 1) + file->Shift());
+    if (position < file->Count())
+        return false;
+    return file->Put(data, size, position);
+}

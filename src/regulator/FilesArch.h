@@ -1,0 +1,71 @@
+#pragma once
+// The regulator's month table and the download bookkeeping over a cache of
+// monthly archive files: which month to fetch next and from which record,
+// and where each record received goes in its file.
+#include "files/FilesMem.h"
+
+#include <QString>
+
+#include <array>
+#include <cstdint>
+
+// One line of the regulator's month table: which month, how many records
+// the regulator counts for it (from record 1, the lost ones included) and how
+// many at the start of the month it no longer holds.
+struct TMonthEntry {
+    uint16_t Month = 0, Count = 0, Lost = 0;
+};
+
+// Per month table entry: regulator records already filed or lost (the next
+// one to fetch is Done + 1) and positions used in the monthly file.
+struct TMonthProgress {
+    uint16_t Done = 0, Filed = 0;
+};
+
+class TFileArch;
+
+class TFilesArch : public TFilesMonth {
+public:
+    static constexpr uint8_t Entries = 13;
+
+    using TFilesMonth::TFilesMonth;
+    ~TFilesArch() override;
+
+    // A record size for new files that differs from the current one restarts
+    // the download bookkeeping.
+    void SetRecordSize(uint16_t size) override;
+
+    // Entry i (0 = current month, 1 = the month before); a new month in an
+    // entry zeroes its progress. Indexes above 12 are ignored.
+    void SetMonthEntry(uint8_t i, const TMonthEntry& e);
+    // Kind 0 the month's text, 1 the count, 2 the lost count; otherwise empty.
+    QString EntryText(uint8_t i, uint8_t kind) const;
+
+    // The next records to fetch: their count (0 = none), month and 1-based
+    // first regulator index. Older entries are completed first. Month and
+    // start are left alone when there is nothing to fetch.
+    uint16_t NextRequest(uint16_t& month, uint16_t& start);
+    // Files regulator record index (1-based) of a month. Records are only
+    // appended: a position the file already covers is left as it is.
+    // True when the record was stored.
+    bool StoreRecord(uint16_t month, uint16_t index, uint16_t size, const uint8_t* data);
+    // Forgets all progress and lets go of the current file.
+    void ResetProgress();
+
+    const TMonthEntry& MonthEntry(uint8_t i) const { return FMonthEntry[i < Entries ? i : 0]; }
+    const TMonthProgress& MonthProgress(uint8_t i) const { return FMonthProgress[i < Entries ? i : 0]; }
+    // The monthly file being written, or nullptr.
+    TFileMem* Current() const { return FCurrent; }
+
+protected:
+    TFileMem* FCurrent = nullptr;
+
+private:
+    TFileArch* CurrentArch() const;
+    // A month that needs nothing more: the current month's file is saved and
+    // stays open for the records still to come; an older month is let go.
+    void Finish(uint8_t i);
+
+    std::array<TMonthEntry, Entries> FMonthEntry{};
+    std::array<TMonthProgress, Entries> FMonthProgress{};
+};

@@ -1,0 +1,14 @@
+#pragma once
+// The owning list of values. TickAll goes in list order, so a computed value
+// added after its sources sees their Changed flags of the same tick.
+#include "core/Objects.h"
+#include "values/Value.h"
+
+class TValues : public TObjects<TValue> {
+public:
+    using TObjects<TValue>::TObjects;
+
+    void InvalidateAll();
+    void TickAll();
+    void TickAll(uint16_t now);
+};

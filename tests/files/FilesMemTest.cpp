@@ -1,0 +1,124 @@
+// The cache of shared, reference-counted files: one image per file, saves on
+// release, and a full cache that refuses new files but serves held ones.
+#include "files/FilesMem.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr uint16_t Jan2006 = 2006 * 12;
+
+const uint8_t Record[4] = {0xA0, 0x05, 0x01, 0x00};
+
+qint64 SizeOf(const QString& name) { return QFileInfo(name).exists() ? QFileInfo(name).size() : -1; }
+
+} // namespace
+
+TEST(FilesMemTest, SharedImageSavedOnEachReleaseFreedWithTheLast)
+{
+    QTemporaryDir dir;
+    TFilesMonth set("DAT", 8, 100, 4, dir.path());
+    const QString full = dir.filePath("a.dat");
+
+    TFileMem* first = set.Open("a.dat");
+    TFileMem* second = set.Open(full);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first, second) << "relative and full name are one file";
+    EXPECT_EQ(set.RefCount(0), 2);
+    EXPECT_EQ(set.Open(dir.path() + "/./sub/../a.dat"), first);
+    set.Release(second);
+    EXPECT_EQ(second, nullptr);
+
+    ASSERT_TRUE(first->Put(Record, 4, 0));
+    TFileMem* keep = first;
+    set.Release(first);
+    EXPECT_EQ(SizeOf(full), 8 + 4) << "saved while another user keeps it open";
+    EXPECT_EQ(set.Find("a.dat"), keep);
+
+    ASSERT_TRUE(keep->Put(Record, 4, 1));
+    set.Release(keep);
+    EXPECT_EQ(set.Find("a.dat"), nullptr) << "the last user frees it";
+    EXPECT_EQ(SizeOf(full), 8 + 2 * 4);
+}
+
+TEST(FilesMemTest, NamesAreComparedWithTheirCase)
+{
+    QTemporaryDir dir;
+    TFilesMem set("DAT", 8, 100, 4, dir.path());
+    TFileMem* lower = set.Open("b.dat");
+    TFileMem* upper = set.Open("B.DAT");
+    ASSERT_NE(lower, nullptr);
+    ASSERT_NE(upper, nullptr);
+    EXPECT_NE(lower, upper) << "on a case-sensitive file system these are two files";
+    EXPECT_TRUE(upper->FileName().endsWith("/B.DAT"));
+}
+
+TEST(FilesMemTest, FullCacheRefusesNewFilesButServesHeldOnes)
+{
+    QTemporaryDir dir;
+    TFilesMonth set("QDR", 8, 100, 4, dir.path());
+    EXPECT_EQ(set.OpenMonth(0), nullptr) << "no year, no name";
+
+    std::vector<TFileMem*> held;
+    for (uint16_t m = 0; m < 8; ++m) {
+        TFileMem* f = set.OpenMonth(static_cast<uint16_t>(Jan2006 + m));
+        ASSERT_NE(f, nullptr);
+        held.push_back(f);
+    }
+    EXPECT_TRUE(held[3]->FileName().endsWith("/2006apr.qdr"));
+    EXPECT_EQ(static_cast<TFileMonth*>(held[3])->Month(), Jan2006 + 3);
+
+    EXPECT_EQ(set.OpenMonth(Jan2006 + 8), nullptr);
+    EXPECT_FALSE(QFile::exists(dir.filePath("2006sep.qdr")));
+    TFileMem* ref = set.OpenMonth(Jan2006); // a second user of a held file
+    ASSERT_EQ(ref, held[0]);
+    EXPECT_FALSE(set.ReopenMonth(Jan2006 + 8, ref));
+    EXPECT_EQ(ref, nullptr) << "a failed reopen has released the reference";
+    EXPECT_EQ(set.RefCount(0), 1);
+
+    EXPECT_EQ(set.OpenMonth(Jan2006 + 5), held[5]) << "a held file is still served";
+    ref = held[0];
+    EXPECT_TRUE(set.ReopenMonth(Jan2006 + 8, ref)) << "its last user lets go: the slot takes the new month";
+    EXPECT_TRUE(ref->FileName().endsWith("/2006sep.qdr"));
+
+    TFileMem* same = ref;
+    EXPECT_TRUE(set.ReopenMonth(Jan2006 + 8, ref));
+    EXPECT_EQ(ref, same);
+    EXPECT_EQ(set.RefCount(0), 1) << "reopening the same month takes no further reference";
+}
+
+TEST(FilesMemTest, MonthFileOpenedByNameGetsItsMonthAndDestructionSaves)
+{
+    QTemporaryDir dir;
+    const QString full = dir.filePath("2006jan.qdr");
+    {
+        TFilesMonth set("QDR", 8, 100, 4, dir.path());
+        TFileMem* byName = set.Open("2006jan.qdr");
+        ASSERT_NE(byName, nullptr);
+        EXPECT_EQ(static_cast<TFileMonth*>(byName)->Month(), 0) << "by name the month comes from the header";
+        EXPECT_EQ(set.OpenMonth(Jan2006), byName);
+        EXPECT_EQ(static_cast<TFileMonth*>(byName)->Month(), Jan2006);
+        ASSERT_TRUE(byName->Put(Record, 4, 2));
+    } // the set goes with its files still held
+    TFileMonth back(4, 100);
+    EXPECT_TRUE(back.Load(full));
+    EXPECT_EQ(back.Month(), Jan2006);
+    EXPECT_EQ(back.Origin(), 2);
+    EXPECT_EQ(back.Count(), 3);
+}
+
+TEST(FilesMemTest, SaveErrorsAreCounted)
+{
+    QTemporaryDir dir;
+    TFilesMem set("DAT", 2, 100, 4, dir.path());
+    TFileMem* f = set.Open("gone/c.dat"); // its folder does not exist
+    ASSERT_NE(f, nullptr);
+    ASSERT_TRUE(f->Put(Record, 4, 0));
+    EXPECT_FALSE(set.SaveAll());
+    EXPECT_EQ(set.SaveErrors(), 1u);
+    EXPECT_TRUE(set.SaveAll()) << "nothing changed since";
+}
