@@ -50,6 +50,8 @@ bool MakeRaw(int fd, bool setSpeed)
 // A serial frame left incomplete for this long is dropped: the regulator
 // resynchronises on the next request.
 constexpr auto kFrameGap = std::chrono::milliseconds(300);
+// Lateness of a paced byte that counts as a stall of this process.
+constexpr auto kStallSlack = std::chrono::milliseconds(2);
 
 } // namespace
 
@@ -311,6 +313,20 @@ void TSimServer::Flush()
             sendto(LinkFd, o.Bytes.data(), o.Bytes.size(), 0, reinterpret_cast<const sockaddr*>(&o.Peer),
                    sizeof o.Peer);
         } else {
+            // A wire cannot squeeze bytes together: when this process was held
+            // up past a byte's time, everything after it moves by as much, so
+            // every gap of silence (which the client's purge and end-of-block
+            // timing rely on) keeps its length.
+            const auto late = now - o.At;
+            if (late > kStallSlack) {
+                for (size_t k = done + 1; k < Outgoing.size(); ++k)
+                    Outgoing[k].At += late;
+                for (TBlock& b : Blocks) {
+                    b.Start += late;
+                    b.End += late;
+                }
+                WireFree += late;
+            }
             size_t off = 0;
             while (off < o.Bytes.size()) {
                 const ssize_t w = write(LinkFd, o.Bytes.data() + off, o.Bytes.size() - off);

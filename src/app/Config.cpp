@@ -1,0 +1,260 @@
+#include "app/Config.h"
+
+#include "core/Cp1250.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QStringDecoder>
+
+#include <memory>
+
+TMIniFile::TMIniFile(const QString& fileName, const QString& programDir)
+{
+    QString dir = programDir;
+    if (dir.isEmpty() && QCoreApplication::instance())
+        dir = QCoreApplication::applicationDirPath();
+    FileName = ResolveFileName(fileName, QDir::currentPath(), dir);
+    QFile f(FileName);
+    if (f.open(QIODevice::ReadOnly)) {
+        Loaded = true;
+        SetText(DecodeText(f.readAll(), &Legacy));
+    }
+}
+
+TMIniFile::~TMIniFile()
+{
+    if (Modified)
+        UpdateFile();
+}
+
+QString TMIniFile::ResolveFileName(const QString& fileName, const QString& currentDir, const QString& programDir)
+{
+    QString name = fileName.trimmed();
+    if (name.isEmpty())
+        name = QString::fromLatin1(DefaultName);
+    if (QFileInfo(name).suffix().isEmpty())
+        name += QStringLiteral(".ini");
+    const bool bare = !name.contains(QLatin1Char('/'));
+    const QDir cur(currentDir);
+    if (bare && !programDir.isEmpty() && !QFileInfo::exists(cur.filePath(name))) {
+        const QString beside = QDir(programDir).filePath(name);
+        if (QFileInfo::exists(beside))
+            return QDir::cleanPath(QFileInfo(beside).absoluteFilePath());
+    }
+    return QDir::cleanPath(cur.absoluteFilePath(name));
+}
+
+QString TMIniFile::DecodeText(const QByteArray& bytes, bool* legacy)
+{
+    QByteArray data = bytes;
+    if (data.startsWith("\xEF\xBB\xBF"))
+        data.remove(0, 3);
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    QString text = utf8(data);
+    if (!utf8.hasError()) {
+        if (legacy)
+            *legacy = false;
+        return text;
+    }
+    if (legacy)
+        *legacy = true;
+    return FromCp1250(bytes);
+}
+
+bool TMIniFile::ParseInteger(const QString& text, int32_t& value)
+{
+    QString t = text.trimmed();
+    if (t.isEmpty())
+        return false;
+    bool negative = false;
+    if (t.startsWith(QLatin1Char('-')) || t.startsWith(QLatin1Char('+'))) {
+        negative = t.startsWith(QLatin1Char('-'));
+        t.remove(0, 1);
+    }
+    int base = 10;
+    if (t.startsWith(QLatin1Char('$'))) {
+        base = 16;
+        t.remove(0, 1);
+    } else if (t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)) {
+        base = 16;
+        t.remove(0, 2);
+    }
+    if (t.isEmpty())
+        return false;
+    int64_t v = 0;
+    for (const QChar c : t) {
+        int d;
+        if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+            d = c.unicode() - '0';
+        else if (base == 16 && c.toLower() >= QLatin1Char('a') && c.toLower() <= QLatin1Char('f'))
+            d = c.toLower().unicode() - 'a' + 10;
+        else
+            return false;
+        v = v * base + d;
+        // Hexadecimal may spell the full 32-bit pattern ($FFFFFFFF = -1).
+        if (v > (base == 16 ? int64_t(0xFFFFFFFF) : int64_t(0x80000000)))
+            return false;
+    }
+    if (base == 16 && v > 0x7FFFFFFF)
+        v -= int64_t(1) << 32;
+    if (negative)
+        v = -v;
+    if (v > INT32_MAX || v < INT32_MIN)
+        return false;
+    value = static_cast<int32_t>(v);
+    return true;
+}
+
+void TMIniFile::SetText(const QString& text)
+{
+    Sections.clear();
+    TSection* current = nullptr;
+    // Keys before the first section header belong to a section with an empty
+    // name, reachable only as such.
+    const QStringList lines = text.split(QRegularExpression(QStringLiteral("\r\n|\n|\r")));
+    for (const QString& raw : lines) {
+        const QString line = raw.trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char(';')))
+            continue;
+        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
+            const QString name = line.mid(1, line.size() - 2).trimmed();
+            current = nullptr;
+            for (TSection& s : Sections)
+                if (s.Name.compare(name, Qt::CaseInsensitive) == 0)
+                    current = &s;
+            if (!current) {
+                Sections.push_back({name, {}});
+                current = &Sections.back();
+            }
+            continue;
+        }
+        const qsizetype eq = line.indexOf(QLatin1Char('='));
+        if (eq <= 0)
+            continue;
+        if (!current) {
+            Sections.push_back({QString(), {}});
+            current = &Sections.back();
+        }
+        const QString key = line.left(eq).trimmed();
+        bool known = false;
+        for (const TKey& k : current->Keys)
+            known = known || k.Name.compare(key, Qt::CaseInsensitive) == 0;
+        // The first occurrence of a key wins, as a reader scanning the file
+        // from the top would find it.
+        if (!known)
+            current->Keys.push_back({key, line.mid(eq + 1).trimmed()});
+    }
+}
+
+QString TMIniFile::Text() const
+{
+    QString out;
+    for (const TSection& s : Sections) {
+        if (!out.isEmpty())
+            out += QStringLiteral("\r\n");
+        if (!s.Name.isEmpty() || &s != &Sections.front())
+            out += QLatin1Char('[') + s.Name + QStringLiteral("]\r\n");
+        for (const TKey& k : s.Keys)
+            out += k.Name + QLatin1Char('=') + k.Value + QStringLiteral("\r\n");
+    }
+    return out;
+}
+
+const TMIniFile::TSection* TMIniFile::FindSection(const QString& section) const
+{
+    for (const TSection& s : Sections)
+        if (s.Name.compare(section, Qt::CaseInsensitive) == 0)
+            return &s;
+    return nullptr;
+}
+
+const TMIniFile::TKey* TMIniFile::FindKey(const QString& section, const QString& key) const
+{
+    const TSection* s = FindSection(section);
+    if (!s)
+        return nullptr;
+    for (const TKey& k : s->Keys)
+        if (k.Name.compare(key, Qt::CaseInsensitive) == 0)
+            return &k;
+    return nullptr;
+}
+
+QString TMIniFile::ReadString(const QString& section, const QString& key, const QString& def) const
+{
+    const TKey* k = FindKey(section, key);
+    return k ? k->Value : def;
+}
+
+int32_t TMIniFile::ReadInteger(const QString& section, const QString& key, int32_t def) const
+{
+    const TKey* k = FindKey(section, key);
+    int32_t v = 0;
+    return k && ParseInteger(k->Value, v) ? v : def;
+}
+
+bool TMIniFile::SectionExists(const QString& section) const { return FindSection(section) != nullptr; }
+
+bool TMIniFile::ValueExists(const QString& section, const QString& key) const
+{
+    return FindKey(section, key) != nullptr;
+}
+
+void TMIniFile::WriteString(const QString& section, const QString& key, const QString& value)
+{
+    Modified = true;
+    TSection* s = const_cast<TSection*>(FindSection(section));
+    if (!s) {
+        Sections.push_back({section, {}});
+        s = &Sections.back();
+    }
+    for (TKey& k : s->Keys)
+        if (k.Name.compare(key, Qt::CaseInsensitive) == 0) {
+            k.Value = value;
+            return;
+        }
+    s->Keys.push_back({key, value});
+}
+
+void TMIniFile::WriteInteger(const QString& section, const QString& key, int32_t value)
+{
+    WriteString(section, key, QString::number(value));
+}
+
+bool TMIniFile::UpdateFile()
+{
+    const QString text = Text();
+    QByteArray bytes;
+    bytes = Legacy ? ToCp1250(text) : text.toUtf8();
+    QSaveFile f(FileName);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit())
+        return false;
+    Modified = false;
+    return true;
+}
+
+namespace {
+std::unique_ptr<TMIniFile>& Instance()
+{
+    static std::unique_ptr<TMIniFile> instance;
+    return instance;
+}
+} // namespace
+
+TMIniFile& IniFile()
+{
+    if (!Instance())
+        Instance() = std::make_unique<TMIniFile>();
+    return *Instance();
+}
+
+TMIniFile& OpenIniFile(const QString& fileName)
+{
+    Instance() = std::make_unique<TMIniFile>(fileName);
+    return *Instance();
+}
+
+void CloseIniFile() { Instance().reset(); }

@@ -1,0 +1,42 @@
+#pragma once
+// The settings the engine is started with, read from the configuration in
+// the order and with the corrections the start-up applies.
+#include <QString>
+
+#include <cstdint>
+
+class TMIniFile;
+
+struct TSettings {
+    // DIAGRAM
+    uint8_t Merania = 0;
+    uint8_t Jal = 0;
+    uint8_t JalPlus = 0;
+    uint8_t JalMinus = 0;
+    // KOMUNIKACIA
+    uint8_t Limit = 80;
+    QString IP;            // as written, possibly with ":port"
+    QString Host;          // IP without the port
+    uint16_t UdpPort = 10001;
+    uint8_t Com = 1;
+    QString Device;        // explicit serial device path; empty: derived from Com
+    uint8_t Adr = 0;
+    uint16_t PauseW = 10;
+    uint16_t PauseD = 60;
+    uint16_t Timeout = 1200;
+    // INE
+    QString Password;      // upper-cased
+    uint8_t Intervaly = 4;
+    // What is wrong with the settings, empty when nothing is.
+    QString Problem;
+
+    static constexpr uint16_t DefaultUdpPort = 10001;
+
+    bool Serial() const { return IP.isEmpty(); }
+    static TSettings Read(const TMIniFile& ini);
+    // Splits "host" or "host:port"; false (and port untouched) when a port is
+    // given but is not a number from 1 to 65535.
+    static bool SplitHostPort(const QString& text, QString& host, uint16_t& port);
+    // Upper-cases ASCII letters only, leaving every other character as it is.
+    static QString AsciiUpper(const QString& text);
+};

@@ -1,0 +1,133 @@
+// qdrtool probe as a technician runs it: in a site folder with qdrwin.ini,
+// against the simulated regulator over UDP and over a pseudo-terminal.
+#include "support/SimProcess.h"
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct ToolRun {
+    int Exit = -1;
+    QString Out;
+    QString Err;
+};
+
+ToolRun RunTool(const QString& dir, const QStringList& args, int ms = 30000)
+{
+    ToolRun r;
+    QProcess p;
+    p.setWorkingDirectory(dir);
+    p.start(QStringLiteral(QDRTOOL_PATH), args);
+    if (!p.waitForFinished(ms)) {
+        p.kill();
+        p.waitForFinished(3000);
+        return r;
+    }
+    r.Exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+    r.Out = QString::fromUtf8(p.readAllStandardOutput());
+    r.Err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+bool ToolBuilt() { return QFileInfo::exists(QStringLiteral(QDRTOOL_PATH)); }
+
+} // namespace
+
+#define REQUIRE_TOOL()                                                                                                \
+    if (!ToolBuilt())                                                                                                 \
+    GTEST_SKIP() << "qdrtool is not built (build the qdrtool target)"
+
+TEST(ProbeTool, IdentifiesTheSimulatedRegulatorOverUdp)
+{
+    REQUIRE_TOOL();
+    SimProcess sim({QStringLiteral("--udp"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--preg"),
+                    QStringLiteral("512,256"), QStringLiteral("--meters"), QStringLiteral("3")});
+    ASSERT_TRUE(sim.Ready);
+    SiteDir site(QStringLiteral("[KOMUNIKACIA]\r\nIP=%1\r\n").arg(sim.Udp));
+    const ToolRun r = RunTool(site.Path(), {QStringLiteral("probe"), QStringLiteral("--count"), QStringLiteral("2")});
+    ASSERT_EQ(r.Exit, 0) << r.Out.toStdString() << r.Err.toStdString();
+    EXPECT_TRUE(r.Out.contains(sim.Udp)) << "the transport is described";
+    EXPECT_TRUE(r.Out.contains(QStringLiteral("identification"))) << r.Out.toStdString();
+    EXPECT_TRUE(r.Out.contains(QRegularExpression(QStringLiteral("Generation\\s+3\\n"))));
+    EXPECT_TRUE(r.Out.contains(QRegularExpression(QStringLiteral("Meters\\s+3\\n"))));
+    EXPECT_TRUE(r.Out.contains(QStringLiteral("VT 512 kW, NT 256 kW")));
+    EXPECT_TRUE(r.Out.contains(QStringLiteral("2002")));
+    EXPECT_EQ(r.Out.count(QRegularExpression(QStringLiteral("\\blive\\b"))), 2) << r.Out.toStdString();
+    EXPECT_TRUE(r.Err.isEmpty()) << r.Err.toStdString();
+}
+
+TEST(ProbeTool, IdentifiesTheSimulatedRegulatorOverAPseudoTerminal)
+{
+    REQUIRE_TOOL();
+    SimProcess sim({QStringLiteral("--serial"), QStringLiteral("--generation"), QStringLiteral("2"),
+                    QStringLiteral("--fast")});
+    ASSERT_TRUE(sim.Ready);
+    SiteDir site(QStringLiteral("[KOMUNIKACIA]\r\nDevice=%1\r\nCom=4\r\n").arg(sim.Serial));
+    const ToolRun r = RunTool(site.Path(), {QStringLiteral("probe")});
+    ASSERT_EQ(r.Exit, 0) << r.Out.toStdString() << r.Err.toStdString();
+    EXPECT_TRUE(r.Out.contains(sim.Serial + QStringLiteral(":1200,N,8,1"))) << r.Out.toStdString();
+    EXPECT_TRUE(r.Out.contains(QRegularExpression(QStringLiteral("Generation\\s+2\\n"))));
+}
+
+TEST(ProbeTool, FailuresGiveAStatusAndOneLineReason)
+{
+    REQUIRE_TOOL();
+    // A socket that never answers.
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    {
+        SiteDir site(QStringLiteral("[KOMUNIKACIA]\nIP=127.0.0.1:%1\nTimeout=300\n").arg(ntohs(a.sin_port)));
+        const ToolRun r = RunTool(site.Path(), {QStringLiteral("probe"), QStringLiteral("--timeout"), QStringLiteral("1")});
+        EXPECT_EQ(r.Exit, 1);
+        EXPECT_TRUE(r.Err.startsWith(QStringLiteral("qdrtool: no answer"))) << r.Err.toStdString();
+        EXPECT_EQ(r.Err.count(QLatin1Char('\n')), 1);
+        EXPECT_TRUE(r.Out.contains(QStringLiteral("Timeout")));
+    }
+    ::close(fd);
+    {
+        SiteDir site(QStringLiteral("[KOMUNIKACIA]\nDevice=/nonexistent/ttyQDR\n"));
+        const ToolRun r = RunTool(site.Path(), {QStringLiteral("probe"), QStringLiteral("--timeout"), QStringLiteral("2")});
+        EXPECT_EQ(r.Exit, 3);
+        EXPECT_TRUE(r.Err.contains(QStringLiteral("/nonexistent/ttyQDR"))) << r.Err.toStdString();
+        EXPECT_EQ(r.Err.count(QLatin1Char('\n')), 1);
+    }
+    {
+        SiteDir site(QStringLiteral("[KOMUNIKACIA]\nIP=127.0.0.1:99999\n"));
+        const ToolRun r = RunTool(site.Path(), {QStringLiteral("probe")});
+        EXPECT_EQ(r.Exit, 2);
+        EXPECT_TRUE(r.Err.contains(QStringLiteral("bad configuration"))) << r.Err.toStdString();
+        const ToolRun missing = RunTool(site.Path(), {QStringLiteral("probe"), QStringLiteral("--config"), QStringLiteral("absent.ini")});
+        EXPECT_EQ(missing.Exit, 2);
+        EXPECT_TRUE(missing.Err.contains(QStringLiteral("absent.ini"))) << missing.Err.toStdString();
+        const ToolRun badOption = RunTool(site.Path(), {QStringLiteral("probe"), QStringLiteral("--count"), QStringLiteral("x")});
+        EXPECT_EQ(badOption.Exit, 2);
+    }
+}
+
+TEST(ProbeTool, HelpListsTheCommands)
+{
+    REQUIRE_TOOL();
+    const ToolRun help = RunTool(QDir::tempPath(), {QStringLiteral("help")});
+    EXPECT_EQ(help.Exit, 0);
+    EXPECT_TRUE(help.Out.contains(QStringLiteral("probe")));
+    const ToolRun probeHelp = RunTool(QDir::tempPath(), {QStringLiteral("probe"), QStringLiteral("--help")});
+    EXPECT_EQ(probeHelp.Exit, 0);
+    EXPECT_TRUE(probeHelp.Out.contains(QStringLiteral("--count")));
+    const ToolRun unknown = RunTool(QDir::tempPath(), {QStringLiteral("bogus")});
+    EXPECT_EQ(unknown.Exit, 2);
+    EXPECT_TRUE(unknown.Err.contains(QStringLiteral("bogus")));
+}

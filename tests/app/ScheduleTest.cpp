@@ -1,0 +1,233 @@
+// The request schedule driven through a real link: the engine's UDP chain and
+// worker thread talk to a regulator the test plays on a loopback socket.
+#include "AppTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+std::vector<int> StepsOf(const TTestRegulator& reg, size_t first, std::initializer_list<uint8_t> commands)
+{
+    std::vector<int> steps;
+    for (size_t i = first; i < reg.Requests.size(); ++i)
+        if (std::find(commands.begin(), commands.end(), reg.Requests[i].Command) != commands.end())
+            steps.push_back(reg.Requests[i].Step);
+    return steps;
+}
+
+void ExpectApart(const std::vector<int>& steps, int atLeast)
+{
+    for (size_t i = 1; i < steps.size(); ++i)
+        EXPECT_GE(steps[i] - steps[i - 1], atLeast) << "requests " << i - 1 << " and " << i;
+}
+
+} // namespace
+
+TEST(Schedule, OnlyIdentificationAndInformationUntilBothAnswered)
+{
+    TEngineRig rig;
+    rig.Model.AnswerInfo = false;
+    ASSERT_TRUE(rig.Run(45));
+    const std::vector<uint8_t> cmds = rig.Regulator.Commands();
+    ASSERT_GE(cmds.size(), 4u);
+    EXPECT_EQ(cmds[0], 0);
+    EXPECT_EQ(std::count(cmds.begin(), cmds.end(), 0), 1) << "identified once, never asked again";
+    for (size_t i = 1; i < cmds.size(); ++i)
+        EXPECT_EQ(cmds[i], 1) << "request " << i;
+    ExpectApart(StepsOf(rig.Regulator, 0, {0, 1}), 10);
+    EXPECT_EQ(rig.Engine->Generation, 3);
+    EXPECT_EQ(rig.Engine->PollStep, 0);
+    EXPECT_EQ(rig.Regulator.Malformed, 0);
+
+    rig.Model.AnswerInfo = true;
+    const size_t before = rig.Regulator.Requests.size();
+    ASSERT_TRUE(rig.Run(25));
+    const std::vector<uint8_t> after = rig.CommandsFrom(before);
+    ASSERT_GE(after.size(), 2u);
+    EXPECT_EQ(after[0], 1);
+    EXPECT_EQ(after[1], 8) << "generation 3 polls the live block with command 8";
+    EXPECT_EQ(rig.Engine->PollStep, 2);
+    EXPECT_TRUE(rig.Engine->Information.Valid);
+}
+
+TEST(Schedule, SilentRegulatorIsAskedOnlyForIdentificationOncePerSecond)
+{
+    TEngineRig rig;
+    rig.Model.AnswerAll = false;
+    ASSERT_TRUE(rig.Run(35));
+    const std::vector<uint8_t> cmds = rig.Regulator.Commands();
+    EXPECT_EQ(cmds, std::vector<uint8_t>(4, 0));
+    ExpectApart(StepsOf(rig.Regulator, 0, {0}), 10);
+    EXPECT_EQ(rig.Codes, std::vector<uint8_t>(4, 1)) << "every exchange timed out";
+    EXPECT_EQ(rig.Engine->Generation, 0);
+}
+
+TEST(Schedule, SilentRegulatorOnTheRealTimer)
+{
+    TEngineRig rig({}, 100);
+    rig.Model.AnswerAll = false;
+    rig.ServeFromEventLoop();
+    PumpUntil([] { return false; }, 2600);
+    const std::vector<uint8_t> cmds = rig.Regulator.Commands();
+    ASSERT_GE(cmds.size(), 2u);
+    EXPECT_LE(cmds.size(), 3u);
+    EXPECT_EQ(std::count(cmds.begin(), cmds.end(), 0), long(cmds.size()));
+    // Requests carry their arrival time in ms here.
+    ExpectApart(StepsOf(rig.Regulator, 0, {0}), 900);
+}
+
+TEST(Schedule, LiveCommandFollowsGenerationMeraniaAndPage)
+{
+    struct Case {
+        uint8_t Generation;
+        uint8_t Merania;
+        uint8_t Page;
+        std::vector<uint8_t> Expected;
+    };
+    const Case cases[] = {
+        {1, 0, TEngine::PageMeasurement, {2, 2, 2, 2}},
+        {2, 0, TEngine::PageMeasurement, {2, 5, 2, 5}},
+        {3, 0, TEngine::PageMeasurement, {8, 5, 8, 5}},
+        {3, 1, TEngine::PageMeasurement, {10, 5, 10, 5}},
+        {3, 0, TEngine::PageInformation, {8, 1, 8, 1}},
+        {2, 0, TEngine::PageArchive, {2, 2, 2, 2}},
+        {3, 1, TEngine::PageConsumption, {10, 10, 10, 10}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "generation " << int(c.Generation) << ", Merania " << int(c.Merania)
+                                        << ", page " << int(c.Page));
+        TEngineRig rig([&](TSettings& s) { s.Merania = c.Merania; });
+        rig.Model.Generation = c.Generation;
+        ASSERT_TRUE(rig.Identify());
+        EXPECT_EQ(rig.Engine->Generation, c.Generation);
+        EXPECT_EQ(rig.Engine->ComBuf->Extended, c.Merania != 0);
+        rig.Engine->ActivePage = c.Page;
+        const size_t first = rig.Regulator.Requests.size();
+        ASSERT_TRUE(rig.Run(40));
+        EXPECT_EQ(rig.CommandsFrom(first), c.Expected);
+        ExpectApart(StepsOf(rig.Regulator, first, {1, 2, 5, 8, 10}), 10);
+        EXPECT_EQ(std::count(rig.Codes.begin(), rig.Codes.end(), 0), long(rig.Codes.size())) << "every reply accepted";
+    }
+}
+
+TEST(Schedule, RecordPageReadsTheFourRecordsBackToBack)
+{
+    TEngineRig rig;
+    ASSERT_TRUE(rig.Identify());
+    rig.Engine->ActivePage = TEngine::PageRecord;
+    const size_t first = rig.Regulator.Requests.size();
+    ASSERT_TRUE(rig.Run(70));
+    EXPECT_EQ(rig.CommandsFrom(first), (std::vector<uint8_t>{8, 4, 4, 4, 4, 8, 4}));
+    std::vector<uint8_t> indexes;
+    for (size_t i = first; i < rig.Regulator.Requests.size(); ++i)
+        if (rig.Regulator.Requests[i].Command == 4) {
+            ASSERT_EQ(rig.Regulator.Requests[i].Data.size(), 1u);
+            indexes.push_back(rig.Regulator.Requests[i].Data[0]);
+        }
+    EXPECT_EQ(indexes, (std::vector<uint8_t>{0, 1, 2, 3, 0}));
+    EXPECT_EQ(rig.Engine->RecordIndex, 1);
+    for (const TIntervalRecord& r : rig.Engine->Records) {
+        EXPECT_TRUE(r.Valid);
+        EXPECT_EQ(r.Time, 0x12345678u);
+        EXPECT_EQ(r.Samples.size(), 15u);
+    }
+}
+
+TEST(Schedule, ArchiveRequestsFillTheCyclesBetweenLivePolls)
+{
+    struct Case {
+        uint8_t Generation;
+        uint8_t Limit;
+        uint16_t Count;
+        uint8_t Command;
+        Bytes Data; // month 24290 = 0x5EE2, first record 5 (1-based)
+    };
+    const Case cases[] = {
+        {1, 80, 40, 3, {0xE2, 0x5E, 4, 0, 13}},
+        {2, 32, 40, 3, {0xE2, 0x5E, 4, 0, 5}},
+        {1, 36, 40, 3, {0xE2, 0x5E, 4, 0, 5}}, // a record more would overrun a 36-byte reply
+        {2, 80, 3, 3, {0xE2, 0x5E, 4, 0, 3}},
+        {3, 80, 40, 9, {0xE2, 0x5E, 5, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "generation " << int(c.Generation) << ", Limit " << int(c.Limit));
+        TEngineRig rig([&](TSettings& s) { s.Limit = c.Limit; });
+        rig.Model.Generation = c.Generation;
+        ASSERT_TRUE(rig.Identify());
+        rig.Engine->Archive = {c.Count, 24290, 5};
+        const size_t first = rig.Regulator.Requests.size();
+        ASSERT_TRUE(rig.Run(30));
+        const auto& reqs = rig.Regulator.Requests;
+        // Every cycle carries a request: live ones a second apart, the archive
+        // in all the others.
+        EXPECT_EQ(reqs.size() - first, 30u);
+        const std::vector<int> live = StepsOf(rig.Regulator, first, {2, 5, 8});
+        EXPECT_EQ(live.size(), 3u);
+        ExpectApart(live, 10);
+        int archive = 0;
+        for (size_t i = first; i < reqs.size(); ++i) {
+            if (reqs[i].Command == 2 || reqs[i].Command == 5 || reqs[i].Command == 8)
+                continue;
+            ++archive;
+            EXPECT_EQ(reqs[i].Command, c.Command);
+            EXPECT_EQ(reqs[i].Data, c.Data);
+        }
+        EXPECT_EQ(archive, 27);
+    }
+}
+
+TEST(Schedule, ArchivePageLeavesTheLineToTheDownloadUnlessMeraniaIsSet)
+{
+    for (const uint8_t merania : {0, 1}) {
+        SCOPED_TRACE(testing::Message() << "Merania " << int(merania));
+        TEngineRig rig([&](TSettings& s) { s.Merania = merania; });
+        ASSERT_TRUE(rig.Identify());
+        rig.Engine->ActivePage = TEngine::PageArchive;
+        rig.Engine->Archive = {100, 24290, 1};
+        const size_t first = rig.Regulator.Requests.size();
+        ASSERT_TRUE(rig.Run(30));
+        const std::vector<int> live = StepsOf(rig.Regulator, first, {2, 5, 8, 10});
+        const std::vector<int> archive = StepsOf(rig.Regulator, first, {9});
+        if (merania) {
+            EXPECT_EQ(live.size(), 3u);
+            EXPECT_EQ(archive.size(), 27u);
+        } else {
+            EXPECT_TRUE(live.empty());
+            EXPECT_EQ(archive.size(), 30u);
+        }
+    }
+}
+
+TEST(Schedule, PendingWriteGetsAnEmptyCycleOnlyOnceIdentified)
+{
+    TEngineRig rig;
+    rig.Model.AnswerAll = false;
+    rig.Engine->WritePending = 1;
+    ASSERT_TRUE(rig.Step());
+    EXPECT_EQ(rig.Regulator.Commands(), std::vector<uint8_t>{0}) << "no cycle is given away before identification";
+    EXPECT_EQ(rig.Engine->WritePending, 1);
+
+    TEngineRig ok;
+    ASSERT_TRUE(ok.Identify());
+    ok.Engine->Archive = {10, 24290, 1};
+    ASSERT_TRUE(ok.Run(3));
+    const size_t before = ok.Regulator.Requests.size();
+    ok.Engine->WritePending = 1;
+    ASSERT_TRUE(ok.Step());
+    EXPECT_EQ(ok.Regulator.Requests.size(), before) << "the cycle was left to the write";
+    EXPECT_EQ(ok.Engine->WritePending, 0);
+    ASSERT_TRUE(ok.Step());
+    EXPECT_EQ(ok.Regulator.Requests.size(), before + 1) << "the schedule resumes in the next cycle";
+}
+
+TEST(Schedule, StoppedPollingSendsNothing)
+{
+    TEngineRig rig;
+    ASSERT_TRUE(rig.Identify());
+    rig.Engine->PollGroup = 0;
+    const size_t before = rig.Regulator.Requests.size();
+    ASSERT_TRUE(rig.Run(25));
+    EXPECT_EQ(rig.Regulator.Requests.size(), before);
+}

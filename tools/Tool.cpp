@@ -1,0 +1,85 @@
+#include "Tool.h"
+
+#include <cstdio>
+
+std::vector<TToolCommand>& ToolCommands()
+{
+    static std::vector<TToolCommand> commands;
+    return commands;
+}
+
+void Out(const QString& line)
+{
+    std::fputs(line.toUtf8().constData(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+void Fail(const QString& reason)
+{
+    std::fflush(stdout);
+    std::fputs(("qdrtool: " + reason).toUtf8().constData(), stderr);
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
+}
+
+bool TToolOptions::Parse(const QStringList& args, const QStringList& valueOptions, const QStringList& flagOptions)
+{
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if (!a.startsWith(QLatin1String("--"))) {
+            Error = QStringLiteral("unexpected argument '%1'").arg(a);
+            return false;
+        }
+        QString name = a.mid(2);
+        QString value;
+        bool inlineValue = false;
+        const qsizetype eq = name.indexOf(QLatin1Char('='));
+        if (eq >= 0) {
+            value = name.mid(eq + 1);
+            name = name.left(eq);
+            inlineValue = true;
+        }
+        if (flagOptions.contains(name) && !inlineValue) {
+            Values[name] = QString();
+        } else if (valueOptions.contains(name)) {
+            if (!inlineValue) {
+                if (i + 1 >= args.size()) {
+                    Error = QStringLiteral("option --%1 needs a value").arg(name);
+                    return false;
+                }
+                value = args[++i];
+            }
+            Values[name] = value;
+        } else {
+            Error = QStringLiteral("unknown option '%1'").arg(a);
+            return false;
+        }
+    }
+    return true;
+}
+
+QString TToolOptions::Value(const QString& name, const QString& def) const
+{
+    const auto it = Values.find(name);
+    return it == Values.end() ? def : it->second;
+}
+
+bool TToolOptions::Integer(const QString& name, int min, int max, int& value) const
+{
+    const auto it = Values.find(name);
+    if (it == Values.end())
+        return true;
+    bool ok = false;
+    const int v = it->second.toInt(&ok);
+    if (!ok || v < min || v > max) {
+        IntegerError = QStringLiteral("--%1 wants a whole number from %2 to %3, not '%4'")
+                           .arg(name)
+                           .arg(min)
+                           .arg(max)
+                           .arg(it->second);
+        return false;
+    }
+    value = v;
+    return true;
+}

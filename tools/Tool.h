@@ -1,0 +1,52 @@
+#pragma once
+// What every qdrtool subcommand shares: its entry in the command table, output
+// helpers and the option reader.
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <map>
+#include <vector>
+
+// Exit statuses shared by every subcommand.
+enum TToolExit : int {
+    ExitOk = 0,
+    ExitNoAnswer = 1,   // the regulator did not answer as required
+    ExitUsage = 2,      // bad command line or bad configuration
+    ExitPort = 3,       // the port or socket could not be used
+};
+
+struct TToolCommand {
+    QString Name;
+    QString Summary;
+    QString Usage;      // full help text of the subcommand
+    std::function<int(const QStringList& args)> Run;
+};
+
+// Every subcommand registers itself in this table (see Probe.cpp).
+std::vector<TToolCommand>& ToolCommands();
+
+struct TToolRegistration {
+    explicit TToolRegistration(TToolCommand command) { ToolCommands().push_back(std::move(command)); }
+};
+
+void Out(const QString& line);
+// One line on stderr, prefixed with "qdrtool: ".
+void Fail(const QString& reason);
+
+// Options of the form --name VALUE or --name=VALUE; flags take no value.
+class TToolOptions {
+public:
+    // valueOptions: names (without "--") that take a value; flagOptions: names
+    // that do not. False with Error set on anything else.
+    bool Parse(const QStringList& args, const QStringList& valueOptions, const QStringList& flagOptions);
+    bool Has(const QString& name) const { return Values.count(name) != 0; }
+    QString Value(const QString& name, const QString& def = QString()) const;
+    // False (Error set) when the option is present but not an integer in range.
+    bool Integer(const QString& name, int min, int max, int& value) const;
+    QString Error;
+    mutable QString IntegerError;
+
+private:
+    std::map<QString, QString> Values;
+};
