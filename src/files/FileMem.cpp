@@ -266,6 +266,10 @@ void TFileMonth::ResetHeader()
 
 bool TFileMonth::MonthAgrees(uint16_t month) const
 {
+    // A month of year 0 names no file, so no file name can agree with it; only
+    // the month number 0 itself passes (the month is then taken from the name).
+    if (month != 0 && month / 12u == 0)
+        return false;
     const QString prefix = MonthFileName(month, QString());
     return ShortName().startsWith(prefix, Qt::CaseInsensitive);
 }

@@ -176,6 +176,8 @@ TEST_F(FileMemTest, BrokenFilesLoadAsSpecified)
         {"header of another class", "2005nov.g", Cat(Words({8, 6, 0, Nov2005}), rec), false, 0},
         {"two and a half records", "2005nov.h", Cat(Cat(good, rec), Bytes(rec.begin(), rec.begin() + 3)), true, 2},
         {"more than the capacity", "2005nov.i", Cat(Cat(Cat(good, rec), rec), rec), true, 3},
+        // A month of year 0 has no file name, so no name can agree with it.
+        {"month of year 0", "2005nov.j", Cat(Words({10, 6, 0, 1, 0}), rec), false, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

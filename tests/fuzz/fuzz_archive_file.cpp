@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -25,11 +26,14 @@ const QString& FileName()
     return name;
 }
 
-void Check(bool ok)
+void CheckAt(bool ok, int line)
 {
-    if (!ok)
+    if (!ok) {
+        std::fprintf(stderr, "check failed at line %d\n", line);
         std::abort();
+    }
 }
+#define Check(ok) CheckAt((ok), __LINE__)
 
 } // namespace
 
