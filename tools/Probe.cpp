@@ -43,19 +43,48 @@ QString StatusColumns(const TComBufQDR& buf, uint8_t code)
 
 bool IsLive(uint8_t command) { return command == 2 || command == 8 || command == 10; }
 
-QString LiveLine(const TLive& live)
+// A value's text as the window would show it, "-" while it is missing.
+QString Shown(const TValue* v)
 {
-    const QString dash = QStringLiteral("-");
-    const QString power = live.HasPower ? QString::number(live.Power) : dash;
-    const QString average = live.HasPower ? QString::number(live.Average) : dash;
-    const QString stage = live.HasStage ? QString::number(live.Stage) : dash;
-    const QString tariff = live.HasStage ? (live.Tariff == 0 ? QStringLiteral("VT") : live.Tariff == 1 ? QStringLiteral("NT") : QString::number(live.Tariff)) : dash;
-    return QStringLiteral("           live  %1  P %2 kW  avg %3 kW  stage %4  tariff %5")
-        .arg(Column(StampText(live.Time), 16))
-        .arg(power, 5)
-        .arg(average, 5)
-        .arg(stage, 2)
-        .arg(tariff, 2);
+    const QString text = v ? v->GetDisplay() : QString();
+    return text.isEmpty() ? QStringLiteral("-") : text;
+}
+
+QStringList LiveLines(const TEngine& engine)
+{
+    const TInterfaceME& me = *engine.InterfaceME;
+    QStringList lines;
+    lines << QStringLiteral("           live  %1  P %2 kW  avg %3 kW  stage %4  tariff %5")
+                 .arg(Column(Shown(me.TimeStamp), 16))
+                 .arg(Shown(me.Power), 5)
+                 .arg(Shown(me.AveragePower), 5)
+                 .arg(Shown(engine.ValueRs), 2)
+                 .arg(Shown(engine.ValueTa), 2);
+    if (engine.ValuePmV->IsValid() || engine.ValuePmN->IsValid())
+        lines << QStringLiteral("                 max VT %1 kW at %2  max NT %3 kW at %4")
+                     .arg(Shown(engine.ValuePmV), 5)
+                     .arg(Column(Shown(engine.ValueTmV), 16))
+                     .arg(Shown(engine.ValuePmN), 5)
+                     .arg(Shown(engine.ValueTmN));
+    const TValueGridEm& grid = *engine.GridEm;
+    if (grid.IsValid()) {
+        for (int row = 1; row <= TValueGridEm::Meters; ++row) {
+            if (!grid.IsRowShown(0, row))
+                continue;
+            QString cells[4];
+            for (int col = 0; col < 4; ++col) {
+                int alignment = 2;
+                grid.GetCellText(col, row, cells[col], alignment);
+            }
+            lines << QStringLiteral("                 meter %1  %2 %3  avg %4 %5")
+                         .arg(Column(cells[0], 24))
+                         .arg(cells[1], 5)
+                         .arg(cells[3])
+                         .arg(cells[2], 5)
+                         .arg(cells[3]);
+        }
+    }
+    return lines;
 }
 
 int RunProbe(const QStringList& args)
@@ -86,6 +115,8 @@ int RunProbe(const QStringList& args)
     }
 
     TEngine engine(settings);
+    // A probe looks; it does not download the archive into the folder.
+    engine.Download = false;
     Out(Field(QStringLiteral("Configuration"), ini.Loaded ? ini.FileName : ini.FileName + QStringLiteral(" (not found, defaults used)")));
     Out(Field(QStringLiteral("Transport"), (settings.Serial() ? QStringLiteral("serial ") : QString()) + engine.Description()));
     Out(Field(QStringLiteral("Bus address"), QString::number(settings.Adr)));
@@ -119,22 +150,15 @@ int RunProbe(const QStringList& args)
                 .arg(Column(request, 29))
                 .arg(StatusColumns(*engine.ComBuf, code))
                 .arg(ms, 5));
-        if (code == 0 && sentCommand >= 0 && IsLive(static_cast<uint8_t>(sentCommand)) && informationShown && engine.Live.Valid) {
-            Out(LiveLine(engine.Live));
+        if (code == 0 && sentCommand >= 0 && IsLive(static_cast<uint8_t>(sentCommand)) && informationShown) {
+            for (const QString& line : LiveLines(engine))
+                Out(line);
             ++liveReplies;
             waitStart = clock.elapsed();
         }
         if (code == 2 && !portFailed) {
             portFailed = true;
-            if (settings.Serial()) {
-                auto* root = dynamic_cast<TSerialInterface*>(engine.Root());
-                const TSerialThread* thread = root ? root->SerialThread() : nullptr;
-                portError = QStringLiteral("cannot open serial port %1").arg(thread ? thread->Device : settings.Device);
-                if (thread && !thread->LastErrorText.isEmpty())
-                    portError += QStringLiteral(": ") + thread->LastErrorText;
-            } else {
-                portError = QStringLiteral("cannot use the UDP socket to %1:%2").arg(settings.Host).arg(settings.UdpPort);
-            }
+            portError = PortProblem(engine, settings);
         }
         sentCommand = -1;
         loop.quit();
@@ -148,21 +172,19 @@ int RunProbe(const QStringList& args)
             status = ExitPort;
             break;
         }
-        if (!informationShown && engine.Information.Valid && engine.Identification.Valid) {
+        if (!informationShown && engine.ValueKem->IsValid() && engine.ValueId->IsValid()) {
             informationShown = true;
             waitStart = clock.elapsed();
-            const TInformation& info = engine.Information;
-            Out(QString());
-            Out(Field(QStringLiteral("Identification"), engine.Identification.Text));
+            Out(Field(QStringLiteral("Identification"), engine.ValueId->GetDisplay()));
             Out(Field(QStringLiteral("Generation"), QString::number(engine.Generation)));
-            Out(Field(QStringLiteral("Meters"), QString::number(info.Meters)));
-            Out(Field(QStringLiteral("Stages"), QString::number(info.Stages)));
-            Out(Field(QStringLiteral("Appliances"), QString::number(info.Appliances)));
-            Out(Field(QStringLiteral("Regulated power"), QStringLiteral("VT %1 kW, NT %2 kW").arg(info.PregVT).arg(info.PregNT)));
-            Out(Field(QStringLiteral("Initialised"), StampText(info.TimeInit)));
-            Out(Field(QStringLiteral("Last power failure"), StampText(info.TimePowerFail)));
-            Out(Field(QStringLiteral("Configured"), StampText(info.TimeConfig)));
-            Out(Field(QStringLiteral("Last RESET"), StampText(info.TimeReset)));
+            Out(Field(QStringLiteral("Meters"), Shown(engine.ValueKem)));
+            Out(Field(QStringLiteral("Stages"), Shown(engine.ValueKrs)));
+            Out(Field(QStringLiteral("Appliances"), Shown(engine.ValueKso)));
+            Out(Field(QStringLiteral("Regulated power"), QStringLiteral("VT %1 kW, NT %2 kW").arg(Shown(engine.ValuePregV), Shown(engine.ValuePregN))));
+            Out(Field(QStringLiteral("Initialised"), engine.ValueTini->GetDisplay()));
+            Out(Field(QStringLiteral("Last power failure"), engine.ValueTnmi->GetDisplay()));
+            Out(Field(QStringLiteral("Configured"), engine.ValueTcfg->GetDisplay()));
+            Out(Field(QStringLiteral("Last RESET"), engine.ValueTres->GetDisplay()));
             if (count > 0)
                 Out(QString());
         }
@@ -170,7 +192,7 @@ int RunProbe(const QStringList& args)
             break;
         if (!informationShown && clock.elapsed() > limit) {
             const QString last = lastCode == 0 ? QString() : QStringLiteral(" (last result %1 %2)").arg(lastCode).arg(engine.ComBuf->CodeText(lastCode));
-            if (engine.Identification.Valid)
+            if (engine.ValueId->IsValid())
                 Fail(QStringLiteral("the regulator answered the identification but not the information request within %1 s%2").arg(timeoutSeconds).arg(last));
             else
                 Fail(QStringLiteral("no answer from the regulator within %1 s%2").arg(timeoutSeconds).arg(last));

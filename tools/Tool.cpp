@@ -1,5 +1,8 @@
 #include "Tool.h"
 
+#include "app/Engine.h"
+#include "comm/SerialThread.h"
+
 #include <cstdio>
 
 std::vector<TToolCommand>& ToolCommands()
@@ -82,4 +85,17 @@ bool TToolOptions::Integer(const QString& name, int min, int max, int& value) co
     }
     value = v;
     return true;
+}
+
+QString PortProblem(const TEngine& engine, const TSettings& settings)
+{
+    if (settings.Serial()) {
+        auto* root = dynamic_cast<TSerialInterface*>(engine.Root());
+        const TSerialThread* thread = root ? root->SerialThread() : nullptr;
+        QString text = QStringLiteral("cannot open serial port %1").arg(thread ? thread->Device : settings.Device);
+        if (thread && !thread->LastErrorText.isEmpty())
+            text += QStringLiteral(": ") + thread->LastErrorText;
+        return text;
+    }
+    return QStringLiteral("cannot use the UDP socket to %1:%2").arg(settings.Host).arg(settings.UdpPort);
 }

@@ -14,6 +14,7 @@ enum TToolExit : int {
     ExitNoAnswer = 1,   // the regulator did not answer as required
     ExitUsage = 2,      // bad command line or bad configuration
     ExitPort = 3,       // the port or socket could not be used
+    ExitFolder = 4,     // the folder cannot be written
 };
 
 struct TToolCommand {
@@ -33,6 +34,11 @@ struct TToolRegistration {
 void Out(const QString& line);
 // One line on stderr, prefixed with "qdrtool: ".
 void Fail(const QString& reason);
+
+class TEngine;
+struct TSettings;
+// Why the engine's port or socket cannot be used, for the message of exit 3.
+QString PortProblem(const TEngine& engine, const TSettings& settings);
 
 // Options of the form --name VALUE or --name=VALUE; flags take no value.
 class TToolOptions {

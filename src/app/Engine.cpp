@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 // Runs the event loop for about ms milliseconds, so waits on the main thread
@@ -24,15 +25,17 @@ void PumpEvents(int ms)
 }
 } // namespace
 
-TEngine::TEngine(const TSettings& settings, uint16_t timerPeriod)
+TEngine::TEngine(const TSettings& settings, uint16_t timerPeriod, const QString& archiveFolder)
     : Settings(settings)
 {
+    // The start-up order: the archive, the schedule state, the link, the
+    // consumption values, then the values of the live pages.
+    Archive = std::make_unique<TArchiveQDR>(archiveFolder);
     Stamp16(SecondStamp);
     SilentSeconds = 255;
     PollGroup = 1;
     Merania = settings.Merania;
     Limit = std::max<uint8_t>(settings.Limit, 32);
-    Password = TSettings::AsciiUpper(settings.Password);
 
     ComBuf = std::make_unique<TComBufQDR>(settings.Adr, Merania != 0);
     ComBuf->OnTick = [this](void*) { ComBufTick(); };
@@ -67,11 +70,104 @@ TEngine::TEngine(const TSettings& settings, uint16_t timerPeriod)
         if (OnStatus)
             OnStatus(code);
     };
+
+    Password = TSettings::AsciiUpper(settings.Password);
+    InterfaceME = std::make_unique<TInterfaceME>(MaxAge, settings.Intervaly);
+    InterfaceME->PowerFactor->Computed = true;
+    CreateValues();
+}
+
+void TEngine::CreateValues()
+{
+    Values = std::make_unique<TValues>(ValueCapacity);
+    TValues& v = *Values;
+    ValueTa = v.AddNew<TValueStrings>(MaxAge);
+    ValueTa->Strings << QStringLiteral("VT") << QStringLiteral("NT");
+    ValueRs = v.AddNew<TValueWord>(MaxAge);
+    ValuePmV = v.AddNew<TValueWord>(MaxAge);
+    ValuePmN = v.AddNew<TValueWord>(MaxAge);
+    ValueTmV = v.AddNew<TValueDateTime>(MaxAge);
+    ValueTmN = v.AddNew<TValueDateTime>(MaxAge);
+    ValueTr = v.AddNew<TValueDateTime>(MaxAge);
+    GridEm = v.AddNew<TValueGridEm>(QStringLiteral("Hlavné meranie"), Generation, InterfaceME->Power,
+                                    InterfaceME->AveragePower, InterfaceME->ReactivePower, Settings.JalPlus,
+                                    Settings.JalMinus, MaxAge, Settings.MeterNames);
+    GridAr = v.AddNew<TValueGridAr>(Archive.get(), MaxAge);
+    ListIO = v.AddNew<TValueListIO>(MaxAge, Settings.ApplianceNames, Settings.SignalNames);
+    ValueId = v.AddNew<TValueString>(MaxAge);
+    ValueId->ClearMaxAge();
+    ValueTres = v.AddNew<TValueDateTime>(MaxAge);
+    ValueTnmi = v.AddNew<TValueDateTime>(MaxAge);
+    ValueTini = v.AddNew<TValueDateTime>(MaxAge);
+    ValueTcfg = v.AddNew<TValueDateTime>(MaxAge);
+    ValueKem = v.AddNew<TValueWord>(MaxAge);
+    ValueKrs = v.AddNew<TValueWord>(MaxAge);
+    ValueKso = v.AddNew<TValueWord>(MaxAge);
+    ValuePregV = v.AddNew<TValueWord>(MaxAge);
+    ValuePregN = v.AddNew<TValueWord>(MaxAge);
+    for (size_t i = 0; i < 4; ++i) {
+        ValueQ[i] = v.AddNew<TValueDateTime>(MaxAge);
+        ListQ[i] = v.AddNew<TValueListQ>(InterfaceME->IntervalMinutes, MaxAge);
+    }
+}
+
+const QStringList& TEngine::ControlNames()
+{
+    static const QStringList names = {
+        QStringLiteral("LabelTd"),    QStringLiteral("LabelTc"),    QStringLiteral("LabelTa"),
+        QStringLiteral("LabelPa"),    QStringLiteral("LabelPr"),    QStringLiteral("LabelRs"),
+        QStringLiteral("LabelPmV"),   QStringLiteral("LabelPmN"),   QStringLiteral("LabelTmV"),
+        QStringLiteral("LabelTmN"),   QStringLiteral("LabelTr"),    QStringLiteral("DrawGridEm"),
+        QStringLiteral("DrawGridAr"), QStringLiteral("ListBoxIO"),  QStringLiteral("LabelId"),
+        QStringLiteral("LabelTres"),  QStringLiteral("LabelTnmi"),  QStringLiteral("LabelTini"),
+        QStringLiteral("LabelTcfg"),  QStringLiteral("LabelKem"),   QStringLiteral("LabelKrs"),
+        QStringLiteral("LabelKso"),   QStringLiteral("LabelPregV"), QStringLiteral("LabelPregN"),
+        QStringLiteral("LabelQ0"),    QStringLiteral("LabelQ1"),    QStringLiteral("LabelQ2"),
+        QStringLiteral("LabelQ3"),    QStringLiteral("ListBoxQ0"),  QStringLiteral("ListBoxQ1"),
+        QStringLiteral("ListBoxQ2"),  QStringLiteral("ListBoxQ3"),
+        // The consumption page.
+        QStringLiteral("LabelPd"),    QStringLiteral("LabelAd"),    QStringLiteral("PanelDt"),
+        QStringLiteral("LabelQa"),    QStringLiteral("LabelCf"),    QStringLiteral("LabelPq"),
+        QStringLiteral("LabelAh"),    QStringLiteral("LabelTh"),    QStringLiteral("LabelPo"),
+        QStringLiteral("LabelAo"),    QStringLiteral("LabelPp"),    QStringLiteral("LabelAp"),
+    };
+    return names;
+}
+
+TValue* TEngine::Value(const QString& name) const
+{
+    const TInterfaceME& me = *InterfaceME;
+    const std::pair<const char*, TValue*> table[] = {
+        {"LabelTd", me.TimeStamp},     {"PanelDt", me.TimeStamp},      {"LabelTc", me.IntervalTime},
+        {"LabelPa", me.Power},         {"LabelPr", me.AveragePower},   {"LabelTa", ValueTa},
+        {"LabelRs", ValueRs},          {"LabelPmV", ValuePmV},         {"LabelPmN", ValuePmN},
+        {"LabelTmV", ValueTmV},        {"LabelTmN", ValueTmN},         {"LabelTr", ValueTr},
+        {"DrawGridEm", GridEm},        {"DrawGridAr", GridAr},         {"ListBoxIO", ListIO},
+        {"LabelId", ValueId},          {"LabelTres", ValueTres},       {"LabelTnmi", ValueTnmi},
+        {"LabelTini", ValueTini},      {"LabelTcfg", ValueTcfg},       {"LabelKem", ValueKem},
+        {"LabelKrs", ValueKrs},        {"LabelKso", ValueKso},         {"LabelPregV", ValuePregV},
+        {"LabelPregN", ValuePregN},    {"LabelQ0", ValueQ[0]},         {"LabelQ1", ValueQ[1]},
+        {"LabelQ2", ValueQ[2]},        {"LabelQ3", ValueQ[3]},         {"ListBoxQ0", ListQ[0]},
+        {"ListBoxQ1", ListQ[1]},       {"ListBoxQ2", ListQ[2]},        {"ListBoxQ3", ListQ[3]},
+        {"LabelPd", me.AllowedPower},  {"LabelAd", me.AgreedEnergy},   {"LabelQa", me.ReactivePower},
+        {"LabelCf", me.PowerFactor},   {"LabelPq", me.OptimalIntervalPower},
+        {"LabelAh", me.MeasuredEnergy}, {"LabelTh", me.HourTime},      {"LabelPo", me.OptimalPower},
+        {"LabelAo", me.OptimalEnergy}, {"LabelPp", me.PowerDeviation}, {"LabelAp", me.EnergyDeviation},
+    };
+    for (const auto& [control, value] : table)
+        if (name == QLatin1String(control))
+            return value;
+    return nullptr;
 }
 
 TEngine::~TEngine()
 {
     Close();
+    // Values refer to the archive and to the consumption values, so they go
+    // first; the archive saves what it still holds; the link goes last.
+    Values.reset();
+    Archive.reset();
+    InterfaceME.reset();
     ComBuf.reset();
 }
 
@@ -86,7 +182,25 @@ QString TEngine::Description() const { return ComBuf ? ComBuf->RootDescription()
 void TEngine::Send(uint8_t command, uint8_t length, const uint8_t* data, uint16_t holdTime)
 {
     ComBuf->SendCommand(command, length, data, holdTime);
-    if (ComBuf->Pending == (command | 0x80) && OnSent)
+    if (ComBuf->Pending != (command | 0x80))
+        return;
+    // Whatever answers next is checked against what was asked here; a request
+    // of another kind leaves no archive request to answer.
+    ArchiveAsked = {};
+    if ((command == 3 && length >= 5) || (command == 9 && length >= 4)) {
+        ArchiveAsked.Command = command;
+        ArchiveAsked.Month = GetWord(data);
+        if (command == 3) {
+            ArchiveAsked.Start = static_cast<uint16_t>(GetWord(data + 2) + 1);
+            ArchiveAsked.Count = data[4];
+            Recent[RecentNext] = {ArchiveAsked.Month, ArchiveAsked.Start, ArchiveAsked.Count, GetTick16()};
+            RecentNext = (RecentNext + 1) % Recent.size();
+        } else {
+            ArchiveAsked.Start = GetWord(data + 2);
+            ArchiveAsked.Count = 1;
+        }
+    }
+    if (OnSent)
         OnSent(command);
 }
 
@@ -128,7 +242,7 @@ void TEngine::ComBufCycle()
                             break;
                         }
                         if (PollStep == 1) {
-                            if (ActivePage == PageArchive && Archive.RequestCount != 0 && Merania == 0) {
+                            if (ActivePage == PageArchive && Archive->RequestCount != 0 && Merania == 0) {
                                 // The archive download gets the line.
                             } else if (ActivePage == PageRecord && RecordIndex != 0) {
                                 // The four record blocks are read back to back.
@@ -160,16 +274,16 @@ void TEngine::ComBufCycle()
                 }
             }
         } else if (PollGroup == 2) {
-            if (Archive.RequestCount != 0) {
-                PutWord(data, Archive.RequestMonth);
+            if (Archive->RequestCount != 0) {
+                PutWord(data, Archive->RequestMonth);
                 if (Generation >= 3) {
                     command = 9;
-                    PutWord(data + 2, Archive.RequestStart);
+                    PutWord(data + 2, Archive->RequestStart);
                     length = 4;
                 } else {
                     command = 3;
-                    PutWord(data + 2, static_cast<uint16_t>(Archive.RequestStart - 1));
-                    data[4] = static_cast<uint8_t>(std::min<uint16_t>(Archive.RequestCount, BatchSize()));
+                    PutWord(data + 2, static_cast<uint16_t>(Archive->RequestStart - 1));
+                    data[4] = static_cast<uint8_t>(std::min<uint16_t>(Archive->RequestCount, BatchSize()));
                     length = 5;
                 }
             }
@@ -187,36 +301,108 @@ void TEngine::ComBufCycle()
 void TEngine::ComBufData(uint8_t address, uint8_t command, uint8_t length, const uint8_t* data)
 {
     SilentSeconds = 0;
-    if (command >= 128 && command <= 138) {
+    if (command >= 128 && command <= 138 && data) {
         switch (command - 128) {
         case 0:
-            if (TIdentification::Decode(data, length, Identification))
-                Generation = Identification.Generation;
+            if (length >= 10) {
+                const int n = std::min<int>(length, 253);
+                int end = 6;
+                while (end < n && data[end] != 0)
+                    ++end;
+                ValueId->SetText(FromRegulatorText(reinterpret_cast<const char*>(data + 6), end - 6), 0);
+                Generation = 1;
+                if (data[n - 4] == '2' && data[n - 3] == '0' && data[n - 2] == '0') {
+                    if (data[n - 1] == '0')
+                        Generation = 2;
+                    else if (data[n - 1] == '2')
+                        Generation = 3;
+                }
+            }
             break;
         case 1:
-            if (TInformation::Decode(data, length, Information)) {
-                Channels = static_cast<uint8_t>(Information.Meters + (Generation == 3 ? 1 : 0));
-                if (Generation < 3)
-                    KindMask = Information.Kinds >> 1;
+            if (length >= 24) {
+                ValueTini->SetValue(GetLong(data + 0), 0);
+                ValueTnmi->SetValue(GetLong(data + 4), 0);
+                ValueTcfg->SetValue(GetLong(data + 8), 0);
+                ValueTres->SetValue(GetLong(data + 12), 0);
+                ValueKrs->SetValue(data[17], 0);
+                ValueKso->SetValue(data[18], 0);
+                RegulatedPowerArrived(GetLong(data + 20));
+                ValueKem->SetValue(data[16], 0);
+                // Generation 3 reports the main measurement as a channel of its
+                // own, and its meter kinds with every measurement block.
+                uint8_t channels = data[16];
+                if (Generation == 3)
+                    ++channels;
+                else
+                    Archive->KindMask = static_cast<uint16_t>(data[19] >> 1);
+                GridEm->MeterCount = channels;
+                Archive->SetChannels(channels);
                 if (PollStep == 0)
                     PollStep = 1;
             }
             break;
         case 2:
-        case 5:
-        case 8:
-        case 10:
-            if (TLive::Decode(static_cast<uint8_t>(command - 128), data, length, Live) && command - 128 >= 8)
-                KindMask = Live.KindWord;
+            if (length >= 35) {
+                InterfaceME->TimeStamp->SetValue(GetLong(data + 1), 0);
+                InterfaceME->IntervalTime->SetValue(GetWord(data + 5), 0);
+                InterfaceME->Power->SetValue(GetWord(data + 7), 0);
+                InterfaceME->AveragePower->SetValue(GetWord(data + 9), 0);
+                ValueRs->SetValue(data[11], 0);
+                ValueTa->SetIndex(data[12], 0);
+                ValuePmV->SetValue(GetWord(data + 13), 0);
+                ValuePmN->SetValue(GetWord(data + 15), 0);
+                ValueTmV->SetValue(GetLong(data + 17), 0);
+                ValueTmN->SetValue(GetLong(data + 21), 0);
+                GridAr->SetTable(data + 25);
+            }
+            break;
+        case 3:
+            ArchiveRecords(data, length);
             break;
         case 4:
-            if (TIntervalRecord::Decode(data, length, Records[RecordIndex & 3]))
+            if (length >= 4) {
+                const size_t slot = RecordIndex & 3u;
+                ValueQ[slot]->SetValue(GetLong(data), 0);
+                ListQ[slot]->SetSamples(data + 4, (length - 4) / 2);
                 RecordIndex = RecordIndex >= 3 ? 0 : RecordIndex + 1;
+            }
+            break;
+        case 5:
+            if (length >= 43) {
+                InterfaceME->TimeStamp->SetValue(GetLong(data + 0), 0);
+                ValueRs->SetValue(data[8], 0);
+                ValueTa->SetIndex(data[9], 0);
+                ListIO->SetStates(data + 18, data + 10);
+                ValuePmV->SetValue(GetWord(data + 26), 0);
+                ValuePmN->SetValue(GetWord(data + 28), 0);
+                ValueTmV->SetValue(GetLong(data + 30), 0);
+                ValueTmN->SetValue(GetLong(data + 34), 0);
+                ValueTr->SetValue(GetLong(data + 38), 0);
+            }
             break;
         case 7:
-            if (length >= 4) {
-                Information.PregVT = GetWord(data);
-                Information.PregNT = GetWord(data + 2);
+            if (length >= 4)
+                RegulatedPowerArrived(GetLong(data));
+            break;
+        case 8:
+            if (length >= 70)
+                MeasurementArrived(data);
+            break;
+        case 9:
+            ArchiveRecord(data, length);
+            break;
+        case 10:
+            if (length >= 88) {
+                MeasurementArrived(data);
+                TInterfaceME& me = *InterfaceME;
+                me.AllowedPower->SetValue(GetWord(data + 70), 0);
+                me.OptimalIntervalPower->SetValue(GetWord(data + 72), 0);
+                me.Date->SetValue(GetLong(data + 74), 0);
+                me.Number->SetValue(GetWord(data + 78), 0);
+                me.IntervalNumber->SetValue(GetLong(data + 80), 0);
+                me.AgreedEnergy->SetValue(GetWord(data + 84), 0);
+                me.MeasuredEnergy->SetValue(GetWord(data + 86), 0);
             }
             break;
         default:
@@ -227,21 +413,130 @@ void TEngine::ComBufData(uint8_t address, uint8_t command, uint8_t length, const
         OnReply(address, command, length, data);
 }
 
+void TEngine::RegulatedPowerArrived(uint32_t powers)
+{
+    const auto vt = static_cast<uint16_t>(powers);
+    const auto nt = static_cast<uint16_t>(powers >> 16);
+    ValuePregV->SetValue(vt, 0);
+    ValuePregN->SetValue(nt, 0);
+    // The archive view draws its limit lines from these.
+    if (OnRegulatedPower)
+        OnRegulatedPower(vt, nt);
+}
+
+void TEngine::MeasurementArrived(const uint8_t* data)
+{
+    InterfaceME->TimeStamp->SetValue(GetLong(data + 0), 0);
+    InterfaceME->IntervalTime->SetValue(GetWord(data + 4), 0);
+    const uint16_t kinds = GetWord(data + 58);
+    GridEm->SetReadings(data + 6, kinds);
+    Archive->KindMask = kinds;
+    GridAr->SetTable(data + 60);
+}
+
+bool TEngine::PossibleIntervalTime(uint16_t time)
+{
+    // day * 1440 + minutes: days 1 to 31; the minutes cannot reach 1440 by
+    // construction, so the day bounds are the whole check.
+    return time >= 1440 && time / 1440 <= 31;
+}
+
+void TEngine::ArchiveRecords(const uint8_t* data, uint8_t length)
+{
+    // On UDP a reply that missed its time-out arrives as the answer to the
+    // next request; only a reply that can be the answer to the command 3 now
+    // outstanding is filed, and where that request said.
+    const TArchiveAsked asked = ArchiveAsked;
+    ArchiveAsked = {};
+    const unsigned records = length / ArchiveSlot;
+    if (asked.Command != 3 || length % ArchiveSlot != 0 || records > asked.Count) {
+        ++ArchiveRefused;
+        return;
+    }
+    for (unsigned k = 0; k < records; ++k)
+        if (!PossibleIntervalTime(GetWord(data + k * ArchiveSlot))) {
+            ++ArchiveRefused;
+            return;
+        }
+    if (RepeatsFiled(asked, data, records)) {
+        ++ArchiveRefused;
+        return;
+    }
+    // Each slot holds one record of two channels; a regulator whose records
+    // are of another size cannot be served by this command, and StoreRecord
+    // refuses the slot rather than read past it.
+    for (unsigned k = 0; k < records; ++k)
+        if (Archive->StoreRecord(asked.Month, static_cast<uint16_t>(asked.Start + k), data + k * ArchiveSlot, ArchiveSlot))
+            ++ArchiveStored;
+    if (OnArchiveChanged)
+        OnArchiveChanged(asked.Month);
+}
+
+bool TEngine::RepeatsFiled(const TArchiveAsked& asked, const uint8_t* data, unsigned records)
+{
+    const uint16_t now = GetTick16();
+    for (const TRecentRequest& r : Recent) {
+        if (r.Count == 0 || records > r.Count || uint16_t(now - r.Stamp) > RecentWindowMs)
+            continue;
+        if (r.Month == asked.Month && r.Start == asked.Start)
+            continue;
+        // The month's file without taking it from the download: opened (and
+        // given back) only when the cache does not hold it.
+        TFileMem* held = Archive->Find(Archive->MonthFileName(r.Month));
+        TFileMem* opened = held ? nullptr : Archive->OpenMonth(r.Month);
+        const auto* file = dynamic_cast<const TFileArch*>(held ? held : opened);
+        bool same = file != nullptr;
+        for (unsigned k = 0; same && k < records; ++k) {
+            const auto position = static_cast<uint16_t>(r.Start - 1 + k + file->Shift());
+            const uint8_t* filed = file->Get(ArchiveSlot, position);
+            same = filed && GetWord(filed) != 0 && std::memcmp(filed, data + k * ArchiveSlot, ArchiveSlot) == 0;
+        }
+        if (opened)
+            Archive->Release(opened);
+        if (same)
+            return true;
+    }
+    return false;
+}
+
+void TEngine::ArchiveRecord(const uint8_t* data, uint8_t length)
+{
+    const TArchiveAsked asked = ArchiveAsked;
+    ArchiveAsked = {};
+    if (length < 6 || asked.Command != 9 || GetWord(data) != asked.Month || GetWord(data + 2) != asked.Start ||
+        !PossibleIntervalTime(GetWord(data + 4))) {
+        ++ArchiveRefused;
+        return;
+    }
+    const uint16_t size = std::min<uint16_t>(Archive->ArchiveRecordSize(), static_cast<uint16_t>(length - 4));
+    if (Archive->StoreRecord(asked.Month, asked.Start, data + 4, size))
+        ++ArchiveStored;
+    if (OnArchiveChanged)
+        OnArchiveChanged(asked.Month);
+}
+
 void TEngine::ComBufTick()
 {
+    const uint16_t now = GetTick16();
+    Values->TickAll(now);
+    InterfaceME->Tick(now);
+    if (Download && Archive->Poll()) {
+        DownloadStatus = Archive->DownloadStatusText();
+        if (OnDownloadStatus)
+            OnDownloadStatus(DownloadStatus);
+    }
     if (Elapsed16(1000, SecondStamp, false))
         SecondStep();
+    if (OnTicked)
+        OnTicked(this);
 }
 
 void TEngine::SecondStep()
 {
     if (SilentSeconds < 255 && ++SilentSeconds == 60) {
         Generation = 0;
-        Identification.Valid = false;
-        Information.Valid = false;
-        Live.Valid = false;
-        for (TIntervalRecord& r : Records)
-            r.Valid = false;
+        Values->InvalidateAll();
+        InterfaceME->InvalidateAll();
         if (OnSilence)
             OnSilence(this);
     }

@@ -1,12 +1,23 @@
 #pragma once
-// The headless session with one regulator: builds the link from the settings,
-// runs the request schedule on every cycle, decodes the replies that keep the
-// session going and counts the seconds of silence. Front ends (the window, the
-// command-line tool) own one engine and hook into it.
+// The headless session with one regulator: the archive, the link built from
+// the settings, every live value, the request schedule run on every cycle,
+// the reply handler that decodes each block into its values and the archive,
+// and the tick that ages the values, drives the download and counts the
+// seconds of silence. Front ends (the window, the command-line tool) own one
+// engine, bind their displays to its values and hook into it; nothing here
+// knows a widget.
 #include "app/Replies.h"
 #include "app/Settings.h"
 #include "comm/ComBufQDR.h"
 #include "comm/ComEvents.h"
+#include "regulator/ArchiveQDR.h"
+#include "regulator/ValueGridAr.h"
+#include "regulator/ValueGridEm.h"
+#include "regulator/ValueListIO.h"
+#include "regulator/ValueListQ.h"
+#include "values/InterfaceME.h"
+#include "values/ValueKinds.h"
+#include "values/Values.h"
 
 #include <QString>
 
@@ -17,28 +28,30 @@ class QEventLoop;
 #include <functional>
 #include <memory>
 
-// The archive download's pending request, as the schedule reads it: records
-// still to fetch (0 = nothing), their month number and the 1-based regulator
-// index of the first of them.
-struct TArchiveRequest {
-    uint16_t RequestCount = 0;
-    uint16_t RequestMonth = 0;
-    uint16_t RequestStart = 0;
-};
-
 class TEngine {
 public:
     // Page indexes the schedule distinguishes.
     enum : uint8_t { PageMeasurement = 0, PageInformation = 1, PageRecord = 2, PageArchive = 3, PageConsumption = 4 };
+    static constexpr uint16_t ValueCapacity = 64;
+    static constexpr uint16_t MaxAge = 40;
+    // Bytes of one record slot in a command-3 reply.
+    static constexpr uint8_t ArchiveSlot = 6;
 
     // timerPeriod 0 builds the link without its timer; whoever owns the engine
-    // then drives ComBuf->Tick itself.
-    explicit TEngine(const TSettings& settings, uint16_t timerPeriod = 100);
+    // then drives ComBuf->Tick itself. archiveFolder: where the monthly files
+    // lie; empty for the current directory.
+    explicit TEngine(const TSettings& settings, uint16_t timerPeriod = 100, const QString& archiveFolder = QString());
     ~TEngine();
     TEngine(const TEngine&) = delete;
     TEngine& operator=(const TEngine&) = delete;
 
+    // Owned, created in this order and freed in the reverse one (values
+    // first, the link last).
+    std::unique_ptr<TArchiveQDR> Archive;
     std::unique_ptr<TComBufQDR> ComBuf;
+    std::unique_ptr<TInterfaceME> InterfaceME;
+    std::unique_ptr<TValues> Values;
+
     TComRootInterface* Root() const;
     // The transport as the status frame shows it, e.g. COM1:1200,N,8,1.
     QString Description() const;
@@ -57,35 +70,70 @@ public:
     uint8_t SilentSeconds = 255;
     uint16_t SecondStamp = 0;
     QString Password;
-    TArchiveRequest Archive;
-
-    // What the replies said, kept for front ends.
-    TIdentification Identification;
-    TInformation Information;
-    TLive Live;
-    std::array<TIntervalRecord, 4> Records;
-    // Channels of the archive records: meters, plus the main measurement in
-    // generation 3.
-    uint8_t Channels = 0;
-    // Meter kinds for the archive (generations 1 and 2 take them from block 1).
-    uint16_t KindMask = 0;
     uint8_t LastStatus = 0;
+    // The archive view's status line: what is being downloaded, empty when
+    // nothing is (the information panel of the window).
+    QString DownloadStatus;
+    // The archive download runs; a front end that only looks (qdrtool probe)
+    // switches it off so that it neither asks for records nor writes files.
+    bool Download = true;
+
+    // The values of the live pages, in the order they are created; all owned
+    // by Values. Each is named after the control that shows it.
+    TValueStrings* ValueTa = nullptr;     // tariff, "VT"/"NT"
+    TValueWord* ValueRs = nullptr;        // regulation stage
+    TValueWord* ValuePmV = nullptr;       // maxima reached, kW
+    TValueWord* ValuePmN = nullptr;
+    TValueDateTime* ValueTmV = nullptr;   // times of the maxima
+    TValueDateTime* ValueTmN = nullptr;
+    TValueDateTime* ValueTr = nullptr;    // maxima zeroed
+    TValueGridEm* GridEm = nullptr;       // meters
+    TValueGridAr* GridAr = nullptr;       // the regulator's archive month table
+    TValueListIO* ListIO = nullptr;       // appliances and signals
+    TValueString* ValueId = nullptr;      // identification, never expires
+    TValueDateTime* ValueTres = nullptr;  // last RESET
+    TValueDateTime* ValueTnmi = nullptr;  // last power failure
+    TValueDateTime* ValueTini = nullptr;  // initialisation
+    TValueDateTime* ValueTcfg = nullptr;  // last configuration change
+    TValueWord* ValueKem = nullptr;       // meters
+    TValueWord* ValueKrs = nullptr;       // regulation stages
+    TValueWord* ValueKso = nullptr;       // appliances
+    TValueWord* ValuePregV = nullptr;     // regulated powers, kW
+    TValueWord* ValuePregN = nullptr;
+    std::array<TValueDateTime*, 4> ValueQ{}; // interval record slots: time
+    std::array<TValueListQ*, 4> ListQ{};      // and samples
+
+    // The value a control shows, by the control's name (LabelTa, DrawGridEm,
+    // ListBoxQ2, LabelPa, LabelAp, ...), or nullptr.
+    TValue* Value(const QString& controlName) const;
+    // Every control name Value knows, in display order.
+    static const QStringList& ControlNames();
 
     // Hooks for front ends.
     TStatusEvent OnStatus;                       // end of every exchange
     TDataEvent OnReply;                          // every reply, after the engine's decoding
     std::function<void(uint8_t command)> OnSent; // a request went out
     TNotifyEvent OnSilence;                      // 60 s without data: everything is stale
+    TNotifyEvent OnTicked;                       // after every tick's own work (displays repaint here)
+    std::function<void(uint16_t vt, uint16_t nt)> OnRegulatedPower;
+    std::function<void(uint16_t month)> OnArchiveChanged; // records of that month were received
+    std::function<void(const QString&)> OnDownloadStatus; // DownloadStatus changed
 
     // The request schedule, run on every cycle of ComBuf.
     void ComBufCycle();
     // The reply handler.
     void ComBufData(uint8_t address, uint8_t command, uint8_t length, const uint8_t* data);
-    // The tick: once a second it runs SecondStep.
+    // The tick: ages the values, drives the download and once a second runs
+    // SecondStep.
     void ComBufTick();
     // The once-a-second step: counts silent seconds; at 60 the regulator is
-    // taken as gone and identified anew.
+    // taken as gone, every value is invalidated and the regulator identified anew.
     void SecondStep();
+
+    // Low 16 bits the regulated power VT, high 16 bits NT.
+    void RegulatedPowerArrived(uint32_t powers);
+    // The common part of blocks 8 and 10 (their first 70 bytes).
+    void MeasurementArrived(const uint8_t* data);
 
     // A one-off request (the regulated-power write) in the cycle the schedule
     // leaves free for it. Waits, processing events, at most waitMs; false when
@@ -99,10 +147,45 @@ public:
     bool Closed() const { return IsClosed; }
 
     // Archive batch size of command 3 for the configured Limit.
-    uint8_t BatchSize() const { return static_cast<uint8_t>((Limit - 1) / 6); }
+    uint8_t BatchSize() const { return static_cast<uint8_t>((Limit - 1) / ArchiveSlot); }
+
+    // The archive request last sent (command 3 or 9, 0 = none since the
+    // last archive reply): a reply is filed only where this says.
+    struct TArchiveAsked {
+        uint8_t Command = 0;
+        uint16_t Month = 0;
+        uint16_t Start = 0;   // 1-based regulator index
+        uint8_t Count = 0;    // records asked for (command 3)
+    };
+    TArchiveAsked ArchiveAsked;
+    // Archive replies refused as not answering the request (late, too long,
+    // impossible times, another month or index).
+    uint32_t ArchiveRefused = 0;
+    // Records the archive took from the replies.
+    uint32_t ArchiveStored = 0;
+
+    // Whether an interval time can be one: day 1..31, minutes below 24:00.
+    static bool PossibleIntervalTime(uint16_t time);
 
 private:
+    // Command-3 requests of the last seconds. A reply that repeats, record for
+    // record, what one of them already filed is a late or duplicated answer to
+    // it, whatever request it arrived after.
+    struct TRecentRequest {
+        uint16_t Month = 0;
+        uint16_t Start = 0;
+        uint8_t Count = 0;
+        uint16_t Stamp = 0;
+    };
+    static constexpr uint16_t RecentWindowMs = 20000;
+    std::array<TRecentRequest, 8> Recent{};
+    size_t RecentNext = 0;
+    bool RepeatsFiled(const TArchiveAsked& asked, const uint8_t* data, unsigned records);
+
     bool IsClosed = false;
     QEventLoop* WriteLoop = nullptr;
     void Send(uint8_t command, uint8_t length, const uint8_t* data, uint16_t holdTime);
+    void CreateValues();
+    void ArchiveRecords(const uint8_t* data, uint8_t length);
+    void ArchiveRecord(const uint8_t* data, uint8_t length);
 };

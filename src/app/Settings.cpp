@@ -63,6 +63,17 @@ TSettings TSettings::Read(const TMIniFile& ini)
     if (s.Intervaly == 0 || 60 % s.Intervaly != 0)
         s.Intervaly = 4;
 
+    // Names are kept as written, so a name of blanks still counts as given.
+    auto names = [&ini](const QString& section, const char* prefix, int count) {
+        QStringList list;
+        for (int n = 1; n <= count; ++n)
+            list << ini.ReadString(section, QStringLiteral("%1%2").arg(QLatin1String(prefix)).arg(n, 2, 10, QLatin1Char('0')), QString());
+        return list;
+    };
+    s.MeterNames = names(QStringLiteral("ELEKTROMERY"), "EM", 12);
+    s.ApplianceNames = names(QStringLiteral("SPOTREBICE"), "RO", 64);
+    s.SignalNames = names(QStringLiteral("SIGNALY"), "SI", 64);
+
     s.Jal = static_cast<uint8_t>(ini.ReadInteger(Diagram, QStringLiteral("Jal"), 0));
     if (s.Jal == 0) {
         s.JalPlus = static_cast<uint8_t>(ini.ReadInteger(Diagram, QStringLiteral("Jal+"), 0));

@@ -2,6 +2,7 @@
 // The settings the engine is started with, read from the configuration in
 // the order and with the corrections the start-up applies.
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 
@@ -27,6 +28,11 @@ struct TSettings {
     // INE
     QString Password;      // upper-cased
     uint8_t Intervaly = 4;
+    // ELEKTROMERY EM01..EM12, SPOTREBICE RO01..RO64, SIGNALY SI01..SI64:
+    // entry n - 1 is the name of number n, empty when none is configured.
+    QStringList MeterNames;
+    QStringList ApplianceNames;
+    QStringList SignalNames;
     // What is wrong with the settings, empty when nothing is.
     QString Problem;
 

@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QSocketNotifier>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <arpa/inet.h>
@@ -78,10 +79,24 @@ inline Bytes InfoBlock(uint8_t meters, uint16_t vt = 500, uint16_t nt = 400)
     Put16(b, 22, nt);
     return b;
 }
-inline Bytes MeasurementBlock(uint8_t command)
+// The month table w0..w4 the measurement blocks carry: month 0 (current),
+// month 1, the records of each and the lost ones.
+inline Bytes MonthTable(uint16_t month0, uint16_t month1, uint16_t count0, uint16_t count1, uint16_t lost)
+{
+    Bytes t(10, 0);
+    Put16(t, 0, month0);
+    Put16(t, 2, month1);
+    Put16(t, 4, count0);
+    Put16(t, 6, count1);
+    Put16(t, 8, lost);
+    return t;
+}
+inline Bytes MeasurementBlock(uint8_t command, const Bytes& table = Bytes(10, 0))
 {
     const size_t n = command == 2 ? 35 : command == 5 ? 43 : command == 8 ? 70 : 88;
     Bytes b(n, 0);
+    if (command != 5)
+        std::copy(table.begin(), table.end(), b.begin() + (command == 2 ? 25 : 60));
     if (command == 2) {
         Put16(b, 7, 321);
         Put16(b, 9, 300);
@@ -177,6 +192,8 @@ struct TRegulatorModel {
     bool AnswerIdent = true;
     bool AnswerInfo = true;
     bool AnswerAll = true;
+    // The archive month table of the measurement blocks.
+    Bytes Table = Bytes(10, 0);
 
     std::optional<Bytes> operator()(const TRequest& r) const
     {
@@ -195,7 +212,7 @@ struct TRegulatorModel {
         case 5:
         case 8:
         case 10:
-            return MeasurementBlock(r.Command);
+            return MeasurementBlock(r.Command, Table);
         case 3: {
             Bytes b(size_t(r.Data.at(4)) * 6, 0);
             return b;
@@ -237,7 +254,7 @@ public:
         TSettings s = UdpSettings(Regulator.Port);
         if (adjust)
             adjust(s);
-        Engine = std::make_unique<TEngine>(s, timerPeriod);
+        Engine = std::make_unique<TEngine>(s, timerPeriod, Folder.path());
         Engine->OnStatus = [this](uint8_t code) { Codes.push_back(code); };
         Engine->OnSent = [this](uint8_t) { ++Sent; };
         Regulator.Answer = [this](const TRequest& r) { return Model(r); };
@@ -294,6 +311,20 @@ public:
         }
         return Engine->Generation != 0 && Engine->PollStep != 0;
     }
+    // Identifies, then steps until a measurement block (and with it the
+    // month table) has been decoded.
+    bool Prime(int maxSteps = 40)
+    {
+        if (!Identify(maxSteps))
+            return false;
+        for (int i = 0; i < maxSteps; ++i) {
+            if (Engine->GridAr->IsValid())
+                return true;
+            if (!Step())
+                return false;
+        }
+        return Engine->GridAr->IsValid();
+    }
     // Commands of the requests that arrived after the given index.
     std::vector<uint8_t> CommandsFrom(size_t first) const
     {
@@ -305,6 +336,8 @@ public:
 
     TTestRegulator Regulator;
     TRegulatorModel Model;
+    // The engine's archive folder, removed with the rig.
+    QTemporaryDir Folder;
     std::unique_ptr<TEngine> Engine;
     std::vector<uint8_t> Codes;
     std::unique_ptr<QSocketNotifier> Notifier;

@@ -171,6 +171,21 @@ TEST(Config, SettingsAreCorrectedAsTheStartUpDoes)
     EXPECT_EQ(pair.JalMinus, 6);
 }
 
+TEST(Config, MeterApplianceAndSignalNamesByNumber)
+{
+    const TSettings s = SettingsOf(QString::fromUtf8("[ELEKTROMERY]\nEM01=Hala\nEM12=Kotolňa\nEM13=navyše\n"
+                                                     "[SPOTREBICE]\nRO64=Pec\nRO7=bez nuly\n[SIGNALY]\nSI02=Dvere\n"));
+    ASSERT_EQ(s.MeterNames.size(), 12);
+    EXPECT_EQ(s.MeterNames.at(0), QStringLiteral("Hala"));
+    EXPECT_EQ(s.MeterNames.at(11), QString::fromUtf8("Kotolňa"));
+    EXPECT_TRUE(s.MeterNames.at(1).isEmpty());
+    ASSERT_EQ(s.ApplianceNames.size(), 64);
+    EXPECT_EQ(s.ApplianceNames.at(63), QStringLiteral("Pec"));
+    EXPECT_TRUE(s.ApplianceNames.at(6).isEmpty()) << "keys carry two digits";
+    ASSERT_EQ(s.SignalNames.size(), 64);
+    EXPECT_EQ(s.SignalNames.at(1), QStringLiteral("Dvere"));
+}
+
 TEST(Config, TransportSettings)
 {
     const TSettings serial =

@@ -49,7 +49,7 @@ TEST(Schedule, OnlyIdentificationAndInformationUntilBothAnswered)
     EXPECT_EQ(after[0], 1);
     EXPECT_EQ(after[1], 8) << "generation 3 polls the live block with command 8";
     EXPECT_EQ(rig.Engine->PollStep, 2);
-    EXPECT_TRUE(rig.Engine->Information.Valid);
+    EXPECT_TRUE(rig.Engine->ValueKem->IsValid());
 }
 
 TEST(Schedule, SilentRegulatorIsAskedOnlyForIdentificationOncePerSecond)
@@ -128,10 +128,10 @@ TEST(Schedule, RecordPageReadsTheFourRecordsBackToBack)
         }
     EXPECT_EQ(indexes, (std::vector<uint8_t>{0, 1, 2, 3, 0}));
     EXPECT_EQ(rig.Engine->RecordIndex, 1);
-    for (const TIntervalRecord& r : rig.Engine->Records) {
-        EXPECT_TRUE(r.Valid);
-        EXPECT_EQ(r.Time, 0x12345678u);
-        EXPECT_EQ(r.Samples.size(), 15u);
+    for (size_t slot = 0; slot < 4; ++slot) {
+        EXPECT_TRUE(rig.Engine->ValueQ[slot]->IsValid());
+        EXPECT_EQ(rig.Engine->ValueQ[slot]->GetValue(), 0x12345678u);
+        EXPECT_EQ(rig.Engine->ListQ[slot]->VisibleCount(), 15);
     }
 }
 
@@ -155,8 +155,11 @@ TEST(Schedule, ArchiveRequestsFillTheCyclesBetweenLivePolls)
         SCOPED_TRACE(testing::Message() << "generation " << int(c.Generation) << ", Limit " << int(c.Limit));
         TEngineRig rig([&](TSettings& s) { s.Limit = c.Limit; });
         rig.Model.Generation = c.Generation;
-        ASSERT_TRUE(rig.Identify());
-        rig.Engine->Archive = {c.Count, 24290, 5};
+        // Four lost records: the download starts at record 5. The records the
+        // model sends back are empty, so they are never filed and every
+        // request asks for the same again.
+        rig.Model.Table = MonthTable(24290, 0, c.Count, 0, 4);
+        ASSERT_TRUE(rig.Prime());
         const size_t first = rig.Regulator.Requests.size();
         ASSERT_TRUE(rig.Run(30));
         const auto& reqs = rig.Regulator.Requests;
@@ -183,9 +186,9 @@ TEST(Schedule, ArchivePageLeavesTheLineToTheDownloadUnlessMeraniaIsSet)
     for (const uint8_t merania : {0, 1}) {
         SCOPED_TRACE(testing::Message() << "Merania " << int(merania));
         TEngineRig rig([&](TSettings& s) { s.Merania = merania; });
-        ASSERT_TRUE(rig.Identify());
+        rig.Model.Table = MonthTable(24290, 0, 100, 0, 0);
+        ASSERT_TRUE(rig.Prime());
         rig.Engine->ActivePage = TEngine::PageArchive;
-        rig.Engine->Archive = {100, 24290, 1};
         const size_t first = rig.Regulator.Requests.size();
         ASSERT_TRUE(rig.Run(30));
         const std::vector<int> live = StepsOf(rig.Regulator, first, {2, 5, 8, 10});
@@ -210,8 +213,8 @@ TEST(Schedule, PendingWriteGetsAnEmptyCycleOnlyOnceIdentified)
     EXPECT_EQ(rig.Engine->WritePending, 1);
 
     TEngineRig ok;
-    ASSERT_TRUE(ok.Identify());
-    ok.Engine->Archive = {10, 24290, 1};
+    ok.Model.Table = MonthTable(24290, 0, 10, 0, 0);
+    ASSERT_TRUE(ok.Prime());
     ASSERT_TRUE(ok.Run(3));
     const size_t before = ok.Regulator.Requests.size();
     ok.Engine->WritePending = 1;

@@ -29,7 +29,7 @@ struct Session {
         : Site(ini)
     {
         TMIniFile cfg(Site.Path("qdrwin.ini"));
-        Engine = std::make_unique<TEngine>(TSettings::Read(cfg));
+        Engine = std::make_unique<TEngine>(TSettings::Read(cfg), 100, Site.Path());
         Engine->OnStatus = [this](uint8_t code) { Codes.push_back(code); };
         Engine->OnSent = [this](uint8_t command) { Sent.push_back(command); };
         Engine->OnReply = [this](uint8_t, uint8_t command, uint8_t, const uint8_t*) { Replies.push_back(command); };

@@ -18,21 +18,21 @@ class LinkPerGeneration : public ::testing::TestWithParam<Generation> {};
 // generation; the decoded values are what the simulator was started with.
 void ExpectIdentifiedAndLive(Session& s, const Generation& g)
 {
-    ASSERT_TRUE(RunUntil([&] { return s.Engine->Information.Valid && s.Replied(g.LiveCommand); }, 8000))
+    ASSERT_TRUE(RunUntil([&] { return s.Engine->ValueKem->IsValid() && s.Replied(g.LiveCommand); }, 8000))
         << "sent " << s.Sent.size() << " requests, " << s.Replies.size() << " replies";
     EXPECT_EQ(s.Engine->Generation, g.Number);
-    EXPECT_EQ(s.Engine->Information.Meters, g.Meters);
-    EXPECT_EQ(s.Engine->Information.PregVT, 450);
-    EXPECT_EQ(s.Engine->Information.PregNT, 320);
-    EXPECT_FALSE(s.Engine->Identification.Text.isEmpty());
+    EXPECT_EQ(s.Engine->ValueKem->GetValue(), g.Meters);
+    EXPECT_EQ(s.Engine->ValuePregV->GetValue(), 450);
+    EXPECT_EQ(s.Engine->ValuePregN->GetValue(), 320);
+    EXPECT_FALSE(s.Engine->ValueId->Text.isEmpty());
     // Nothing but the identification and the information before both were answered.
     ASSERT_GE(s.Sent.size(), 3u);
     EXPECT_EQ(s.Sent[0], 0);
     EXPECT_EQ(s.Sent[1], 1);
     for (uint8_t code : s.Codes)
         EXPECT_EQ(code, 0) << "a clean line gave a failed exchange";
-    EXPECT_TRUE(s.Engine->Live.Valid);
-    EXPECT_TRUE(s.Engine->Live.HasPower);
+    EXPECT_TRUE(s.Engine->InterfaceME->TimeStamp->IsValid());
+    EXPECT_TRUE(s.Engine->InterfaceME->Power->IsValid());
 }
 
 TEST_P(LinkPerGeneration, IdentifiesAndPollsOverUdp)
@@ -86,7 +86,7 @@ TEST_P(ResultCodeFromFault, ReachesTheStatusAndChangesNothing)
     // A reply that fails a check never reaches the decoder.
     EXPECT_TRUE(s.Replies.empty());
     EXPECT_EQ(s.Engine->Generation, 0);
-    EXPECT_FALSE(s.Engine->Information.Valid);
+    EXPECT_FALSE(s.Engine->ValueKem->IsValid());
     for (uint8_t code : s.Codes)
         EXPECT_EQ(code, f.Code);
     EXPECT_EQ(s.Engine->Root()->CodeText(f.Code).isEmpty(), false);
@@ -107,7 +107,7 @@ TEST(ResultCodes, WrongDataLengthIsCaughtWhereTheLengthIsFixed)
     Session s(UdpIni(sim));
     ASSERT_TRUE(RunUntil([&] { return s.Saw(9); }, 5000));
     EXPECT_TRUE(s.SentCommand(1));
-    EXPECT_FALSE(s.Engine->Information.Valid);
+    EXPECT_FALSE(s.Engine->ValueKem->IsValid());
     EXPECT_EQ(s.Engine->PollStep, 0) << "a refused information block must not advance the schedule";
 }
 
@@ -124,7 +124,7 @@ TEST(ResultCodes, AReplyWithNothingOutstandingIsRefused)
     ASSERT_TRUE(RunUntil([&] { return s.Saw(8); }, 3000));
     EXPECT_EQ(s.Engine->Root()->CodeChar(8), QChar('K'));
     // The session carries on: the information block still arrives.
-    EXPECT_TRUE(RunUntil([&] { return s.Engine->Information.Valid; }, 4000));
+    EXPECT_TRUE(RunUntil([&] { return s.Engine->ValueKem->IsValid(); }, 4000));
 }
 
 TEST(ResultCodes, APortThatCannotBeOpenedGivesCodeTwoOnceThenTimeouts)
@@ -146,9 +146,9 @@ TEST(Link, RecoversFromAFaultyLineAndReachesTheLiveBlock)
                     "--late-ms", "500"});
     ASSERT_TRUE(sim.Ready);
     Session s(UdpIni(sim, "Timeout=300\n"));
-    ASSERT_TRUE(RunUntil([&] { return s.Engine->Information.Valid && s.Replied(8); }, 15000));
+    ASSERT_TRUE(RunUntil([&] { return s.Engine->ValueKem->IsValid() && s.Replied(8); }, 15000));
     EXPECT_EQ(s.Engine->Generation, 3);
-    EXPECT_EQ(s.Engine->Information.PregVT, 400);
+    EXPECT_EQ(s.Engine->ValuePregV->GetValue(), 400);
 }
 
 } // namespace

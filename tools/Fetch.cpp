@@ -1,0 +1,411 @@
+// qdrtool fetch: copies the regulator's archive (this month and the last) into
+// the monthly files, unattended. A site runs it from cron or a timer so that
+// no month is lost while nobody has the window open. It runs the engine's own
+// schedule on the archive page, so it downloads exactly as the window would;
+// the files on disk are the progress, so a second run fetches only what is new.
+#include "Tool.h"
+
+#include "app/Config.h"
+#include "app/Engine.h"
+#include "core/TextFunctions.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+const QString FetchUsage = QStringLiteral(
+    "usage: qdrtool fetch [--config FILE] [--dir DIR] [--timeout SECONDS]\n"
+    "\n"
+    "Copies the regulator's archive (this month and the last) into the monthly files\n"
+    "(2026nov.qdr, ...) and exits when every month the regulator reports is filed. Run again,\n"
+    "it fetches only what is new. On a terminal it shows one updating progress line, otherwise\n"
+    "a plain line every 2 seconds and one per finished month; the last line reads\n"
+    "'done: <month> <n> records, ...'. Interrupted (SIGINT, SIGTERM), it saves what it has.\n"
+    "\n"
+    "  --config FILE      configuration file (default qdrwin.ini, current directory first,\n"
+    "                     then beside the program)\n"
+    "  --dir DIR          folder of the monthly files (default: the current directory)\n"
+    "  --timeout SECONDS  the longest time without any successful reply before giving up\n"
+    "                     (default 30)\n"
+    "\n"
+    "Exit status: 0 done; 1 the regulator does not answer; 2 bad command line or\n"
+    "configuration; 3 the port or socket cannot be used; 4 the folder cannot be written;\n"
+    "130/143 interrupted by SIGINT/SIGTERM (what was fetched is saved).");
+
+// Records taken between two saves of the month being downloaded: an
+// interrupted run loses at most this many.
+constexpr uint32_t SaveEvery = 500;
+
+volatile std::sig_atomic_t StopSignal = 0;
+
+void OnStopSignal(int sig) { StopSignal = sig; }
+
+void CatchStopSignals()
+{
+    struct sigaction sa = {};
+    sa.sa_handler = OnStopSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}
+
+// Writes and removes a file of its own in the folder; the reason when it cannot.
+QString FolderProblem(const QString& dir)
+{
+    const QFileInfo info(dir);
+    if (!info.exists())
+        return QStringLiteral("folder %1 does not exist").arg(dir);
+    if (!info.isDir())
+        return QStringLiteral("%1 is not a folder").arg(dir);
+    QFile probe(QDir(dir).filePath(QStringLiteral(".qdrtool-fetch-%1.tmp").arg(::getpid())));
+    if (!probe.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        return QStringLiteral("cannot write to folder %1: %2").arg(dir, probe.errorString());
+    const bool written = probe.write("x", 1) == 1 && probe.flush();
+    const QString error = probe.errorString();
+    probe.close();
+    probe.remove();
+    return written ? QString() : QStringLiteral("cannot write to folder %1: %2").arg(dir, error);
+}
+
+QString Duration(double seconds)
+{
+    if (seconds < 0)
+        return QStringLiteral("?");
+    const auto s = static_cast<long long>(seconds + 0.5);
+    if (s >= 3600)
+        return QStringLiteral("%1:%2:%3").arg(s / 3600).arg(s / 60 % 60, 2, 10, QLatin1Char('0')).arg(s % 60, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
+}
+
+// The download as the regulator's month table and the files say it stands.
+class TFetchProgress {
+public:
+    explicit TFetchProgress(const TArchiveQDR& archive)
+        : Archive(archive)
+    {
+    }
+
+    static bool Named(uint16_t month) { return month / 12 != 0; }
+
+    // Records of an entry the regulator still holds, and how many of them are filed.
+    void Entry(uint8_t i, uint32_t& done, uint32_t& total) const
+    {
+        const TMonthEntry& e = Archive.MonthEntry(i);
+        const TMonthProgress& p = Archive.MonthProgress(i);
+        total = e.Count > e.Lost ? uint32_t(e.Count - e.Lost) : 0;
+        done = p.Done > e.Lost ? std::min<uint32_t>(p.Done - e.Lost, total) : 0;
+        if (p.Filed >= Archive.Capacity())
+            done = total;
+    }
+
+    // Every month of the table needs nothing more.
+    bool Complete() const
+    {
+        if (Archive.RequestCount != 0)
+            return false;
+        for (uint8_t i = 0; i < 2; ++i) {
+            const TMonthEntry& e = Archive.MonthEntry(i);
+            if (!Named(e.Month) || e.Count <= e.Lost)
+                continue;
+            const TMonthProgress& p = Archive.MonthProgress(i);
+            if (p.Done < e.Count && p.Filed < Archive.Capacity())
+                return false;
+        }
+        return true;
+    }
+
+    // The entry being downloaded, or -1.
+    int Active() const
+    {
+        if (Archive.RequestCount == 0)
+            return -1;
+        for (uint8_t i = 0; i < 2; ++i)
+            if (Archive.MonthEntry(i).Month == Archive.RequestMonth)
+                return i;
+        return -1;
+    }
+
+    const TArchiveQDR& Archive;
+};
+
+class TFetch {
+public:
+    TFetch(TEngine& engine, const TSettings& settings, int timeoutSeconds)
+        : Engine(engine)
+        , Settings(settings)
+        , Progress(*engine.Archive)
+        , TimeoutMs(qint64(timeoutSeconds) * 1000)
+        , Terminal(::isatty(::fileno(stdout)) != 0)
+    {
+    }
+
+    int Run();
+
+private:
+    void ShowProgress(bool force);
+    void MonthsFinished();
+    void Line(const QString& text);
+    // Ends an updating terminal line before anything else is printed.
+    void EndLine();
+    QString DoneLine();
+    bool Save();
+
+    TEngine& Engine;
+    const TSettings& Settings;
+    TFetchProgress Progress;
+    qint64 TimeoutMs;
+    bool Terminal;
+    bool LineOpen = false;
+    int LastLength = 0;
+
+    QElapsedTimer Clock;
+    qint64 LastSuccess = 0;
+    qint64 LastShown = -1000000;
+    bool TableSeen = false;
+    bool PortFailed = false;
+    uint8_t LastCode = 0;
+    uint32_t SavedAt = 0;
+    // Rate of the month in progress: when it began in this run, and its
+    // records done then.
+    int RateEntry = -1;
+    uint16_t RateMonth = 0;
+    qint64 RateStart = 0;
+    uint32_t RateDone = 0;
+    bool Finished[2] = {false, false};
+};
+
+void TFetch::Line(const QString& text)
+{
+    EndLine();
+    Out(text);
+}
+
+void TFetch::EndLine()
+{
+    if (LineOpen) {
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
+        LineOpen = false;
+        LastLength = 0;
+    }
+}
+
+bool TFetch::Save()
+{
+    Engine.Archive->SaveAll();
+    SavedAt = Engine.ArchiveStored;
+    return Engine.Archive->SaveErrors() == 0;
+}
+
+void TFetch::ShowProgress(bool force)
+{
+    const int i = Progress.Active();
+    if (i < 0)
+        return;
+    uint32_t done = 0;
+    uint32_t total = 0;
+    Progress.Entry(static_cast<uint8_t>(i), done, total);
+    const qint64 now = Clock.elapsed();
+    const uint16_t month = Engine.Archive->MonthEntry(static_cast<uint8_t>(i)).Month;
+    if (RateEntry != i || RateMonth != month || done < RateDone) {
+        RateEntry = i;
+        RateMonth = month;
+        RateStart = now;
+        RateDone = done;
+    }
+    if (!force && now - LastShown < (Terminal ? 200 : 2000))
+        return;
+    LastShown = now;
+    const double seconds = double(now - RateStart) / 1000.0;
+    const double rate = seconds > 0.5 ? double(done - RateDone) / seconds : 0.0;
+    const QString left = rate > 0 ? Duration(double(total - done) / rate) : QStringLiteral("?");
+    const QString text = QStringLiteral("%1  %2/%3 records  %4 rec/s  %5 left")
+                             .arg(MonthText(month))
+                             .arg(done)
+                             .arg(total)
+                             .arg(rate, 0, 'f', 1)
+                             .arg(left);
+    if (Terminal) {
+        const int length = static_cast<int>(text.size());
+        QString shown = text;
+        if (length < LastLength)
+            shown += QString(LastLength - length, QLatin1Char(' '));
+        std::fputs(("\r" + shown).toUtf8().constData(), stdout);
+        std::fflush(stdout);
+        LineOpen = true;
+        LastLength = length;
+    } else {
+        Out(text);
+    }
+}
+
+void TFetch::MonthsFinished()
+{
+    // The older month first, as the download goes.
+    for (uint8_t i : {uint8_t(1), uint8_t(0)}) {
+        const TMonthEntry& e = Engine.Archive->MonthEntry(i);
+        if (Finished[i] || !TFetchProgress::Named(e.Month) || e.Count <= e.Lost)
+            continue;
+        uint32_t done = 0;
+        uint32_t total = 0;
+        Progress.Entry(i, done, total);
+        // Entry 0 is complete only while nothing of it is pending.
+        const bool pending = Engine.Archive->RequestCount != 0 && Engine.Archive->RequestMonth == e.Month;
+        if (done < total || pending || Engine.Archive->MonthProgress(i).Done == 0)
+            continue;
+        Finished[i] = true;
+        Line(QStringLiteral("%1  %2/%3 records  complete").arg(MonthText(e.Month)).arg(done).arg(total));
+    }
+}
+
+QString TFetch::DoneLine()
+{
+    QStringList parts;
+    TArchiveQDR& archive = *Engine.Archive;
+    for (int i = 1; i >= 0; --i) {
+        const TMonthEntry& e = archive.MonthEntry(static_cast<uint8_t>(i));
+        if (!TFetchProgress::Named(e.Month))
+            continue;
+        TFileMem* file = archive.OpenMonth(e.Month);
+        const uint32_t held = file ? file->Held() : 0;
+        archive.Release(file);
+        parts << QStringLiteral("%1 %2 records").arg(MonthText(e.Month)).arg(held);
+    }
+    if (parts.isEmpty())
+        parts << QStringLiteral("no month reported");
+    const double seconds = double(Clock.elapsed()) / 1000.0;
+    return QStringLiteral("done: %1, %2 fetched in %3 s").arg(parts.join(QStringLiteral(", "))).arg(Engine.ArchiveStored).arg(seconds, 0, 'f', 1);
+}
+
+int TFetch::Run()
+{
+    Clock.start();
+    QEventLoop loop;
+    Engine.ActivePage = TEngine::PageArchive;
+    Engine.OnStatus = [&](uint8_t code) {
+        LastCode = code;
+        // An acknowledgement without data (no records to give) is an answer too.
+        if (code == 0)
+            LastSuccess = Clock.elapsed();
+        if (code == 2)
+            PortFailed = true;
+    };
+    Engine.OnReply = [&](uint8_t, uint8_t command, uint8_t, const uint8_t*) {
+        const uint8_t c = command & 0x7F;
+        if (c == 2 || c == 8 || c == 10)
+            TableSeen = true;
+    };
+
+    int status = ExitOk;
+    for (;;) {
+        if (StopSignal) {
+            EndLine();
+            Engine.Close();
+            Save();
+            Fail(QStringLiteral("interrupted; %1 records fetched are saved").arg(Engine.ArchiveStored));
+            status = StopSignal == SIGINT ? 130 : 143;
+            break;
+        }
+        if (PortFailed) {
+            EndLine();
+            Engine.Close();
+            Save();
+            Fail(PortProblem(Engine, Settings));
+            status = ExitPort;
+            break;
+        }
+        if (Clock.elapsed() - LastSuccess > TimeoutMs) {
+            EndLine();
+            Engine.Close();
+            Save();
+            const QString last = LastCode == 0 ? QString()
+                                               : QStringLiteral(" (last result %1 %2)").arg(LastCode).arg(Engine.ComBuf->CodeText(LastCode));
+            const qint64 seconds = TimeoutMs / 1000;
+            if (LastSuccess == 0)
+                Fail(QStringLiteral("no answer from the regulator within %1 s%2").arg(seconds).arg(last));
+            else
+                Fail(QStringLiteral("the regulator stopped answering: no reply for %1 s%2").arg(seconds).arg(last));
+            status = ExitNoAnswer;
+            break;
+        }
+        if (TableSeen && Engine.PollStep != 0) {
+            ShowProgress(false);
+            MonthsFinished();
+            if (Engine.ArchiveStored - SavedAt >= SaveEvery && !Save()) {
+                EndLine();
+                Engine.Close();
+                Fail(QStringLiteral("cannot save the monthly files in %1").arg(Engine.Archive->Folder()));
+                status = ExitFolder;
+                break;
+            }
+            if (Progress.Complete()) {
+                EndLine();
+                Engine.Close();
+                if (!Save()) {
+                    Fail(QStringLiteral("cannot save the monthly files in %1").arg(Engine.Archive->Folder()));
+                    status = ExitFolder;
+                    break;
+                }
+                MonthsFinished();
+                Out(DoneLine());
+                break;
+            }
+        }
+        QTimer::singleShot(50, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    Engine.OnStatus = nullptr;
+    Engine.OnReply = nullptr;
+    return status;
+}
+
+int RunFetch(const QStringList& args)
+{
+    TToolOptions options;
+    if (!options.Parse(args, {QStringLiteral("config"), QStringLiteral("dir"), QStringLiteral("timeout")}, {})) {
+        Fail(options.Error + QStringLiteral(" (try 'qdrtool help fetch')"));
+        return ExitUsage;
+    }
+    int timeoutSeconds = 30;
+    if (!options.Integer(QStringLiteral("timeout"), 1, 86400, timeoutSeconds)) {
+        Fail(options.IntegerError);
+        return ExitUsage;
+    }
+    const QString configName = options.Value(QStringLiteral("config"));
+    TMIniFile& ini = OpenIniFile(configName);
+    if (!configName.isEmpty() && !ini.Loaded) {
+        Fail(QStringLiteral("bad configuration: cannot read %1").arg(ini.FileName));
+        return ExitUsage;
+    }
+    const TSettings settings = TSettings::Read(ini);
+    if (!settings.Problem.isEmpty()) {
+        Fail(QStringLiteral("bad configuration: ") + settings.Problem);
+        return ExitUsage;
+    }
+    const QString dir = QDir(options.Value(QStringLiteral("dir"), QStringLiteral("."))).absolutePath();
+    if (const QString problem = FolderProblem(dir); !problem.isEmpty()) {
+        Fail(problem);
+        return ExitFolder;
+    }
+
+    StopSignal = 0;
+    CatchStopSignals();
+    TEngine engine(settings, 100, dir);
+    TFetch fetch(engine, settings, timeoutSeconds);
+    return fetch.Run();
+}
+
+const TToolRegistration Registration({QStringLiteral("fetch"),
+                                      QStringLiteral("copy the regulator's archive into the monthly files"), FetchUsage,
+                                      RunFetch});
+
+} // namespace
