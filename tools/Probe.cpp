@@ -76,12 +76,14 @@ QStringList LiveLines(const TEngine& engine)
                 int alignment = 2;
                 grid.GetCellText(col, row, cells[col], alignment);
             }
+            // The unit cell is laid out for the window's grid, "[kW  ]".
+            const QString unit = cells[3].remove(QLatin1Char('[')).remove(QLatin1Char(']')).trimmed();
             lines << QStringLiteral("                 meter %1  %2 %3  avg %4 %5")
                          .arg(Column(cells[0], 24))
                          .arg(cells[1], 5)
-                         .arg(cells[3])
+                         .arg(Column(unit, 4))
                          .arg(cells[2], 5)
-                         .arg(cells[3]);
+                         .arg(unit);
         }
     }
     return lines;
@@ -175,6 +177,7 @@ int RunProbe(const QStringList& args)
         if (!informationShown && engine.ValueKem->IsValid() && engine.ValueId->IsValid()) {
             informationShown = true;
             waitStart = clock.elapsed();
+            Out(QString());
             Out(Field(QStringLiteral("Identification"), engine.ValueId->GetDisplay()));
             Out(Field(QStringLiteral("Generation"), QString::number(engine.Generation)));
             Out(Field(QStringLiteral("Meters"), Shown(engine.ValueKem)));
