@@ -1,0 +1,556 @@
+// qdrtool fetch as a site runs it from cron: a folder with qdrwin.ini, the
+// simulated regulator as a separate process, and the monthly files compared
+// byte for byte with what the simulator's own model says they must hold.
+#include "e2e/ExpectedArchive.h"
+#include "support/SimProcess.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+
+#include <sys/stat.h>
+
+#include <map>
+#include <random>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+bool ToolBuilt() { return QFileInfo::exists(QStringLiteral(QDRTOOL_PATH)); }
+
+struct FetchRun {
+    int Exit = -1;       // -1 still running at the deadline, -2 killed or crashed
+    QString Out;
+    QString Err;
+    qint64 Ms = 0;
+    QString Text() const { return QStringLiteral("exit %1 after %2 ms\n%3\n%4").arg(Exit).arg(Ms).arg(Out, Err); }
+    QString LastLine() const
+    {
+        const QStringList lines = Out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        return lines.isEmpty() ? QString() : lines.last();
+    }
+};
+
+// A simulator process, the same regulator rebuilt in the test, and a site
+// folder whose qdrwin.ini points at the simulator.
+class Rig {
+public:
+    Rig(const QStringList& simArgs, const QString& iniExtra = {}, bool serial = false)
+        : Sim(simArgs + QStringList{QStringLiteral("--log")})
+        , Mirror(simArgs)
+    {
+        Ready = Sim.Ready && Mirror.Valid && MirrorAgrees();
+        const QString link = serial ? QStringLiteral("Device=%1").arg(Sim.Serial) : QStringLiteral("IP=%1").arg(Sim.Udp);
+        Site.WriteIni(QStringLiteral("[KOMUNIKACIA]\n%1\nAdr=0\n%2").arg(link, iniExtra));
+    }
+
+    // The "OK ..." line the simulator answers a control line with.
+    QByteArray Reply(const QByteArray& line)
+    {
+        Sim.Command(line);
+        QByteArray out;
+        for (int i = 0; i < 100 && !out.contains('\n'); ++i) {
+            Sim.Proc.waitForReadyRead(50);
+            out += Sim.Proc.readAllStandardOutput();
+        }
+        return out.startsWith("OK") ? out : QByteArray();
+    }
+
+    QString Why() { return QString::fromStdString(Mirror.Error) + QString::fromUtf8(Sim.StdErr()); }
+
+    // Sends a control line and waits for the simulator to confirm it; then
+    // checks that the simulator and its mirror in the test report the same
+    // month table, so the expectations follow the regulator the tool talks to.
+    bool Control(const QByteArray& line)
+    {
+        return !Reply(line).isEmpty() && MirrorAgrees();
+    }
+    bool MirrorAgrees()
+    {
+        const QByteArray status = Reply("status");
+        const TSimMonthTable t = Mirror.Regulator().MonthTable();
+        const QByteArray table = QStringLiteral(" table %1 %2 %3 %4 %5 ")
+                                     .arg(t.Month0)
+                                     .arg(t.Month1)
+                                     .arg(t.Count0)
+                                     .arg(t.Count1)
+                                     .arg(t.Lost)
+                                     .toLatin1();
+        if (status.contains(table))
+            return true;
+        ADD_FAILURE() << "simulator: " << status.constData() << "mirror:" << table.constData();
+        return false;
+    }
+
+    // Starts qdrtool fetch in the site folder; Finish or Kill ends it.
+    void Start(const QStringList& extra = {})
+    {
+        Drain();
+        LogMark = SimLog.size();
+        Tool = std::make_unique<QProcess>();
+        Tool->setWorkingDirectory(Site.Path());
+        Tool->start(QStringLiteral(QDRTOOL_PATH), QStringList{QStringLiteral("fetch")} + extra);
+        Tool->waitForStarted(5000);
+        Clock.start();
+    }
+    // Serves the event loop (the simulator's pipes keep draining) until the
+    // tool ends or ms pass.
+    bool WaitTool(int ms)
+    {
+        while (Tool->state() != QProcess::NotRunning) {
+            if (Clock.elapsed() > ms)
+                return false;
+            Tool->waitForFinished(20);
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+        return true;
+    }
+    FetchRun Finish(int ms = 60000)
+    {
+        FetchRun r;
+        if (!WaitTool(ms)) {
+            Tool->kill();
+            Tool->waitForFinished(3000);
+        } else {
+            r.Exit = Tool->exitStatus() == QProcess::NormalExit ? Tool->exitCode() : -2;
+        }
+        r.Ms = Clock.elapsed();
+        r.Out = QString::fromUtf8(Tool->readAllStandardOutput());
+        r.Err = QString::fromUtf8(Tool->readAllStandardError());
+        Drain();
+        return r;
+    }
+    FetchRun Fetch(const QStringList& extra = {}, int ms = 60000)
+    {
+        Start(extra);
+        return Finish(ms);
+    }
+    // SIGKILL after ms; false when the tool had already ended by itself.
+    bool KillAfter(int ms)
+    {
+        if (WaitTool(ms))
+            return false;
+        Tool->kill();
+        Tool->waitForFinished(3000);
+        Drain();
+        return true;
+    }
+
+    // SIGKILL ms after the folder first changes (a monthly file appears or
+    // is replaced); false when the tool ended by itself first.
+    bool KillAfterSave(int ms)
+    {
+        const auto before = Snapshot();
+        while (Snapshot() == before) {
+            if (Tool->state() == QProcess::NotRunning || Clock.elapsed() > 60000)
+                return false;
+            Tool->waitForFinished(3);
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        }
+        return KillAfter(int(Clock.elapsed()) + ms);
+    }
+    std::map<QString, std::pair<ino_t, int64_t>> Snapshot() const
+    {
+        std::map<QString, std::pair<ino_t, int64_t>> s;
+        for (const QString& name : QDir(Site.Path()).entryList({QStringLiteral("*.qdr")}, QDir::Files))
+            s[name] = Identity(name);
+        return s;
+    }
+
+    // Archive requests (command 3 or 9) the simulator received since the
+    // last Start.
+    int ArchiveRequests()
+    {
+        Drain();
+        int n = 0;
+        for (const QByteArray& line : SimLog.mid(LogMark).split('\n')) {
+            const int at = line.indexOf("] RX ");
+            if (at < 0)
+                continue;
+            const QList<QByteArray> bytes = line.mid(at + 5).trimmed().split(' ');
+            if (bytes.size() > 2 && (bytes[2] == "03" || bytes[2] == "09"))
+                ++n;
+        }
+        return n;
+    }
+
+    // How often each fault hit a reply to an archive request since the last
+    // Start ("loss" -> 2, ...).
+    std::map<QString, int> ArchiveFaults()
+    {
+        Drain();
+        std::map<QString, int> hits;
+        bool archive = false;
+        for (const QByteArray& line : SimLog.mid(LogMark).split('\n')) {
+            if (line.contains("] RX ")) {
+                const QList<QByteArray> bytes = line.mid(line.indexOf("] RX ") + 5).trimmed().split(' ');
+                archive = bytes.size() > 2 && (bytes[2] == "03" || bytes[2] == "09");
+            } else if (archive && line.contains("] TX ") && line.endsWith(')')) {
+                const QByteArray list = line.mid(line.lastIndexOf('(') + 1).chopped(1);
+                for (const QByteArray& f : list.split(','))
+                    ++hits[QString::fromLatin1(f)];
+            }
+        }
+        return hits;
+    }
+
+    // Every file in the folder but the configuration, by name.
+    std::map<QString, QByteArray> Files() const
+    {
+        std::map<QString, QByteArray> files;
+        const QStringList names = QDir(Site.Path()).entryList(QDir::Files | QDir::Hidden);
+        for (const QString& name : names) {
+            if (name == QLatin1String("qdrwin.ini"))
+                continue;
+            QFile f(Site.Path(name));
+            files[name] = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+        }
+        return files;
+    }
+    // Inode and modification time: a rewrite changes one or the other.
+    std::pair<ino_t, int64_t> Identity(const QString& name) const
+    {
+        struct stat st {};
+        if (::stat(QFile::encodeName(Site.Path(name)).constData(), &st) != 0)
+            return {0, 0};
+        return {st.st_ino, int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+    }
+
+    SimProcess Sim;
+    TSimMirror Mirror;
+    SiteDir Site;
+    bool Ready = false;
+    std::unique_ptr<QProcess> Tool;
+    QElapsedTimer Clock;
+
+private:
+    void Drain() { SimLog += Sim.StdErr(); }
+    QByteArray SimLog;
+    qsizetype LogMark = 0;
+};
+
+// Where a file differs from its expectation, in the format's own terms.
+QString Difference(const TExpectedMonth& want, const QByteArray& got)
+{
+    const QByteArray expected = want.Bytes();
+    if (got == expected)
+        return {};
+    const QString fault = MonthFileFault(want.FileName(), got);
+    if (!fault.isEmpty())
+        return fault;
+    static const char* const fields[] = {"header size", "record size", "Origin", "Month", "Shift", "KindMask"};
+    for (int w = 0; w < 6; ++w)
+        if (WordAt(got, 2 * w) != WordAt(expected, 2 * w))
+            return QStringLiteral("%1: %2 is %3, expected %4")
+                .arg(want.FileName(), QLatin1String(fields[w]))
+                .arg(WordAt(got, 2 * w))
+                .arg(WordAt(expected, 2 * w));
+    const int size = want.RecordSize;
+    const int gotRecords = (int(got.size()) - 12) / size;
+    for (int i = 0; i < std::min(gotRecords, want.Held()); ++i)
+        if (got.mid(12 + i * size, size) != expected.mid(12 + i * size, size))
+            return QStringLiteral("%1: position %2 holds the record of time %3, expected time %4")
+                .arg(want.FileName())
+                .arg(want.Origin + i)
+                .arg(WordAt(got, 12 + i * size))
+                .arg(WordAt(expected, 12 + i * size));
+    return QStringLiteral("%1: %2 records, expected %3").arg(want.FileName()).arg(gotRecords).arg(want.Held());
+}
+
+// The folder holds exactly these monthly files (and nothing else but the
+// configuration), each byte for byte.
+void ExpectFolder(const Rig& rig, const std::vector<TExpectedMonth>& want)
+{
+    std::map<QString, QByteArray> files = rig.Files();
+    for (const TExpectedMonth& m : want) {
+        const auto it = files.find(m.FileName());
+        if (it == files.end()) {
+            ADD_FAILURE() << m.FileName().toStdString() << " is missing";
+            continue;
+        }
+        EXPECT_EQ(Difference(m, it->second).toStdString(), "");
+        files.erase(it);
+    }
+    for (const auto& [name, bytes] : files)
+        ADD_FAILURE() << "unexpected file " << name.toStdString() << " (" << bytes.size() << " bytes)";
+}
+
+QStringList SimArgs(int generation, const char* now, int lost, const QStringList& more = {})
+{
+    return QStringList{QStringLiteral("--udp"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--generation"),
+                       QString::number(generation), QStringLiteral("--now"), QString::fromLatin1(now),
+                       QStringLiteral("--lost"), QString::number(lost), QStringLiteral("--kinds"),
+                       QStringLiteral("2"), QStringLiteral("--seed"), QStringLiteral("7"), QStringLiteral("--speed"),
+                       QStringLiteral("0")} +
+           more;
+}
+
+// A small archive per generation: a few hours of November and the last
+// records of October, the rest of which the regulator has lost. Generation
+// 3 fetches one record per request, so its archive is the smaller one.
+struct Archive {
+    int Generation;
+    const char* Now;
+    int Lost;
+};
+
+void PrintTo(const Archive& a, std::ostream* os)
+{
+    *os << "generation " << a.Generation << " at " << a.Now << ", " << a.Lost << " lost";
+}
+
+class PerGeneration : public ::testing::TestWithParam<Archive> {};
+
+#define REQUIRE_TOOL()                                                                                                \
+    if (!ToolBuilt())                                                                                                 \
+    GTEST_SKIP() << "qdrtool is not built (build the qdrtool target)"
+
+TEST_P(PerGeneration, FilesTheArchiveByteForByteAndASecondRunFetchesNothing)
+{
+    REQUIRE_TOOL();
+    const Archive a = GetParam();
+    Rig rig(SimArgs(a.Generation, a.Now, a.Lost));
+    ASSERT_TRUE(rig.Ready) << rig.Why().toStdString();
+    const std::vector<TExpectedMonth> want = ExpectedArchive(rig.Mirror.Regulator());
+    ASSERT_EQ(want.size(), 2u);
+    ASSERT_EQ(want[0].Origin, a.Lost) << "the lost records are not stored";
+
+    const FetchRun first = rig.Fetch();
+    ASSERT_EQ(first.Exit, 0) << first.Text().toStdString();
+    EXPECT_TRUE(first.LastLine().startsWith(QLatin1String("done:"))) << first.Text().toStdString();
+    ExpectFolder(rig, want);
+    const int requests = rig.ArchiveRequests();
+    const int held = want[0].Held() + want[1].Held();
+    if (a.Generation == 3)
+        EXPECT_GE(requests, held) << "command 9 carries one record";
+    else
+        EXPECT_LT(requests, held) << "command 3 carries several records";
+
+    std::map<QString, std::pair<ino_t, int64_t>> before;
+    for (const TExpectedMonth& m : want)
+        before[m.FileName()] = rig.Identity(m.FileName());
+    const FetchRun second = rig.Fetch();
+    ASSERT_EQ(second.Exit, 0) << second.Text().toStdString();
+    EXPECT_EQ(rig.ArchiveRequests(), 0) << "everything was filed already";
+    ExpectFolder(rig, want);
+    for (const TExpectedMonth& m : want)
+        EXPECT_EQ(rig.Identity(m.FileName()), before[m.FileName()]) << m.FileName().toStdString() << " was rewritten";
+    EXPECT_LT(second.Ms, 10000) << second.Text().toStdString();
+    std::printf("[ timing ] generation %d: %d records in %lld ms (%d archive requests), second run %lld ms\n",
+                a.Generation, held, static_cast<long long>(first.Ms), requests, static_cast<long long>(second.Ms));
+}
+
+TEST_P(PerGeneration, AFaultyLineFilesTheSameBytes)
+{
+    REQUIRE_TOOL();
+    const Archive a = GetParam();
+    // Late replies come after the client has given up on them, while a later
+    // request may be outstanding: they must not be filed as its answer.
+    Rig rig(SimArgs(a.Generation, a.Now, a.Lost,
+                    {QStringLiteral("--loss"), QStringLiteral("0.1"), QStringLiteral("--corrupt"),
+                     QStringLiteral("0.05"), QStringLiteral("--misaddress"), QStringLiteral("0.1"),
+                     QStringLiteral("--short"), QStringLiteral("0.05"), QStringLiteral("--late"),
+                     QStringLiteral("0.05"), QStringLiteral("--late-ms"), QStringLiteral("510")}),
+            QStringLiteral("Timeout=300\n"));
+    ASSERT_TRUE(rig.Ready) << rig.Why().toStdString();
+    const FetchRun run = rig.Fetch();
+    ASSERT_EQ(run.Exit, 0) << run.Text().toStdString();
+    ExpectFolder(rig, ExpectedArchive(rig.Mirror.Regulator()));
+    const std::map<QString, int> hits = rig.ArchiveFaults();
+    QString seen;
+    int total = 0;
+    for (const auto& [name, n] : hits) {
+        seen += QStringLiteral(" %1 %2").arg(name).arg(n);
+        total += n;
+    }
+    EXPECT_GE(total, 4) << "the faults hardly touched the download:" << seen.toStdString();
+    EXPECT_GE(hits.size(), 3u) << "too few kinds of fault hit the download:" << seen.toStdString();
+    std::printf("[ timing ] generation %d over a faulty line: %lld ms, archive replies hit:%s\n", a.Generation,
+                static_cast<long long>(run.Ms), qPrintable(seen));
+}
+
+TEST(DownloadLateReplies, AReplyAfterItsTimeOutIsNotFiledForTheNextBatch)
+{
+    REQUIRE_TOOL();
+    // Command-3 replies carry no record numbers. After a 300 ms time-out the
+    // batch is asked again on the next 100 ms cycle, answered, and the next
+    // batch asked a cycle later, about 500 ms after the first request: a reply
+    // 510 ms late then arrives while that next batch is outstanding, with the
+    // right length but the records of the earlier batch.
+    Rig rig(SimArgs(1, "2026-11-01T05:00", 2700,
+                    {QStringLiteral("--late"), QStringLiteral("0.25"), QStringLiteral("--late-ms"),
+                     QStringLiteral("510")}),
+            QStringLiteral("Timeout=300\n"));
+    ASSERT_TRUE(rig.Ready) << rig.Why().toStdString();
+    const FetchRun run = rig.Fetch();
+    ASSERT_EQ(run.Exit, 0) << run.Text().toStdString();
+    ExpectFolder(rig, ExpectedArchive(rig.Mirror.Regulator()));
+    const int late = rig.ArchiveFaults()[QStringLiteral("late")];
+    EXPECT_GE(late, 3);
+    std::printf("[ timing ] late replies: %lld ms, %d archive replies late\n", static_cast<long long>(run.Ms), late);
+}
+
+INSTANTIATE_TEST_SUITE_P(Download, PerGeneration,
+                         ::testing::Values(Archive{1, "2026-11-01T05:00", 2700}, Archive{3, "2026-11-01T03:00", 2960}),
+                         [](const auto& info) { return "Generation" + std::to_string(info.param.Generation); });
+
+// Checks every file after a kill: none may be cut short or unreadable, and
+// each holds a beginning of what the finished download holds (same header,
+// records a prefix), so nothing was misfiled on the way.
+void ExpectSoundPrefixes(const Rig& rig, const std::vector<TExpectedMonth>& want, int kill)
+{
+    for (const auto& [name, bytes] : rig.Files()) {
+        if (!name.endsWith(QLatin1String(".qdr"), Qt::CaseInsensitive))
+            continue; // not a name a later run loads
+        const auto m = std::find_if(want.begin(), want.end(), [&](const auto& e) { return e.FileName() == name; });
+        if (m == want.end()) {
+            ADD_FAILURE() << "kill " << kill << ": unexpected monthly file " << name.toStdString();
+            continue;
+        }
+        const QString fault = MonthFileFault(name, bytes);
+        if (!fault.isEmpty()) {
+            ADD_FAILURE() << "kill " << kill << ": " << fault.toStdString();
+            continue;
+        }
+        const QByteArray full = m->Bytes();
+        EXPECT_EQ(bytes.left(12), full.left(12)) << "kill " << kill << ": header of " << name.toStdString();
+        EXPECT_TRUE(full.mid(12).startsWith(bytes.mid(12)))
+            << "kill " << kill << ": " << name.toStdString() << " is not a beginning of the finished file";
+    }
+}
+
+TEST(DownloadKilled, SigkillAtRandomMomentsLeavesSoundFilesAndTheRerunsFinishTheJob)
+{
+    REQUIRE_TOOL();
+    // October's last 160 records and 136 of November: a fresh run saves
+    // October when it is complete and November at the end.
+    Rig rig(SimArgs(1, "2026-11-02T10:00", 2976 - 160));
+    ASSERT_TRUE(rig.Ready) << rig.Why().toStdString();
+    const std::vector<TExpectedMonth> want = ExpectedArchive(rig.Mirror.Regulator());
+    ASSERT_EQ(want.size(), 2u);
+    // Kills at a random time from the start (start-up or mid-month), or a
+    // random moment after a save became visible in the folder (right next
+    // to a save, or while the next month is being fetched).
+    struct Moment {
+        bool AfterSave;
+        int From, To;
+    };
+    const Moment plan[] = {{false, 300, 3500}, {true, 0, 200}, {false, 1500, 3400},
+                           {false, 1500, 3400}, {true, 0, 30},  {true, 0, 30}};
+    std::mt19937 random(20261102);
+    int kills = 0, killsWithFiles = 0;
+    for (const Moment& m : plan) {
+        rig.Start();
+        const int ms = std::uniform_int_distribution<int>(m.From, m.To)(random);
+        const bool killed = m.AfterSave ? rig.KillAfterSave(ms) : rig.KillAfter(ms);
+        if (!killed) {
+            const FetchRun r = rig.Finish();
+            ASSERT_EQ(r.Exit, 0) << r.Text().toStdString();
+            break;
+        }
+        ++kills;
+        bool monthly = false;
+        for (const auto& [name, bytes] : rig.Files())
+            monthly = monthly || name.endsWith(QLatin1String(".qdr"));
+        killsWithFiles += monthly;
+        ExpectSoundPrefixes(rig, want, kills);
+        if (HasFailure())
+            return;
+    }
+    const FetchRun last = rig.Fetch();
+    ASSERT_EQ(last.Exit, 0) << last.Text().toStdString();
+    EXPECT_GE(kills, 3);
+    EXPECT_GE(killsWithFiles, 2) << "too few kills caught a download with files on disk";
+    // Whatever the kills left behind, the finished folder holds the monthly
+    // files and nothing else.
+    ExpectFolder(rig, want);
+    std::printf("[ timing ] %d kills, %d of them with monthly files on disk\n", kills, killsWithFiles);
+}
+
+TEST(DownloadRenumbering, ShiftFollowsARestartAndWhatWasFiledStays)
+{
+    REQUIRE_TOOL();
+    Rig rig(SimArgs(1, "2026-11-01T05:00", 2970));
+    ASSERT_TRUE(rig.Ready) << rig.Why().toStdString();
+    std::vector<TExpectedMonth> want = ExpectedArchive(rig.Mirror.Regulator());
+    ASSERT_EQ(want.size(), 2u);
+    FetchRun r = rig.Fetch();
+    ASSERT_EQ(r.Exit, 0) << r.Text().toStdString();
+    ExpectFolder(rig, want);
+    const QByteArray filed = rig.Files()[want[1].FileName()];
+
+    // The regulator starts counting November from 1 again; an hour later it
+    // reports 4 records, fewer than the 20 already filed.
+    rig.Mirror.Restart();
+    ASSERT_TRUE(rig.Control("restart"));
+    rig.Mirror.Advance(60);
+    ASSERT_TRUE(rig.Control("advance 60"));
+    ASSERT_EQ(rig.Mirror.Regulator().MonthTable().Count0, 4);
+    want[1].Shift = uint16_t(want[1].Count());
+    want[1].File(rig.Mirror.Regulator(), 1, 4);
+    ASSERT_EQ(want[1].Held(), 24);
+
+    r = rig.Fetch();
+    ASSERT_EQ(r.Exit, 0) << r.Text().toStdString();
+    ExpectFolder(rig, want);
+    const QByteArray now = rig.Files()[want[1].FileName()];
+    EXPECT_EQ(now.mid(12, filed.size() - 12), filed.mid(12)) << "records filed before the restart were touched";
+    EXPECT_EQ(WordAt(now, 8), 20) << "Shift";
+}
+
+TEST(DownloadMonthTurn, FinishesTheOldMonthAndBeginsTheNewOne)
+{
+    REQUIRE_TOOL();
+    // October keeps its last 106 records, November has 4 when the first run
+    // ends; the second run is a month later.
+    Rig rig(SimArgs(1, "2026-11-01T01:00", 2870));
+    ASSERT_TRUE(rig.Ready) << rig.Why().toStdString();
+    std::vector<TExpectedMonth> want = ExpectedArchive(rig.Mirror.Regulator());
+    ASSERT_EQ(want.size(), 2u);
+    FetchRun r = rig.Fetch();
+    ASSERT_EQ(r.Exit, 0) << r.Text().toStdString();
+    ExpectFolder(rig, want);
+    const auto october = rig.Identity(want[0].FileName());
+
+    rig.Mirror.Advance(43200);
+    ASSERT_TRUE(rig.Control("advance 43200"));
+    const TSimMonthTable table = rig.Mirror.Regulator().MonthTable();
+    ASSERT_EQ(table.Month1, want[1].Month) << "November moved to the older entry";
+    // November's file goes on from what it holds; the regulator lost
+    // November's first 2870 records, so the rest of them follow a gap of
+    // empty records. December begins a file of its own.
+    want[1].File(rig.Mirror.Regulator(), uint16_t(table.Lost + 1), uint16_t(table.Lost + table.Count1));
+    TExpectedMonth december;
+    december.Month = table.Month0;
+    december.RecordSize = want[1].RecordSize;
+    december.KindMask = want[1].KindMask;
+    december.File(rig.Mirror.Regulator(), 1, table.Count0);
+    ASSERT_EQ(december.Held(), 4);
+    want.push_back(december);
+
+    r = rig.Fetch();
+    ASSERT_EQ(r.Exit, 0) << r.Text().toStdString();
+    ExpectFolder(rig, want);
+    EXPECT_EQ(rig.Identity(want[0].FileName()), october) << "October is no longer in the regulator's table";
+}
+
+TEST(DownloadSerial, APseudoTerminalFilesTheSameBytes)
+{
+    REQUIRE_TOOL();
+    QStringList args = SimArgs(1, "2026-11-01T02:00", 2966);
+    args.replace(args.indexOf(QStringLiteral("--udp")), QStringLiteral("--serial"));
+    args.removeOne(QStringLiteral("127.0.0.1:0"));
+    args << QStringLiteral("--fast");
+    Rig rig(args, {}, true);
+    ASSERT_TRUE(rig.Ready) << rig.Why().toStdString();
+    const FetchRun r = rig.Fetch();
+    ASSERT_EQ(r.Exit, 0) << r.Text().toStdString();
+    ExpectFolder(rig, ExpectedArchive(rig.Mirror.Regulator()));
+    std::printf("[ timing ] serial: %lld ms\n", static_cast<long long>(r.Ms));
+}
+
+} // namespace
