@@ -380,17 +380,9 @@ int RunFetch(const QStringList& args)
         Fail(options.IntegerError);
         return ExitUsage;
     }
-    const QString configName = options.Value(QStringLiteral("config"));
-    TMIniFile& ini = OpenIniFile(configName);
-    if (!configName.isEmpty() && !ini.Loaded) {
-        Fail(QStringLiteral("bad configuration: cannot read %1").arg(ini.FileName));
+    TSettings settings;
+    if (!ReadToolSettings(options.Value(QStringLiteral("config")), settings))
         return ExitUsage;
-    }
-    const TSettings settings = TSettings::Read(ini);
-    if (!settings.Problem.isEmpty()) {
-        Fail(QStringLiteral("bad configuration: ") + settings.Problem);
-        return ExitUsage;
-    }
     const QString dir = QDir(options.Value(QStringLiteral("dir"), QStringLiteral("."))).absolutePath();
     if (const QString problem = FolderProblem(dir); !problem.isEmpty()) {
         Fail(problem);

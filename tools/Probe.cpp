@@ -104,21 +104,14 @@ int RunProbe(const QStringList& args)
         return ExitUsage;
     }
 
-    const QString configName = options.Value(QStringLiteral("config"));
-    TMIniFile& ini = OpenIniFile(configName);
-    if (!configName.isEmpty() && !ini.Loaded) {
-        Fail(QStringLiteral("bad configuration: cannot read %1").arg(ini.FileName));
+    TSettings settings;
+    if (!ReadToolSettings(options.Value(QStringLiteral("config")), settings))
         return ExitUsage;
-    }
-    const TSettings settings = TSettings::Read(ini);
-    if (!settings.Problem.isEmpty()) {
-        Fail(QStringLiteral("bad configuration: ") + settings.Problem);
-        return ExitUsage;
-    }
 
     TEngine engine(settings);
     // A probe looks; it does not download the archive into the folder.
     engine.Download = false;
+    const TMIniFile& ini = IniFile();
     Out(Field(QStringLiteral("Configuration"), ini.Loaded ? ini.FileName : ini.FileName + QStringLiteral(" (not found, defaults used)")));
     Out(Field(QStringLiteral("Transport"), (settings.Serial() ? QStringLiteral("serial ") : QString()) + engine.Description()));
     Out(Field(QStringLiteral("Bus address"), QString::number(settings.Adr)));

@@ -1,6 +1,8 @@
 #include "Tool.h"
 
+#include "app/Config.h"
 #include "app/Engine.h"
+#include "app/Settings.h"
 #include "comm/SerialThread.h"
 
 #include <cstdio>
@@ -98,4 +100,19 @@ QString PortProblem(const TEngine& engine, const TSettings& settings)
         return text;
     }
     return QStringLiteral("cannot use the UDP socket to %1:%2").arg(settings.Host).arg(settings.UdpPort);
+}
+
+bool ReadToolSettings(const QString& configName, TSettings& settings)
+{
+    TMIniFile& ini = OpenIniFile(configName);
+    if (!configName.isEmpty() && !ini.Loaded) {
+        Fail(QStringLiteral("bad configuration: cannot read %1").arg(ini.FileName));
+        return false;
+    }
+    settings = TSettings::Read(ini);
+    if (!settings.Problem.isEmpty()) {
+        Fail(QStringLiteral("bad configuration: ") + settings.Problem);
+        return false;
+    }
+    return true;
 }

@@ -39,6 +39,9 @@ class TEngine;
 struct TSettings;
 // Why the engine's port or socket cannot be used, for the message of exit 3.
 QString PortProblem(const TEngine& engine, const TSettings& settings);
+// Reads the configuration named by --config (or the default one) into
+// settings; false after telling why on stderr (exit 2 then).
+bool ReadToolSettings(const QString& configName, TSettings& settings);
 
 // Options of the form --name VALUE or --name=VALUE; flags take no value.
 class TToolOptions {

@@ -1,4 +1,5 @@
 #pragma once
+#include "support/Pump.h"
 // A regulator played by the test on a loopback UDP socket, and an engine
 // wired to it whose 100 ms ticks the test drives itself, so that a second of
 // schedule time costs only the exchanges it causes.
@@ -25,19 +26,6 @@
 #include <vector>
 
 using Bytes = std::vector<uint8_t>;
-
-inline bool PumpUntil(const std::function<bool()>& done, int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        QThread::usleep(300);
-    }
-    return true;
-}
 
 inline uint8_t Sum8(const uint8_t* p, size_t n)
 {

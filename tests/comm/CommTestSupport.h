@@ -1,4 +1,5 @@
 #pragma once
+#include "support/Pump.h"
 // Shared pieces of the link tests: pumping the main thread's event loop (the
 // worker hands every state change over to it) and building regulator replies.
 #include <QCoreApplication>
@@ -15,25 +16,6 @@ using Bytes = std::vector<uint8_t>;
 
 // Readable failure messages for texts.
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
-
-// Processes main-thread events until done() holds or ms have passed.
-inline bool PumpUntil(const std::function<bool()>& done, int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        QThread::msleep(1);
-    }
-    return true;
-}
-
-inline void Pump(int ms)
-{
-    PumpUntil([] { return false; }, ms);
-}
 
 inline uint8_t Sum8(const Bytes& b, size_t from, size_t count)
 {

@@ -1,4 +1,5 @@
 #pragma once
+#include "support/Pump.h"
 #include "app/Config.h"
 #include "app/Engine.h"
 #include "app/Settings.h"
@@ -10,18 +11,6 @@
 #include <functional>
 #include <memory>
 #include <vector>
-
-// Serves the event loop until done() holds or ms pass; true when it held.
-inline bool RunUntil(const std::function<bool()>& done, int ms)
-{
-    const uint32_t start = GetTick();
-    while (!done()) {
-        if (GetTick() - start > static_cast<uint32_t>(ms))
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
 
 // An engine on a site folder's configuration, recording what crossed the link.
 struct Session {

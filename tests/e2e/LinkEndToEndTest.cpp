@@ -18,7 +18,7 @@ class LinkPerGeneration : public ::testing::TestWithParam<Generation> {};
 // generation; the decoded values are what the simulator was started with.
 void ExpectIdentifiedAndLive(Session& s, const Generation& g)
 {
-    ASSERT_TRUE(RunUntil([&] { return s.Engine->ValueKem->IsValid() && s.Replied(g.LiveCommand); }, 8000))
+    ASSERT_TRUE(PumpUntil([&] { return s.Engine->ValueKem->IsValid() && s.Replied(g.LiveCommand); }, 8000))
         << "sent " << s.Sent.size() << " requests, " << s.Replies.size() << " replies";
     EXPECT_EQ(s.Engine->Generation, g.Number);
     EXPECT_EQ(s.Engine->ValueKem->GetValue(), g.Meters);
@@ -82,7 +82,7 @@ TEST_P(ResultCodeFromFault, ReachesTheStatusAndChangesNothing)
                     QStringLiteral("--%1").arg(f.Fault), "1"});
     ASSERT_TRUE(sim.Ready);
     Session s(UdpIni(sim, "Timeout=400\n"));
-    ASSERT_TRUE(RunUntil([&] { return s.Saw(f.Code); }, 5000)) << f.Fault;
+    ASSERT_TRUE(PumpUntil([&] { return s.Saw(f.Code); }, 5000)) << f.Fault;
     // A reply that fails a check never reaches the decoder.
     EXPECT_TRUE(s.Replies.empty());
     EXPECT_EQ(s.Engine->Generation, 0);
@@ -105,7 +105,7 @@ TEST(ResultCodes, WrongDataLengthIsCaughtWhereTheLengthIsFixed)
     SimProcess sim({"--udp", "127.0.0.1:0", "--generation", "3", "--speed", "0", "--wronglength", "1"});
     ASSERT_TRUE(sim.Ready);
     Session s(UdpIni(sim));
-    ASSERT_TRUE(RunUntil([&] { return s.Saw(9); }, 5000));
+    ASSERT_TRUE(PumpUntil([&] { return s.Saw(9); }, 5000));
     EXPECT_TRUE(s.SentCommand(1));
     EXPECT_FALSE(s.Engine->ValueKem->IsValid());
     EXPECT_EQ(s.Engine->PollStep, 0) << "a refused information block must not advance the schedule";
@@ -119,18 +119,18 @@ TEST(ResultCodes, AReplyWithNothingOutstandingIsRefused)
                     "--duplicate-ms", "80"});
     ASSERT_TRUE(sim.Ready);
     Session s(UdpIni(sim));
-    ASSERT_TRUE(RunUntil([&] { return s.Replied(0); }, 3000));
+    ASSERT_TRUE(PumpUntil([&] { return s.Replied(0); }, 3000));
     s.Engine->ComBuf->Listen();
-    ASSERT_TRUE(RunUntil([&] { return s.Saw(8); }, 3000));
+    ASSERT_TRUE(PumpUntil([&] { return s.Saw(8); }, 3000));
     EXPECT_EQ(s.Engine->Root()->CodeChar(8), QChar('K'));
     // The session carries on: the information block still arrives.
-    EXPECT_TRUE(RunUntil([&] { return s.Engine->ValueKem->IsValid(); }, 4000));
+    EXPECT_TRUE(PumpUntil([&] { return s.Engine->ValueKem->IsValid(); }, 4000));
 }
 
 TEST(ResultCodes, APortThatCannotBeOpenedGivesCodeTwoOnceThenTimeouts)
 {
     Session s(QStringLiteral("[KOMUNIKACIA]\nDevice=/dev/qdr-no-such-port\nTimeout=200\n"));
-    ASSERT_TRUE(RunUntil([&] { return s.Codes.size() >= 3; }, 6000));
+    ASSERT_TRUE(PumpUntil([&] { return s.Codes.size() >= 3; }, 6000));
     EXPECT_EQ(s.Codes[0], 2);
     EXPECT_EQ(std::count(s.Codes.begin(), s.Codes.end(), uint8_t(2)), 1);
     EXPECT_EQ(s.Codes[1], 1);
@@ -146,7 +146,7 @@ TEST(Link, RecoversFromAFaultyLineAndReachesTheLiveBlock)
                     "--late-ms", "500"});
     ASSERT_TRUE(sim.Ready);
     Session s(UdpIni(sim, "Timeout=300\n"));
-    ASSERT_TRUE(RunUntil([&] { return s.Engine->ValueKem->IsValid() && s.Replied(8); }, 15000));
+    ASSERT_TRUE(PumpUntil([&] { return s.Engine->ValueKem->IsValid() && s.Replied(8); }, 15000));
     EXPECT_EQ(s.Engine->Generation, 3);
     EXPECT_EQ(s.Engine->ValuePregV->GetValue(), 400);
 }
