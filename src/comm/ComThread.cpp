@@ -14,7 +14,22 @@ bool TComThread::Accept(const uint8_t* buffer, uint16_t length)
         return false;
     TxBuf.assign(buffer, buffer + length);
     TxQueued.store(true, std::memory_order_release);
+    Wake();
     return true;
+}
+
+void TComThread::ArmListen()
+{
+    ListenOnce = true;
+    Wake();
+}
+
+void TComThread::Wake()
+{
+    // Taking the lock orders this against the waiter's check of its condition,
+    // so a notification between that check and the wait cannot be lost.
+    std::lock_guard<std::mutex> lock(WakeLock);
+    WakeSignal.notify_all();
 }
 
 uint16_t TComThread::PurgeCount() { return Available(); }
@@ -24,6 +39,46 @@ uint16_t TComThread::Read(uint8_t*, uint16_t) { return 0; }
 void TComThread::Write(const uint8_t*, uint16_t) { }
 QString TComThread::Description() const { return {}; }
 void TComThread::DiscardStale() { }
+
+bool TComThread::WaitForInput(uint32_t)
+{
+    Idle();
+    return false;
+}
+
+void TComThread::Pause()
+{
+    // The loop runs a pass per millisecond only while something can happen
+    // within one: when idle with nothing queued it sleeps until Accept, a
+    // listen request or Stop wakes it, and while waiting for a reply it waits
+    // on the port itself. Both wake at once, so nothing is slower than a 1 ms
+    // nap, and an idle link costs next to nothing.
+    constexpr uint32_t longestWait = 50;
+    using namespace std::chrono_literals;
+    if (State == csIdle && ListenMode != 2) {
+        std::unique_lock<std::mutex> lock(WakeLock);
+        WakeSignal.wait_for(lock, std::chrono::milliseconds(longestWait), [this] {
+            return TxQueued.load(std::memory_order_acquire) || ListenOnce.load() || Terminated();
+        });
+        return;
+    }
+    if (State == csWait) {
+        uint32_t ms = longestWait;
+        if (Timeout > 0) {
+            const uint32_t passed = GetTick() - WaitStart;
+            ms = std::min<uint32_t>(ms, passed < Timeout ? Timeout - passed : 0);
+        }
+        if (ms > 0) {
+            const uint32_t start = GetTick();
+            // A port that fails at once (gone, or an error to report) must not
+            // turn this into a busy loop.
+            if (!WaitForInput(ms) && GetTick() == start)
+                Idle();
+            return;
+        }
+    }
+    Idle();
+}
 
 void TComThread::ListenRule(uint8_t mode)
 {
@@ -42,7 +97,7 @@ void TComThread::Execute()
             if (NextState != State)
                 Idle();
         } else {
-            Idle();
+            Pause();
         }
         if (Terminated())
             break;

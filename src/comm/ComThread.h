@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <vector>
 
@@ -49,7 +50,7 @@ public:
     // Main thread: queue one frame; false when empty or one is already queued.
     virtual bool Accept(const uint8_t* buffer, uint16_t length);
     bool IsIdle() const { return State == csIdle; }
-    void ArmListen() { ListenOnce = true; }
+    void ArmListen();
     void SetLogCapacity(uint16_t n) { Log.SetCapacity(n); }
 
     virtual uint16_t PurgeCount();
@@ -61,11 +62,19 @@ public:
     // Worker, just before a queued frame goes out: drop input that can no
     // longer be a reply to it. Nothing by default.
     virtual void DiscardStale();
+    // Worker, waiting for a reply: returns when input arrives or ms pass;
+    // true when input is waiting. The base naps one idle pass.
+    virtual bool WaitForInput(uint32_t ms);
 
 protected:
     void Execute() override;
+    void Wake() override;
     void Sync();
 
 private:
     void ListenRule(uint8_t mode);
+    // The pause between two passes of the loop.
+    void Pause();
+    std::mutex WakeLock;
+    std::condition_variable WakeSignal;
 };

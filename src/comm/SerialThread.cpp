@@ -73,3 +73,8 @@ QString TSerialThread::Description() const
     const QString stop = StopBits == 0 ? QStringLiteral("1") : StopBits == 1 ? QStringLiteral("1.5") : QString::number(StopBits);
     return QStringLiteral("%1:%2,%3,%4,%5").arg(name).arg(Baud).arg(QChar::fromLatin1(Parity)).arg(DataBits).arg(stop);
 }
+
+bool TSerialThread::WaitForInput(uint32_t ms)
+{
+    return Serial && Serial->IsOpen() && Serial->WaitForData(ms);
+}

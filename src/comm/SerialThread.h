@@ -31,4 +31,5 @@ public:
     uint16_t Read(uint8_t* buffer, uint16_t room) override;
     void Write(const uint8_t* buffer, uint16_t length) override;
     QString Description() const override;
+    bool WaitForInput(uint32_t ms) override;
 };

@@ -1,5 +1,7 @@
 #include "comm/UDPBlockSocket.h"
 
+#include <poll.h>
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
@@ -92,6 +94,18 @@ int TUDPBlockSocket::Waiting()
             return 0;
     }
     return 0;
+}
+
+bool TUDPBlockSocket::WaitForData(uint32_t ms)
+{
+    if (Fd < 0)
+        return false;
+    pollfd p { Fd, POLLIN, 0 };
+    int r;
+    do
+        r = ::poll(&p, 1, int(ms));
+    while (r < 0 && errno == EINTR);
+    return r > 0 && (p.revents & POLLIN);
 }
 
 int TUDPBlockSocket::ReadBytes(uint8_t* buffer, int count)

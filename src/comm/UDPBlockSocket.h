@@ -16,6 +16,8 @@ public:
     void SetPeer(const QString& address, const QString& port);
     // Size of the next queued datagram, 0 when none is queued.
     int Waiting();
+    // Waits up to ms for a datagram (or a pending error); true when readable.
+    bool WaitForData(uint32_t ms);
     int ReadBytes(uint8_t* buffer, int count);
     int WriteBytes(const uint8_t* buffer, int count);
     QString PeerAddress() const { return Peer; }

@@ -47,3 +47,8 @@ QString TUDPThread::Description() const
 {
     return QStringLiteral("UDP,") + Socket->PeerAddress() + QStringLiteral(":") + Socket->PeerPort();
 }
+
+bool TUDPThread::WaitForInput(uint32_t ms)
+{
+    return Socket && Socket->WaitForData(ms);
+}

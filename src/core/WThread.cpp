@@ -4,6 +4,8 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 
+#include <algorithm>
+
 TWThread::TWThread() = default;
 
 TWThread::~TWThread() { Stop(); }
@@ -17,6 +19,7 @@ void TWThread::Idle()
 void TWThread::Stop()
 {
     requestInterruption();
+    Wake();
     if (!isRunning())
         return;
     if (QThread::currentThread() == this)
@@ -59,6 +62,10 @@ TThreadTime::~TThreadTime() { Stop(); }
 
 void TThreadTime::Execute()
 {
+    // Nothing can happen before the next boundary, so the loop naps until it
+    // (in short steps, to notice Stop) rather than waking every millisecond
+    // for nothing: the callback still runs about 1 ms after each boundary.
+    constexpr uint32_t longestNap = 20;
     bool due = false;
     while (!Terminated()) {
         if (Elapsed(Period, Start, false)) {
@@ -70,6 +77,11 @@ void TThreadTime::Execute()
                     OnTimer(this);
             });
         }
-        Idle();
+        const uint32_t passed = GetTick() - Start;
+        const uint32_t left = passed < Period ? Period - passed : 0;
+        if (!due && left > SleepTime)
+            QThread::msleep(std::min(left, longestNap));
+        else
+            Idle();
     }
 }

@@ -32,6 +32,9 @@ public:
 protected:
     void run() final { Execute(); }
     virtual void Execute() = 0;
+    // Called by Stop after termination was requested, so a loop waiting for
+    // an event of its own can notice at once.
+    virtual void Wake() { }
     // Runs fn on the main thread and returns when it has run. Does nothing once
     // termination was requested.
     void Synchronize(const std::function<void()>& fn);
