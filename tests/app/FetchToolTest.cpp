@@ -2,6 +2,7 @@
 // regulator, and what the tool promises its callers: the exit statuses, the
 // files as the progress, the lines it prints and the save when it is stopped.
 #include "support/SimProcess.h"
+#include "support/ToolRun.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -19,33 +20,11 @@
 
 namespace {
 
-struct FetchResult {
-    int Exit = -1;
-    QString Out;
-    QString Err;
-    QString Text() const { return QStringLiteral("exit %1\n%2\n%3").arg(Exit).arg(Out, Err); }
-};
-
-void Collect(QProcess& p, FetchResult& r)
-{
-    r.Exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
-    r.Out = QString::fromUtf8(p.readAllStandardOutput());
-    r.Err = QString::fromUtf8(p.readAllStandardError());
-}
+using FetchResult = ToolRun;
 
 FetchResult Fetch(const QString& dir, const QStringList& args = {}, int ms = 60000)
 {
-    FetchResult r;
-    QProcess p;
-    p.setWorkingDirectory(dir);
-    p.start(QStringLiteral(QDRTOOL_PATH), QStringList{QStringLiteral("fetch")} + args);
-    if (!p.waitForFinished(ms)) {
-        p.kill();
-        p.waitForFinished(3000);
-        return r;
-    }
-    Collect(p, r);
-    return r;
+    return RunTool(dir, QStringList{QStringLiteral("fetch")} + args, ms);
 }
 
 QByteArray Contents(const QString& name)
@@ -70,10 +49,6 @@ int RecordsIn(const QByteArray& file)
 QString UdpSite(const SimProcess& sim) { return QStringLiteral("[KOMUNIKACIA]\nIP=%1\n").arg(sim.Udp); }
 
 } // namespace
-
-#define REQUIRE_TOOL()                                                                                                \
-    if (!QFileInfo::exists(QStringLiteral(QDRTOOL_PATH)))                                                             \
-    GTEST_SKIP() << "qdrtool is not built (build the qdrtool target)"
 
 TEST(FetchTool, FetchesBothMonthsThenOnlyWhatIsNew)
 {
@@ -147,7 +122,7 @@ TEST(FetchTool, StoppedBySigtermItSavesWhatItHasAndALaterRunFinishes)
     ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
     ASSERT_TRUE(p.waitForFinished(10000));
     FetchResult stopped;
-    Collect(p, stopped);
+    CollectTool(p, stopped);
     EXPECT_EQ(stopped.Exit, 143) << stopped.Text().toStdString();
     EXPECT_TRUE(stopped.Err.contains(QStringLiteral("interrupted"))) << stopped.Err.toStdString();
     const int saved = RecordsIn(Contents(site.Path(QStringLiteral("2026oct.qdr"))));
@@ -165,19 +140,11 @@ TEST(FetchTool, FailuresGiveTheirStatusAndOneLineReason)
 {
     REQUIRE_TOOL();
     {
-        // Nobody answers on this socket.
-        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        SiteDir site(QStringLiteral("[KOMUNIKACIA]\nIP=127.0.0.1:%1\nTimeout=300\n").arg(ntohs(a.sin_port)));
+        SilentPeer silent;
+        SiteDir site(QStringLiteral("[KOMUNIKACIA]\nIP=127.0.0.1:%1\nTimeout=300\n").arg(silent.Port));
         QElapsedTimer t;
         t.start();
         const FetchResult r = Fetch(site.Path(), {QStringLiteral("--timeout"), QStringLiteral("2")});
-        ::close(fd);
         EXPECT_EQ(r.Exit, 1) << r.Text().toStdString();
         EXPECT_TRUE(r.Err.startsWith(QStringLiteral("qdrtool: no answer from the regulator within 2 s"))) << r.Err.toStdString();
         EXPECT_EQ(r.Err.count(QLatin1Char('\n')), 1);

@@ -1,50 +1,11 @@
 // qdrtool probe as a technician runs it: in a site folder with qdrwin.ini,
 // against the simulated regulator over UDP and over a pseudo-terminal.
 #include "support/SimProcess.h"
+#include "support/ToolRun.h"
 
-#include <QFileInfo>
-#include <QProcess>
 #include <QRegularExpression>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
-
-namespace {
-
-struct ToolRun {
-    int Exit = -1;
-    QString Out;
-    QString Err;
-};
-
-ToolRun RunTool(const QString& dir, const QStringList& args, int ms = 30000)
-{
-    ToolRun r;
-    QProcess p;
-    p.setWorkingDirectory(dir);
-    p.start(QStringLiteral(QDRTOOL_PATH), args);
-    if (!p.waitForFinished(ms)) {
-        p.kill();
-        p.waitForFinished(3000);
-        return r;
-    }
-    r.Exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
-    r.Out = QString::fromUtf8(p.readAllStandardOutput());
-    r.Err = QString::fromUtf8(p.readAllStandardError());
-    return r;
-}
-
-bool ToolBuilt() { return QFileInfo::exists(QStringLiteral(QDRTOOL_PATH)); }
-
-} // namespace
-
-#define REQUIRE_TOOL()                                                                                                \
-    if (!ToolBuilt())                                                                                                 \
-    GTEST_SKIP() << "qdrtool is not built (build the qdrtool target)"
 
 TEST(ProbeTool, IdentifiesTheSimulatedRegulatorOverUdp)
 {
@@ -81,23 +42,15 @@ TEST(ProbeTool, IdentifiesTheSimulatedRegulatorOverAPseudoTerminal)
 TEST(ProbeTool, FailuresGiveAStatusAndOneLineReason)
 {
     REQUIRE_TOOL();
-    // A socket that never answers.
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
     {
-        SiteDir site(QStringLiteral("[KOMUNIKACIA]\nIP=127.0.0.1:%1\nTimeout=300\n").arg(ntohs(a.sin_port)));
+        SilentPeer silent;
+        SiteDir site(QStringLiteral("[KOMUNIKACIA]\nIP=127.0.0.1:%1\nTimeout=300\n").arg(silent.Port));
         const ToolRun r = RunTool(site.Path(), {QStringLiteral("probe"), QStringLiteral("--timeout"), QStringLiteral("1")});
         EXPECT_EQ(r.Exit, 1);
         EXPECT_TRUE(r.Err.startsWith(QStringLiteral("qdrtool: no answer"))) << r.Err.toStdString();
         EXPECT_EQ(r.Err.count(QLatin1Char('\n')), 1);
         EXPECT_TRUE(r.Out.contains(QStringLiteral("Timeout")));
     }
-    ::close(fd);
     {
         SiteDir site(QStringLiteral("[KOMUNIKACIA]\nDevice=/nonexistent/ttyQDR\n"));
         const ToolRun r = RunTool(site.Path(), {QStringLiteral("probe"), QStringLiteral("--timeout"), QStringLiteral("2")});
