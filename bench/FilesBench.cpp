@@ -32,9 +32,9 @@ struct FullFile {
         for (uint16_t i = 0; i < kRecords; ++i) {
             // Ten-minute intervals from the first day on, wrapping inside the
             // month so every time stays a valid one.
-            SetFileWord(record.data(), static_cast<uint16_t>(1440 + (i % 4464) * 10));
+            PutWord(record.data(), static_cast<uint16_t>(1440 + (i % 4464) * 10));
             for (uint16_t c = 0; c < (kRecordSize - 2) / 2; ++c)
-                SetFileWord(record.data() + 2 + 2 * c, static_cast<uint16_t>((i * 7 + c * 131) % 5000));
+                PutWord(record.data() + 2 + 2 * c, static_cast<uint16_t>((i * 7 + c * 131) % 5000));
             file.Put(record.data(), kRecordSize, i);
         }
         Saved = file.Save() && QFileInfo(Name).size() == 12 + qint64(kRecords) * kRecordSize;

@@ -63,11 +63,11 @@ TFileMem::~TFileMem() { Save(); }
 
 void TFileMem::WriteHeader(uint8_t* buffer) const
 {
-    SetFileWord(buffer, FormatSize());
-    SetFileWord(buffer + 2, RecordSize());
+    PutWord(buffer, FormatSize());
+    PutWord(buffer + 2, RecordSize());
 }
 
-void TFileMem::ReadHeader(const uint8_t* buffer) { SetRecordSize(FileWord(buffer + 2)); }
+void TFileMem::ReadHeader(const uint8_t* buffer) { SetRecordSize(GetWord(buffer + 2)); }
 
 void TFileMem::ResetHeader()
 {
@@ -221,13 +221,13 @@ TFileMemOrg::~TFileMemOrg() { Save(); }
 void TFileMemOrg::WriteHeader(uint8_t* buffer) const
 {
     TFileMem::WriteHeader(buffer);
-    SetFileWord(buffer + 4, FOrigin);
+    PutWord(buffer + 4, FOrigin);
 }
 
 void TFileMemOrg::ReadHeader(const uint8_t* buffer)
 {
     TFileMem::ReadHeader(buffer);
-    FOrigin = FileWord(buffer + 4);
+    FOrigin = GetWord(buffer + 4);
 }
 
 void TFileMemOrg::ResetHeader() { TFileMem::ResetHeader(); }
@@ -247,13 +247,13 @@ TFileMonth::~TFileMonth() { Save(); }
 void TFileMonth::WriteHeader(uint8_t* buffer) const
 {
     TFileMemOrg::WriteHeader(buffer);
-    SetFileWord(buffer + 6, FMonth);
+    PutWord(buffer + 6, FMonth);
 }
 
 void TFileMonth::ReadHeader(const uint8_t* buffer)
 {
     TFileMemOrg::ReadHeader(buffer);
-    const uint16_t m = FileWord(buffer + 6);
+    const uint16_t m = GetWord(buffer + 6);
     if (MonthAgrees(m))
         FMonth = m;
 }
@@ -297,13 +297,13 @@ TFileArch::~TFileArch() { Save(); }
 void TFileArch::WriteHeader(uint8_t* buffer) const
 {
     TFileMonth::WriteHeader(buffer);
-    SetFileWord(buffer + 8, FShift);
+    PutWord(buffer + 8, FShift);
 }
 
 void TFileArch::ReadHeader(const uint8_t* buffer)
 {
     TFileMonth::ReadHeader(buffer);
-    FShift = FileWord(buffer + 8);
+    FShift = GetWord(buffer + 8);
 }
 
 void TFileArch::ResetHeader()

@@ -15,18 +15,13 @@
 // operations are still the ones in effect.
 #include "core/Mem.h"
 
+#include "core/LittleEndian.h"
+
 #include <QString>
 
 #include <cstdint>
 #include <memory>
 
-// Little-endian words at any alignment, as the files and the regulator use them.
-inline uint16_t FileWord(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline void SetFileWord(uint8_t* p, uint16_t v)
-{
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
 
 class TFileMem {
 public:

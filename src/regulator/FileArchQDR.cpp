@@ -5,29 +5,29 @@ TFileArchQDR::~TFileArchQDR() { Save(); }
 void TFileArchQDR::WriteHeader(uint8_t* buffer) const
 {
     if (OldHeader) {
-        SetFileWord(buffer, FMonth);
-        SetFileWord(buffer + 2, RecordSize());
-        SetFileWord(buffer + 4, FKindMask);
+        PutWord(buffer, FMonth);
+        PutWord(buffer + 2, RecordSize());
+        PutWord(buffer + 4, FKindMask);
         return;
     }
     TFileArch::WriteHeader(buffer);
-    SetFileWord(buffer + 10, FKindMask);
+    PutWord(buffer + 10, FKindMask);
 }
 
 void TFileArchQDR::ReadHeader(const uint8_t* buffer)
 {
     if (OldHeader) {
-        SetRecordSize(FileWord(buffer + 2));
+        SetRecordSize(GetWord(buffer + 2));
         FOrigin = 0;
         FShift = 0;
-        const uint16_t m = FileWord(buffer);
+        const uint16_t m = GetWord(buffer);
         if (MonthAgrees(m))
             FMonth = m;
-        FKindMask = FileWord(buffer + 4);
+        FKindMask = GetWord(buffer + 4);
         return;
     }
     TFileArch::ReadHeader(buffer);
-    FKindMask = FileWord(buffer + 10);
+    FKindMask = GetWord(buffer + 10);
 }
 
 void TFileArchQDR::ResetHeader()
@@ -53,7 +53,7 @@ const uint8_t* TFileArchQDR::RecordAt(uint16_t i) const
     if (RecordSize() < 2)
         return nullptr;
     const uint8_t* record = TFileArch::RecordAt(i);
-    if (!record || FileWord(record) == 0)
+    if (!record || GetWord(record) == 0)
         return nullptr;
     return record;
 }

@@ -1,5 +1,6 @@
 #include "regulator/ValueGridAr.h"
 
+#include "core/LittleEndian.h"
 #include "regulator/ArchiveQDR.h"
 
 TValueGridAr::TValueGridAr(TArchiveQDR* archive, uint16_t maxAge)
@@ -11,7 +12,7 @@ TValueGridAr::TValueGridAr(TArchiveQDR* archive, uint16_t maxAge)
 
 void TValueGridAr::SetTable(const uint8_t* table)
 {
-    auto word = [table](int i) { return static_cast<uint16_t>(table[2 * i] | (table[2 * i + 1] << 8)); };
+    auto word = [table](int i) { return GetWord(table + 2 * i); };
     Months[0] = word(0);
     Months[1] = word(1);
     Counts[0] = word(2);

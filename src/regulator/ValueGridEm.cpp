@@ -1,5 +1,6 @@
 #include "regulator/ValueGridEm.h"
 
+#include "core/LittleEndian.h"
 #include "core/TextFunctions.h"
 
 TValueGridEm::TValueGridEm(const QString& title, const uint8_t& generation, TValueWord* powerValue,
@@ -30,7 +31,7 @@ void TValueGridEm::SetReadings(const uint8_t* readings, uint16_t kindWord)
     for (int e = 0; e <= Meters; ++e)
         for (int k = 0; k < 2; ++k) {
             const uint8_t* p = readings + e * 4 + k * 2;
-            Readings[e][k] = static_cast<uint16_t>(p[0] | (p[1] << 8));
+            Readings[e][k] = GetWord(p);
         }
     KindWord = kindWord;
     Validate(0);

@@ -122,7 +122,7 @@ TEST_F(FileMemTest, OriginPositionBelowGivesBlankAndFixedOriginStaysZero)
     const Bytes r = Words({5, 6});
     ASSERT_TRUE(org.Put(r.data(), 4, 3));
     ASSERT_NE(org.Get(4, 1), nullptr);
-    EXPECT_EQ(FileWord(org.Get(4, 1)), 0);
+    EXPECT_EQ(GetWord(org.Get(4, 1)), 0);
     EXPECT_EQ(org.Get(4, 4), nullptr);
     EXPECT_EQ(org.Get(2, 3), nullptr);
 

@@ -44,7 +44,7 @@ Bytes Header(uint16_t origin, uint16_t month, uint16_t shift, uint16_t mask)
 int WordAt(const TFileArchQDR& f, uint16_t i, int w)
 {
     const uint8_t* r = f.RecordAt(i);
-    return r ? FileWord(r + 2 * w) : -1;
+    return r ? GetWord(r + 2 * w) : -1;
 }
 
 void Append(Bytes& a, const Bytes& b) { a.insert(a.end(), b.begin(), b.end()); }
@@ -398,7 +398,7 @@ TEST(ArchiveFileTest, RandomBytesLoadSafely)
             EXPECT_EQ(uint32_t(f.Origin()) + f.Held(), uint32_t(f.Count())) << "Count never wraps";
             for (uint16_t i = 0; i < f.Held(); ++i) {
                 if (const uint8_t* r = f.RecordAt(i)) {
-                    EXPECT_NE(FileWord(r), 0);
+                    EXPECT_NE(GetWord(r), 0);
                 }
             }
         } else {
