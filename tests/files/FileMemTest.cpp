@@ -2,6 +2,8 @@
 // files, and that a save never destroys the file it replaces.
 #include "files/FileMem.h"
 
+#include "support/FileBytes.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -15,7 +17,6 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
 
 void AddWord(Bytes& b, uint16_t w)
 {
@@ -35,23 +36,6 @@ Bytes Cat(Bytes a, const Bytes& b)
 {
     a.insert(a.end(), b.begin(), b.end());
     return a;
-}
-
-Bytes ReadBytes(const QString& name)
-{
-    QFile f(name);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray all = f.readAll();
-    return Bytes(all.begin(), all.end());
-}
-
-void WriteBytes(const QString& name, const Bytes& b)
-{
-    QFile f(name);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(f.write(reinterpret_cast<const char*>(b.data()), static_cast<qint64>(b.size())),
-              static_cast<qint64>(b.size()));
 }
 
 // November 2005.

@@ -2,6 +2,8 @@
 // are asked for, where the replies land, and what reaches the disk.
 #include "regulator/ArchiveQDR.h"
 
+#include "support/FileBytes.h"
+
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
@@ -12,7 +14,6 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
 
 constexpr uint16_t Oct2005 = 2005 * 12 + 9;
 constexpr uint16_t Nov2005 = Oct2005 + 1;
@@ -48,22 +49,6 @@ int WordAt(const TFileArchQDR& f, uint16_t i, int w)
 }
 
 void Append(Bytes& a, const Bytes& b) { a.insert(a.end(), b.begin(), b.end()); }
-
-Bytes ReadBytes(const QString& name)
-{
-    QFile f(name);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray all = f.readAll();
-    return Bytes(all.begin(), all.end());
-}
-
-void WriteBytes(const QString& name, const Bytes& b)
-{
-    QFile f(name);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(reinterpret_cast<const char*>(b.data()), static_cast<qint64>(b.size()));
-}
 
 class ArchiveTest : public ::testing::Test {
 protected:
