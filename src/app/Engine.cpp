@@ -517,7 +517,7 @@ void TEngine::ArchiveRecord(const uint8_t* data, uint8_t length)
 
 void TEngine::ComBufTick()
 {
-    const uint16_t now = GetTick16();
+    const uint16_t now = static_cast<uint16_t>(GetTick16() + ClockShift);
     Values->TickAll(now);
     InterfaceME->Tick(now);
     if (Download && Archive->Poll()) {
@@ -525,7 +525,7 @@ void TEngine::ComBufTick()
         if (OnDownloadStatus)
             OnDownloadStatus(DownloadStatus);
     }
-    if (Elapsed16(1000, SecondStamp, false))
+    if (Elapsed16At(now, 1000, SecondStamp, false))
         SecondStep();
     if (OnTicked)
         OnTicked(this);

@@ -77,6 +77,9 @@ public:
     // The archive download runs; a front end that only looks (qdrtool probe)
     // switches it off so that it neither asks for records nor writes files.
     bool Download = true;
+    // Milliseconds added to the clock the tick ages values by: lets a test
+    // see a value age by 40 s without waiting 40 s.
+    uint32_t ClockShift = 0;
 
     // The values of the live pages, in the order they are created; all owned
     // by Values. Each is named after the control that shows it.
