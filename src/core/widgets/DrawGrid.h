@@ -33,6 +33,9 @@ public:
     void SetGridLineWidth(int width);
     // Width of the area the cells are drawn in (the viewport).
     int ClientWidth() const;
+    // Stretches columns first .. first + count - 1 now and again whenever the
+    // grid is resized (StretchColumns); a negative first stops it.
+    void SetAutoStretch(int first, int count);
     QColor FixedColor = QColor(0xC0, 0xC0, 0xC0);
     QColor FixedFontColor = Qt::black;
     QColor Color = Qt::white;
@@ -67,10 +70,15 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
 
 private:
     void UpdateScrollBars();
+    void Changed();
+    int RowPitch() const;
+    int FixedWidth() const;
+    int FixedHeight() const;
     QVector<int> FColWidths;
     int FRowCount = 0;
     int FFixedCols = 0;
@@ -80,6 +88,8 @@ private:
     int FGridLineWidth = 1;
     int FRow = -1;
     int FCol = -1;
+    int FStretchFirst = -1;
+    int FStretchCount = 0;
 };
 
 // Column stretching: widens columns first .. first + count - 1 (count 0 or

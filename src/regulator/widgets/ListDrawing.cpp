@@ -1,0 +1,107 @@
+#include "regulator/widgets/ListDrawing.h"
+
+#include "core/widgets/CellText.h"
+#include "regulator/ValueListIO.h"
+#include "regulator/ValueListQ.h"
+
+#include <QPainter>
+
+namespace {
+const QColor Red(0xFF, 0x00, 0x00);
+const QColor Green(0x00, 0x80, 0x00);
+const QColor Aqua(0x00, 0xFF, 0xFF);
+const QColor Blue(0x00, 0x00, 0xFF);
+const QColor Fuchsia(0xFF, 0x00, 0xFF);
+const QColor Yellow(0xFF, 0xFF, 0x00);
+const QColor Grey(0x80, 0x80, 0x80);
+const int DesignWidth = 121;
+const int TimeRight = 36;
+const int PercentRight = 76;
+
+// Right edge of a column for an item of the given width, exact at the
+// designed width.
+int ColumnX(const QRect& rect, int designX)
+{
+    const int width = rect.width();
+    return rect.x() + (width > DesignWidth ? designX * width / DesignWidth : designX);
+}
+
+// Pixel rows y0 .. y1 - 1 of column x.
+void Column(QPainter& painter, int x, int y0, int y1, const QColor& color)
+{
+    if (y1 > y0)
+        painter.fillRect(QRect(x, y0, 1, y1 - y0), color);
+}
+} // namespace
+
+void DrawItemIO(QPainter& painter, const TValueListIO& value, int index, bool fresh, const QRect& rect,
+                const QColor& textColor)
+{
+    const QString name = value.ItemName(index);
+    DrawCellText(painter, rect, name, 4);
+    if (name.isEmpty() || !value.IsValid())
+        return;
+    const bool active = value.ItemActive(index);
+    const int right = rect.x() + rect.width();
+    const int bottom = rect.y() + rect.height();
+    const QPoint centre(right - (rect.height() + 7) / 2, (rect.y() + bottom) / 2);
+    const QColor pen = fresh ? (active ? Red : Green) : textColor;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(pen);
+    if (active) {
+        painter.setBrush(pen);
+        painter.drawEllipse(centre, 3, 3);
+    }
+    painter.setBrush(Qt::NoBrush);
+    painter.drawEllipse(centre, 5, 5);
+    painter.restore();
+}
+
+void DrawItemQ(QPainter& painter, const TValueListQ& value, int index, bool fresh, const QRect& rect,
+               const QColor& textColor)
+{
+    const int x1 = ColumnX(rect, TimeRight);
+    const int x2 = ColumnX(rect, PercentRight);
+    const int top = rect.y();
+    const int height = rect.height();
+    painter.setPen(textColor);
+    DrawCellText(painter, QRect(rect.x(), top, x1 - rect.x(), height), value.TimeText(index), 2);
+    painter.setPen(fresh ? Green : textColor);
+    DrawCellText(painter, QRect(x1, top, x2 - x1, height), value.PercentText(index), -4);
+    painter.setPen(fresh ? Red : textColor);
+    DrawCellText(painter, QRect(x2, top, rect.x() + rect.width() - x2, height), value.SecondText(index), 0);
+}
+
+void DrawBars(QPainter& painter, const TValueListQ& value, int height, bool fresh, const QRect& area)
+{
+    const int mark = height - TValueListQ::PercentMark;
+    const int visible = value.VisibleCount();
+    for (int x = area.left(); x <= area.right(); ++x) {
+        const int i = x / 2;
+        if (x < 0 || i >= visible) {
+            Column(painter, x, 0, height, Qt::black);
+            continue;
+        }
+        const TValueListQ::TBar bar = value.Bar(i);
+        const int h1 = bar.PercentHeight;
+        const int h2 = bar.SecondHeight;
+        const int barTop = height - h1;
+        Column(painter, x, 0, barTop, Qt::black);
+        int y = barTop;
+        if (fresh && h1 > TValueListQ::PercentMark) {
+            Column(painter, x, y, mark, Red);
+            y = mark;
+        }
+        Column(painter, x, y, height, fresh ? Aqua : Blue);
+        if (h2 > 0)
+            Column(painter, x, TValueListQ::SecondLimit + 1 - h2, TValueListQ::SecondLimit + 1, fresh ? Fuchsia : Blue);
+        if (fresh) {
+            Column(painter, x, 31, 32, Grey);
+            if (bar.PercentOver)
+                Column(painter, x, barTop - 1, barTop, Yellow);
+            if (bar.SecondOver)
+                Column(painter, x, 0, 1, Qt::white);
+        }
+    }
+}

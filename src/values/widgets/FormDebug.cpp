@@ -1,0 +1,159 @@
+#include "values/widgets/FormDebug.h"
+
+#include "core/widgets/CellText.h"
+#include "values/Value.h"
+
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QWheelEvent>
+
+#include <algorithm>
+
+namespace {
+const QColor Grey(0x80, 0x80, 0x80);
+const QColor Silver(0xC0, 0xC0, 0xC0);
+const int MinClientHeight = 40;
+const int MaxClientHeight = 120;
+} // namespace
+
+TFormDebug::TFormDebug(QWidget* parent)
+    : QWidget(parent, Qt::Tool)
+    , FScrollBar(new QScrollBar(Qt::Vertical, this))
+{
+    setWindowTitle(QStringLiteral("Debug"));
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    connect(FScrollBar, &QScrollBar::valueChanged, this, [this] { update(); });
+    resize(300, MinClientHeight);
+    UpdateSize();
+}
+
+void TFormDebug::SetRowHeight(int height)
+{
+    height = std::max(height, MinRowHeight);
+    if (height == RowHeight)
+        return;
+    RowHeight = height;
+    UpdateSize();
+}
+
+void TFormDebug::AddRow(const QString& name, TValue* value, bool rightAligned)
+{
+    if (rightAligned)
+        RightAligned.Include(static_cast<uint16_t>(Rows.size()));
+    Rows.append({name, value});
+    UpdateSize();
+}
+
+void TFormDebug::UpdateSize()
+{
+    resize(width(), std::clamp(ScrollRange(), MinClientHeight, MaxClientHeight));
+    UpdateScrollBar();
+    update();
+}
+
+void TFormDebug::RefreshIfChanged()
+{
+    for (const auto& row : Rows) {
+        if (row.second && row.second->Changed) {
+            update();
+            return;
+        }
+    }
+}
+
+int TFormDebug::ScrollPos() const { return FScrollBar->value(); }
+
+void TFormDebug::SetScrollPos(int pos) { FScrollBar->setValue(pos); }
+
+int TFormDebug::ClientWidth() const
+{
+    return FScrollBar->isVisibleTo(this) ? width() - FScrollBar->width() : width();
+}
+
+void TFormDebug::PaintRows(QPainter& painter, const QRect& area)
+{
+    if (area.isEmpty())
+        return;
+    const int width = ClientWidth();
+    const int nameWidth = std::max(width - ValueWidth, 0);
+    const int areaRight = area.x() + area.width();
+    const int areaBottom = area.y() + area.height();
+    const bool names = nameWidth >= 20 && area.x() < nameWidth;
+    const bool values = nameWidth + 20 <= width && areaRight > nameWidth;
+
+    painter.save();
+    painter.setFont(font());
+    painter.fillRect(area, Silver);
+    const int pos = ScrollPos();
+    const int first = std::max(0, (area.y() + pos) / RowHeight);
+    const int end = std::min((areaBottom + pos - 1) / RowHeight + 1, RowCount());
+    for (int row = first; row < end; ++row) {
+        const int top = row * RowHeight - pos;
+        if (names) {
+            painter.setBrush(Grey);
+            painter.setPen(Qt::white);
+            DrawCellText(painter, QRect(QPoint(8, top + 2), QPoint(nameWidth - 4 - 1, top + RowHeight - 4 - 1)),
+                         Rows.at(row).first, 4);
+        }
+        if (values) {
+            const TValue* value = Rows.at(row).second;
+            const bool valid = value && value->IsValid();
+            painter.setBrush(valid ? QColor(Qt::white) : Grey);
+            painter.setPen(Qt::black);
+            DrawCellText(painter, QRect(QPoint(nameWidth + 4, top + 2), QPoint(width - 8 - 1, top + RowHeight - 4 - 1)),
+                         valid ? value->GetDisplay() : QString(),
+                         RightAligned.Contains(static_cast<uint16_t>(row)) ? -4 : 4);
+        }
+    }
+    painter.restore();
+}
+
+bool TFormDebug::ShowOrRaise(QWidget* over)
+{
+    if (Rows.isEmpty())
+        return false;
+    if (isVisible()) {
+        raise();
+        activateWindow();
+        return true;
+    }
+    if (over) {
+        const QRect frame = over->frameGeometry();
+        move(frame.center() - QPoint(width() / 2, height() / 2));
+    }
+    show();
+    return true;
+}
+
+void TFormDebug::paintEvent(QPaintEvent* event)
+{
+    QPainter painter(this);
+    PaintRows(painter, event->rect());
+}
+
+void TFormDebug::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    UpdateScrollBar();
+}
+
+void TFormDebug::wheelEvent(QWheelEvent* event)
+{
+    const int steps = event->angleDelta().y() / 120;
+    if (steps != 0)
+        SetScrollPos(ScrollPos() - steps * RowHeight);
+    event->accept();
+}
+
+void TFormDebug::UpdateScrollBar()
+{
+    const int page = std::max(height(), 1);
+    const int range = ScrollRange();
+    FScrollBar->setRange(0, std::max(0, range - page));
+    FScrollBar->setPageStep(page);
+    FScrollBar->setSingleStep(RowHeight);
+    FScrollBar->setVisible(range > page);
+    const int barWidth = FScrollBar->sizeHint().width();
+    FScrollBar->setGeometry(width() - barWidth, 0, barWidth, height());
+}

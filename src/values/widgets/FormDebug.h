@@ -1,0 +1,61 @@
+#pragma once
+// The debug view: a small tool window listing named values in two columns,
+// names on grey, values on white (grey and empty while invalid). Rows are
+// added by whoever wants a value watched; the window registers none itself.
+#include "core/Wordset.h"
+
+#include <QPair>
+#include <QString>
+#include <QVector>
+#include <QWidget>
+
+class QScrollBar;
+class TValue;
+
+class TFormDebug : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int MinRowHeight = 16;
+
+    explicit TFormDebug(QWidget* parent = nullptr);
+
+    // name and value (not owned; may be null) of every row
+    QVector<QPair<QString, TValue*>> Rows;
+    // Row indices whose value text is right-aligned.
+    TWordset RightAligned{256};
+    int RowHeight = 20;
+    int ValueWidth = 120;
+
+    int RowCount() const { return Rows.size(); }
+    void SetRowHeight(int height);
+    // Appends a row and resizes the window to the rows.
+    void AddRow(const QString& name, TValue* value, bool rightAligned = false);
+    // Scroll range and client height from the rows, then a repaint; after
+    // Rows was changed directly.
+    void UpdateSize();
+    // On every tick: repaints when any row's value changed.
+    void RefreshIfChanged();
+
+    int ScrollRange() const { return RowCount() * RowHeight; }
+    int ScrollPos() const;
+    void SetScrollPos(int pos);
+    int ClientWidth() const;
+    int ClientHeight() const { return height(); }
+
+    // Paints the rows that intersect area (client coordinates) into any
+    // painter: what the paint event does.
+    void PaintRows(QPainter& painter, const QRect& area);
+
+    // With at least one row: brings the view to the front when it is shown,
+    // otherwise shows it centred on over. False (nothing done) without rows.
+    bool ShowOrRaise(QWidget* over);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+
+private:
+    void UpdateScrollBar();
+    QScrollBar* FScrollBar;
+};
