@@ -2,6 +2,7 @@
 
 #include "SimCalendar.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
@@ -32,6 +33,28 @@ bool ParseDouble(const std::string& text, double lo, double hi, double& value)
         return false;
     value = v;
     return true;
+}
+
+// "5,20-31": single positions and first-last runs, each 1..65535.
+bool ParseGaps(const std::string& text, std::vector<std::pair<uint16_t, uint16_t>>& gaps)
+{
+    gaps.clear();
+    size_t at = 0;
+    while (at <= text.size()) {
+        const size_t comma = std::min(text.find(',', at), text.size());
+        const std::string item = text.substr(at, comma - at);
+        const size_t dash = item.find('-');
+        long long first = 0;
+        long long last = 0;
+        if (!ParseLong(item.substr(0, dash), 1, 65535, first))
+            return false;
+        last = first;
+        if (dash != std::string::npos && (!ParseLong(item.substr(dash + 1), first, 65535, last)))
+            return false;
+        gaps.emplace_back(static_cast<uint16_t>(first), static_cast<uint16_t>(last));
+        at = comma + 1;
+    }
+    return !gaps.empty();
 }
 
 } // namespace
@@ -131,6 +154,9 @@ bool SimParseOptions(int argc, const char* const* argv, TSimOptions& o, std::str
             if (!value(v) || !ParseLong(v, 0, 65535, n))
                 return fail("--lost must be 0..65535");
             o.Regulator.Lost = static_cast<int>(n);
+        } else if (arg == "--gaps") {
+            if (!value(v) || !ParseGaps(v, o.Regulator.Gaps))
+                return fail("--gaps needs a list of positions and runs such as 5,20-31");
         } else if (arg == "--seed") {
             if (!value(v) || !ParseLong(v, 0, 0x7FFFFFFFFFFFFFFFll, n, 0))
                 return fail("--seed must be a non-negative number");
@@ -202,6 +228,9 @@ Regulator:
   --interval MIN       measuring interval in minutes, a divisor of 60 (default 15)
   --lost N             records lost at the start of the older archive month (default 0)
   --seed N             seed of the load profile and of the faults (default 0)
+  --gaps LIST          intervals without supply, as positions in every month (1 = the first
+                       interval of the 1st): single ones and first-last runs, comma-separated,
+                       e.g. 5,20-31; their records are empty (time 0, values 65535)
 
 Archive: the current month and the one before. The month table w0..w4 is month 0 (current),
 month 1 (previous), the records held of each, and the lost ones of month 1. Records are those

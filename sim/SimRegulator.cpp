@@ -216,9 +216,23 @@ std::optional<TSimBytes> TSimRegulator::Record(uint16_t month, uint16_t index) c
     return SlotRecord(month, static_cast<uint16_t>(Base(month) + index));
 }
 
+bool TSimConfig::IsGap(uint16_t slot) const
+{
+    for (const auto& [first, last] : Gaps)
+        if (slot >= first && slot <= last)
+            return true;
+    return false;
+}
+
 TSimBytes TSimRegulator::SlotRecord(uint16_t month, uint16_t slot) const
 {
     TSimBytes b;
+    if (Cfg.IsGap(slot)) {
+        SimPut16(b, 0);
+        for (int ch = 0; ch < Channels(); ++ch)
+            SimPut16(b, 65535);
+        return b;
+    }
     const int64_t start = SimMonthStartSeconds(month) + static_cast<int64_t>(slot - 1) * IntervalSeconds();
     const TSimCivil c = SimCivilFromSeconds(start);
     SimPut16(b, static_cast<unsigned>(c.Day * 1440 + c.Hour * 60 + c.Minute));
@@ -395,6 +409,8 @@ TSimRegulator::TMaximum TSimRegulator::Maximum(int tariff) const
     TMaximum best[2];
     const int64_t monthStart = SimMonthStartSeconds(m0);
     for (uint16_t slot = 1; slot <= done; ++slot) {
+        if (Cfg.IsGap(slot))
+            continue;
         const int64_t start = monthStart + static_cast<int64_t>(slot - 1) * IntervalSeconds();
         unsigned site = 0;
         if (Cfg.Generation >= 3) {

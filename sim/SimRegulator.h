@@ -19,12 +19,17 @@
 //   existing records from the first one asked for (none at all is an empty
 //   acknowledgement); command 9 returns the month, index 0 and an empty record
 //   (time 0, values 65535), which the client ignores.
+// - An interval without supply (Gaps) has an empty record of the same form,
+//   time 0 and values 65535, under its real number; it counts in the month
+//   like any other and takes no part in the maxima.
 #include "SimFrame.h"
 
 #include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 struct TSimConfig {
     int Generation = 3;          // 1, 2 or 3
@@ -38,8 +43,12 @@ struct TSimConfig {
     int IntervalMinutes = 15;    // a divisor of 60
     int Lost = 0;
     uint64_t Seed = 0;
+    // Runs of interval positions (1-based, first..last, in every month) the
+    // regulator was without supply for: their records are empty.
+    std::vector<std::pair<uint16_t, uint16_t>> Gaps;
 
     int MeterCount() const { return Meters >= 0 ? Meters : (Generation >= 3 ? 4 : 2); }
+    bool IsGap(uint16_t slot) const;
 };
 
 struct TSimMonthTable {

@@ -12,6 +12,8 @@
 #include <QFileInfo>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 
 const QString ProbeUsage = QStringLiteral(
@@ -161,6 +163,11 @@ int RunProbe(const QStringList& args)
 
     const qint64 limit = qint64(timeoutSeconds) * 1000;
     int status = ExitOk;
+    // The loop has nothing to look at between the end of one exchange and
+    // the next, so it sleeps until one ends or a limit runs out.
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
     for (;;) {
         if (portFailed) {
             Fail(portError);
@@ -200,7 +207,8 @@ int RunProbe(const QStringList& args)
             Fail(QStringLiteral("only %1 of %2 live replies within %3 s of each other").arg(liveReplies).arg(count).arg(timeoutSeconds));
             break;
         }
-        QTimer::singleShot(50, &loop, &QEventLoop::quit);
+        const qint64 left = (informationShown ? waitStart : 0) + limit - clock.elapsed();
+        deadline.start(int(std::clamp<qint64>(left + 1, 1, limit + 1)));
         loop.exec();
     }
     engine.OnStatus = nullptr;

@@ -4,6 +4,7 @@
 #include "app/Engine.h"
 #include "app/Settings.h"
 #include "comm/SerialThread.h"
+#include "comm/UDPThread.h"
 
 #include <cstdio>
 
@@ -99,6 +100,9 @@ QString PortProblem(const TEngine& engine, const TSettings& settings)
             text += QStringLiteral(": ") + thread->LastErrorText;
         return text;
     }
+    auto* udp = dynamic_cast<TUDPInterface*>(engine.Root());
+    if (udp && udp->UDPThread()->Unresolved.load())
+        return QStringLiteral("cannot resolve %1").arg(settings.Host);
     return QStringLiteral("cannot use the UDP socket to %1:%2").arg(settings.Host).arg(settings.UdpPort);
 }
 

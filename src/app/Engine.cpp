@@ -23,6 +23,15 @@ void PumpEvents(int ms)
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
 }
+
+// An empty record (interval time 0) is filed as the zero record, the form the
+// file gives the positions it skips, whatever the regulator left in its
+// channels. Records are at most a reply long.
+const uint8_t* FiledForm(const uint8_t* record)
+{
+    static const uint8_t Empty[256] = {};
+    return GetWord(record) != 0 ? record : Empty;
+}
 } // namespace
 
 TEngine::TEngine(const TSettings& settings, uint16_t timerPeriod, const QString& archiveFolder)
@@ -437,8 +446,9 @@ void TEngine::MeasurementArrived(const uint8_t* data)
 bool TEngine::PossibleIntervalTime(uint16_t time)
 {
     // day * 1440 + minutes: days 1 to 31; the minutes cannot reach 1440 by
-    // construction, so the day bounds are the whole check.
-    return time >= 1440 && time / 1440 <= 31;
+    // construction, so the day bounds are the whole check. 0 is the empty
+    // record of an interval the regulator has nothing for (no supply, say).
+    return time == 0 || (time >= 1440 && time / 1440 <= 31);
 }
 
 void TEngine::ArchiveRecords(const uint8_t* data, uint8_t length)
@@ -462,11 +472,27 @@ void TEngine::ArchiveRecords(const uint8_t* data, uint8_t length)
         ++ArchiveRefused;
         return;
     }
+    // A reply of nothing but empty records carries no mark of the request it
+    // answers: a late one would file a gap over records with a time. It is
+    // filed when a second answer to the same request says the same.
+    bool allEmpty = records > 0;
+    for (unsigned k = 0; allEmpty && k < records; ++k)
+        allEmpty = GetWord(data + k * ArchiveSlot) == 0;
+    if (allEmpty) {
+        const TArchiveAsked seen = EmptySeen;
+        EmptySeen = {3, asked.Month, asked.Start, static_cast<uint8_t>(records)};
+        if (seen.Command != 3 || seen.Month != asked.Month || seen.Start != asked.Start || seen.Count != records) {
+            ++ArchiveRefused;
+            return;
+        }
+    }
+    EmptySeen = {};
     // Each slot holds one record of two channels; a regulator whose records
     // are of another size cannot be served by this command, and StoreRecord
     // refuses the slot rather than read past it.
     for (unsigned k = 0; k < records; ++k)
-        if (Archive->StoreRecord(asked.Month, static_cast<uint16_t>(asked.Start + k), data + k * ArchiveSlot, ArchiveSlot))
+        if (Archive->StoreRecord(asked.Month, static_cast<uint16_t>(asked.Start + k),
+                                 FiledForm(data + k * ArchiveSlot), ArchiveSlot))
             ++ArchiveStored;
     if (OnArchiveChanged)
         OnArchiveChanged(asked.Month);
@@ -485,12 +511,25 @@ bool TEngine::RepeatsFiled(const TArchiveAsked& asked, const uint8_t* data, unsi
         TFileMem* held = Archive->Find(Archive->MonthFileName(r.Month));
         TFileMem* opened = held ? nullptr : Archive->OpenMonth(r.Month);
         const auto* file = dynamic_cast<const TFileArch*>(held ? held : opened);
+        // Empty records all look alike: a run of them in a reply proves
+        // nothing, or a long gap would be refused batch after batch. A repeat
+        // needs at least one record with a time, and every record the same.
         bool same = file != nullptr;
+        bool timed = false;
         for (unsigned k = 0; same && k < records; ++k) {
             const auto position = static_cast<uint16_t>(r.Start - 1 + k + file->Shift());
             const uint8_t* filed = file->Get(ArchiveSlot, position);
-            same = filed && GetWord(filed) != 0 && std::memcmp(filed, data + k * ArchiveSlot, ArchiveSlot) == 0;
+            const uint8_t* got = data + k * ArchiveSlot;
+            if (!filed) {
+                same = false;
+            } else if (GetWord(got) == 0) {
+                same = GetWord(filed) == 0;
+            } else {
+                same = std::memcmp(filed, got, ArchiveSlot) == 0;
+                timed = true;
+            }
         }
+        same = same && timed;
         if (opened)
             Archive->Release(opened);
         if (same)
@@ -509,7 +548,7 @@ void TEngine::ArchiveRecord(const uint8_t* data, uint8_t length)
         return;
     }
     const uint16_t size = std::min<uint16_t>(Archive->ArchiveRecordSize(), static_cast<uint16_t>(length - 4));
-    if (Archive->StoreRecord(asked.Month, asked.Start, data + 4, size))
+    if (Archive->StoreRecord(asked.Month, asked.Start, FiledForm(data + 4), size))
         ++ArchiveStored;
     if (OnArchiveChanged)
         OnArchiveChanged(asked.Month);

@@ -167,7 +167,8 @@ public:
     // Records the archive took from the replies.
     uint32_t ArchiveStored = 0;
 
-    // Whether an interval time can be one: day 1..31, minutes below 24:00.
+    // Whether an interval time can be one: day 1..31, minutes below 24:00,
+    // or 0, the empty record of a gap.
     static bool PossibleIntervalTime(uint16_t time);
 
 private:
@@ -184,6 +185,9 @@ private:
     std::array<TRecentRequest, 8> Recent{};
     size_t RecentNext = 0;
     bool RepeatsFiled(const TArchiveAsked& asked, const uint8_t* data, unsigned records);
+    // The last command-3 reply of empty records only, waiting for a second
+    // answer to the same request to agree.
+    TArchiveAsked EmptySeen;
 
     bool IsClosed = false;
     QEventLoop* WriteLoop = nullptr;

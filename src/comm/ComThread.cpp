@@ -39,6 +39,7 @@ uint16_t TComThread::Read(uint8_t*, uint16_t) { return 0; }
 void TComThread::Write(const uint8_t*, uint16_t) { }
 QString TComThread::Description() const { return {}; }
 void TComThread::DiscardStale() { }
+bool TComThread::PortReady() { return true; }
 
 bool TComThread::WaitForInput(uint32_t)
 {
@@ -52,12 +53,13 @@ void TComThread::Pause()
     // within one: when idle with nothing queued it sleeps until Accept, a
     // listen request or Stop wakes it, and while waiting for a reply it waits
     // on the port itself. Both wake at once, so nothing is slower than a 1 ms
-    // nap, and an idle link costs next to nothing.
+    // nap, and an idle link costs next to nothing. Only the wait on the port
+    // is bounded, since Stop cannot reach into it.
     constexpr uint32_t longestWait = 50;
-    using namespace std::chrono_literals;
+    constexpr uint32_t longestIdle = 1000;
     if (State == csIdle && ListenMode != 2) {
         std::unique_lock<std::mutex> lock(WakeLock);
-        WakeSignal.wait_for(lock, std::chrono::milliseconds(longestWait), [this] {
+        WakeSignal.wait_for(lock, std::chrono::milliseconds(longestIdle), [this] {
             return TxQueued.load(std::memory_order_acquire) || ListenOnce.load() || Terminated();
         });
         return;
@@ -151,6 +153,12 @@ void TComThread::Execute()
         }
 
         case csSend:
+            if (TxQueued.load(std::memory_order_acquire) && !PortReady()) {
+                TxBuf.clear();
+                TxQueued.store(false, std::memory_order_release);
+                NextState = csError;
+                break;
+            }
             if (TxQueued.load(std::memory_order_acquire)) {
                 DiscardStale();
                 const uint16_t size = static_cast<uint16_t>(TxBuf.size());

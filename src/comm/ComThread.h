@@ -62,6 +62,9 @@ public:
     // Worker, just before a queued frame goes out: drop input that can no
     // longer be a reply to it. Nothing by default.
     virtual void DiscardStale();
+    // Worker, before a queued frame goes out: false when the port cannot be
+    // used; the frame is then dropped and the exchange ends with csError.
+    virtual bool PortReady();
     // Worker, waiting for a reply: returns when input arrives or ms pass;
     // true when input is waiting. The base naps one idle pass.
     virtual bool WaitForInput(uint32_t ms);

@@ -4,6 +4,8 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstring>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -21,6 +23,31 @@ bool MakeAddress(const QString& address, const QString& port, sockaddr_in& sa)
     sa.sin_port = htons(uint16_t(p));
     const QByteArray a = address.trimmed().toLatin1();
     return ::inet_pton(AF_INET, a.constData(), &sa.sin_addr) == 1;
+}
+
+// The first IPv4 address of a host name; an error text of the name service
+// when there is none.
+bool ResolveAddress(const QString& host, in_addr& address, QString& error)
+{
+    const QByteArray name = host.trimmed().toUtf8();
+    if (name.isEmpty()) {
+        error = QStringLiteral("no host name");
+        return false;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* found = nullptr;
+    const int rc = ::getaddrinfo(name.constData(), nullptr, &hints, &found);
+    if (rc != 0 || !found) {
+        error = QString::fromLocal8Bit(rc == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(rc));
+        if (found)
+            ::freeaddrinfo(found);
+        return false;
+    }
+    address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
+    ::freeaddrinfo(found);
+    return true;
 }
 
 // A connected datagram socket reports an ICMP error (port unreachable) once,
@@ -59,20 +86,36 @@ void TUDPBlockSocket::Bind(const QString& address, const QString& port)
         LastError = errno;
 }
 
-void TUDPBlockSocket::SetPeer(const QString& address, const QString& port)
+bool TUDPBlockSocket::SetPeer(const QString& address, const QString& port)
 {
     LastError = 0;
+    LastErrorText.clear();
     Peer = address;
     PeerPortText = port;
     sockaddr_in sa;
-    if (Fd < 0 || !MakeAddress(address, port, sa)) {
-        LastError = EINVAL;
-        return;
+    if (Fd < 0) {
+        LastError = EBADF;
+        LastErrorText = QStringLiteral("no socket");
+        return false;
+    }
+    if (!MakeAddress(address, port, sa)) {
+        bool ok = false;
+        const uint32_t p = port.trimmed().toUInt(&ok);
+        if (!ok || p > 65535) {
+            LastError = EINVAL;
+            LastErrorText = QStringLiteral("bad port %1").arg(port);
+            return false;
+        }
+        if (!ResolveAddress(address, sa.sin_addr, LastErrorText)) {
+            LastError = EADDRNOTAVAIL;
+            return false;
+        }
     }
     // Connecting fixes the peer, and the kernel then delivers only datagrams
     // that come from it.
     if (::connect(Fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0)
         LastError = errno;
+    return true;
 }
 
 int TUDPBlockSocket::Waiting()

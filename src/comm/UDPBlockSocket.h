@@ -13,7 +13,11 @@ public:
     TUDPBlockSocket& operator=(const TUDPBlockSocket&) = delete;
 
     void Bind(const QString& address, const QString& port);
-    void SetPeer(const QString& address, const QString& port);
+    // address: a dotted IPv4 address or a host name, resolved here (this
+    // may wait on the name service). False, with LastError and LastErrorText
+    // set, when it names no IPv4 address or the port is not one; then no peer
+    // is set. A peer that cannot be reached is no failure here.
+    bool SetPeer(const QString& address, const QString& port);
     // Size of the next queued datagram, 0 when none is queued.
     int Waiting();
     // Waits up to ms for a datagram (or a pending error); true when readable.
@@ -26,6 +30,7 @@ public:
     uint16_t LocalPort() const;
 
     int32_t LastError = 0;
+    QString LastErrorText;
 
 private:
     int Fd = -1;

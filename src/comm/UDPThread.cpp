@@ -17,7 +17,27 @@ TUDPThread::TUDPThread(uint16_t localPort)
 
 TUDPThread::~TUDPThread() { Stop(); }
 
-void TUDPThread::SetRemote(const QString& address, uint16_t port) { Socket->SetPeer(address, QString::number(port)); }
+void TUDPThread::SetRemote(const QString& address, uint16_t port)
+{
+    RemoteHost = address;
+    RemotePort = port;
+    PeerTried = false;
+}
+
+// Like a serial port that cannot be opened, a name that resolves to nothing
+// is reported once as the interface error; later frames go nowhere and time
+// out.
+bool TUDPThread::PortReady()
+{
+    if (PeerTried)
+        return true;
+    PeerTried = true;
+    if (Socket->SetPeer(RemoteHost, QString::number(RemotePort)))
+        return true;
+    LastErrorText = Socket->LastErrorText;
+    Unresolved.store(true);
+    return false;
+}
 
 uint16_t TUDPThread::Available() { return static_cast<uint16_t>(std::clamp(Socket->Waiting(), 0, 0xFFFF)); }
 
@@ -45,7 +65,7 @@ void TUDPThread::DiscardStale()
 
 QString TUDPThread::Description() const
 {
-    return QStringLiteral("UDP,") + Socket->PeerAddress() + QStringLiteral(":") + Socket->PeerPort();
+    return QStringLiteral("UDP,") + RemoteHost + QStringLiteral(":") + QString::number(RemotePort);
 }
 
 bool TUDPThread::WaitForInput(uint32_t ms)

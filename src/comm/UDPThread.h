@@ -2,6 +2,7 @@
 #include "comm/ComThread.h"
 #include "comm/UDPBlockSocket.h"
 
+#include <atomic>
 #include <memory>
 
 class TUDPThread : public TComThread {
@@ -9,9 +10,16 @@ public:
     explicit TUDPThread(uint16_t localPort);
     ~TUDPThread() override;
 
+    // The regulator's address (dotted IPv4 or a host name) and port; set
+    // before the first frame is queued. The worker resolves it when the
+    // first frame goes out, so a slow name service holds no window.
     void SetRemote(const QString& address, uint16_t port);
 
     std::unique_ptr<TUDPBlockSocket> Socket;
+    // Set by the worker when the address named no host; the exchange that
+    // found it out ended with the interface error, read it after that.
+    std::atomic<bool> Unresolved{false};
+    QString LastErrorText;
 
     uint16_t Available() override;
     uint16_t Read(uint8_t* buffer, uint16_t room) override;
@@ -19,4 +27,10 @@ public:
     QString Description() const override;
     bool WaitForInput(uint32_t ms) override;
     void DiscardStale() override;
+    bool PortReady() override;
+
+private:
+    QString RemoteHost;
+    uint16_t RemotePort = 0;
+    bool PeerTried = false;
 };

@@ -60,28 +60,33 @@ TThreadTime::TThreadTime(uint32_t period, TTimerEvent onTimer)
 
 TThreadTime::~TThreadTime() { Stop(); }
 
+void TThreadTime::Wake()
+{
+    // Taken so that a Stop between the loop's check and its wait is not lost.
+    std::lock_guard<std::mutex> lock(WakeLock);
+    WakeSignal.notify_all();
+}
+
 void TThreadTime::Execute()
 {
-    // Nothing can happen before the next boundary, so the loop naps until it
-    // (in short steps, to notice Stop) rather than waking every millisecond
-    // for nothing: the callback still runs about 1 ms after each boundary.
-    constexpr uint32_t longestNap = 20;
-    bool due = false;
+    // Nothing can happen before the next boundary, so the loop sleeps until
+    // about 1 ms after it, woken early only by Stop: one pass per period.
+    // Boundaries that passed while the main thread was busy with the last
+    // call are all taken at once and give one call.
     while (!Terminated()) {
-        if (Elapsed(Period, Start, false)) {
+        bool due = false;
+        while (Elapsed(Period, Start, false))
             due = true;
-        } else if (due) {
-            due = false;
+        if (due) {
             Synchronize([this] {
                 if (OnTimer && !Terminated())
                     OnTimer(this);
             });
+            continue;
         }
         const uint32_t passed = GetTick() - Start;
         const uint32_t left = passed < Period ? Period - passed : 0;
-        if (!due && left > SleepTime)
-            QThread::msleep(std::min(left, longestNap));
-        else
-            Idle();
+        std::unique_lock<std::mutex> lock(WakeLock);
+        WakeSignal.wait_for(lock, std::chrono::milliseconds(left + SleepTime), [this] { return Terminated(); });
     }
 }

@@ -5,8 +5,10 @@
 // single-threaded and lock-free.
 #include <QThread>
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 
 class TWThread : public QThread {
 public:
@@ -54,4 +56,9 @@ public:
 
 protected:
     void Execute() override;
+    void Wake() override;
+
+private:
+    std::mutex WakeLock;
+    std::condition_variable WakeSignal;
 };

@@ -452,8 +452,8 @@ TEST(EngineArchive, RepliesThatCannotAnswerTheRequestFileNothing)
         const char* What;
         Bytes Reply;
     };
-    Bytes zeroTime = Recs(1, 3);
-    Put16(zeroTime, 6, 0);
+    Bytes day0 = Recs(1, 3);
+    Put16(day0, 6, 1439); // 23:59 of a day 0
     Bytes day32 = Recs(1, 3);
     Put16(day32, 12, 32 * 1440);
     Bytes nearlyDay32 = Recs(1, 2);
@@ -463,7 +463,7 @@ TEST(EngineArchive, RepliesThatCannotAnswerTheRequestFileNothing)
         {"a late live block of 35 bytes", MeasurementBlock(2)},
         {"one byte over", [] { Bytes b = Recs(1, 2); b.push_back(0); return b; }()},
         {"more records than asked", Recs(1, 14)},
-        {"an empty record", zeroTime},
+        {"a time before the 1st", day0},
         {"day 32", day32},
     };
     uint32_t refusedBefore = 0;
@@ -482,6 +482,71 @@ TEST(EngineArchive, RepliesThatCannotAnswerTheRequestFileNothing)
     ASSERT_NO_FATAL_FAILURE(Ask(rig));
     Feed(e, 3, nearlyDay32);
     EXPECT_EQ(FiledOf(*e.Archive, Nov2026).Count, 2) << "the last minute of a 31st is a time";
+    EXPECT_EQ(e.ArchiveRefused, refusedBefore + 1) << "only the reply without a request was refused";
+}
+
+TEST(EngineArchive, EmptyRecordsAreFiledAsGapsAndTheDownloadGoesOn)
+{
+    // A day without supply: runs of empty records longer than a batch, and
+    // single ones between records with a time.
+    TEngineRig rig;
+    TEngine& e = *rig.Engine;
+    rig.Model.Generation = 1;
+    rig.Model.Meters = 2;
+    ASSERT_TRUE(rig.Identify());
+    Table(e, MonthTable(Nov2026, 0, 40, 0, 0));
+    Bytes empty(6, 0xFF);
+    Put16(empty, 0, 0);
+    const Bytes zero(6, 0);
+    Bytes batch;
+    for (int k = 0; k < 13; ++k)
+        batch.insert(batch.end(), empty.begin(), empty.end());
+    // A reply of empty records only could be a late one to any request: it
+    // is filed when the next answer to the same request agrees.
+    for (uint16_t start : {1, 1, 14, 14}) {
+        SCOPED_TRACE(start);
+        ASSERT_NO_FATAL_FAILURE(Ask(rig));
+        ASSERT_EQ(e.ArchiveAsked.Start, start);
+        Feed(e, 3, batch);
+        e.Archive->Poll();
+    }
+    EXPECT_EQ(e.ArchiveRefused, 2u);
+    Bytes mixed = Recs(27, 13);
+    for (int k : {0, 5, 12})
+        std::copy(empty.begin(), empty.end(), mixed.begin() + 6 * k);
+    ASSERT_NO_FATAL_FAILURE(Ask(rig));
+    ASSERT_EQ(e.ArchiveAsked.Start, 27);
+    Feed(e, 3, mixed);
+    EXPECT_EQ(e.ArchiveRefused, 2u);
+    const Filed f = FiledOf(*e.Archive, Nov2026);
+    ASSERT_EQ(f.Count, 39);
+    for (uint16_t p = 0; p < 39; ++p) {
+        const bool gap = p < 26 || p == 26 || p == 31 || p == 38;
+        EXPECT_EQ(f.At(p), gap ? zero : Rec(p + 1)) << "position " << p;
+    }
+    // A record is not shown for a gap.
+    TFileMem* file = e.Archive->OpenMonth(Nov2026);
+    ASSERT_NE(file, nullptr);
+    auto* arch = dynamic_cast<TFileArchQDR*>(file);
+    ASSERT_NE(arch, nullptr);
+    EXPECT_EQ(arch->RecordAt(31), nullptr);
+    EXPECT_NE(arch->RecordAt(30), nullptr);
+    e.Archive->Release(file);
+
+    // A late repeat that holds a gap is still known for what it is, and a
+    // late empty record lays no gap over the record the next answer brings.
+    e.Archive->Poll();
+    ASSERT_NO_FATAL_FAILURE(Ask(rig));
+    ASSERT_EQ(e.ArchiveAsked.Start, 40);
+    Feed(e, 3, mixed);
+    ASSERT_NO_FATAL_FAILURE(Ask(rig));
+    Feed(e, 3, empty);
+    EXPECT_EQ(e.ArchiveRefused, 4u);
+    EXPECT_EQ(FiledOf(*e.Archive, Nov2026).Count, 39);
+    ASSERT_NO_FATAL_FAILURE(Ask(rig));
+    ASSERT_EQ(e.ArchiveAsked.Start, 40);
+    Feed(e, 3, Recs(40, 1));
+    EXPECT_EQ(FiledOf(*e.Archive, Nov2026).At(39), Rec(40));
 }
 
 TEST(EngineArchive, SlotsOfAnotherRecordSizeAreRefused)
@@ -553,18 +618,28 @@ TEST(EngineArchive, CommandNineIsFiledOnlyForTheMonthAndIndexAsked)
     ASSERT_NO_FATAL_FAILURE(Ask(rig));
     Feed(e, 9, block(Nov2026, 4, 1500));
     ASSERT_NO_FATAL_FAILURE(Ask(rig));
-    Feed(e, 9, block(Nov2026, 3, 0));
+    Feed(e, 9, block(Nov2026, 3, 32 * 1440));
     EXPECT_EQ(e.ArchiveRefused, 4u);
     EXPECT_EQ(FiledOf(*e.Archive, Nov2026).Count, 0);
 
     ASSERT_NO_FATAL_FAILURE(Ask(rig));
     Feed(e, 9, block(Nov2026, 3, 1440 + 30));
-    const Filed f = FiledOf(*e.Archive, Nov2026);
+    Filed f = FiledOf(*e.Archive, Nov2026);
     EXPECT_EQ(f.Origin, 2);
     ASSERT_EQ(f.Count, 3);
     Bytes expected(12, 0xFF);
     Put16(expected, 0, 1440 + 30);
     EXPECT_EQ(f.At(2), expected) << "the record's 12 bytes from offset 4";
+
+    // An empty record is a gap, filed as the zero record.
+    e.Archive->Poll();
+    ASSERT_NO_FATAL_FAILURE(Ask(rig));
+    ASSERT_EQ(e.ArchiveAsked.Start, 4);
+    Feed(e, 9, block(Nov2026, 4, 0));
+    f = FiledOf(*e.Archive, Nov2026);
+    ASSERT_EQ(f.Count, 4);
+    EXPECT_EQ(f.At(3), Bytes(12, 0));
+    EXPECT_EQ(e.ArchiveRefused, 4u);
 }
 
 TEST(EngineTick, TheTickDrivesTheDownloadStatusAndAgesTheValues)

@@ -158,6 +158,12 @@ TEST(FetchTool, FailuresGiveTheirStatusAndOneLineReason)
         EXPECT_TRUE(r.Err.contains(QStringLiteral("/nonexistent/ttyQDR"))) << r.Err.toStdString();
     }
     {
+        SiteDir site(QStringLiteral("[KOMUNIKACIA]\nIP=nosuchhost.invalid:10001\n"));
+        const FetchResult r = Fetch(site.Path(), {QStringLiteral("--timeout"), QStringLiteral("5")});
+        EXPECT_EQ(r.Exit, 3) << r.Text().toStdString();
+        EXPECT_TRUE(r.Err.endsWith(QStringLiteral("qdrtool: cannot resolve nosuchhost.invalid\n"))) << r.Err.toStdString();
+    }
+    {
         SiteDir site(QStringLiteral("[KOMUNIKACIA]\nIP=127.0.0.1:9\n"));
         QFile plain(site.Path(QStringLiteral("plain")));
         ASSERT_TRUE(plain.open(QIODevice::WriteOnly));

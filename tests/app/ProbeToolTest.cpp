@@ -59,6 +59,15 @@ TEST(ProbeTool, FailuresGiveAStatusAndOneLineReason)
         EXPECT_EQ(r.Err.count(QLatin1Char('\n')), 1);
     }
     {
+        // A typing error in the host name is no silent regulator. The
+        // reserved .invalid domain never resolves.
+        SiteDir site(QStringLiteral("[KOMUNIKACIA]\nIP=nosuchhost.invalid\n"));
+        const ToolRun r = RunTool(site.Path(), {QStringLiteral("probe"), QStringLiteral("--timeout"), QStringLiteral("5")});
+        EXPECT_EQ(r.Exit, 3);
+        EXPECT_EQ(r.Err, QStringLiteral("qdrtool: cannot resolve nosuchhost.invalid\n"));
+        EXPECT_FALSE(r.Out.contains(QStringLiteral("Timeout"))) << r.Out.toStdString();
+    }
+    {
         SiteDir site(QStringLiteral("[KOMUNIKACIA]\nIP=127.0.0.1:99999\n"));
         const ToolRun r = RunTool(site.Path(), {QStringLiteral("probe")});
         EXPECT_EQ(r.Exit, 2);

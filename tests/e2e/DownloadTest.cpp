@@ -291,16 +291,34 @@ QStringList SimArgs(int generation, const char* now, int lost, const QStringList
 
 // A small archive per generation: a few hours of November and the last
 // records of October, the rest of which the regulator has lost. Generation
-// 3 fetches one record per request, so its archive is the smaller one.
+// 3 fetches one record per request, so its archive is the smaller one. Both
+// have intervals without supply: single empty records, runs of them, one as
+// the first record held of a month, and for command 3 runs longer than a
+// batch, so whole replies of nothing but empty records.
 struct Archive {
     int Generation;
     const char* Now;
     int Lost;
+    const char* Gaps;
 };
 
 void PrintTo(const Archive& a, std::ostream* os)
 {
-    *os << "generation " << a.Generation << " at " << a.Now << ", " << a.Lost << " lost";
+    *os << "generation " << a.Generation << " at " << a.Now << ", " << a.Lost << " lost, gaps " << a.Gaps;
+}
+
+QStringList SimArgs(const Archive& a, const QStringList& more = {})
+{
+    return SimArgs(a.Generation, a.Now, a.Lost, QStringList{QStringLiteral("--gaps"), QLatin1String(a.Gaps)} + more);
+}
+
+// Empty records a month's expected file holds.
+int EmptyRecords(const TExpectedMonth& m)
+{
+    int n = 0;
+    for (int k = 0; k < m.Held(); ++k)
+        n += m.Records.mid(k * m.RecordSize, m.RecordSize) == QByteArray(m.RecordSize, '\0') ? 1 : 0;
+    return n;
 }
 
 class PerGeneration : public ::testing::TestWithParam<Archive> {};
@@ -313,11 +331,13 @@ TEST_P(PerGeneration, FilesTheArchiveByteForByteAndASecondRunFetchesNothing)
 {
     REQUIRE_TOOL();
     const Archive a = GetParam();
-    Rig rig(SimArgs(a.Generation, a.Now, a.Lost));
+    Rig rig(SimArgs(a));
     ASSERT_TRUE(rig.Ready) << rig.Why().toStdString();
     const std::vector<TExpectedMonth> want = ExpectedArchive(rig.Mirror.Regulator());
     ASSERT_EQ(want.size(), 2u);
     ASSERT_EQ(want[0].Origin, a.Lost) << "the lost records are not stored";
+    for (const TExpectedMonth& m : want)
+        ASSERT_GE(EmptyRecords(m), 3) << m.FileName().toStdString() << " has too few gaps to test them";
 
     const FetchRun first = rig.Fetch();
     ASSERT_EQ(first.Exit, 0) << first.Text().toStdString();
@@ -350,7 +370,7 @@ TEST_P(PerGeneration, AFaultyLineFilesTheSameBytes)
     const Archive a = GetParam();
     // Late replies come after the client has given up on them, while a later
     // request may be outstanding: they must not be filed as its answer.
-    Rig rig(SimArgs(a.Generation, a.Now, a.Lost,
+    Rig rig(SimArgs(a,
                     {QStringLiteral("--loss"), QStringLiteral("0.1"), QStringLiteral("--corrupt"),
                      QStringLiteral("0.05"), QStringLiteral("--misaddress"), QStringLiteral("0.1"),
                      QStringLiteral("--short"), QStringLiteral("0.05"), QStringLiteral("--late"),
@@ -395,7 +415,8 @@ TEST(DownloadLateReplies, AReplyAfterItsTimeOutIsNotFiledForTheNextBatch)
 }
 
 INSTANTIATE_TEST_SUITE_P(Download, PerGeneration,
-                         ::testing::Values(Archive{1, "2026-11-01T05:00", 2700}, Archive{3, "2026-11-01T03:00", 2960}),
+                         ::testing::Values(Archive{1, "2026-11-01T05:00", 2700, "1,3,7-12,2701,2800-2830,2961,2965-2968,2976"},
+                                           Archive{3, "2026-11-01T03:00", 2960, "1,3,7-9,2961,2965-2968,2976"}),
                          [](const auto& info) { return "Generation" + std::to_string(info.param.Generation); });
 
 // Checks every file after a kill: none may be cut short or unreadable, and

@@ -90,7 +90,8 @@ struct TExpectedMonth {
 
     // Files regulator records first..last (1-based) of the month where the
     // format puts them: at position index - 1 + Shift, after zero-filled gap
-    // records where positions were skipped. The first record of an empty
+    // records where positions were skipped. An empty record (time 0) is such
+    // a gap record too, whatever its values. The first record of an empty
     // file fixes Origin.
     void File(const TSimRegulator& r, uint16_t first, uint16_t last)
     {
@@ -103,7 +104,10 @@ struct TExpectedMonth {
                 Origin = uint16_t(position);
             while (Count() < position)
                 Records.append(QByteArray(RecordSize, '\0'));
-            Records.append(reinterpret_cast<const char*>(record->data()), int(record->size()));
+            if (record->size() >= 2 && (*record)[0] == 0 && (*record)[1] == 0)
+                Records.append(QByteArray(int(record->size()), '\0'));
+            else
+                Records.append(reinterpret_cast<const char*>(record->data()), int(record->size()));
         }
     }
 };

@@ -237,6 +237,26 @@ TEST(SimArchive, Command3ReturnsOnlyConsecutiveExistingRecords)
     EXPECT_LE(a.Data.size(), 254u);
 }
 
+TEST(SimArchive, GapsAreEmptyRecordsUnderTheirOwnNumbers)
+{
+    TSimConfig c = Config(1, "2024-03-01T06:00", 5);
+    c.Gaps = {{2, 2}, {5, 7}};
+    TSimRegulator r(c);
+    const TSimRegulator plain(Config(1, "2024-03-01T06:00", 5));
+    ASSERT_EQ(r.MonthTable().Count0, 24) << "a gap counts like any interval";
+    const TSimBytes empty = {0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
+    for (uint16_t i = 1; i <= 24; ++i) {
+        const bool gap = i == 2 || (i >= 5 && i <= 7);
+        EXPECT_EQ(*r.Record(kMar2024, i), gap ? empty : *plain.Record(kMar2024, i)) << i;
+    }
+    const TSimAnswer a = r.Answer(Req(3, Cmd3(kMar2024, 0, 8)));
+    ASSERT_EQ(a.Data.size(), 8u * 6) << "command 3 goes on past a gap";
+    EXPECT_EQ(TSimBytes(a.Data.begin() + 6, a.Data.begin() + 12), empty);
+    const TSimBytes b = r.Block9(kMar2024, 6);
+    EXPECT_EQ(SimGet16(b.data() + 2), 6) << "an empty record keeps its index";
+    EXPECT_EQ(TSimBytes(b.begin() + 4, b.begin() + 10), empty);
+}
+
 TEST(SimArchive, Command9AnswersOneRecordOrAnEmptyOne)
 {
     TSimConfig c = Config(3, "2024-03-02T00:00", 9, 4);

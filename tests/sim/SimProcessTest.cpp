@@ -323,7 +323,7 @@ TEST(SimOptions, ParsesTheRegulatorAndFaultSettings)
 {
     const char* argv[] = {"qdrsim", "--generation", "2", "--meters", "5", "--kinds", "0x12", "--preg", "250,120",
                           "--now", "2023-12-31T23:50", "--interval", "5", "--lost", "7", "--corrupt", "0.25",
-                          "--late-ms", "2000", "--udp", "127.0.0.2:0"};
+                          "--late-ms", "2000", "--udp", "127.0.0.2:0", "--gaps", "5,20-31,7"};
     TSimOptions o;
     std::string error;
     ASSERT_TRUE(SimParseOptions(static_cast<int>(std::size(argv)), argv, o, error)) << error;
@@ -339,6 +339,8 @@ TEST(SimOptions, ParsesTheRegulatorAndFaultSettings)
     EXPECT_EQ(o.UdpAddress, "127.0.0.2");
     EXPECT_EQ(o.UdpPort, 0);
     EXPECT_EQ(SimCivilText(o.Regulator.Now), "2023-12-31T23:50:00");
+    using Run = std::pair<uint16_t, uint16_t>;
+    EXPECT_EQ(o.Regulator.Gaps, (std::vector<Run>{{5, 5}, {20, 31}, {7, 7}}));
 
     TSimOptions d;
     const char* none[] = {"qdrsim"};
@@ -352,6 +354,9 @@ TEST(SimOptions, ParsesTheRegulatorAndFaultSettings)
                                          {"qdrsim", "--now", "2023-02-30T10:00"},
                                          {"qdrsim", "--udp", "10001"},
                                          {"qdrsim", "--meters"},
+                                         {"qdrsim", "--gaps", "5,"},
+                                         {"qdrsim", "--gaps", "9-3"},
+                                         {"qdrsim", "--gaps", "0"},
                                          {"qdrsim", "--frobnicate"}}) {
         TSimOptions b;
         EXPECT_FALSE(SimParseOptions(static_cast<int>(bad.size()), bad.data(), b, error)) << bad[1];
