@@ -1,0 +1,328 @@
+#include "FormMain.h"
+
+#include "FrameME.h"
+#include "PageArchive.h"
+#include "regulator/DispArch.h"
+#include "PageInformation.h"
+#include "PageMeasurement.h"
+#include "PageRecord.h"
+#include "PanelPreg.h"
+#include "app/Engine.h"
+#include "app/Settings.h"
+#include "comm/widgets/FrameCom.h"
+#include "core/widgets/DrawGrid.h"
+#include "core/widgets/DrawList.h"
+#include "core/widgets/PaintBox.h"
+#include "regulator/widgets/DispGrid.h"
+#include "regulator/widgets/DispListIO.h"
+#include "regulator/widgets/DispListQ.h"
+#include "values/widgets/DispString.h"
+#include "values/widgets/Disps.h"
+#include "values/widgets/FormDebug.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QEventLoop>
+#include <QTimer>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPrinterInfo>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalBlocker>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include <chrono>
+#include <cstdio>
+
+TFormMain::TFormMain(const TSettings& settings, uint16_t timerPeriod, const QString& archiveFolder, QWidget* parent)
+    : QMainWindow(parent)
+{
+    setObjectName(QStringLiteral("FormMain"));
+    setWindowTitle(QStringLiteral("QDRWin"));
+    DebugView = std::make_unique<TFormDebug>();
+    CreatePages();
+    PlaceWindow();
+    SavedCaption = windowTitle();
+    PrinterPresent = !QPrinterInfo::availablePrinterNames().isEmpty();
+
+    // The archive, the link and its events, the consumption interface and
+    // the values, in the order the engine creates them.
+    Engine = std::make_unique<TEngine>(settings, timerPeriod, archiveFolder);
+    PageControl->setTabVisible(TEngine::PageConsumption, Engine->Merania != 0);
+
+    FrameCom->Bind(Engine->ComBuf.get(), MemoCom, QStringLiteral("com.log"));
+    PanelPreg = new TPanelPreg(*Engine, PageI->PanelPregPlace);
+    PageI->PanelPregPlace->layout()->addWidget(PanelPreg);
+    connect(PageI->ButtonPreg, &QPushButton::clicked, this, [this] { PanelPreg->ButtonPregClick(); });
+    PageI->OnIdClick = [this] { ShowDebugView(); };
+    FrameME->Bind(Engine->InterfaceME.get());
+    // The archive view over the engine's archive, and its page.
+    DispArch = std::make_unique<TDispArch>(Engine->Archive.get(), Engine->InterfaceME->IntervalMinutes);
+    PageA = new TPageArchive(*Engine->Archive, *DispArch, TabSheetA);
+    TabSheetA->layout()->addWidget(PageA);
+
+    CreateDisplays();
+
+    Engine->OnTicked = [this](void*) { Tick(); };
+    Engine->OnDownloadStatus = [this](const QString& text) {
+        PanelInf->setText(text);
+        PageA->SetDownloadStatus(text);
+    };
+    Engine->OnArchiveChanged = [this](uint16_t month) { PageA->ArchiveRecordsArrived(month); };
+    Engine->OnRegulatedPower = [this](uint16_t vt, uint16_t nt) {
+        DispArch->SetRegulatedPower(0, vt);
+        DispArch->SetRegulatedPower(1, nt);
+        PageA->UpdateGraphSize();
+    };
+    DebugView->setWindowTitle(SavedCaption);
+}
+
+TFormMain::~TFormMain()
+{
+    if (Engine && !Engine->Closed())
+        Engine->Close();
+    // Displays go before the values they show, the values with the engine;
+    // the archive saves its open monthly files on the way.
+    Disps.reset();
+    delete FrameME;
+    FrameME = nullptr;
+    delete PanelPreg;
+    PanelPreg = nullptr;
+    DebugView.reset();
+    // The view lets go of its monthly file before the archive goes.
+    DispArch.reset();
+    Engine.reset();
+}
+
+void TFormMain::CreatePages()
+{
+    auto* central = new QWidget(this);
+    setCentralWidget(central);
+    PageControl = new QTabWidget(central);
+    PageControl->setObjectName(QStringLiteral("PageControl"));
+    PageM = new TPageMeasurement(PageControl);
+    PageI = new TPageInformation(PageControl);
+    PageZ = new TPageRecord(PageControl);
+    // The archive page needs the engine's archive; it moves in once the
+    // engine exists.
+    TabSheetA = new QWidget(PageControl);
+    TabSheetA->setObjectName(QStringLiteral("TabSheetA"));
+    (new QVBoxLayout(TabSheetA))->setContentsMargins(0, 0, 0, 0);
+    TabSheetO = new QWidget(PageControl);
+    TabSheetO->setObjectName(QStringLiteral("TabSheetO"));
+    FrameME = new TFrameME(TabSheetO);
+    auto* consumption = new QVBoxLayout(TabSheetO);
+    consumption->setContentsMargins(6, 6, 6, 6);
+    consumption->addWidget(FrameME);
+    consumption->addStretch(1);
+    PageControl->addTab(PageM, QStringLiteral("MERANIE"));
+    PageControl->addTab(PageI, QStringLiteral("INFORMÁCIE"));
+    PageControl->addTab(PageZ, QStringLiteral("ZÁZNAM"));
+    PageControl->addTab(TabSheetA, QStringLiteral("ARCHÍV"));
+    PageControl->addTab(TabSheetO, QStringLiteral("ODBER"));
+    connect(PageControl, &QTabWidget::currentChanged, this, [this](int index) { PageChanged(index); });
+
+    // The log lies over the pages while it is shown.
+    MemoCom = new QPlainTextEdit(central);
+    MemoCom->setObjectName(QStringLiteral("MemoCom"));
+    MemoCom->setReadOnly(true);
+    QFont fixed(QStringLiteral("Courier New"));
+    fixed.setStyleHint(QFont::TypeWriter);
+    MemoCom->setFont(fixed);
+    MemoCom->setLineWrapMode(QPlainTextEdit::NoWrap);
+    MemoCom->hide();
+    PageControl->installEventFilter(this);
+
+    PanelInf = new QLabel(central);
+    PanelInf->setObjectName(QStringLiteral("PanelInf"));
+    PanelInf->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    PanelInf->setFixedHeight(25);
+    PanelInf->setIndent(4);
+    PanelInf->setMinimumWidth(0);
+    PanelInf->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    BitBtnK = new QPushButton(QStringLiteral("KONIEC"), central);
+    BitBtnK->setObjectName(QStringLiteral("BitBtnK"));
+    BitBtnK->setFixedHeight(25);
+    connect(BitBtnK, &QPushButton::clicked, this, &QWidget::close);
+    FrameCom = new TFrameCom(central);
+    FrameCom->setObjectName(QStringLiteral("FrameCom"));
+    FrameCom->setFixedSize(73, 25);
+
+    auto* bottom = new QHBoxLayout;
+    bottom->setSpacing(6);
+    bottom->addWidget(PanelInf, 1);
+    bottom->addWidget(BitBtnK);
+    bottom->addWidget(FrameCom);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(4, 4, 4, 4);
+    layout->setSpacing(4);
+    layout->addWidget(PageControl, 1);
+    layout->addLayout(bottom);
+}
+
+void TFormMain::PlaceWindow()
+{
+    resize(DesignedWidth, DesignedHeight);
+    // Whatever the pages need wins over the designed size.
+    const QSize size = sizeHint().expandedTo(QSize(DesignedWidth, DesignedHeight));
+    resize(size);
+    setMinimumSize(size);
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    setMaximumSize(std::max(area.width(), size.width()), std::max(area.height(), size.height()));
+    // Several windows started together do not land on top of each other.
+    const auto c = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    const int freeX = area.width() - size.width();
+    const int freeY = area.height() - size.height();
+    move(area.left() + (freeX > 0 ? int(c % uint64_t(freeX)) : 0),
+         area.top() + (freeY > 0 ? int((c / 7) % uint64_t(freeY)) : 0));
+}
+
+void TFormMain::CreateDisplays()
+{
+    TEngine& e = *Engine;
+    Disps = std::make_unique<TDisps>(TEngine::ValueCapacity);
+    const auto label = [&](const char* name, QLabel* control) {
+        Disps->Add(TDispString::CreateLabel(e.Value(QString::fromLatin1(name)), control));
+    };
+    label("LabelTd", PageM->LabelTd);
+    label("LabelTc", PageM->LabelTc);
+    label("LabelTa", PageM->LabelTa);
+    label("LabelPa", PageM->LabelPa);
+    label("LabelPr", PageM->LabelPr);
+    label("LabelRs", PageM->LabelRs);
+    label("LabelPmV", PageM->LabelPmV);
+    label("LabelPmN", PageM->LabelPmN);
+    label("LabelTmV", PageM->LabelTmV);
+    label("LabelTmN", PageM->LabelTmN);
+    label("LabelTr", PageM->LabelTr);
+    Disps->Add(std::make_unique<TDispGrid>(e.GridEm, PageM->DrawGridEm));
+    Disps->Add(std::make_unique<TDispGrid>(e.GridAr, PageM->DrawGridAr));
+    Disps->Add(std::make_unique<TDispListIO>(e.ListIO, PageM->ListBoxIO, PageM->TabControlIO));
+    label("LabelId", PageI->LabelId);
+    label("LabelTres", PageI->LabelTres);
+    label("LabelTnmi", PageI->LabelTnmi);
+    label("LabelTini", PageI->LabelTini);
+    label("LabelTcfg", PageI->LabelTcfg);
+    label("LabelKem", PageI->LabelKem);
+    label("LabelKrs", PageI->LabelKrs);
+    label("LabelKso", PageI->LabelKso);
+    label("LabelPregV", PageI->LabelPregV);
+    label("LabelPregN", PageI->LabelPregN);
+    for (int i = 0; i < TPageRecord::Slots; ++i)
+        Disps->Add(TDispString::CreateLabel(e.ValueQ[i], PageZ->LabelQ[i]));
+    for (int i = 0; i < TPageRecord::Slots; ++i)
+        Disps->Add(std::make_unique<TDispListQ>(e.ListQ[i], PageZ->ListBoxQ[i], PageZ->PaintBoxQ[i]));
+}
+
+void TFormMain::Tick()
+{
+    Disps->UpdateAll();
+    FrameME->Tick();
+    DebugView->RefreshIfChanged();
+    PageA->CheckArchiveView(CurrentPage == TEngine::PageArchive);
+}
+
+bool TFormMain::PageChangeAllowed() const
+{
+    if (Engine->WritePending || OutputBusy)
+        return false;
+    return !(CurrentPage == TEngine::PageInformation && PanelPreg && PanelPreg->Busy());
+}
+
+void TFormMain::PageChanged(int index)
+{
+    if (index == CurrentPage || index < 0)
+        return;
+    if (!PageChangeAllowed()) {
+        const QSignalBlocker blocker(PageControl);
+        PageControl->setCurrentIndex(CurrentPage);
+        return;
+    }
+    CurrentPage = index;
+    // The tab indexes are the schedule's page numbers: the ODBER tab keeps
+    // its place when hidden.
+    Engine->ActivePage = static_cast<uint8_t>(index);
+    PageA->CheckArchiveView(CurrentPage == TEngine::PageArchive);
+}
+
+void TFormMain::ShowDebugView()
+{
+    DebugView->ShowOrRaise(this);
+}
+
+QString TFormMain::PageFileName(int page)
+{
+    static const char* const names[] = {"meranie.png", "informacie.png", "zaznam.png", "archiv.png", "odber.png"};
+    return page >= 0 && page < 5 ? QString::fromLatin1(names[page]) : QString();
+}
+
+bool TFormMain::SaveScreenshots(const QString& dir, int dwellMs)
+{
+    const int start = PageControl->currentIndex();
+    bool ok = QDir().mkpath(dir);
+    for (int i = 0; i < PageControl->count(); ++i) {
+        if (!PageControl->isTabVisible(i))
+            continue;
+        PageControl->setCurrentIndex(i);
+        QEventLoop dwell;
+        QTimer::singleShot(dwellMs, &dwell, &QEventLoop::quit);
+        dwell.exec();
+        Tick();
+        QCoreApplication::processEvents();
+        ok = grab().save(QDir(dir).filePath(PageFileName(i)), "PNG") && ok;
+        if (i == TEngine::PageArchive) {
+            // The graph sheet too, zoomed in far enough to read a day.
+            PageA->PageControlA->setCurrentIndex(1);
+            PageA->SetArchiveZoom(2);
+            QCoreApplication::processEvents();
+            ok = grab().save(QDir(dir).filePath(QStringLiteral("archiv-graf.png")), "PNG") && ok;
+            PageA->SetArchiveZoom(0);
+            PageA->PageControlA->setCurrentIndex(0);
+        }
+    }
+    PageControl->setCurrentIndex(start);
+    return ok;
+}
+
+void TFormMain::closeEvent(QCloseEvent* event)
+{
+    if (OutputBusy) {
+        event->ignore();
+        return;
+    }
+    // The schedule stops, the exchange in progress ends (events keep being
+    // handled meanwhile) and the worker and the timer stop.
+    Engine->Close();
+    DebugView->close();
+    event->accept();
+}
+
+void TFormMain::paintEvent(QPaintEvent* event)
+{
+    QMainWindow::paintEvent(event);
+    if (Painted)
+        return;
+    Painted = true;
+    // For the start-up measurement: when the window first showed itself.
+    if (qEnvironmentVariableIsSet("QDRWIN_REPORT_PAINT")) {
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count();
+        std::printf("PAINTED %lld\n", static_cast<long long>(ms));
+        std::fflush(stdout);
+    }
+}
+
+bool TFormMain::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == PageControl && (event->type() == QEvent::Resize || event->type() == QEvent::Move))
+        MemoCom->setGeometry(PageControl->geometry());
+    return QMainWindow::eventFilter(watched, event);
+}

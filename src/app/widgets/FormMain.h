@@ -1,0 +1,94 @@
+#pragma once
+// The main window: the pages over one engine. It owns the engine and the
+// displays that bind the pages' controls to the engine's values; all the
+// decoding and scheduling is the engine's, the window only shows.
+#include <QMainWindow>
+#include <QString>
+
+#include <array>
+#include <memory>
+
+class QCloseEvent;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QTabWidget;
+class TDispArch;
+class TDisps;
+class TEngine;
+class TFormDebug;
+class TFrameCom;
+class TFrameME;
+class TPageArchive;
+class TPageInformation;
+class TPageMeasurement;
+class TPageRecord;
+class TPanelPreg;
+struct TSettings;
+
+class TFormMain : public QMainWindow {
+    Q_OBJECT
+public:
+    // The designed size: the window never gets smaller.
+    static constexpr int DesignedWidth = 640;
+    static constexpr int DesignedHeight = 480;
+
+    // timerPeriod and archiveFolder go to the engine (0: no timer, the
+    // caller ticks; empty folder: the current directory).
+    explicit TFormMain(const TSettings& settings, uint16_t timerPeriod = 100,
+                       const QString& archiveFolder = QString(), QWidget* parent = nullptr);
+    ~TFormMain() override;
+    TFormMain(const TFormMain&) = delete;
+    TFormMain& operator=(const TFormMain&) = delete;
+
+    // Freed before the engine, whose values its rows may show.
+    std::unique_ptr<TFormDebug> DebugView;
+    QString SavedCaption;
+    bool PrinterPresent = false;
+    std::unique_ptr<TEngine> Engine;
+    std::unique_ptr<TDisps> Disps;
+    // The archive view: freed before the engine, whose archive it holds a
+    // file of.
+    std::unique_ptr<TDispArch> DispArch;
+    // A measurement output runs: neither the page nor the window may change.
+    bool OutputBusy = false;
+
+    QTabWidget* PageControl = nullptr;
+    TPageMeasurement* PageM = nullptr;
+    TPageInformation* PageI = nullptr;
+    TPageRecord* PageZ = nullptr;
+    QWidget* TabSheetA = nullptr;
+    TPageArchive* PageA = nullptr;
+    QWidget* TabSheetO = nullptr;
+    TFrameME* FrameME = nullptr;
+    TPanelPreg* PanelPreg = nullptr;
+    TFrameCom* FrameCom = nullptr;
+    QPushButton* BitBtnK = nullptr;
+    QPlainTextEdit* MemoCom = nullptr;
+    QLabel* PanelInf = nullptr;
+
+    // The window's part of every tick: repaint what changed.
+    void Tick();
+    // Whether the active page may be left now.
+    bool PageChangeAllowed() const;
+    // The file name a page's screenshot gets, without folder.
+    static QString PageFileName(int page);
+    // Shows every visible page for dwellMs (the schedule asks for what the
+    // page shows) and grabs it into dir as a PNG file; false when one could
+    // not be written.
+    bool SaveScreenshots(const QString& dir, int dwellMs = 2500);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    int CurrentPage = 0;
+    bool Painted = false;
+    void CreatePages();
+    void CreateDisplays();
+    void PlaceWindow();
+    void PageChanged(int index);
+    void ShowDebugView();
+};

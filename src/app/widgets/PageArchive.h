@@ -1,0 +1,77 @@
+#pragma once
+// The page ARCHÍV: one monthly file as the table of interval powers, the
+// table of daily energies with the block totals, and the graph with its
+// value scale and three zoom steps. The computing is the archive view's
+// (TDispArch); the page routes the user's actions and the download's news to
+// it and paints what it says.
+#include <QWidget>
+
+#include <cstdint>
+
+class QLabel;
+class QPushButton;
+class QScrollArea;
+class QTabWidget;
+class TArchiveQDR;
+class TDispArch;
+class TDrawGrid;
+class TPaintBox;
+
+class TPageArchive : public QWidget {
+    Q_OBJECT
+public:
+    // The view must outlive the page's use of it; neither is owned.
+    TPageArchive(TArchiveQDR& archive, TDispArch& view, QWidget* parent = nullptr);
+
+    QPushButton* ButtonAr = nullptr;
+    QLabel* PanelAr = nullptr;
+    QLabel* LabelStatus = nullptr;
+    QTabWidget* PageControlA = nullptr;
+    QWidget* TabSheetAT = nullptr;
+    QWidget* TabSheetAG = nullptr;
+    TDrawGrid* DrawGridArP = nullptr;
+    TDrawGrid* DrawGridArA = nullptr;
+    QPushButton* SpeedButtonArZ = nullptr;
+    QPushButton* SpeedButtonArK = nullptr;
+    QPushButton* SpeedButtonArQ = nullptr;
+    TPaintBox* PaintBoxArS = nullptr;
+    QScrollArea* ScrollBoxAr = nullptr;
+    TPaintBox* PaintBoxArG = nullptr;
+    QPushButton* BitBtnZo = nullptr;
+    QPushButton* BitBtnZi = nullptr;
+    uint8_t ArchiveZoom = 0;
+
+    void SetDownloadStatus(const QString& text);
+    void OpenArchiveView(const QString& name);
+    // Records of month were stored by the download.
+    void ArchiveRecordsArrived(uint16_t month);
+    // On every tick and page change: opens the month being downloaded when
+    // the page is active and shows nothing yet.
+    void CheckArchiveView(bool active);
+    void RefreshArchiveAll();
+    void RefreshArchiveTables();
+    void UpdateGraphSize();
+    void SetArchiveZoom(uint8_t zoom);
+    // "ARCHÍV": the chooser, then the chosen month.
+    void ButtonArClick();
+    // A data cell of the power table or a row of the energy table chosen.
+    void SelectInterval(uint16_t record);
+    void SelectDay(uint8_t day);
+    void ClearBlockClick();
+    // Height of the plot: the scale box's.
+    int PlotHeight() const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void SetRowCounts();
+    void SetColumnCounts();
+    void FitColumns();
+    void DrawPowerCell(QPainter& painter, int col, int row, const QRect& rect);
+    void DrawEnergyCell(QPainter& painter, int col, int row, const QRect& rect);
+    void LayoutGraph();
+
+    TArchiveQDR& Archive;
+    TDispArch& View;
+};

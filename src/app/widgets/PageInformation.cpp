@@ -1,0 +1,133 @@
+#include "PageInformation.h"
+
+#include "ValueLabel.h"
+
+#include <QEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString DateSample = QStringLiteral("00.00.0000 00:00");
+
+QGroupBox* Group(QWidget* parent, const QString& title, QLayout* layout)
+{
+    auto* box = new QGroupBox(title, parent);
+    layout->setContentsMargins(6, 4, 6, 6);
+    layout->setSpacing(3);
+    box->setLayout(layout);
+    return box;
+}
+
+} // namespace
+
+QStringList TPageInformation::InformationLines()
+{
+    return {
+        QStringLiteral("QDRWin - klient regulátora maxima QDR"),
+        QStringLiteral("Sledovanie odberu, nastavenie regulovaného výkonu,"),
+        QStringLiteral("sťahovanie a prezeranie archívu meraní."),
+        QStringLiteral("Spojenie: sériová linka RS-485 alebo UDP (port 10001)."),
+        QStringLiteral("(c) 2002-2026 autori programu QDRWin"),
+        QStringLiteral("Kliknutím na identifikáciu sa zobrazí ladiace okno."),
+    };
+}
+
+TPageInformation::TPageInformation(QWidget* parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("TabSheetI"));
+
+    auto* idBox = new QVBoxLayout;
+    LabelId = TValueLabel::New(this, "LabelId", 100, Qt::AlignCenter);
+    LabelId->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("QDR-3 MAX DEMAND REGULATOR V3.0 2002")) + 40);
+    LabelId->setMaximumWidth(QWIDGETSIZE_MAX);
+    LabelId->setCursor(Qt::PointingHandCursor);
+    LabelId->installEventFilter(this);
+    idBox->addWidget(LabelId);
+
+    auto* events = new QGridLayout;
+    LabelTres = TValueLabel::For(this, "LabelTres", DateSample, Qt::AlignCenter);
+    LabelTnmi = TValueLabel::For(this, "LabelTnmi", DateSample, Qt::AlignCenter);
+    LabelTini = TValueLabel::For(this, "LabelTini", DateSample, Qt::AlignCenter);
+    LabelTcfg = TValueLabel::For(this, "LabelTcfg", DateSample, Qt::AlignCenter);
+    const std::pair<QString, QLabel*> eventRows[] = {
+        {QStringLiteral("Posledný RESET"), LabelTres},
+        {QStringLiteral("Posledný výpadok napätia"), LabelTnmi},
+        {QStringLiteral("Inicializácia"), LabelTini},
+        {QStringLiteral("Zmena konfigurácie"), LabelTcfg},
+    };
+    int row = 0;
+    for (const auto& [caption, label] : eventRows) {
+        events->addWidget(TValueLabel::Caption(this, caption), row, 0);
+        events->addWidget(label, row++, 1);
+    }
+
+    auto* config = new QGridLayout;
+    LabelKem = TValueLabel::For(this, "LabelKem", QStringLiteral("0000"));
+    LabelKrs = TValueLabel::For(this, "LabelKrs", QStringLiteral("0000"));
+    LabelKso = TValueLabel::For(this, "LabelKso", QStringLiteral("0000"));
+    const std::pair<QString, QLabel*> configRows[] = {
+        {QStringLiteral("Počet elektromerov"), LabelKem},
+        {QStringLiteral("Počet stupňov regulácie"), LabelKrs},
+        {QStringLiteral("Počet spotrebičov"), LabelKso},
+    };
+    row = 0;
+    for (const auto& [caption, label] : configRows) {
+        config->addWidget(TValueLabel::Caption(this, caption), row, 0);
+        config->addWidget(label, row++, 1);
+    }
+
+    auto* preg = new QGridLayout;
+    LabelPregV = TValueLabel::For(this, "LabelPregV", QStringLiteral("00000"));
+    LabelPregN = TValueLabel::For(this, "LabelPregN", QStringLiteral("00000"));
+    ButtonPreg = new QPushButton(QStringLiteral("Nastavenie"), this);
+    ButtonPreg->setObjectName(QStringLiteral("ButtonPreg"));
+    PanelPregPlace = new QWidget(this);
+    PanelPregPlace->setObjectName(QStringLiteral("PanelPregPlace"));
+    auto* place = new QVBoxLayout(PanelPregPlace);
+    place->setContentsMargins(0, 0, 0, 0);
+    preg->addWidget(TValueLabel::Caption(this, QStringLiteral("VT [kW]")), 0, 0);
+    preg->addWidget(LabelPregV, 0, 1);
+    preg->addWidget(TValueLabel::Caption(this, QStringLiteral("NT [kW]")), 1, 0);
+    preg->addWidget(LabelPregN, 1, 1);
+    preg->addWidget(ButtonPreg, 2, 0, 1, 2);
+    preg->addWidget(PanelPregPlace, 0, 2, 4, 1, Qt::AlignLeft | Qt::AlignTop);
+    preg->setColumnStretch(2, 1);
+    preg->setRowStretch(3, 1);
+
+    MemoInf = new QPlainTextEdit(this);
+    MemoInf->setObjectName(QStringLiteral("MemoInf"));
+    MemoInf->setReadOnly(true);
+    MemoInf->setFrameStyle(QFrame::NoFrame);
+    MemoInf->viewport()->setAutoFillBackground(false);
+    MemoInf->setPlainText(InformationLines().join(QLatin1Char('\n')));
+
+    auto* left = new QVBoxLayout;
+    left->addWidget(Group(this, QStringLiteral("Udalosti"), events));
+    left->addWidget(Group(this, QStringLiteral("Konfigurácia"), config));
+    left->addStretch(1);
+    auto* right = new QVBoxLayout;
+    right->addWidget(Group(this, QStringLiteral("Regulovaný výkon"), preg));
+    right->addWidget(MemoInf, 1);
+    auto* columns = new QHBoxLayout;
+    columns->addLayout(left, 0);
+    columns->addLayout(right, 1);
+
+    auto* page = new QVBoxLayout(this);
+    page->setContentsMargins(6, 6, 6, 6);
+    page->addWidget(Group(this, QStringLiteral("Identifikácia regulátora"), idBox));
+    page->addLayout(columns, 1);
+}
+
+bool TPageInformation::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == LabelId && event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton && OnIdClick)
+        OnIdClick();
+    return QWidget::eventFilter(watched, event);
+}

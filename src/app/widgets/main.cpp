@@ -1,0 +1,75 @@
+// qdrwin: the window of the client. Reads qdrwin.ini (the current directory
+// first, then beside the program; --config FILE names another) and runs
+// until the window is closed, by the user or by SIGTERM/SIGINT.
+//
+// --screenshots DIR [--after SECONDS]: after SECONDS (default 5) of polling,
+// writes a PNG of every page into DIR and closes the window the usual way.
+#include "FormMain.h"
+#include "ShutdownSignals.h"
+#include "app/Config.h"
+#include "app/Settings.h"
+
+#include <QApplication>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+int Usage(const char* problem)
+{
+    std::fprintf(stderr, "qdrwin: %s\nusage: qdrwin [--config FILE] [--screenshots DIR [--after SECONDS]]\n",
+                 problem);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QString config;
+    QString shots;
+    double after = 5;
+    const QStringList args = QCoreApplication::arguments().mid(1);
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if (i + 1 >= args.size())
+            return Usage("an option without its value, or an unknown argument");
+        if (a == QLatin1String("--config")) {
+            config = args[++i];
+        } else if (a == QLatin1String("--screenshots")) {
+            shots = args[++i];
+        } else if (a == QLatin1String("--after")) {
+            bool ok = false;
+            after = args[++i].toDouble(&ok);
+            if (!ok || after < 0 || after > 86400)
+                return Usage("--after wants a number of seconds");
+        } else {
+            return Usage("unknown argument");
+        }
+    }
+
+    TMIniFile& ini = OpenIniFile(config);
+    if (!config.isEmpty() && !ini.Loaded)
+        return Usage("cannot read the configuration file");
+    int result = 0;
+    {
+        TFormMain window(TSettings::Read(ini));
+        TShutdownSignals shutdown;
+        shutdown.OnSignal = [&window](int) { window.close(); };
+        window.show();
+        if (!shots.isEmpty()) {
+            QTimer::singleShot(int(after * 1000), &window, [&window, &shots, &result] {
+                if (!window.SaveScreenshots(shots))
+                    result = 1;
+                window.close();
+            });
+        }
+        const int loop = app.exec();
+        if (result == 0)
+            result = loop;
+    }
+    CloseIniFile();
+    return result;
+}

@@ -1,0 +1,223 @@
+#include "comm/widgets/FrameCom.h"
+
+#include "comm/ComBufQDR.h"
+#include "comm/ComInterface.h"
+#include "comm/widgets/Led.h"
+#include "core/Cp1250.h"
+#include "core/widgets/Dialogs.h"
+
+#include <QFontDatabase>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QSaveFile>
+#include <QScrollBar>
+#include <QStringList>
+
+namespace {
+
+const QColor Grey(0x80, 0x80, 0x80);
+const QColor Yellow(0xFF, 0xFF, 0x00);
+
+void SetBackground(QWidget* w, const QColor& background, const QColor& text)
+{
+    QPalette p = w->palette();
+    p.setColor(QPalette::Window, background);
+    p.setColor(QPalette::WindowText, text);
+    w->setPalette(p);
+}
+
+}
+
+TFrameCom::TFrameCom(QWidget* parent)
+    : QFrame(parent)
+{
+    setFixedSize(73, 25);
+    setAutoFillBackground(true);
+    SetBackground(this, Grey, Qt::black);
+
+    LedC = new QLabel(this);
+    LedC->setObjectName(QStringLiteral("LedC"));
+    LedC->setGeometry(4, 4, 17, 17);
+    LedC->setAlignment(Qt::AlignCenter);
+    LedC->setTextFormat(Qt::PlainText);
+    LedC->setAutoFillBackground(true);
+    QFont bold = LedC->font();
+    bold.setBold(true);
+    LedC->setFont(bold);
+    SetBackground(LedC, Qt::white, Qt::white);
+
+    LedR = new TLed(this, Yellow);
+    LedR->setObjectName(QStringLiteral("LedR"));
+    LedR->move(28, 4);
+    LedT = new TLed(this, Yellow);
+    LedT->setObjectName(QStringLiteral("LedT"));
+    LedT->move(52, 4);
+}
+
+void TFrameCom::Bind(TComBufQDR* link, QPlainTextEdit* logMemo, const QString& logFile)
+{
+    if (!link)
+        return;
+    Link = link;
+    TComRootInterface* root = nullptr;
+    if (!link->FindRoot(root) || !root)
+        return;
+    Root = root;
+    Simple = width() < 28 || root->IsDatagram();
+
+    // The root outlives the frame in some shut-down orders, so each handler
+    // checks that the frame is still there before touching it.
+    QPointer<TFrameCom> self(this);
+    root->OnStatus = [self, before = root->OnStatus](uint8_t code) {
+        if (self)
+            self->ShowStatus(code);
+        if (before)
+            before(code);
+    };
+    if (auto* thread = dynamic_cast<TComThreadInterface*>(root)) {
+        thread->OnSending = [self, before = thread->OnSending](bool active) {
+            if (self)
+                self->ShowSending(active);
+            if (before)
+                before(active);
+        };
+        thread->OnReceiving = [self, before = thread->OnReceiving](bool active) {
+            if (self)
+                self->ShowReceiving(active);
+            if (before)
+                before(active);
+        };
+        thread->OnWaiting = [self, before = thread->OnWaiting](bool active) {
+            if (self)
+                self->ShowWaiting(active);
+            if (before)
+                before(active);
+        };
+    }
+
+    if (logMemo) {
+        if (LogMemo && LogMemo != logMemo)
+            LogMemo->viewport()->removeEventFilter(this);
+        LogMemo = logMemo;
+        LogFile = logFile;
+        LogMemo->setReadOnly(true);
+        QFont font(QStringLiteral("Courier New"));
+        font.setStyleHint(QFont::TypeWriter);
+        font.setFixedPitch(true);
+        if (!QFontInfo(font).fixedPitch())
+            font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        LogMemo->setFont(font);
+        LogMemo->viewport()->installEventFilter(this);
+        LogMemo->hide();
+    }
+}
+
+QColor TFrameCom::ResultColor(uint8_t code)
+{
+    switch (code) {
+    case 0: return QColor(0x00, 0x80, 0x00);
+    case 1: return QColor(0xFF, 0x00, 0x00);
+    case 2: return QColor(0x00, 0x00, 0xFF);
+    default: return QColor(0xFF, 0x00, 0xFF);
+    }
+}
+
+void TFrameCom::SetLedC(const QColor& background, const QString& text)
+{
+    SetBackground(LedC, background, Qt::white);
+    LedC->setText(text);
+}
+
+void TFrameCom::ShowStatus(uint8_t code)
+{
+    if (!Root)
+        return;
+    setToolTip(code == 0 ? Root->Description() : Root->CodeText(code));
+    // The label shows plain text, so an ampersand needs no doubling here.
+    const QString letter = code <= 2 ? QString() : QString(Root->CodeChar(code)).trimmed();
+    SetLedC(ResultColor(code), letter);
+}
+
+void TFrameCom::ShowSending(bool active)
+{
+    if (!Simple)
+        LedT->SetOn(active);
+}
+
+void TFrameCom::ShowReceiving(bool active)
+{
+    if (!Simple)
+        LedR->SetOn(active);
+}
+
+void TFrameCom::ShowWaiting(bool active)
+{
+    if (active && Simple)
+        SetBackground(LedC, Yellow, Qt::white);
+}
+
+bool TFrameCom::MemoHasLines() const
+{
+    return LogMemo && !LogMemo->document()->isEmpty();
+}
+
+void TFrameCom::ShowLog()
+{
+    if (!LogMemo || !Root || Root->LogCount() == 0)
+        return;
+    QStringList lines;
+    if (!Root->TakeLog(lines) || lines.isEmpty())
+        return;
+    if (MemoHasLines())
+        LogMemo->appendPlainText(QString(79, QLatin1Char('=')));
+    for (const QString& line : lines)
+        LogMemo->appendPlainText(line);
+    LogMemo->show();
+    LogMemo->raise();
+    LogMemo->verticalScrollBar()->setValue(LogMemo->verticalScrollBar()->maximum());
+}
+
+void TFrameCom::SaveLog()
+{
+    if (!LogMemo)
+        return;
+    if (MemoHasLines()) {
+        QString name = LogFile;
+        if (TDialogs::Input(QStringLiteral("Komunikácia"), QStringLiteral("Ulozit do suboru ?"), name) &&
+            !name.isEmpty()) {
+            QByteArray bytes;
+            const QStringList lines = LogMemo->toPlainText().split(QLatin1Char('\n'));
+            for (const QString& line : lines)
+                bytes += ToCp1250(line) + "\r\n";
+            QSaveFile file(name);
+            if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+                // The log stays where it is, so the user can try another name.
+                TDialogs::Error(QStringLiteral("%1: %2").arg(name, file.errorString()));
+                return;
+            }
+        }
+        LogMemo->clear();
+    }
+    LogMemo->hide();
+}
+
+void TFrameCom::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+        ShowLog();
+    QFrame::mouseReleaseEvent(event);
+}
+
+bool TFrameCom::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        if (LogMemo && watched == LogMemo->viewport()) {
+            SaveLog();
+            return true;
+        }
+    }
+    return QFrame::eventFilter(watched, event);
+}

@@ -1,0 +1,170 @@
+// The ARCHÍV page over a monthly file: opening it through the chooser,
+// selecting a block with the mouse, the totals row, and the chooser itself.
+#include "app/widgets/PageArchive.h"
+#include "core/widgets/DrawGrid.h"
+#include "core/widgets/PaintBox.h"
+#include "files/widgets/FormOpenFile.h"
+#include "regulator/ArchiveQDR.h"
+#include "regulator/DispArch.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QListWidget>
+#include <QPainter>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace {
+void Word(QByteArray& b, uint16_t v)
+{
+    b.append(char(v & 0xFF));
+    b.append(char(v >> 8));
+}
+
+// November 2026, two channels, 96 records a day for three days: channel 0
+// is the record's number, channel 1 always 40.
+QString WriteMonth(const QTemporaryDir& dir)
+{
+    QByteArray b;
+    for (uint16_t w : {12, 6, 0, 2026 * 12 + 10, 0, 0})
+        Word(b, w);
+    for (int k = 0; k < 3 * 96; ++k) {
+        Word(b, uint16_t((1 + k / 96) * 1440 + (k % 96) * 15));
+        Word(b, uint16_t(k));
+        Word(b, 40);
+    }
+    const QString name = dir.filePath(QStringLiteral("2026nov.qdr"));
+    QFile f(name);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(b);
+    return name;
+}
+
+void ClickRow(TDrawGrid* grid, int row)
+{
+    grid->SetTopRow(std::max(grid->FixedRows(), row - 2));
+    const QRect cell = grid->CellRect(1, row);
+    ASSERT_FALSE(cell.isEmpty()) << row;
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
+}
+
+QColor CellColor(TDrawGrid* grid, int row)
+{
+    QImage image(grid->viewport()->size(), QImage::Format_RGB32);
+    image.fill(Qt::black);
+    QPainter p(&image);
+    grid->PaintCells(p, image.rect());
+    p.end();
+    const QRect cell = grid->CellRect(1, row);
+    return QColor(image.pixel(cell.left() + 2, cell.top() + 2));
+}
+} // namespace
+
+TEST(ArchivePage, OpensAMonthThroughTheChooserAndTotalsASelectedBlock)
+{
+    QTemporaryDir dir;
+    const QString name = WriteMonth(dir);
+    TArchiveQDR archive(dir.path());
+    TDispArch view(&archive, 15);
+    TPageArchive page(archive, view);
+    page.resize(900, 600);
+    page.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&page));
+
+    QString asked;
+    TFormOpenFile::SetResponder([&](const QString& mask, QString& chosen) {
+        asked = mask;
+        chosen = name;
+        return true;
+    });
+    QTest::mouseClick(page.ButtonAr, Qt::LeftButton);
+    TFormOpenFile::SetResponder(nullptr);
+    EXPECT_EQ(asked, QStringLiteral("*.qdr"));
+    EXPECT_EQ(page.PanelAr->text(), QStringLiteral("November 2026"));
+    EXPECT_EQ(page.DrawGridArP->RowCount(), 1 + 3 * 96);
+    EXPECT_EQ(page.DrawGridArA->RowCount(), 2 + 3);
+    EXPECT_EQ(page.DrawGridArP->ColCount(), 3);
+
+    // "Začiatok" on record 150, "Koniec" on record 100, chosen with the mouse.
+    QTest::mouseClick(page.SpeedButtonArZ, Qt::LeftButton);
+    ClickRow(page.DrawGridArP, 1 + 150);
+    EXPECT_FALSE(page.SpeedButtonArZ->isChecked());
+    QTest::mouseClick(page.SpeedButtonArK, Qt::LeftButton);
+    ClickRow(page.DrawGridArP, 1 + 100);
+    EXPECT_FALSE(page.SpeedButtonArK->isChecked());
+    EXPECT_EQ(page.DrawGridArP->FixedRows(), 1);
+    // Records 100..150: channel 0 sums to 6375, channel 1 to 51 x 40; in kWh a quarter.
+    EXPECT_EQ(view.DayCell(0, 0), QStringLiteral("Spolu:"));
+    EXPECT_EQ(view.DayCell(0, 1), QString::number(6375 / 4));
+    EXPECT_EQ(view.DayCell(0, 2), QString::number(51 * 40 / 4));
+    EXPECT_EQ(CellColor(page.DrawGridArP, 1 + 120), QColor(255, 255, 0));
+    EXPECT_EQ(CellColor(page.DrawGridArA, 0), QColor(255, 255, 0));
+    EXPECT_NE(CellColor(page.DrawGridArP, 1 + 99), QColor(255, 255, 0));
+
+    // A day chosen in the energy table scrolls the power table to it.
+    QTest::mouseClick(page.SpeedButtonArZ, Qt::LeftButton);
+    page.DrawGridArP->SetTopRow(1);
+    page.SelectDay(2);
+    EXPECT_EQ(view.BlockStart, 192);
+    EXPECT_EQ(view.BlockEnd, 287);
+    EXPECT_EQ(page.DrawGridArP->TopRow(), 1 + 192);
+
+    QTest::mouseClick(page.SpeedButtonArQ, Qt::LeftButton);
+    EXPECT_FALSE(view.IntervalBlockSet());
+    EXPECT_EQ(view.DayCell(0, 2), QString::number(288 * 40 / 4));
+
+    // Zooming keeps the left-edge record; the buttons stop at the ends.
+    page.PageControlA->setCurrentIndex(1);
+    QTest::qWait(20);
+    EXPECT_FALSE(page.BitBtnZo->isEnabled());
+    QTest::mouseClick(page.BitBtnZi, Qt::LeftButton);
+    QTest::mouseClick(page.BitBtnZi, Qt::LeftButton);
+    EXPECT_EQ(page.ArchiveZoom, 2);
+    EXPECT_FALSE(page.BitBtnZi->isEnabled());
+    // A narrow view, so that even one pixel per record scrolls.
+    page.ScrollBoxAr->setFixedWidth(100);
+    QTest::qWait(20);
+    QScrollBar* bar = page.ScrollBoxAr->horizontalScrollBar();
+    bar->setValue(6 * 130);
+    QTest::mouseClick(page.BitBtnZo, Qt::LeftButton);
+    EXPECT_EQ(bar->value(), 130);
+    QTest::mouseClick(page.BitBtnZi, Qt::LeftButton);
+    EXPECT_EQ(bar->value(), 6 * 130);
+}
+
+TEST(ArchivePage, ChooserOffersOnlyExistingFilesAndMovesTheCurrentDirectory)
+{
+    QTemporaryDir dir;
+    const QString name = WriteMonth(dir);
+    const QString before = QDir::currentPath();
+    TFormOpenFile chooser;
+    QString chosen;
+    bool okEnabled = false, okAfterDelete = true;
+    QTimer::singleShot(50, &chooser, [&] {
+        chooser.SetDirectory(dir.path());
+        auto* files = chooser.findChild<QListWidget*>(QStringLiteral("FileListBoxAr"));
+        auto* ok = chooser.findChild<QPushButton*>(QStringLiteral("BitBtnArOK"));
+        files->setCurrentRow(0);
+        okEnabled = ok->isEnabled();
+        QFile::rename(name, name + QStringLiteral(".old"));
+        files->setCurrentRow(-1);
+        files->setCurrentRow(0);
+        okAfterDelete = ok->isEnabled();
+        QFile::rename(name + QStringLiteral(".old"), name);
+        files->setCurrentRow(-1);
+        files->setCurrentRow(0);
+        QTest::mouseClick(ok, Qt::LeftButton);
+    });
+    EXPECT_EQ(chooser.Execute(QStringLiteral("*.qdr"), QString(), chosen), QDialog::Accepted);
+    EXPECT_TRUE(okEnabled);
+    EXPECT_FALSE(okAfterDelete);
+    EXPECT_EQ(QFileInfo(chosen).canonicalFilePath(), QFileInfo(name).canonicalFilePath());
+    EXPECT_EQ(QDir::current().canonicalPath(), QDir(dir.path()).canonicalPath());
+    QDir::setCurrent(before);
+}

@@ -1,0 +1,118 @@
+// The main window against the simulated regulator: what the pages show, how
+// figures age when the regulator falls silent, and the page-change rules.
+#include "GuiTestSupport.h"
+#include "app/widgets/FormMain.h"
+#include "app/widgets/PageInformation.h"
+#include "core/widgets/DrawGrid.h"
+
+#include <QLabel>
+#include <QTabWidget>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct WindowSession {
+    explicit WindowSession(const SimProcess& sim, const QString& extra = {})
+        : Site(QStringLiteral("[KOMUNIKACIA]\nIP=%1\nAdr=0\n%2").arg(sim.Udp, extra))
+    {
+        TMIniFile cfg(Site.Path("qdrwin.ini"));
+        Window = std::make_unique<TFormMain>(TSettings::Read(cfg), 100, Site.Path());
+        Window->show();
+    }
+    QLabel* Label(const char* name) const { return Window->findChild<QLabel*>(QString::fromLatin1(name)); }
+    QString Text(const char* name) const { return Label(name) ? Label(name)->text() : QStringLiteral("<none>"); }
+    SiteDir Site;
+    std::unique_ptr<TFormMain> Window;
+};
+
+} // namespace
+
+TEST(Window, PagesShowTheRegulatorsFigures)
+{
+    auto sim = StartUdpSim({"--preg", "410,290", "--meters", "3"});
+    ASSERT_TRUE(sim->Ready);
+    WindowSession s(*sim, QStringLiteral("[ELEKTROMERY]\nEM02=Vyroba\n"));
+    TEngine& e = *s.Window->Engine;
+    ASSERT_TRUE(PumpUntil([&] { return s.Text("LabelPregN") == "290" && !s.Text("LabelRs").isEmpty() &&
+                                       !s.Text("LabelTd").isEmpty(); },
+                          15000));
+    EXPECT_EQ(s.Text("LabelId"), e.ValueId->GetDisplay());
+    EXPECT_TRUE(s.Text("LabelId").endsWith("2002"));
+    EXPECT_EQ(s.Text("LabelPregV"), "410");
+    EXPECT_EQ(s.Text("LabelKem"), "3");
+    for (const char* name : {"LabelTd", "LabelTa", "LabelRs", "LabelPmV", "LabelTmN", "LabelTres"})
+        EXPECT_EQ(s.Text(name), e.Value(QString::fromLatin1(name))->GetDisplay()) << name;
+    // Fresh figures keep the design colours.
+    EXPECT_EQ(s.Label("LabelRs")->palette().color(QPalette::WindowText), QColor(Qt::black));
+    EXPECT_EQ(s.Label("LabelRs")->palette().color(QPalette::Window), QColor(Qt::white));
+
+    // The meters grid names the configured meter and holds the readings.
+    auto* grid = s.Window->findChild<TDrawGrid*>(QStringLiteral("DrawGridEm"));
+    ASSERT_NE(grid, nullptr);
+    EXPECT_EQ(grid->RowCount(), 13);
+    QString text;
+    int alignment = 0;
+    e.GridEm->GetCellText(0, 2, text, alignment);
+    EXPECT_EQ(text, "02: Vyroba");
+    e.GridEm->GetCellText(1, 0, text, alignment);
+    EXPECT_FALSE(text.isEmpty());
+}
+
+TEST(Window, FiguresAgeThenGoMissingButTheIdentificationStays)
+{
+    auto sim = StartUdpSim();
+    ASSERT_TRUE(sim->Ready);
+    WindowSession s(*sim);
+    TEngine& e = *s.Window->Engine;
+    ASSERT_TRUE(PumpUntil([&] { return !s.Text("LabelRs").isEmpty() && !s.Text("LabelId").isEmpty(); }, 15000));
+    const QString id = s.Text("LabelId");
+    sim->Command("fault loss 1");
+    Pump(1500);
+
+    // The tick catches up with the clock one second at a time.
+    const auto silver = [&] {
+        return s.Label("LabelRs")->palette().color(QPalette::WindowText) == QColor(0xC0, 0xC0, 0xC0);
+    };
+    e.ClockShift += 31000;
+    EXPECT_TRUE(PumpUntil(silver, 8000));
+    EXPECT_EQ(s.Label("LabelRs")->palette().color(QPalette::WindowText), QColor(0xC0, 0xC0, 0xC0));
+    EXPECT_EQ(s.Label("LabelRs")->palette().color(QPalette::Window), QColor(Qt::white));
+    EXPECT_FALSE(s.Text("LabelRs").isEmpty());
+
+    e.ClockShift += 10000;
+    EXPECT_TRUE(PumpUntil([&] { return s.Text("LabelRs").isEmpty(); }, 8000));
+    EXPECT_TRUE(s.Text("LabelRs").isEmpty());
+    EXPECT_EQ(s.Label("LabelRs")->palette().color(QPalette::Window), QColor(0x80, 0x80, 0x80));
+    EXPECT_TRUE(s.Text("LabelPregV").isEmpty());
+    EXPECT_EQ(s.Text("LabelId"), id);
+}
+
+TEST(Window, PageChangesFollowTheRules)
+{
+    auto sim = StartUdpSim();
+    ASSERT_TRUE(sim->Ready);
+    {
+        // ODBER hidden: the archive page is still page 3 for the schedule.
+        WindowSession s(*sim);
+        QTabWidget* pages = s.Window->PageControl;
+        EXPECT_FALSE(pages->isTabVisible(TEngine::PageConsumption));
+        pages->setCurrentIndex(TEngine::PageArchive);
+        EXPECT_EQ(s.Window->Engine->ActivePage, TEngine::PageArchive);
+
+        // A write waiting for the line, or an output, keeps the page.
+        s.Window->Engine->WritePending = 1;
+        pages->setCurrentIndex(TEngine::PageRecord);
+        EXPECT_EQ(pages->currentIndex(), TEngine::PageArchive);
+        s.Window->Engine->WritePending = 0;
+        s.Window->OutputBusy = true;
+        pages->setCurrentIndex(TEngine::PageRecord);
+        EXPECT_EQ(s.Window->Engine->ActivePage, TEngine::PageArchive);
+        s.Window->OutputBusy = false;
+        pages->setCurrentIndex(TEngine::PageRecord);
+        EXPECT_EQ(s.Window->Engine->ActivePage, TEngine::PageRecord);
+    }
+    WindowSession s(*sim, QStringLiteral("[DIAGRAM]\nMerania=1\n"));
+    EXPECT_TRUE(s.Window->PageControl->isTabVisible(TEngine::PageConsumption));
+    s.Window->PageControl->setCurrentIndex(TEngine::PageConsumption);
+    EXPECT_EQ(s.Window->Engine->ActivePage, TEngine::PageConsumption);
+}
