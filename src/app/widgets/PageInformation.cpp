@@ -12,16 +12,7 @@
 
 namespace {
 
-const QString DateSample = QStringLiteral("00.00.0000 00:00");
-
-QGroupBox* Group(QWidget* parent, const QString& title, QLayout* layout)
-{
-    auto* box = new QGroupBox(title, parent);
-    layout->setContentsMargins(6, 4, 6, 6);
-    layout->setSpacing(3);
-    box->setLayout(layout);
-    return box;
-}
+const QString& DateSample = TValueLabel::DateSample();
 
 } // namespace
 
@@ -108,11 +99,11 @@ TPageInformation::TPageInformation(QWidget* parent)
     MemoInf->setPlainText(InformationLines().join(QLatin1Char('\n')));
 
     auto* left = new QVBoxLayout;
-    left->addWidget(Group(this, QStringLiteral("Udalosti"), events));
-    left->addWidget(Group(this, QStringLiteral("Konfigurácia"), config));
+    left->addWidget(TValueLabel::Group(this, QStringLiteral("Udalosti"), events));
+    left->addWidget(TValueLabel::Group(this, QStringLiteral("Konfigurácia"), config));
     left->addStretch(1);
     auto* right = new QVBoxLayout;
-    right->addWidget(Group(this, QStringLiteral("Regulovaný výkon"), preg));
+    right->addWidget(TValueLabel::Group(this, QStringLiteral("Regulovaný výkon"), preg));
     right->addWidget(MemoInf, 1);
     auto* columns = new QHBoxLayout;
     columns->addLayout(left, 0);
@@ -120,7 +111,7 @@ TPageInformation::TPageInformation(QWidget* parent)
 
     auto* page = new QVBoxLayout(this);
     page->setContentsMargins(6, 6, 6, 6);
-    page->addWidget(Group(this, QStringLiteral("Identifikácia regulátora"), idBox));
+    page->addWidget(TValueLabel::Group(this, QStringLiteral("Identifikácia regulátora"), idBox));
     page->addLayout(columns, 1);
 }
 

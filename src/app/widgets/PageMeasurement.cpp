@@ -11,17 +11,8 @@
 
 namespace {
 
-const QString DateSample = QStringLiteral("00.00.0000 00:00");
+const QString& DateSample = TValueLabel::DateSample();
 const QString PowerSample = QStringLiteral("00000");
-
-QGroupBox* Group(QWidget* parent, const QString& title, QLayout* layout)
-{
-    auto* box = new QGroupBox(title, parent);
-    layout->setContentsMargins(6, 4, 6, 6);
-    layout->setSpacing(3);
-    box->setLayout(layout);
-    return box;
-}
 
 // Fixed rows and columns sized to the cells, so the grid shows all of
 // itself without scroll bars.
@@ -117,17 +108,17 @@ TPageMeasurement::TPageMeasurement(QWidget* parent)
              3, 0);
 
     auto* left = new QVBoxLayout;
-    left->addWidget(Group(this, QStringLiteral("Meranie"), live));
-    left->addWidget(Group(this, QStringLiteral("Maximá"), maxima));
-    left->addWidget(Group(this, QStringLiteral("Spotrebiče a signály"), io), 1);
+    left->addWidget(TValueLabel::Group(this, QStringLiteral("Meranie"), live));
+    left->addWidget(TValueLabel::Group(this, QStringLiteral("Maximá"), maxima));
+    left->addWidget(TValueLabel::Group(this, QStringLiteral("Spotrebiče a signály"), io), 1);
 
     auto* em = new QVBoxLayout;
     em->addWidget(DrawGridEm);
     auto* ar = new QVBoxLayout;
     ar->addWidget(DrawGridAr);
     auto* right = new QVBoxLayout;
-    right->addWidget(Group(this, QStringLiteral("Elektromery"), em));
-    right->addWidget(Group(this, QStringLiteral("Archív v regulátore"), ar));
+    right->addWidget(TValueLabel::Group(this, QStringLiteral("Elektromery"), em));
+    right->addWidget(TValueLabel::Group(this, QStringLiteral("Archív v regulátore"), ar));
     right->addStretch(1);
 
     auto* page = new QHBoxLayout(this);

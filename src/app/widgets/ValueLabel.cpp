@@ -1,6 +1,8 @@
 #include "ValueLabel.h"
 
 #include <QFontMetrics>
+#include <QGroupBox>
+#include <QLayout>
 #include <QPalette>
 
 QLabel* TValueLabel::New(QWidget* parent, const char* name, int width, Qt::Alignment alignment)
@@ -38,4 +40,19 @@ QLabel* TValueLabel::Caption(QWidget* parent, const QString& text)
     auto* label = new QLabel(text, parent);
     label->setFixedHeight(Height);
     return label;
+}
+
+QGroupBox* TValueLabel::Group(QWidget* parent, const QString& title, QLayout* layout)
+{
+    auto* box = new QGroupBox(title, parent);
+    layout->setContentsMargins(6, 4, 6, 6);
+    layout->setSpacing(3);
+    box->setLayout(layout);
+    return box;
+}
+
+const QString& TValueLabel::DateSample()
+{
+    static const QString sample = QStringLiteral("00.00.0000 00:00");
+    return sample;
 }

@@ -5,6 +5,9 @@
 // palette (a style sheet would override what the displays set).
 #include <QLabel>
 
+class QGroupBox;
+class QLayout;
+
 class TValueLabel {
 public:
     static constexpr int Height = 21;
@@ -16,4 +19,8 @@ public:
                        Qt::Alignment alignment = Qt::AlignRight | Qt::AlignVCenter);
     // A plain caption beside a figure.
     static QLabel* Caption(QWidget* parent, const QString& text);
+    // A titled group of a page, holding layout.
+    static QGroupBox* Group(QWidget* parent, const QString& title, QLayout* layout);
+    // The widest date and time a label shows.
+    static const QString& DateSample();
 };
