@@ -1,5 +1,6 @@
 #include "app/widgets/FrameME.h"
 
+#include "core/widgets/Colors.h"
 #include "values/InterfaceME.h"
 #include "values/widgets/DispLimit.h"
 #include "values/widgets/DispString.h"
@@ -168,7 +169,7 @@ void TFrameME::Bind(TInterfaceME* iface)
 
     // Index f picks the colour of a negative deviation: for the power a
     // shortfall is bad (red), for the energy an excess is.
-    const QColor colors[2] = {QColor(0x00, 0x80, 0x00), QColor(0xFF, 0x00, 0x00)};
+    const QColor colors[2] = {Colors::Green, Colors::Red};
     auto percent = [&](TValue* value, QLabel* label, int f) {
         auto disp = std::make_unique<TDispInt>(value, label);
         disp->SetLow(0);

@@ -2,6 +2,7 @@
 
 #include "core/TextFunctions.h"
 #include "core/widgets/CellText.h"
+#include "core/widgets/Colors.h"
 #include "core/widgets/DrawGrid.h"
 #include "core/widgets/PaintBox.h"
 #include "files/widgets/FormOpenFile.h"
@@ -23,7 +24,7 @@
 #include <algorithm>
 
 namespace {
-const QColor Yellow(255, 255, 0);
+using namespace Colors;
 constexpr int TextOffset = -6;
 // Room below the plot for the hour and day labels.
 constexpr int LabelRows = 3;

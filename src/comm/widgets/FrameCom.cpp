@@ -4,6 +4,7 @@
 #include "comm/ComInterface.h"
 #include "comm/widgets/Led.h"
 #include "core/Cp1250.h"
+#include "core/widgets/Colors.h"
 #include "core/widgets/Dialogs.h"
 
 #include <QFontDatabase>
@@ -17,8 +18,7 @@
 
 namespace {
 
-const QColor Grey(0x80, 0x80, 0x80);
-const QColor Yellow(0xFF, 0xFF, 0x00);
+using namespace Colors;
 
 void SetBackground(QWidget* w, const QColor& background, const QColor& text)
 {
@@ -117,10 +117,10 @@ void TFrameCom::Bind(TComBufQDR* link, QPlainTextEdit* logMemo, const QString& l
 QColor TFrameCom::ResultColor(uint8_t code)
 {
     switch (code) {
-    case 0: return QColor(0x00, 0x80, 0x00);
-    case 1: return QColor(0xFF, 0x00, 0x00);
-    case 2: return QColor(0x00, 0x00, 0xFF);
-    default: return QColor(0xFF, 0x00, 0xFF);
+    case 0: return Green;
+    case 1: return Red;
+    case 2: return Blue;
+    default: return Fuchsia;
     }
 }
 

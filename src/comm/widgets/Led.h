@@ -1,12 +1,14 @@
 #pragma once
 // A round indicator lamp: a coloured outline, filled with the same colour
 // while it is on and hollow while it is off.
+#include "core/widgets/Colors.h"
+
 #include <QColor>
 #include <QWidget>
 
 class TLed : public QWidget {
 public:
-    explicit TLed(QWidget* parent = nullptr, const QColor& color = QColor(0xFF, 0xFF, 0x00));
+    explicit TLed(QWidget* parent = nullptr, const QColor& color = Colors::Yellow);
 
     void SetOn(bool on);
     bool IsOn() const { return On; }

@@ -3,6 +3,8 @@
 // and columns at the top and left that do not scroll, grid lines between the
 // cells. It holds no cell data: every visible cell is painted through
 // OnDrawCell.
+#include "core/widgets/Colors.h"
+
 #include <QAbstractScrollArea>
 #include <QColor>
 #include <QVector>
@@ -36,7 +38,7 @@ public:
     // Stretches columns first .. first + count - 1 now and again whenever the
     // grid is resized (StretchColumns); a negative first stops it.
     void SetAutoStretch(int first, int count);
-    QColor FixedColor = QColor(0xC0, 0xC0, 0xC0);
+    QColor FixedColor = Colors::Silver;
     QColor FixedFontColor = Qt::black;
     QColor Color = Qt::white;
     QColor FontColor = Qt::black;

@@ -1,6 +1,7 @@
 #include "regulator/widgets/ArchGraph.h"
 
 #include "core/TextFunctions.h"
+#include "core/widgets/Colors.h"
 #include "regulator/DispArch.h"
 
 #include <QFontMetrics>
@@ -9,8 +10,7 @@
 #include <algorithm>
 
 namespace {
-const QColor Grey(0x80, 0x80, 0x80);
-const QColor Silver(0xC0, 0xC0, 0xC0);
+using namespace Colors;
 
 // The vertical geometry both boxes share, from the extent of "0".
 struct TPlot {

@@ -1,19 +1,14 @@
 #include "regulator/widgets/ListDrawing.h"
 
 #include "core/widgets/CellText.h"
+#include "core/widgets/Colors.h"
 #include "regulator/ValueListIO.h"
 #include "regulator/ValueListQ.h"
 
 #include <QPainter>
 
 namespace {
-const QColor Red(0xFF, 0x00, 0x00);
-const QColor Green(0x00, 0x80, 0x00);
-const QColor Aqua(0x00, 0xFF, 0xFF);
-const QColor Blue(0x00, 0x00, 0xFF);
-const QColor Fuchsia(0xFF, 0x00, 0xFF);
-const QColor Yellow(0xFF, 0xFF, 0x00);
-const QColor Grey(0x80, 0x80, 0x80);
+using namespace Colors;
 const int DesignWidth = 121;
 const int TimeRight = 36;
 const int PercentRight = 76;

@@ -1,12 +1,10 @@
 #include "values/widgets/Disp.h"
 
+#include "core/widgets/Colors.h"
 #include "values/Value.h"
 
 namespace {
-const QColor Grey(0x80, 0x80, 0x80);
-const QColor Silver(0xC0, 0xC0, 0xC0);
-const QColor White(0xFF, 0xFF, 0xFF);
-const QColor Black(0, 0, 0);
+using namespace Colors;
 } // namespace
 
 TDisp::TDisp(TValue* value)

@@ -1,6 +1,7 @@
 #include "values/widgets/FormDebug.h"
 
 #include "core/widgets/CellText.h"
+#include "core/widgets/Colors.h"
 #include "values/Value.h"
 
 #include <QPaintEvent>
@@ -11,8 +12,7 @@
 #include <algorithm>
 
 namespace {
-const QColor Grey(0x80, 0x80, 0x80);
-const QColor Silver(0xC0, 0xC0, 0xC0);
+using namespace Colors;
 const int MinClientHeight = 40;
 const int MaxClientHeight = 120;
 } // namespace

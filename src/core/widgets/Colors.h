@@ -1,0 +1,16 @@
+#pragma once
+// The colours the system paints with, by the names its pages use.
+#include <QColor>
+
+namespace Colors {
+inline const QColor Grey{0x80, 0x80, 0x80};
+inline const QColor Silver{0xC0, 0xC0, 0xC0};
+inline const QColor White{0xFF, 0xFF, 0xFF};
+inline const QColor Black{0x00, 0x00, 0x00};
+inline const QColor Green{0x00, 0x80, 0x00};
+inline const QColor Red{0xFF, 0x00, 0x00};
+inline const QColor Aqua{0x00, 0xFF, 0xFF};
+inline const QColor Blue{0x00, 0x00, 0xFF};
+inline const QColor Fuchsia{0xFF, 0x00, 0xFF};
+inline const QColor Yellow{0xFF, 0xFF, 0x00};
+} // namespace Colors
