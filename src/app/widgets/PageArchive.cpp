@@ -293,34 +293,27 @@ void TPageArchive::DrawEnergyCell(QPainter& painter, int col, int row, const QRe
 
 // ---------------------------------------------------------------- block
 
-void TPageArchive::SelectInterval(uint16_t record)
+void TPageArchive::ApplyBlockButtons(const std::function<bool()>& setStart, const std::function<bool()>& setEnd)
 {
+    // A button that did its work is released; the tables repaint on a change.
     bool changed = false;
-    if (SpeedButtonArZ->isChecked() && View.SetBlockStart(record)) {
-        SpeedButtonArZ->setChecked(false);
-        changed = true;
-    }
-    if (SpeedButtonArK->isChecked() && View.SetBlockEnd(record)) {
-        SpeedButtonArK->setChecked(false);
-        changed = true;
-    }
+    for (auto [button, set] : {std::pair{SpeedButtonArZ, &setStart}, std::pair{SpeedButtonArK, &setEnd}})
+        if (button->isChecked() && (*set)()) {
+            button->setChecked(false);
+            changed = true;
+        }
     if (changed)
         RefreshArchiveTables();
 }
 
+void TPageArchive::SelectInterval(uint16_t record)
+{
+    ApplyBlockButtons([&] { return View.SetBlockStart(record); }, [&] { return View.SetBlockEnd(record); });
+}
+
 void TPageArchive::SelectDay(uint8_t day)
 {
-    bool changed = false;
-    if (SpeedButtonArZ->isChecked() && View.SetDayBlockStart(day)) {
-        SpeedButtonArZ->setChecked(false);
-        changed = true;
-    }
-    if (SpeedButtonArK->isChecked() && View.SetDayBlockEnd(day)) {
-        SpeedButtonArK->setChecked(false);
-        changed = true;
-    }
-    if (changed)
-        RefreshArchiveTables();
+    ApplyBlockButtons([&] { return View.SetDayBlockStart(day); }, [&] { return View.SetDayBlockEnd(day); });
     uint16_t first = 0, last = 0;
     if (!View.DayRange(day, first, last))
         return;

@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 
 class QLabel;
 class QPushButton;
@@ -65,6 +66,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void ApplyBlockButtons(const std::function<bool()>& setStart, const std::function<bool()>& setEnd);
     void SetRowCounts();
     void SetColumnCounts();
     void FitColumns();
