@@ -29,15 +29,23 @@ void Fail(const QString& reason)
     std::fflush(stderr);
 }
 
-bool TToolOptions::Parse(const QStringList& args, const QStringList& valueOptions, const QStringList& flagOptions)
+bool TToolOptions::Parse(const QStringList& args, const QStringList& valueOptions, const QStringList& flagOptions,
+                         int maxPositional, const std::map<QString, QString>& shortNames)
 {
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& a = args[i];
-        if (!a.startsWith(QLatin1String("--"))) {
+        QString name;
+        if (a.startsWith(QLatin1String("--"))) {
+            name = a.mid(2);
+        } else if (a.size() == 2 && a.at(0) == QLatin1Char('-') && shortNames.count(a.mid(1))) {
+            name = shortNames.at(a.mid(1));
+        } else if (Positional.size() < maxPositional && !(a.startsWith(QLatin1Char('-')) && a.size() > 1)) {
+            Positional << a;
+            continue;
+        } else {
             Error = QStringLiteral("unexpected argument '%1'").arg(a);
             return false;
         }
-        QString name = a.mid(2);
         QString value;
         bool inlineValue = false;
         const qsizetype eq = name.indexOf(QLatin1Char('='));

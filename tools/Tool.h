@@ -48,11 +48,15 @@ class TToolOptions {
 public:
     // valueOptions: names (without "--") that take a value; flagOptions: names
     // that do not. False with Error set on anything else.
-    bool Parse(const QStringList& args, const QStringList& valueOptions, const QStringList& flagOptions);
+    // Up to maxPositional other arguments are kept in Positional, in order;
+    // shortNames maps one-letter options ("o" for -o) to their long names.
+    bool Parse(const QStringList& args, const QStringList& valueOptions, const QStringList& flagOptions,
+               int maxPositional = 0, const std::map<QString, QString>& shortNames = {});
     bool Has(const QString& name) const { return Values.count(name) != 0; }
     QString Value(const QString& name, const QString& def = QString()) const;
     // False (Error set) when the option is present but not an integer in range.
     bool Integer(const QString& name, int min, int max, int& value) const;
+    QStringList Positional;
     QString Error;
     mutable QString IntegerError;
 

@@ -15,6 +15,7 @@
 #include <cstring>
 
 namespace {
+const QString MainMeterTitle = QStringLiteral("Hlavné meranie");
 // Runs the event loop for about ms milliseconds, so waits on the main thread
 // keep serving the worker's hand-overs and the timer's ticks.
 void PumpEvents(int ms)
@@ -98,7 +99,7 @@ void TEngine::CreateValues()
     ValueTmV = v.AddNew<TValueDateTime>(MaxAge);
     ValueTmN = v.AddNew<TValueDateTime>(MaxAge);
     ValueTr = v.AddNew<TValueDateTime>(MaxAge);
-    GridEm = v.AddNew<TValueGridEm>(QStringLiteral("Hlavné meranie"), Generation, InterfaceME->Power,
+    GridEm = v.AddNew<TValueGridEm>(MainMeterTitle, Generation, InterfaceME->Power,
                                     InterfaceME->AveragePower, InterfaceME->ReactivePower, Settings.JalPlus,
                                     Settings.JalMinus, MaxAge, Settings.MeterNames);
     GridAr = v.AddNew<TValueGridAr>(Archive.get(), MaxAge);
@@ -614,4 +615,9 @@ void TEngine::Close(int waitMs)
         PumpEvents(10);
     ComBuf->RootStop();
     IsClosed = true;
+}
+
+QStringList MeasurementLabels(const TSettings& settings)
+{
+    return TValueGridEm::MakeRowNames(MainMeterTitle, settings.MeterNames);
 }

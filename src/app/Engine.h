@@ -196,3 +196,7 @@ private:
     void ArchiveRecords(const uint8_t* data, uint8_t length);
     void ArchiveRecord(const uint8_t* data, uint8_t length);
 };
+
+// The label of each archive channel ("00: Hlavné meranie", "03: Kompresory",
+// empty for a meter without a name), as the meters grid shows them.
+QStringList MeasurementLabels(const TSettings& settings);

@@ -19,11 +19,17 @@ TValueGridEm::TValueGridEm(const QString& title, const uint8_t& generation, TVal
         ReactiveValue->ShowPlus = true;
     ColNames << QStringLiteral("MERANIE         \\         Výkon :") << QStringLiteral("okamžitý")
              << QStringLiteral("priemerný");
-    RowNames << QStringLiteral("00: ") + title;
+    RowNames = MakeRowNames(title, meterNames);
+}
+
+QStringList TValueGridEm::MakeRowNames(const QString& title, const QStringList& meterNames)
+{
+    QStringList names{QStringLiteral("00: ") + title};
     for (int n = 1; n <= Meters; ++n) {
         const QString name = n - 1 < meterNames.size() ? meterNames.at(n - 1) : QString();
-        RowNames << (name.isEmpty() ? QString() : IntToStrZero(uint32_t(n), 2) + QStringLiteral(": ") + name);
+        names << (name.isEmpty() ? QString() : IntToStrZero(uint32_t(n), 2) + QStringLiteral(": ") + name);
     }
+    return names;
 }
 
 void TValueGridEm::SetReadings(const uint8_t* readings, uint16_t kindWord)

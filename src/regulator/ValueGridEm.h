@@ -19,6 +19,9 @@ public:
     TValueGridEm(const QString& title, const uint8_t& generation, TValueWord* powerValue, TValueWord* averageValue,
                  TValueInt* reactiveValue, uint8_t meterPlus, uint8_t meterMinus, uint16_t maxAge,
                  const QStringList& meterNames = {});
+    // The measurement labels by channel: "00: " + title, then "NN: name" for
+    // each named meter and an empty text for one without a name.
+    static QStringList MakeRowNames(const QString& title, const QStringList& meterNames);
 
     // readings: 52 bytes, for the main measurement and meters 1 to 12 the
     // instantaneous and the average power, little-endian.

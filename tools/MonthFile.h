@@ -1,0 +1,25 @@
+#pragma once
+// A monthly file opened for the output subcommands: the archive view over it
+// and the table choice the window makes by default (both tables, all
+// records, every channel shown, the labels of the configuration).
+#include "output/ArchText.h"
+
+#include <QString>
+
+#include <memory>
+
+class TArchiveQDR;
+class TDispArch;
+struct TSettings;
+
+struct TToolMonth {
+    TToolMonth();
+    ~TToolMonth();
+    // False with Error set when the file cannot be shown.
+    bool Open(const QString& fileName, const TSettings& settings);
+
+    std::unique_ptr<TArchiveQDR> Archive;
+    std::unique_ptr<TDispArch> View;
+    TTableChoice Choice;
+    QString Error;
+};

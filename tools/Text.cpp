@@ -1,0 +1,64 @@
+// qdrtool text: a monthly file as the text file the window writes with
+// "Záznam do súboru", for a site that files or mails its months from cron.
+#include "MonthFile.h"
+#include "Tool.h"
+
+#include "app/Settings.h"
+#include "core/TextFunctions.h"
+#include "regulator/DispArch.h"
+
+#include <QFileInfo>
+
+namespace {
+
+const QString TextUsage = QStringLiteral(
+    "usage: qdrtool text MONTHFILE [-o NAME] [--config FILE]\n"
+    "\n"
+    "Writes the tables of a monthly archive file (2026nov.qdr, ...) as the text file the\n"
+    "window writes: the interval powers and the daily energies of every measurement, all\n"
+    "records, in Windows-1250 with CR LF line ends. The interval length comes from\n"
+    "Intervaly and the measurement names from the configuration.\n"
+    "\n"
+    "  -o, --output NAME  the text file (default: the month as the window names it,\n"
+    "                     e.g. 2026NOV.TXT, in the current directory); an existing file\n"
+    "                     is overwritten\n"
+    "  --config FILE      configuration file (default qdrwin.ini, current directory first,\n"
+    "                     then beside the program)\n"
+    "\n"
+    "Exit status: 0 written; 2 bad command line, configuration or monthly file;\n"
+    "4 the text file cannot be written.");
+
+int RunText(const QStringList& args)
+{
+    TToolOptions options;
+    if (!options.Parse(args, {QStringLiteral("config"), QStringLiteral("output")}, {}, 1,
+                       {{QStringLiteral("o"), QStringLiteral("output")}}) ||
+        options.Positional.size() != 1) {
+        Fail((options.Error.isEmpty() ? QStringLiteral("name one monthly file") : options.Error) +
+             QStringLiteral(" (try 'qdrtool help text')"));
+        return ExitUsage;
+    }
+    TSettings settings;
+    if (!ReadToolSettings(options.Value(QStringLiteral("config")), settings))
+        return ExitUsage;
+    TToolMonth month;
+    if (!month.Open(options.Positional.first(), settings)) {
+        Fail(month.Error);
+        return ExitUsage;
+    }
+    const QString name = options.Value(QStringLiteral("output"), MonthText(month.View->Month()) + QStringLiteral(".TXT"));
+    QStringList lines;
+    BuildText(lines, *month.View, month.Choice, 0, {});
+    if (!SaveTextLines(lines, name)) {
+        Fail(QStringLiteral("cannot write %1").arg(name));
+        return ExitFolder;
+    }
+    Out(QStringLiteral("%1: %2 lines").arg(QFileInfo(name).absoluteFilePath()).arg(lines.size()));
+    return ExitOk;
+}
+
+const TToolRegistration Registration({QStringLiteral("text"),
+                                      QStringLiteral("write a monthly file's tables as a text file"), TextUsage,
+                                      RunText});
+
+} // namespace
