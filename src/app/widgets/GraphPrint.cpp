@@ -1,0 +1,121 @@
+#include "GraphPrint.h"
+
+#include "PrintLayout.h"
+#include "regulator/DispArch.h"
+#include "regulator/widgets/ArchGraph.h"
+
+#include <QFontMetrics>
+#include <QPrinter>
+
+#include <vector>
+
+namespace {
+// One strip: graph g from graph position x, at position s on its page.
+struct TStrip {
+    int Graph = 0;
+    int Offset = 0;
+    int Slot = 0;
+    bool NewPage = false;
+};
+
+// Delphi-style corner rectangles: (x1, y1) inclusive, (x2, y2) exclusive.
+QRect Corners(int x1, int y1, int x2, int y2)
+{
+    return QRect(QPoint(x1, y1), QPoint(x2 - 1, y2 - 1));
+}
+
+bool DrawStrip(TPrintJob& job, const TDispArch& view, const TPrintLayout& l, const TGraphPrintChoice& choice,
+               const TStrip& strip)
+{
+    if (strip.NewPage && !job.NewPage())
+        return false;
+    QPainter& p = job.Painter();
+    const int o = l.PrintMarginOuter;
+    const int i = l.PrintMarginInner;
+    const int right = l.PrintPageWidth - o;
+    const int top = strip.Slot * l.StripHeight + o;
+    const int plot = ((l.StripHeight - l.TitleHeight - 2 * i) * 4) / 5;
+    p.setPen(Qt::black);
+    p.setBrush(Qt::NoBrush);
+    // A stroked QRect covers one pixel more than its size on each axis.
+    const auto frame = [&p](const QRect& r) { p.drawRect(r.adjusted(0, 0, -1, -1)); };
+    frame(Corners(o, top, right, top + l.StripHeight - i));
+    const int scaleLeft = o + i;
+    DrawScale(p, view, Corners(scaleLeft, top + l.TitleHeight, scaleLeft + l.ScaleWidth, top + l.TitleHeight + plot));
+    const int graphLeft = scaleLeft + l.ScaleWidth + i;
+    DrawGraph(p, view, Corners(graphLeft, top + l.TitleHeight, graphLeft + l.StripWidth, top + l.StripHeight - 2 * i),
+              strip.Graph, plot, strip.Offset, l.PrintMode);
+
+    const QRect band = Corners(o, top, right, top + l.TitleHeight - i);
+    p.setPen(Qt::black);
+    p.setBrush(Qt::NoBrush);
+    p.drawText(band.adjusted(i, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, choice.Caption);
+    if (strip.Graph < view.SelectedCount) {
+        QRect half = band;
+        half.setLeft(band.left() + band.width() / 2);
+        half.setRight(band.right() - i);
+        p.drawText(half, Qt::AlignRight | Qt::AlignVCenter | Qt::TextSingleLine,
+                   choice.Label(view.SelectedChannel(static_cast<uint8_t>(strip.Graph))));
+    }
+    frame(band);
+    return true;
+}
+} // namespace
+
+TPrintResult PrintGraphs(QPrinter& printer, const TDispArch& view, const TPrintLayout& layoutNow,
+                         const TGraphPrintChoice& choiceNow, const std::function<bool(int percent)>& progress)
+{
+    // The window may lay out its sheet again while progress lets events in;
+    // the job keeps the layout and the titles it started with.
+    const TPrintLayout layout = layoutNow;
+    const TGraphPrintChoice choice = choiceNow;
+    const int graphs = choice.Common ? 1 : view.SelectedCount;
+    if (graphs == 0 || layout.StripWidth == 0 || layout.StripWidth < 2 * layout.ScaleWidth ||
+        layout.GraphPixels == 0 || layout.StripHeight <= layout.TitleHeight + 2 * layout.PrintMarginInner)
+        return TPrintResult::Nothing;
+    TPrintJob job(printer);
+    if (!job.Prepare() || (job.Retractable() && !job.Start()))
+        return TPrintResult::Failed;
+    if (job.Active())
+        job.Painter().setFont(PrintFont());
+
+    // The strips of a job that cannot be taken back wait here until the last
+    // chance to stop has passed.
+    std::vector<TStrip> held;
+    bool ok = true;
+    int slot = 0;
+    // A graph number past every shown measurement draws all their curves.
+    int g = choice.Common ? 255 : 0;
+    for (int c = 0; c < graphs && ok; ++c, ++g) {
+        if (!progress(c * 100 / graphs)) {
+            job.Abort();
+            return TPrintResult::Stopped;
+        }
+        for (uint32_t x = 0; x < layout.GraphPixels && ok; x += layout.StripWidth) {
+            TStrip strip{g, static_cast<int>(x), slot, false};
+            if (slot == 4) {
+                strip.Slot = 0;
+                strip.NewPage = true;
+            }
+            slot = strip.Slot + 1;
+            if (job.Retractable())
+                ok = DrawStrip(job, view, layout, choice, strip);
+            else
+                held.push_back(strip);
+        }
+    }
+    if (!job.Retractable() && ok) {
+        ok = job.Start();
+        if (ok) {
+            job.Painter().setFont(PrintFont());
+            for (const TStrip& strip : held)
+                if (!(ok = DrawStrip(job, view, layout, choice, strip)))
+                    break;
+        }
+    }
+    if (!ok) {
+        job.Abort();
+        return TPrintResult::Failed;
+    }
+    return job.Finish() ? TPrintResult::Printed : TPrintResult::Failed;
+}
