@@ -82,5 +82,13 @@ TSettings TSettings::Read(const TMIniFile& ini)
         s.JalPlus = s.Jal;
         s.JalMinus = 0;
     }
+
+    const QString mail = QStringLiteral("MAIL");
+    s.Mail.Host = ini.ReadString(mail, QStringLiteral("Host"), QString()).trimmed();
+    s.Mail.Port = ini.ReadInteger(mail, QStringLiteral("Port"), 25);
+    s.Mail.User = ini.ReadString(mail, QStringLiteral("User"), QString());
+    s.Mail.FromName = ini.ReadString(mail, QStringLiteral("FromName"), QString());
+    s.Mail.FromAdr = ini.ReadString(mail, QStringLiteral("FromAdr"), QString());
+    s.Mail.ToAdr = ini.ReadString(mail, QStringLiteral("ToAdr"), QString());
     return s;
 }

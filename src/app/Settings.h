@@ -8,6 +8,16 @@
 
 class TMIniFile;
 
+// Section MAIL: the SMTP server the measurement text file is mailed through.
+struct TMailSettings {
+    QString Host;          // empty: no mailing
+    int Port = 25;
+    QString User;          // the argument of HELO
+    QString FromName;
+    QString FromAdr;
+    QString ToAdr;         // the recipient offered first
+};
+
 struct TSettings {
     // DIAGRAM
     uint8_t Merania = 0;
@@ -33,6 +43,7 @@ struct TSettings {
     QStringList MeterNames;
     QStringList ApplianceNames;
     QStringList SignalNames;
+    TMailSettings Mail;
     // What is wrong with the settings, empty when nothing is.
     QString Problem;
 

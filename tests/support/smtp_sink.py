@@ -1,0 +1,113 @@
+#!/usr/bin/python3
+"""A local SMTP server for the mail tests, on 127.0.0.1 and a free port, which
+it prints as "PORT <n>". Each connection gets wire-<n>.log in --dir: every
+byte the client sent, as it came. Each accepted message is msg-<n>.eml, its
+DATA as the server took it (transparency dots removed). --multiline answers
+HELO in three lines, the last after a pause; a client that sends during the
+pause gets "EARLY" in its wire log. --silent accepts and never answers.
+"""
+import argparse
+import asyncio
+import os
+import signal
+import sys
+
+from aiosmtpd.smtp import SMTP
+
+args = None
+counter = {"conn": 0, "msg": 0}
+
+
+def wire_file():
+    counter["conn"] += 1
+    return open(os.path.join(args.dir, "wire-%d.log" % counter["conn"]), "wb", buffering=0)
+
+
+class Handler:
+    async def handle_HELO(self, server, session, envelope, hostname):
+        session.host_name = hostname
+        if not args.multiline:
+            return "250 sink.test"
+        await server.push("250-sink.test greets " + hostname)
+        await server.push("250-the last line follows")
+        server.replying = True
+        await asyncio.sleep(0.3)
+        server.replying = False
+        return "250 ok"
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if address in args.reject_rcpt:
+            return "550 5.1.1 no such user"
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
+
+    async def handle_DATA(self, server, session, envelope):
+        if args.reject_message:
+            return "554 5.6.0 message refused"
+        counter["msg"] += 1
+        name = os.path.join(args.dir, "msg-%d.eml" % counter["msg"])
+        with open(name + ".tmp", "wb") as f:
+            f.write(envelope.original_content)
+        os.replace(name + ".tmp", name)
+        return "250 OK queued"
+
+
+class LoggingSMTP(SMTP):
+    replying = False
+
+    def connection_made(self, transport):
+        self.wire = wire_file()
+        super().connection_made(transport)
+
+    def data_received(self, data):
+        if self.replying:
+            self.wire.write(b"EARLY\r\n")
+        self.wire.write(data)
+        super().data_received(data)
+
+    async def smtp_DATA(self, arg):
+        if args.reject_data and self.envelope.rcpt_tos:
+            await self.push("554 5.7.1 no DATA today")
+            return
+        await super().smtp_DATA(arg)
+
+
+class Silent(asyncio.Protocol):
+    def connection_made(self, transport):
+        self.wire = wire_file()
+        self.transport = transport
+
+    def data_received(self, data):
+        self.wire.write(data)
+
+
+async def main():
+    loop = asyncio.get_running_loop()
+    if args.silent:
+        factory = Silent
+    else:
+        handler = Handler()
+
+        def factory():
+            return LoggingSMTP(handler, hostname="sink.test", ident="sink", loop=loop)
+
+    server = await loop.create_server(factory, "127.0.0.1", 0)
+    print("PORT %d" % server.sockets[0].getsockname()[1], flush=True)
+    stop = asyncio.Event()
+    for sig in (signal.SIGTERM, signal.SIGINT):
+        loop.add_signal_handler(sig, stop.set)
+    await stop.wait()
+    server.close()
+
+
+if __name__ == "__main__":
+    p = argparse.ArgumentParser()
+    p.add_argument("--dir", required=True)
+    p.add_argument("--reject-rcpt", action="append", default=[])
+    p.add_argument("--reject-data", action="store_true")
+    p.add_argument("--reject-message", action="store_true")
+    p.add_argument("--multiline", action="store_true")
+    p.add_argument("--silent", action="store_true")
+    args = p.parse_args()
+    asyncio.run(main())
+    sys.exit(0)

@@ -1,0 +1,97 @@
+// qdrtool mail: mails a file (the month's text file, as a rule) through the
+// SMTP server of section MAIL, exactly as the window's mail panel does, so a
+// site can send the archive from cron and a technician can check the mail
+// settings without the window.
+#include "Tool.h"
+
+#include "app/Settings.h"
+#include "output/MailClient.h"
+
+#include <QFileInfo>
+
+namespace {
+
+const QString MailUsage = QStringLiteral(
+    "usage: qdrtool mail FILE [--config FILE] [--to ADDR] [--subject TEXT]\n"
+    "\n"
+    "Sends FILE as the attachment of a message with an empty body through the SMTP server\n"
+    "of section MAIL (Host, Port, User, FromName, FromAdr) and prints the outcome as the\n"
+    "window shows it: 'Správa odoslaná' on stdout, any other message on stderr.\n"
+    "\n"
+    "  --config FILE   configuration file (default qdrwin.ini, current directory first,\n"
+    "                  then beside the program)\n"
+    "  --to ADDR       recipient (default ToAdr of section MAIL); 'Name <addr>' is accepted\n"
+    "  --subject TEXT  subject (default 'Mesacny archiv')\n"
+    "\n"
+    "Exit status: 0 the server accepted the message (a recipient it refused is still\n"
+    "reported on stderr); 1 it was not sent; 2 bad command line or configuration (no Host,\n"
+    "no recipient, FILE cannot be read).");
+
+const QStringList ValueOptions{QStringLiteral("config"), QStringLiteral("to"), QStringLiteral("subject")};
+
+int RunMail(const QStringList& args)
+{
+    // FILE is the one argument that is not an option or an option's value.
+    QStringList files;
+    QStringList options;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if (!a.startsWith(QLatin1String("--"))) {
+            files << a;
+            continue;
+        }
+        options << a;
+        if (!a.contains(QLatin1Char('=')) && ValueOptions.contains(a.mid(2)) && i + 1 < args.size())
+            options << args[++i];
+    }
+    TToolOptions parsed;
+    if (!parsed.Parse(options, ValueOptions, {})) {
+        Fail(parsed.Error + QStringLiteral(" (try 'qdrtool help mail')"));
+        return ExitUsage;
+    }
+    if (files.size() != 1) {
+        Fail(QStringLiteral("name one file to send (try 'qdrtool help mail')"));
+        return ExitUsage;
+    }
+    const QString file = files.first();
+    if (!QFileInfo(file).isFile() || !QFileInfo(file).isReadable()) {
+        Fail(QStringLiteral("cannot read %1").arg(file));
+        return ExitUsage;
+    }
+    TSettings settings;
+    if (!ReadToolSettings(parsed.Value(QStringLiteral("config")), settings))
+        return ExitUsage;
+    const TMailSettings& mail = settings.Mail;
+    if (mail.Host.isEmpty()) {
+        Fail(QStringLiteral("bad configuration: MAIL Host is empty"));
+        return ExitUsage;
+    }
+    const QString to = parsed.Value(QStringLiteral("to"), mail.ToAdr);
+    if (TMailClient::RecipientAddress(to).isEmpty()) {
+        Fail(QStringLiteral("no recipient: give --to or MAIL ToAdr"));
+        return ExitUsage;
+    }
+
+    TMailClient client;
+    client.ClearParams = false;
+    client.Host = mail.Host;
+    client.Port = mail.Port;
+    client.UserID = mail.User;
+    client.FromName = mail.FromName;
+    client.FromAddress = mail.FromAdr;
+    client.ToAddress = QStringList{to};
+    client.Subject = parsed.Value(QStringLiteral("subject"), QStringLiteral("Mesacny archiv"));
+    client.Attachments = QStringList{file};
+    QString message;
+    BindMailEvents(client, message, [] { Out(MailText::Sent); });
+    const bool sent = DeliverMail(client, message);
+    if (!message.isEmpty())
+        Fail(message);
+    return sent ? ExitOk : ExitNoAnswer;
+}
+
+const TToolRegistration Registration({QStringLiteral("mail"),
+                                      QStringLiteral("mail a file through the SMTP server of section MAIL"), MailUsage,
+                                      RunMail});
+
+} // namespace
