@@ -1,0 +1,78 @@
+// qdrtool xlsx: a monthly file as the workbook the window's spreadsheet
+// output fills, written without a desktop: the same driver and commands go
+// to the program's own spreadsheet server, which writes the .xlsx file.
+#include "MonthFile.h"
+#include "Tool.h"
+
+#include "app/Settings.h"
+#include "core/TextFunctions.h"
+#include "output/AdvExcel.h"
+#include "output/SheetServer.h"
+#include "output/SpreadsheetOutput.h"
+#include "regulator/DispArch.h"
+
+#include <QFileInfo>
+
+namespace {
+
+const QString XlsxUsage = QStringLiteral(
+    "usage: qdrtool xlsx MONTHFILE [-o NAME] [--config FILE]\n"
+    "\n"
+    "Writes the tables of a monthly archive file (2026nov.qdr, ...) as the workbook the\n"
+    "window's \"Výstup pre EXCEL\" fills: row 1 the month and the measurement names, then\n"
+    "the interval powers and the daily energies of every measurement, all records; numbers\n"
+    "as numbers. The interval length comes from Intervaly and the measurement names from\n"
+    "the configuration.\n"
+    "\n"
+    "  -o, --output NAME  the workbook (default: the month as the window names it,\n"
+    "                     e.g. 2026NOV.xlsx, in the current directory); an existing file\n"
+    "                     is replaced once the new one is complete\n"
+    "  --config FILE      configuration file (default qdrwin.ini, current directory first,\n"
+    "                     then beside the program)\n"
+    "\n"
+    "Exit status: 0 written; 2 bad command line, configuration or monthly file;\n"
+    "4 the workbook cannot be written.");
+
+int RunXlsx(const QStringList& args)
+{
+    TToolOptions options;
+    if (!options.Parse(args, {QStringLiteral("config"), QStringLiteral("output")}, {}, 1,
+                       {{QStringLiteral("o"), QStringLiteral("output")}}) ||
+        options.Positional.size() != 1) {
+        Fail((options.Error.isEmpty() ? QStringLiteral("name one monthly file") : options.Error) +
+             QStringLiteral(" (try 'qdrtool help xlsx')"));
+        return ExitUsage;
+    }
+    TSettings settings;
+    if (!ReadToolSettings(options.Value(QStringLiteral("config")), settings))
+        return ExitUsage;
+    TToolMonth month;
+    if (!month.Open(options.Positional.first(), settings)) {
+        Fail(month.Error);
+        return ExitUsage;
+    }
+    const QString name =
+        options.Value(QStringLiteral("output"), XlsxFileName(MonthText(month.View->Month()) + QStringLiteral(".TXT")));
+    auto server = std::make_unique<TSheetServer>();
+    TSheetServer& sheets = *server;
+    sheets.FileName = name;
+    TAdvExcel excel(std::move(server));
+    excel.BurstCount = 32;
+    if (!SendTables(excel, *month.View, month.Choice, {}, {})) {
+        Fail(QStringLiteral("the tables could not be put into the workbook"));
+        return ExitFolder;
+    }
+    if (sheets.SavedPath().isEmpty()) {
+        Fail(QStringLiteral("cannot write %1: %2").arg(name, sheets.SaveError()));
+        return ExitFolder;
+    }
+    const std::vector<TSheet>& book = sheets.Sheets();
+    Out(QStringLiteral("%1: %2 cells").arg(sheets.SavedPath()).arg(book.empty() ? 0 : book.front().Cells.size()));
+    return ExitOk;
+}
+
+const TToolRegistration Registration({QStringLiteral("xlsx"),
+                                      QStringLiteral("write a monthly file's tables as a spreadsheet workbook"),
+                                      XlsxUsage, RunXlsx});
+
+} // namespace
