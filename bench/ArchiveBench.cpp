@@ -6,6 +6,7 @@
 #include "core/LittleEndian.h"
 #include "core/TextFunctions.h"
 #include "core/widgets/DrawGrid.h"
+#include "output/ArchText.h"
 #include "regulator/ArchiveQDR.h"
 #include "regulator/DispArch.h"
 #include "regulator/FileArchQDR.h"
@@ -100,7 +101,8 @@ BENCHMARK(BM_PaintGraphScreen)
 void BM_PaintPowerTableScreen(benchmark::State& state)
 {
     FullMonth& m = Month();
-    TPageArchive page(*m.Archive, *m.View);
+    bool busy = false;
+    TPageArchive page(*m.Archive, *m.View, busy);
     page.resize(1200, 800);
     page.show();
     QApplication::processEvents();
@@ -117,6 +119,26 @@ void BM_PaintPowerTableScreen(benchmark::State& state)
     state.counters["rows"] = grid->VisibleRowCount();
 }
 BENCHMARK(BM_PaintPowerTableScreen)->Arg(0)->Arg(500)->Arg(990)->Unit(benchmark::kMillisecond);
+
+// The text file's lines of the whole month, both tables, 13 measurements;
+// arg: the line width (0 the file's, 132 a wide print line).
+void BM_BuildText(benchmark::State& state)
+{
+    TDispArch& view = *Month().View;
+    TTableChoice choice;
+    choice.Caption = QStringLiteral("Január 2026");
+    for (int c = 0; c < 13; ++c)
+        choice.Labels << QStringLiteral("%1: Meranie %1").arg(c, 2, 10, QLatin1Char('0'));
+    const auto width = static_cast<uint16_t>(state.range(0));
+    for (auto _ : state) {
+        QStringList lines;
+        BuildText(lines, view, choice, width, [] { return true; });
+        if (lines.size() < kRecords)
+            state.SkipWithError("rows missing");
+        benchmark::DoNotOptimize(lines);
+    }
+}
+BENCHMARK(BM_BuildText)->Arg(0)->Arg(132)->Unit(benchmark::kMillisecond);
 } // namespace
 
 int main(int argc, char** argv)

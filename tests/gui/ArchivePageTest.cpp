@@ -72,7 +72,8 @@ TEST(ArchivePage, OpensAMonthThroughTheChooserAndTotalsASelectedBlock)
     const QString name = WriteMonth(dir);
     TArchiveQDR archive(dir.path());
     TDispArch view(&archive, 15);
-    TPageArchive page(archive, view);
+    bool busy = false;
+    TPageArchive page(archive, view, busy);
     page.resize(900, 600);
     page.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&page));

@@ -2,6 +2,11 @@
 
 #include "FrameME.h"
 #include "PageArchive.h"
+#include "PanelMail.h"
+#include "SheetMeasurements.h"
+#include "output/AdvExcel.h"
+#include "output/MailClient.h"
+#include "output/SheetServer.h"
 #include "regulator/DispArch.h"
 #include "PageInformation.h"
 #include "PageMeasurement.h"
@@ -27,7 +32,9 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPrinter>
 #include <QPrinterInfo>
 #include <QPushButton>
 #include <QScreen>
@@ -62,8 +69,9 @@ TFormMain::TFormMain(const TSettings& settings, uint16_t timerPeriod, const QStr
     FrameME->Bind(Engine->InterfaceME.get());
     // The archive view over the engine's archive, and its page.
     DispArch = std::make_unique<TDispArch>(Engine->Archive.get(), Engine->InterfaceME->IntervalMinutes);
-    PageA = new TPageArchive(*Engine->Archive, *DispArch, TabSheetA);
+    PageA = new TPageArchive(*Engine->Archive, *DispArch, OutputBusy, TabSheetA);
     TabSheetA->layout()->addWidget(PageA);
+    CreateOutputs(settings);
 
     CreateDisplays();
 
@@ -96,6 +104,42 @@ TFormMain::~TFormMain()
     // The view lets go of its monthly file before the archive goes.
     DispArch.reset();
     Engine.reset();
+}
+
+void TFormMain::CreateOutputs(const TSettings& settings)
+{
+    TSheetMeasurements* sheet = PageA->TabSheetAM;
+    sheet->Labels = Engine->GridEm->RowNames;
+    sheet->PrinterPresent = PrinterPresent;
+    if (PrinterPresent) {
+        // The default printer, else the first one: a site may have printers
+        // but no default set.
+        QPrinterInfo info = QPrinterInfo::defaultPrinter();
+        if (info.isNull())
+            info = QPrinterInfo::printerInfo(QPrinterInfo::availablePrinterNames().constFirst());
+        sheet->SetPrinter(std::make_unique<QPrinter>(info, QPrinter::HighResolution));
+    }
+    ReadMailConfig(settings);
+    auto server = std::make_unique<TSheetServer>();
+    sheet->Sheets = server.get();
+    Excel = std::make_unique<TAdvExcel>(std::move(server));
+    Excel->BurstCount = 32;
+    sheet->Excel = Excel.get();
+    sheet->CheckAM();
+}
+
+void TFormMain::ReadMailConfig(const TSettings& settings)
+{
+    MailClient = std::make_unique<TMailClient>();
+    MailClient->ClearParams = false;
+    MailClient->Host = settings.Mail.Host;
+    MailClient->Port = settings.Mail.Port;
+    MailClient->UserID = settings.Mail.User;
+    MailClient->FromName = settings.Mail.FromName;
+    MailClient->FromAddress = settings.Mail.FromAdr;
+    PageA->TabSheetAM->MailClient = MailClient.get();
+    PageA->TabSheetAM->PanelM->SetClient(MailClient.get());
+    PageA->TabSheetAM->EditM->setText(settings.Mail.ToAdr.isEmpty() ? QStringLiteral("@") : settings.Mail.ToAdr);
 }
 
 void TFormMain::CreatePages()
@@ -283,6 +327,9 @@ bool TFormMain::SaveScreenshots(const QString& dir, int dwellMs)
             PageA->SetArchiveZoom(2);
             QCoreApplication::processEvents();
             ok = grab().save(QDir(dir).filePath(QStringLiteral("archiv-graf.png")), "PNG") && ok;
+            PageA->PageControlA->setCurrentWidget(PageA->TabSheetAM);
+            QCoreApplication::processEvents();
+            ok = grab().save(QDir(dir).filePath(QStringLiteral("archiv-merania.png")), "PNG") && ok;
             PageA->SetArchiveZoom(0);
             PageA->PageControlA->setCurrentIndex(0);
         }

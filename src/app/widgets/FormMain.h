@@ -26,6 +26,9 @@ class TPageRecord;
 class TPanelPreg;
 struct TSettings;
 
+class TAdvExcel;
+class TMailClient;
+
 class TFormMain : public QMainWindow {
     Q_OBJECT
 public:
@@ -52,6 +55,8 @@ public:
     std::unique_ptr<TDispArch> DispArch;
     // A measurement output runs: neither the page nor the window may change.
     bool OutputBusy = false;
+    std::unique_ptr<TMailClient> MailClient;
+    std::unique_ptr<TAdvExcel> Excel;
 
     QTabWidget* PageControl = nullptr;
     TPageMeasurement* PageM = nullptr;
@@ -87,6 +92,8 @@ private:
     int CurrentPage = 0;
     bool Painted = false;
     void CreatePages();
+    void CreateOutputs(const TSettings& settings);
+    void ReadMailConfig(const TSettings& settings);
     void CreateDisplays();
     void PlaceWindow();
     void PageChanged(int index);

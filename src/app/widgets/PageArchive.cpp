@@ -1,5 +1,7 @@
 #include "PageArchive.h"
 
+#include "SheetMeasurements.h"
+
 #include "core/TextFunctions.h"
 #include "core/widgets/CellText.h"
 #include "core/widgets/Colors.h"
@@ -14,6 +16,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
@@ -37,7 +40,7 @@ QPushButton* Button(const QString& name, const QString& caption, QWidget* parent
 }
 } // namespace
 
-TPageArchive::TPageArchive(TArchiveQDR& archive, TDispArch& view, QWidget* parent)
+TPageArchive::TPageArchive(TArchiveQDR& archive, TDispArch& view, bool& outputBusy, QWidget* parent)
     : QWidget(parent)
     , Archive(archive)
     , View(view)
@@ -64,6 +67,10 @@ TPageArchive::TPageArchive(TArchiveQDR& archive, TDispArch& view, QWidget* paren
     TabSheetAG->setObjectName(QStringLiteral("TabSheetAG"));
     PageControlA->addTab(TabSheetAT, QStringLiteral("Tabuľka"));
     PageControlA->addTab(TabSheetAG, QStringLiteral("Graf"));
+    TabSheetAM = new TSheetMeasurements(View, outputBusy);
+    PageControlA->addTab(TabSheetAM, QStringLiteral("Merania"));
+    TabSheetAM->Caption = [this] { return PanelAr->text(); };
+    TabSheetAM->OnColorsChanged = [this] { RefreshArchiveAll(); };
 
     // The tables.
     DrawGridArP = new TDrawGrid(TabSheetAT);
@@ -199,10 +206,13 @@ void TPageArchive::OpenArchiveView(const QString& name)
     if (!name.isEmpty()) {
         const bool open = View.Open(name);
         PanelAr->setText(open ? MonthYearText(View.Month()) : QString());
+        if (open)
+            TabSheetAM->EditF->setText(MonthText(View.Month()) + QStringLiteral(".TXT"));
     }
     SetColumnCounts();
     SetRowCounts();
     RefreshArchiveTables();
+    TabSheetAM->ColorsChanged();
     ScrollBoxAr->horizontalScrollBar()->setValue(0);
     SetArchiveZoom(0);
 }
@@ -228,6 +238,7 @@ void TPageArchive::RefreshArchiveAll()
 {
     SetColumnCounts();
     RefreshArchiveTables();
+    TabSheetAM->ColorsChanged();
     UpdateGraphSize();
 }
 
@@ -302,8 +313,10 @@ void TPageArchive::ApplyBlockButtons(const std::function<bool()>& setStart, cons
             button->setChecked(false);
             changed = true;
         }
-    if (changed)
+    if (changed) {
         RefreshArchiveTables();
+        TabSheetAM->CheckAM();
+    }
 }
 
 void TPageArchive::SelectInterval(uint16_t record)
@@ -333,6 +346,7 @@ void TPageArchive::ClearBlockClick()
 {
     View.ClearBlock();
     RefreshArchiveTables();
+    TabSheetAM->CheckAM();
     SpeedButtonArQ->setDown(false);
 }
 

@@ -17,12 +17,14 @@ class TArchiveQDR;
 class TDispArch;
 class TDrawGrid;
 class TPaintBox;
+class TSheetMeasurements;
 
 class TPageArchive : public QWidget {
     Q_OBJECT
 public:
-    // The view must outlive the page's use of it; neither is owned.
-    TPageArchive(TArchiveQDR& archive, TDispArch& view, QWidget* parent = nullptr);
+    // The view and the window's busy flag must outlive the page's use of
+    // them; neither is owned.
+    TPageArchive(TArchiveQDR& archive, TDispArch& view, bool& outputBusy, QWidget* parent = nullptr);
 
     QPushButton* ButtonAr = nullptr;
     QLabel* PanelAr = nullptr;
@@ -30,6 +32,7 @@ public:
     QTabWidget* PageControlA = nullptr;
     QWidget* TabSheetAT = nullptr;
     QWidget* TabSheetAG = nullptr;
+    TSheetMeasurements* TabSheetAM = nullptr;
     TDrawGrid* DrawGridArP = nullptr;
     TDrawGrid* DrawGridArA = nullptr;
     QPushButton* SpeedButtonArZ = nullptr;

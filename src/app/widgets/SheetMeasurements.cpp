@@ -1,0 +1,423 @@
+#include "SheetMeasurements.h"
+
+#include "GraphPrint.h"
+#include "PanelMail.h"
+#include "TextPrint.h"
+#include "core/widgets/CellText.h"
+#include "core/widgets/Colors.h"
+#include "core/widgets/Dialogs.h"
+#include "core/widgets/DrawGrid.h"
+#include "output/MailClient.h"
+#include "output/AdvExcel.h"
+#include "output/LocateExcel.h"
+#include "output/SheetServer.h"
+#include "output/SpreadsheetOutput.h"
+#include "core/TextFunctions.h"
+#include "regulator/DispArch.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPrinter>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+namespace {
+const QColor MoneyGreen{0xC0, 0xDC, 0xC0};
+constexpr int GridColumns = 15;
+constexpr int GridRows = 13;
+constexpr int SquareSize = 10;
+
+template <class T>
+T* Named(T* widget, const char* name)
+{
+    widget->setObjectName(QLatin1String(name));
+    return widget;
+}
+} // namespace
+
+TSheetMeasurements::TSheetMeasurements(TDispArch& view, bool& outputBusy, QWidget* parent)
+    : QWidget(parent)
+    , View(view)
+    , OutputBusy(outputBusy)
+{
+    setObjectName(QStringLiteral("TabSheetAM"));
+
+    DrawGridM = Named(new TDrawGrid(this), "DrawGridM");
+    DrawGridM->SetColCount(GridColumns);
+    DrawGridM->SetRowCount(GridRows);
+    DrawGridM->SetFixedCols(1);
+    for (int c = 1; c < GridColumns; ++c)
+        DrawGridM->SetColWidth(c, 21);
+    DrawGridM->SetRowHeight(std::max(17, QFontMetrics(font()).height() + 2));
+    DrawGridM->Color = Colors::Grey;
+    DrawGridM->FixedColor = MoneyGreen;
+    DrawGridM->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    DrawGridM->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    const int rowsHeight = GridRows * (DrawGridM->RowHeight() + DrawGridM->GridLineWidth()) + 4;
+    DrawGridM->setFixedSize(601, std::max(238, rowsHeight));
+    DrawGridM->OnDrawCell = [this](QPainter& p, int col, int row, const QRect& r, int) {
+        DrawGridMDrawCell(p, col, row, r);
+    };
+    DrawGridM->OnSelectCell = [this](int col, int row) { DrawGridMSelectCell(col, row); };
+
+    // The table outputs.
+    GroupTable = Named(new QGroupBox(QStringLiteral("Tabuľka"), this), "GroupBoxT");
+    CheckBoxP = Named(new QCheckBox(QStringLiteral("Intervalové výkony"), GroupTable), "CheckBoxP");
+    CheckBoxA = Named(new QCheckBox(QStringLiteral("Denná práca"), GroupTable), "CheckBoxA");
+    CheckBoxP->setChecked(true);
+    CheckBoxA->setChecked(true);
+    RadioButtonA = Named(new QRadioButton(QStringLiteral("Všetky záznamy"), GroupTable), "RadioButtonA");
+    RadioButtonB = Named(new QRadioButton(QStringLiteral("Vybraný blok"), GroupTable), "RadioButtonB");
+    RadioButtonA->setChecked(true);
+    EditF = Named(new QLineEdit(GroupTable), "EditF");
+    EditM = Named(new QLineEdit(GroupTable), "EditM");
+    ButtonF = Named(new QPushButton(QStringLiteral("Záznam do súboru"), GroupTable), "ButtonF");
+    ButtonP = Named(new QPushButton(QStringLiteral("Tlač"), GroupTable), "ButtonP");
+    ButtonE = Named(new QPushButton(QStringLiteral("Výstup pre EXCEL"), GroupTable), "ButtonE");
+    ButtonM = Named(new QPushButton(QStringLiteral("Odoslanie mailom"), GroupTable), "ButtonM");
+    ButtonS = Named(new QPushButton(QStringLiteral("STOP"), GroupTable), "ButtonS");
+    ButtonS->hide();
+    auto* table = new QGridLayout(GroupTable);
+    table->addWidget(CheckBoxP, 0, 0);
+    table->addWidget(CheckBoxA, 1, 0);
+    table->addWidget(RadioButtonA, 0, 1);
+    table->addWidget(RadioButtonB, 1, 1);
+    table->addWidget(EditF, 2, 0, 1, 2);
+    table->addWidget(EditM, 3, 0, 1, 2);
+    QPushButton* outputs[] = {ButtonF, ButtonP, ButtonE, ButtonM};
+    for (int i = 0; i < 4; ++i) {
+        outputs[i]->setEnabled(false);
+        table->addWidget(outputs[i], i, 2);
+    }
+    // The STOP button takes the place beside the running output's button.
+    const int stopWidth = ButtonS->sizeHint().width() + 24;
+    table->setColumnMinimumWidth(3, stopWidth);
+    table->setColumnStretch(0, 1);
+    table->setColumnStretch(1, 1);
+
+    // The graph print.
+    auto* groupGraph = Named(new QGroupBox(QStringLiteral("Graf"), this), "GroupBoxG");
+    CheckBoxS = Named(new QCheckBox(QStringLiteral("Zhustená mierka"), groupGraph), "CheckBoxS");
+    CheckBoxM = Named(new QCheckBox(QStringLiteral("Merania v spoločnom grafe"), groupGraph), "CheckBoxM");
+    Label28 = Named(new QLabel(QStringLiteral("Počet strán :"), groupGraph), "Label28");
+    LabelP = Named(new QLabel(groupGraph), "LabelP");
+    LabelP->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    LabelP->setAutoFillBackground(true);
+    QPalette white = LabelP->palette();
+    white.setColor(QPalette::Window, Colors::White);
+    LabelP->setPalette(white);
+    LabelP->setFrameShape(QFrame::Panel);
+    LabelP->setFrameShadow(QFrame::Sunken);
+    LabelP->setMinimumWidth(40);
+    ButtonT = Named(new QPushButton(QStringLiteral("Tlač"), groupGraph), "ButtonT");
+    ButtonT->setEnabled(false);
+    ButtonQ = Named(new QPushButton(QStringLiteral("STOP"), groupGraph), "ButtonQ");
+    QSizePolicy keep = ButtonQ->sizePolicy();
+    keep.setRetainSizeWhenHidden(true);
+    ButtonQ->setSizePolicy(keep);
+    ButtonQ->hide();
+    auto* graph = new QGridLayout(groupGraph);
+    graph->addWidget(CheckBoxS, 0, 0, 1, 3);
+    graph->addWidget(CheckBoxM, 1, 0, 1, 3);
+    graph->addWidget(Label28, 2, 0);
+    graph->addWidget(LabelP, 2, 1);
+    graph->addWidget(ButtonT, 3, 0, 1, 2);
+    graph->addWidget(ButtonQ, 3, 2);
+    graph->setRowStretch(4, 1);
+
+    PanelM = new TPanelMail(this);
+    PanelM->hide();
+
+    auto* groups = new QHBoxLayout;
+    groups->addWidget(GroupTable, 3);
+    groups->addWidget(groupGraph, 1);
+    auto* all = new QVBoxLayout(this);
+    all->addWidget(DrawGridM, 0, Qt::AlignLeft);
+    all->addLayout(groups);
+    all->addStretch(1);
+
+    for (QCheckBox* box : {CheckBoxP, CheckBoxA, CheckBoxS, CheckBoxM})
+        connect(box, &QCheckBox::toggled, this, [this] { CheckAM(); });
+    for (QRadioButton* radio : {RadioButtonA, RadioButtonB})
+        connect(radio, &QRadioButton::toggled, this, [this] { CheckAM(); });
+    for (QLineEdit* edit : {EditF, EditM})
+        connect(edit, &QLineEdit::textChanged, this, [this] { CheckAM(); });
+    connect(ButtonS, &QPushButton::clicked, this, [this] { ButtonSClick(); });
+    connect(ButtonQ, &QPushButton::clicked, this, [this] { ButtonSClick(); });
+    connect(ButtonF, &QPushButton::clicked, this, [this] { ButtonFClick(); });
+    connect(ButtonP, &QPushButton::clicked, this, [this] { ButtonPClick(); });
+    connect(ButtonT, &QPushButton::clicked, this, [this] { ButtonTClick(); });
+    connect(ButtonM, &QPushButton::clicked, this, [this] { ButtonMClick(); });
+    connect(ButtonE, &QPushButton::clicked, this, [this] { ButtonEClick(); });
+    FitGrid();
+    ColorsChanged();
+}
+
+TSheetMeasurements::~TSheetMeasurements() = default;
+
+bool OpenInSpreadsheetProgram(const QString& path)
+{
+    const TSpreadsheetProgram program = LocateSpreadsheetProgram();
+    return program.Found() && OpenWorkbook(program, path);
+}
+
+void TSheetMeasurements::SetPrinter(std::unique_ptr<QPrinter> printer) { FPrinter = std::move(printer); }
+
+void TSheetMeasurements::FitGrid()
+{
+    // The labels get all the room the colour columns leave.
+    DrawGridM->SetColWidth(0, std::max(21, DrawGridM->ClientWidth() - 14 * 21 - 16));
+}
+
+TTableChoice TSheetMeasurements::Choice() const
+{
+    TTableChoice choice;
+    choice.Powers = CheckBoxP->isChecked();
+    choice.Days = CheckBoxA->isChecked();
+    choice.AllRecords = RadioButtonA->isChecked();
+    choice.Caption = Caption ? Caption() : QString();
+    choice.Labels = Labels;
+    return choice;
+}
+
+// ---------------------------------------------------------------- table
+
+void TSheetMeasurements::DrawGridMDrawCell(QPainter& painter, int col, int row, const QRect& rect)
+{
+    const bool inRange = row < View.Channels;
+    if (col == 0) {
+        painter.setBrush(DrawGridM->FixedColor);
+        painter.setPen(DrawGridM->FixedFontColor);
+        const QString label = inRange && row < Labels.size() ? Labels.at(row) : QString();
+        DrawCellText(painter, rect, label, 6);
+        return;
+    }
+    painter.fillRect(rect, DrawGridM->Color);
+    if (!inRange || col >= GridColumns)
+        return;
+    const int dx = (rect.width() - SquareSize) / 2;
+    const int dy = (rect.height() - SquareSize) / 2;
+    const QRect square = rect.adjusted(dx, dy, -dx, -dy);
+    painter.setBrush(Qt::NoBrush);
+    if (col == 1) {
+        painter.setPen(Colors::Silver);
+        painter.drawLine(square.topLeft(), square.bottomRight());
+        painter.drawLine(square.bottomLeft(), square.topRight());
+        return;
+    }
+    const uint8_t index = static_cast<uint8_t>(col - 1);
+    const QColor color = QColor::fromRgb(TDispArch::ColorOf(index));
+    if (View.ChannelColor(static_cast<uint8_t>(row)) == index)
+        painter.fillRect(square, color);
+    painter.setPen(color);
+    painter.drawRect(square.adjusted(0, 0, -1, -1));
+}
+
+void TSheetMeasurements::DrawGridMSelectCell(int col, int row)
+{
+    if (col <= 0 || col >= GridColumns || row < 0 || row >= View.Channels)
+        return;
+    View.SetChannelColor(static_cast<uint8_t>(row), static_cast<uint8_t>(col - 1));
+    if (OnColorsChanged)
+        OnColorsChanged();
+    else
+        ColorsChanged();
+}
+
+void TSheetMeasurements::ColorsChanged()
+{
+    CheckBoxM->setEnabled(View.SelectedCount >= 2);
+    if (View.SelectedCount < 2)
+        CheckBoxM->setChecked(false);
+    CheckAM();
+    DrawGridM->viewport()->update();
+}
+
+// ---------------------------------------------------------------- enabling
+
+void TSheetMeasurements::CheckAM()
+{
+    if (PrinterPresent && FPrinter)
+        ComputePrintLayout(*FPrinter, View, CheckBoxS->isChecked(), Layout);
+    bool tables = false;
+    bool graphs = false;
+    int count = 0;
+    if (View.RecordCount > 0 && View.SelectedCount > 0) {
+        const bool all = RadioButtonA->isChecked();
+        tables = (CheckBoxP->isChecked() && (all || View.IntervalBlockSet())) ||
+                 (CheckBoxA->isChecked() && (all || View.DayBlockSet()));
+        if (PrinterPresent) {
+            count = CheckBoxM->isChecked() ? 1 : View.SelectedCount;
+            graphs = true;
+        }
+    }
+    if (PrinterPresent && FPrinter) {
+        if (!CountStrips(Layout, count))
+            graphs = false;
+        LabelP->setText(QString::number(Pages(Layout)));
+    } else {
+        graphs = false;
+    }
+    const bool named = !EditF->text().isEmpty();
+    const bool mail = MailClient && !MailClient->Host.isEmpty() && !EditM->text().isEmpty();
+    ButtonT->setEnabled(graphs);
+    ButtonF->setEnabled(tables && named);
+    ButtonP->setEnabled(graphs && tables);
+    ButtonE->setEnabled(tables);
+    ButtonM->setEnabled(tables && named && mail);
+    // The running output's button stays off until it is done.
+    if (OutputBusy && BusyButton)
+        BusyButton->setEnabled(false);
+}
+
+// ---------------------------------------------------------------- busy
+
+void TSheetMeasurements::PlaceStop(QPushButton* button)
+{
+    const QRect at = button->geometry();
+    ButtonS->setGeometry(at.right() + 7, at.top(), std::max(ButtonS->sizeHint().width() + 16, 80), at.height());
+}
+
+void TSheetMeasurements::SetOutputBusy(QPushButton* button, bool busy, QString& savedCaption)
+{
+    OutputBusy = busy;
+    BusyButton = busy ? button : nullptr;
+    button->setEnabled(!busy);
+    if (busy) {
+        PlaceStop(button);
+        savedCaption = ButtonS->text();
+        ButtonS->show();
+        ButtonS->raise();
+    } else {
+        ButtonS->setText(savedCaption);
+        ButtonS->hide();
+        CheckAM();
+    }
+}
+
+void TSheetMeasurements::ShowProgress(QPushButton* stop, const QString& savedCaption, int percent)
+{
+    stop->setText(savedCaption + QStringLiteral(" (") + QString::number(percent) + QStringLiteral(")%"));
+}
+
+void TSheetMeasurements::ButtonSClick() { OutputBusy = false; }
+
+// ---------------------------------------------------------------- outputs
+
+void TSheetMeasurements::ButtonFClick()
+{
+    WriteTextFile();
+    QApplication::beep();
+}
+
+void TSheetMeasurements::WriteTextFile()
+{
+    const QString name = EditF->text();
+    if (QFileInfo::exists(name) &&
+        !TDialogs::Confirm(QStringLiteral("Súbor \"") + name + QStringLiteral("\" existuje. Prepísať ?")))
+        return;
+    QStringList lines;
+    BuildText(lines, View, Choice(), 0, {});
+    // Said, not swallowed: the user would take the old file, or none, for
+    // the month's tables (a mail still goes on with whatever file exists).
+    if (!SaveTextLines(lines, name))
+        TDialogs::Error(QStringLiteral("Súbor \"") + name + QStringLiteral("\" sa nepodarilo zapísať !"));
+}
+
+void TSheetMeasurements::ButtonPClick()
+{
+    if (OutputBusy || !FPrinter)
+        return;
+    QString saved;
+    SetOutputBusy(ButtonP, true, saved);
+    const TTableChoice choice = Choice();
+    const TPrintResult result = PrintText(
+        *FPrinter,
+        [&](QStringList& lines, uint16_t width) {
+            return BuildText(lines, View, choice, width, [] {
+                return TDialogs::Confirm(QStringLiteral("Riadok presahuje šírku strany. Pokračovať?"));
+            });
+        },
+        [&](int percent) {
+            ShowProgress(ButtonS, saved, percent);
+            QCoreApplication::processEvents();
+            return OutputBusy;
+        });
+    SetOutputBusy(ButtonP, false, saved);
+    if (result == TPrintResult::Failed)
+        TDialogs::Error(QStringLiteral("CHYBA !"));
+    QApplication::beep();
+}
+
+void TSheetMeasurements::ButtonTClick()
+{
+    if (OutputBusy || !FPrinter)
+        return;
+    OutputBusy = true;
+    const QString saved = ButtonQ->text();
+    ButtonQ->show();
+    ButtonT->setEnabled(false);
+    if (PageSizeChanged(*FPrinter, Layout))
+        CheckAM();
+    TGraphPrintChoice choice;
+    choice.Common = CheckBoxM->isChecked();
+    choice.Caption = Caption ? Caption() : QString();
+    choice.Labels = Labels;
+    const TPrintResult result = PrintGraphs(*FPrinter, View, Layout, choice, [&](int percent) {
+        ShowProgress(ButtonQ, saved, percent);
+        QCoreApplication::processEvents();
+        return OutputBusy;
+    });
+    ButtonQ->setText(saved);
+    ButtonQ->hide();
+    OutputBusy = false;
+    CheckAM();
+    if (result == TPrintResult::Failed)
+        TDialogs::Error(QStringLiteral("CHYBA !"));
+    QApplication::beep();
+}
+
+void TSheetMeasurements::ButtonMClick()
+{
+    if (OutputBusy)
+        return;
+    OutputBusy = true;
+    WriteTextFile();
+    PanelM->setGeometry(DrawGridM->x() + 16, DrawGridM->y() + 14, 569, 209);
+    PanelM->raise();
+    PanelM->Compose([this] { return EditM->text(); }, [this] { return EditF->text(); });
+    OutputBusy = false;
+    QApplication::beep();
+}
+
+void TSheetMeasurements::ButtonEClick()
+{
+    if (OutputBusy || !Excel)
+        return;
+    QString saved;
+    SetOutputBusy(ButtonE, true, saved);
+    if (Sheets)
+        Sheets->FileName = XlsxFileName(EditF->text().isEmpty() ? MonthText(View.Month()) + QStringLiteral(".TXT")
+                                                                 : EditF->text());
+    const bool done = SendTables(
+        *Excel, View, Choice(), [&](int percent) { ShowProgress(ButtonS, saved, percent); },
+        [this] { return OutputBusy; });
+    // The workbook is shown before the sheet is free again: finding the
+    // program waits in an event loop of its own.
+    if (!done || (Sheets && !Sheets->SaveError().isEmpty()))
+        TDialogs::Error(QStringLiteral("CHYBA !"));
+    else if (Sheets && !Sheets->SavedPath().isEmpty() && !(OpenSpreadsheet && OpenSpreadsheet(Sheets->SavedPath())))
+        TDialogs::Message(QStringLiteral("Tabuľky sú uložené v súbore \"") +
+                          QDir::toNativeSeparators(Sheets->SavedPath()) + QStringLiteral("\""));
+    SetOutputBusy(ButtonE, false, saved);
+    QApplication::beep();
+}

@@ -1,0 +1,112 @@
+#pragma once
+// The sheet "Merania" of the archive page: which measurements are shown and
+// in which colour, which tables and records go out, and the outputs that
+// write them (text file, text print, spreadsheet, mail) and print the
+// graphs. The texts and drawings are the archive view's and the output
+// library's; the sheet holds the choices, the busy flag's buttons and the
+// print layout.
+#include "PrintLayout.h"
+#include "output/ArchText.h"
+
+#include <QStringList>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPrinter;
+class QPushButton;
+class QRadioButton;
+class TAdvExcel;
+class TDispArch;
+class TDrawGrid;
+class TMailClient;
+class TPanelMail;
+class TSheetServer;
+
+// The desktop's spreadsheet program opens the workbook at path.
+bool OpenInSpreadsheetProgram(const QString& path);
+
+class TSheetMeasurements : public QWidget {
+    Q_OBJECT
+public:
+    // outputBusy is the window's flag (it refuses to close or change pages
+    // while it is set); view and the flag must outlive the sheet.
+    TSheetMeasurements(TDispArch& view, bool& outputBusy, QWidget* parent = nullptr);
+    ~TSheetMeasurements() override;
+
+    TDrawGrid* DrawGridM = nullptr;
+    QCheckBox* CheckBoxP = nullptr;
+    QCheckBox* CheckBoxA = nullptr;
+    QRadioButton* RadioButtonA = nullptr;
+    QRadioButton* RadioButtonB = nullptr;
+    QPushButton* ButtonF = nullptr;
+    QPushButton* ButtonP = nullptr;
+    QPushButton* ButtonE = nullptr;
+    QPushButton* ButtonM = nullptr;
+    QLineEdit* EditF = nullptr;
+    QLineEdit* EditM = nullptr;
+    QPushButton* ButtonS = nullptr;
+    QCheckBox* CheckBoxS = nullptr;
+    QCheckBox* CheckBoxM = nullptr;
+    QLabel* Label28 = nullptr;
+    QLabel* LabelP = nullptr;
+    QPushButton* ButtonT = nullptr;
+    QPushButton* ButtonQ = nullptr;
+    TPanelMail* PanelM = nullptr;
+
+    // Set at start-up: a printer is installed and Printer is the default one
+    // (a test gives a PDF printer instead).
+    bool PrinterPresent = false;
+    void SetPrinter(std::unique_ptr<QPrinter> printer);
+    QPrinter* Printer() const { return FPrinter.get(); }
+    TPrintLayout Layout;
+
+    // Not owned; null when the window has none.
+    TMailClient* MailClient = nullptr;
+    TAdvExcel* Excel = nullptr;
+    // The conversation under Excel, which writes the workbook.
+    TSheetServer* Sheets = nullptr;
+    // Shows a written workbook; false when no program could (the path is
+    // then told to the user).
+    std::function<bool(const QString& path)> OpenSpreadsheet = OpenInSpreadsheetProgram;
+    // The measurement labels by channel and the month's caption.
+    QStringList Labels;
+    std::function<QString()> Caption;
+    // A colour was chosen: the archive page refreshes its tables and graph
+    // (and calls CheckAM).
+    std::function<void()> OnColorsChanged;
+
+    void CheckAM();
+    void SetOutputBusy(QPushButton* button, bool busy, QString& savedCaption);
+    // The progress of a running output in the STOP button.
+    void ShowProgress(QPushButton* stop, const QString& savedCaption, int percent);
+    void ButtonSClick();
+    void DrawGridMSelectCell(int col, int row);
+    void ButtonFClick();
+    void WriteTextFile();
+    void ButtonPClick();
+    void ButtonTClick();
+    void ButtonMClick();
+    void ButtonEClick();
+    // The sheet's choices for the outputs.
+    TTableChoice Choice() const;
+    // After the chosen colours changed: CheckBoxM is available only while
+    // two or more measurements are shown.
+    void ColorsChanged();
+
+private:
+    void DrawGridMDrawCell(QPainter& painter, int col, int row, const QRect& rect);
+    void FitGrid();
+    void PlaceStop(QPushButton* button);
+
+    TDispArch& View;
+    bool& OutputBusy;
+    QPushButton* BusyButton = nullptr;
+    QGroupBox* GroupTable = nullptr;
+    std::unique_ptr<QPrinter> FPrinter;
+};

@@ -1,0 +1,337 @@
+// The sheet "Merania" on the archive page: the colour choice, what the
+// choices enable, the text file with its overwrite question, and the two
+// prints to a PDF printer with their STOP buttons.
+#include "app/widgets/PageArchive.h"
+#include "app/widgets/SheetMeasurements.h"
+#include "core/Cp1250.h"
+#include "core/widgets/Dialogs.h"
+#include "core/widgets/DrawGrid.h"
+#include "output/AdvExcel.h"
+#include "output/MailClient.h"
+#include "output/SheetServer.h"
+#include "regulator/ArchiveQDR.h"
+#include "regulator/DispArch.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPrinter>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace {
+void Word(QByteArray& b, uint16_t v)
+{
+    b.append(char(v & 0xFF));
+    b.append(char(v >> 8));
+}
+
+// November 2026, three channels (the last reactive), three days of 96 records.
+QString WriteMonth(const QTemporaryDir& dir)
+{
+    QByteArray b;
+    for (uint16_t w : {12, 8, 4, 2026 * 12 + 10, 0, 0})
+        Word(b, w);
+    for (int k = 0; k < 3 * 96; ++k) {
+        Word(b, uint16_t((1 + k / 96) * 1440 + (k % 96) * 15));
+        Word(b, uint16_t(100 + k % 50));
+        Word(b, 40);
+        Word(b, uint16_t(k % 7));
+    }
+    const QString name = dir.filePath(QStringLiteral("2026nov.qdr"));
+    QFile f(name);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(b);
+    return name;
+}
+
+QByteArray Contents(const QString& name)
+{
+    QFile f(name);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QString RunProgram(const QString& program, const QStringList& args)
+{
+    QProcess p;
+    p.start(program, args);
+    p.waitForFinished(30000);
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+int PdfPages(const QString& pdf)
+{
+    const QString info = RunProgram(QStringLiteral("pdfinfo"), {pdf});
+    for (const QString& line : info.split(QLatin1Char('\n')))
+        if (line.startsWith(QLatin1String("Pages:")))
+            return line.mid(6).trimmed().toInt();
+    return -1;
+}
+
+struct Sheet {
+    QTemporaryDir Dir;
+    TArchiveQDR Archive{Dir.path()};
+    TDispArch View{&Archive, 15};
+    bool Busy = false;
+    TPageArchive Page{Archive, View, Busy};
+    TSheetMeasurements& M = *Page.TabSheetAM;
+    std::vector<TDialogRequest> Asked;
+    bool Answer = true;
+
+    explicit Sheet(bool open = true)
+    {
+        TDialogs::SetResponder([this](TDialogRequest& r) {
+            Asked.push_back(r);
+            return Answer;
+        });
+        M.Labels = QStringList{QStringLiteral("00: Hlavné meranie"), QStringLiteral("01: Kompresory"), QString()};
+        auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        printer->setOutputFileName(Dir.filePath(QStringLiteral("out.pdf")));
+        M.SetPrinter(std::move(printer));
+        M.PrinterPresent = true;
+        Page.PageControlA->setCurrentWidget(&M);
+        Page.resize(900, 700);
+        Page.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&Page));
+        M.CheckAM();
+        if (open)
+            Page.OpenArchiveView(WriteMonth(Dir));
+    }
+    ~Sheet() { TDialogs::SetResponder(nullptr); }
+    QString Pdf() const { return Dir.filePath(QStringLiteral("out.pdf")); }
+    void Click(int col, int row)
+    {
+        const QRect cell = M.DrawGridM->CellRect(col, row);
+        ASSERT_FALSE(cell.isEmpty());
+        QTest::mouseClick(M.DrawGridM->viewport(), Qt::LeftButton, {}, cell.center());
+    }
+    QImage Grid() const
+    {
+        QImage image(M.DrawGridM->viewport()->size(), QImage::Format_RGB32);
+        image.fill(Qt::black);
+        QPainter p(&image);
+        M.DrawGridM->PaintCells(p, image.rect());
+        return image;
+    }
+    // The enabled states of ButtonF, ButtonP, ButtonE, ButtonM, ButtonT.
+    std::string Enabled() const
+    {
+        std::string s;
+        for (QPushButton* b : {M.ButtonF, M.ButtonP, M.ButtonE, M.ButtonM, M.ButtonT})
+            s += b->isEnabled() ? '1' : '0';
+        return s;
+    }
+};
+} // namespace
+
+TEST(MeasurementsSheet, ChoicesEnableTheOutputs)
+{
+    Sheet closed(false);
+    EXPECT_EQ(closed.Enabled(), "00000");
+    EXPECT_EQ(closed.M.LabelP->text(), QStringLiteral("0"));
+
+    Sheet s;
+    EXPECT_EQ(s.M.EditF->text(), QStringLiteral("2026NOV.TXT"));
+    // No mail client: everything but the mail.
+    EXPECT_EQ(s.Enabled(), "11101");
+    EXPECT_NE(s.M.LabelP->text(), QStringLiteral("0"));
+    // Only the block, none selected: the tables are off, the graphs are not.
+    s.M.RadioButtonB->setChecked(true);
+    EXPECT_EQ(s.Enabled(), "00001");
+    s.View.SetBlockStart(3);
+    s.View.SetBlockEnd(9);
+    s.M.CheckAM();
+    EXPECT_EQ(s.Enabled(), "11101");
+    s.M.RadioButtonA->setChecked(true);
+    s.M.CheckBoxP->setChecked(false);
+    s.M.CheckBoxA->setChecked(false);
+    EXPECT_EQ(s.Enabled(), "00001");
+    s.M.CheckBoxP->setChecked(true);
+    s.M.EditF->clear();
+    EXPECT_EQ(s.Enabled(), "01101");
+    s.M.EditF->setText(QStringLiteral("x.txt"));
+    // The mail wants a client with a server and an address.
+    TMailClient mail;
+    s.M.MailClient = &mail;
+    s.M.EditM->setText(QStringLiteral("@"));
+    EXPECT_EQ(s.Enabled(), "11101");
+    mail.Host = QStringLiteral("127.0.0.1");
+    s.M.CheckAM();
+    EXPECT_EQ(s.Enabled(), "11111");
+    s.M.EditM->clear();
+    EXPECT_EQ(s.Enabled(), "11101");
+    s.M.MailClient = nullptr;
+
+    // Column 1 hides a measurement; rows past the channels take no click.
+    ASSERT_TRUE(s.M.CheckBoxM->isEnabled());
+    s.M.CheckBoxM->setChecked(true);
+    s.Click(1, 0);
+    s.Click(1, 1);
+    EXPECT_EQ(s.View.SelectedCount, 1);
+    EXPECT_FALSE(s.M.CheckBoxM->isEnabled());
+    EXPECT_FALSE(s.M.CheckBoxM->isChecked());
+    EXPECT_EQ(s.Page.DrawGridArP->ColCount(), 2);
+    s.Click(5, 7);
+    EXPECT_EQ(s.View.SelectedCount, 1);
+    s.Click(1, 2);
+    EXPECT_EQ(s.Enabled(), "00000");
+    EXPECT_EQ(s.M.LabelP->text(), QStringLiteral("0"));
+}
+
+TEST(MeasurementsSheet, ColourSquaresAndTheHiddenCross)
+{
+    Sheet s;
+    s.Click(4, 1); // measurement 1 in colour 3 (blue)
+    const QImage image = s.Grid();
+    auto centre = [&](int col, int row) { return QColor(image.pixel(s.M.DrawGridM->CellRect(col, row).center())); };
+    auto corner = [&](int col, int row) {
+        const QRect r = s.M.DrawGridM->CellRect(col, row);
+        return QColor(image.pixel(r.left() + (r.width() - 10) / 2, r.top() + (r.height() - 10) / 2));
+    };
+    EXPECT_EQ(centre(2, 0), QColor(Qt::white)); // the chosen colour is filled
+    EXPECT_EQ(centre(3, 0), QColor(0x80, 0x80, 0x80)); // others only outlined
+    EXPECT_EQ(corner(3, 0), QColor(0x00, 0xFF, 0xFF));
+    EXPECT_EQ(centre(4, 1), QColor(0x00, 0x00, 0xFF));
+    EXPECT_EQ(centre(3, 1), QColor(0x80, 0x80, 0x80));
+    EXPECT_EQ(corner(1, 0), QColor(0xC0, 0xC0, 0xC0)); // the cross
+    EXPECT_EQ(centre(2, 5), QColor(0x80, 0x80, 0x80)); // no square past the channels
+    EXPECT_EQ(corner(2, 5), QColor(0x80, 0x80, 0x80));
+}
+
+TEST(MeasurementsSheet, TextFileAsksBeforeOverwriting)
+{
+    Sheet s;
+    const QString name = s.Dir.filePath(QStringLiteral("nov.txt"));
+    s.M.EditF->setText(name);
+    s.M.ButtonF->click();
+    EXPECT_TRUE(s.Asked.empty());
+    const QByteArray written = Contents(name);
+    EXPECT_TRUE(written.startsWith(ToCp1250(QStringLiteral("ARCHÍV          [November 2026]\r\n\r\n00: Hlavné"))));
+    EXPECT_TRUE(written.endsWith("\r\n"));
+    // Title, empty line, three labels; the power table; the day table.
+    EXPECT_EQ(written.count("\r\n"), 2 + 3 + (2 + 3 * 96) + (2 + 3 + 1));
+
+    QFile f(name);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("mine");
+    f.close();
+    s.Answer = false;
+    s.M.ButtonF->click();
+    ASSERT_EQ(s.Asked.size(), 1u);
+    EXPECT_EQ(s.Asked[0].Text, QStringLiteral("Súbor \"") + name + QStringLiteral("\" existuje. Prepísať ?"));
+    EXPECT_EQ(Contents(name), QByteArray("mine"));
+    s.Answer = true;
+    s.M.ButtonF->click();
+    EXPECT_EQ(Contents(name), written);
+
+    // A file that cannot be written is said to the user.
+    s.M.EditF->setText(s.Dir.filePath(QStringLiteral("no/such/folder/x.txt")));
+    s.M.ButtonF->click();
+    ASSERT_EQ(s.Asked.size(), 3u);
+    EXPECT_EQ(s.Asked.back().Type, TDialogRequest::Error);
+}
+
+TEST(MeasurementsSheet, TextPrintGoesToThePrinterAndStopDropsIt)
+{
+    Sheet s;
+    QStringList progress;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (s.M.ButtonS->isVisible())
+            progress << s.M.ButtonS->text();
+    });
+    watch.start(0);
+    s.M.ButtonP->click();
+    watch.stop();
+    EXPECT_FALSE(s.Busy);
+    EXPECT_FALSE(s.M.ButtonS->isVisible());
+    EXPECT_EQ(s.M.ButtonS->text(), QStringLiteral("STOP"));
+    ASSERT_FALSE(progress.isEmpty());
+    EXPECT_TRUE(progress.filter(QRegularExpression(QStringLiteral("^STOP \\([1-9][0-9]?\\)%$"))).size() > 0)
+        << progress.join(',').toStdString();
+    // Columns as words: the PDF's text keeps their order, not their blanks.
+    const QString text =
+        RunProgram(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), s.Pdf(), QStringLiteral("-")}).simplified();
+    EXPECT_TRUE(text.startsWith(QStringLiteral("ARCHÍV [November 2026] 00: Hlavné meranie 01: Kompresory Výkon")))
+        << text.left(300).toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("01.11. 00:00 100 40 0 01.11. 00:15 101 40 1")));
+    EXPECT_TRUE(text.contains(QStringLiteral("Spolu:")));
+    QFile::remove(s.Pdf());
+
+    // STOP while the lines go out: nothing is printed, the sheet is free.
+    QTimer::singleShot(0, s.M.ButtonS, [&] { s.M.ButtonS->click(); });
+    s.M.ButtonP->click();
+    EXPECT_FALSE(QFile::exists(s.Pdf()));
+    EXPECT_FALSE(s.Busy);
+    EXPECT_TRUE(s.M.ButtonP->isEnabled());
+}
+
+TEST(MeasurementsSheet, GraphPrintHasThePagesTheSheetAnnounces)
+{
+    Sheet s;
+    for (bool common : {false, true}) {
+        s.M.CheckBoxM->setChecked(common);
+        const int pages = s.M.LabelP->text().toInt();
+        ASSERT_GT(pages, 0);
+        QFile::remove(s.Pdf());
+        s.M.ButtonT->click();
+        EXPECT_EQ(PdfPages(s.Pdf()), pages) << common;
+        const QString text = RunProgram(QStringLiteral("pdftotext"), {s.Pdf(), QStringLiteral("-")});
+        EXPECT_EQ(text.contains(QStringLiteral("01: Kompresory")), !common);
+        EXPECT_FALSE(s.M.ButtonQ->isVisible());
+        EXPECT_FALSE(s.Busy);
+    }
+    // The dense scale puts the month into one strip a graph.
+    s.M.CheckBoxM->setChecked(false);
+    s.M.CheckBoxS->setChecked(true);
+    EXPECT_EQ(s.M.Layout.StripCount, 3);
+    EXPECT_EQ(s.M.LabelP->text(), QStringLiteral("1"));
+}
+
+TEST(MeasurementsSheet, SpreadsheetOutputWritesTheWorkbookAndShowsIt)
+{
+    Sheet s;
+    auto server = std::make_unique<TSheetServer>();
+    TSheetServer* sheets = server.get();
+    TAdvExcel excel(std::move(server));
+    excel.BurstCount = 32;
+    s.M.Excel = &excel;
+    s.M.Sheets = sheets;
+    QStringList shown;
+    s.M.OpenSpreadsheet = [&](const QString& path) {
+        shown << path;
+        return true;
+    };
+    s.M.EditF->setText(s.Dir.filePath(QStringLiteral("2026NOV.TXT")));
+    s.M.ButtonE->click();
+    EXPECT_TRUE(s.Asked.empty());
+    EXPECT_EQ(shown, QStringList{s.Dir.filePath(QStringLiteral("2026NOV.xlsx"))});
+    EXPECT_TRUE(QFileInfo(shown.value(0)).size() > 0);
+    EXPECT_FALSE(s.Busy);
+
+    // Without a program to show it, the user is told where the file is; a
+    // command the spreadsheet refuses ends in "CHYBA !" with input back on.
+    s.M.OpenSpreadsheet = [](const QString&) { return false; };
+    s.M.ButtonE->click();
+    ASSERT_EQ(s.Asked.size(), 1u);
+    EXPECT_TRUE(s.Asked[0].Text.contains(QStringLiteral("2026NOV.xlsx")));
+    sheets->Refuse = [](const QString& c) { return c.contains(QLatin1String("\"R5C2\"")); };
+    s.M.ButtonE->click();
+    ASSERT_EQ(s.Asked.size(), 2u);
+    EXPECT_EQ(s.Asked[1].Text, QStringLiteral("CHYBA !"));
+    EXPECT_FALSE(sheets->InputDisabled());
+    EXPECT_FALSE(excel.Connected());
+    EXPECT_TRUE(s.M.ButtonE->isEnabled());
+}
