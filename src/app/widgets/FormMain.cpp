@@ -3,6 +3,7 @@
 #include "FrameME.h"
 #include "PageArchive.h"
 #include "PanelMail.h"
+#include "PrintOutput.h"
 #include "SheetMeasurements.h"
 #include "output/AdvExcel.h"
 #include "output/MailClient.h"
@@ -52,9 +53,8 @@ TFormMain::TFormMain(const TSettings& settings, uint16_t timerPeriod, const QStr
     setWindowTitle(QStringLiteral("QDRWin"));
     DebugView = std::make_unique<TFormDebug>();
     CreatePages();
-    PlaceWindow();
     SavedCaption = windowTitle();
-    PrinterPresent = !QPrinterInfo::availablePrinterNames().isEmpty();
+    PrinterPresent = PrinterInstalled();
 
     // The archive, the link and its events, the consumption interface and
     // the values, in the order the engine creates them.
@@ -72,6 +72,8 @@ TFormMain::TFormMain(const TSettings& settings, uint16_t timerPeriod, const QStr
     PageA = new TPageArchive(*Engine->Archive, *DispArch, OutputBusy, TabSheetA);
     TabSheetA->layout()->addWidget(PageA);
     CreateOutputs(settings);
+    // Sized once every page holds its controls.
+    PlaceWindow();
 
     CreateDisplays();
 

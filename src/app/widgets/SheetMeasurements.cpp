@@ -80,6 +80,8 @@ TSheetMeasurements::TSheetMeasurements(TDispArch& view, bool& outputBusy, QWidge
     RadioButtonA->setChecked(true);
     EditF = Named(new QLineEdit(GroupTable), "EditF");
     EditM = Named(new QLineEdit(GroupTable), "EditM");
+    EditF->setToolTip(QStringLiteral("Názov textového súboru"));
+    EditM->setToolTip(QStringLiteral("Adresa príjemcu mailu"));
     ButtonF = Named(new QPushButton(QStringLiteral("Záznam do súboru"), GroupTable), "ButtonF");
     ButtonP = Named(new QPushButton(QStringLiteral("Tlač"), GroupTable), "ButtonP");
     ButtonE = Named(new QPushButton(QStringLiteral("Výstup pre EXCEL"), GroupTable), "ButtonE");
