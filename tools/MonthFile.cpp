@@ -1,4 +1,5 @@
 #include "MonthFile.h"
+#include "Tool.h"
 
 #include "app/Engine.h"
 #include "app/Settings.h"
@@ -27,4 +28,24 @@ bool TToolMonth::Open(const QString& fileName, const TSettings& settings)
     Choice.Caption = MonthYearText(View->Month());
     Choice.Labels = MeasurementLabels(settings);
     return true;
+}
+
+int TToolMonth::OpenFromArgs(const QStringList& args, const QString& command, TSettings& settings)
+{
+    TToolOptions options;
+    if (!options.Parse(args, {QStringLiteral("config"), QStringLiteral("output")}, {}, 1,
+                       {{QStringLiteral("o"), QStringLiteral("output")}}) ||
+        options.Positional.size() != 1) {
+        Fail((options.Error.isEmpty() ? QStringLiteral("name one monthly file") : options.Error) +
+             QStringLiteral(" (try 'qdrtool help %1')").arg(command));
+        return ExitUsage;
+    }
+    if (!ReadToolSettings(options.Value(QStringLiteral("config")), settings))
+        return ExitUsage;
+    if (!Open(options.Positional.first(), settings)) {
+        Fail(Error);
+        return ExitUsage;
+    }
+    Output = options.Value(QStringLiteral("output"));
+    return -1;
 }

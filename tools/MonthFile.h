@@ -5,6 +5,7 @@
 #include "output/ArchText.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -13,6 +14,12 @@ class TDispArch;
 struct TSettings;
 
 struct TToolMonth {
+    // The command line of an output subcommand: MONTHFILE [-o NAME]
+    // [--config FILE]. Reads the configuration into settings and opens the
+    // month; -1 when all is well, else the exit status (the reason told).
+    int OpenFromArgs(const QStringList& args, const QString& command, TSettings& settings);
+    QString Output; // -o / --output, empty when not given
+
     TToolMonth();
     ~TToolMonth();
     // False with Error set when the file cannot be shown.

@@ -30,23 +30,11 @@ const QString TextUsage = QStringLiteral(
 
 int RunText(const QStringList& args)
 {
-    TToolOptions options;
-    if (!options.Parse(args, {QStringLiteral("config"), QStringLiteral("output")}, {}, 1,
-                       {{QStringLiteral("o"), QStringLiteral("output")}}) ||
-        options.Positional.size() != 1) {
-        Fail((options.Error.isEmpty() ? QStringLiteral("name one monthly file") : options.Error) +
-             QStringLiteral(" (try 'qdrtool help text')"));
-        return ExitUsage;
-    }
     TSettings settings;
-    if (!ReadToolSettings(options.Value(QStringLiteral("config")), settings))
-        return ExitUsage;
     TToolMonth month;
-    if (!month.Open(options.Positional.first(), settings)) {
-        Fail(month.Error);
-        return ExitUsage;
-    }
-    const QString name = options.Value(QStringLiteral("output"), MonthText(month.View->Month()) + QStringLiteral(".TXT"));
+    if (const int exit = month.OpenFromArgs(args, QStringLiteral("text"), settings); exit >= 0)
+        return exit;
+    const QString name = month.Output.isEmpty() ? MonthText(month.View->Month()) + QStringLiteral(".TXT") : month.Output;
     QStringList lines;
     BuildText(lines, *month.View, month.Choice, 0, {});
     if (!SaveTextLines(lines, name)) {

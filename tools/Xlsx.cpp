@@ -35,24 +35,12 @@ const QString XlsxUsage = QStringLiteral(
 
 int RunXlsx(const QStringList& args)
 {
-    TToolOptions options;
-    if (!options.Parse(args, {QStringLiteral("config"), QStringLiteral("output")}, {}, 1,
-                       {{QStringLiteral("o"), QStringLiteral("output")}}) ||
-        options.Positional.size() != 1) {
-        Fail((options.Error.isEmpty() ? QStringLiteral("name one monthly file") : options.Error) +
-             QStringLiteral(" (try 'qdrtool help xlsx')"));
-        return ExitUsage;
-    }
     TSettings settings;
-    if (!ReadToolSettings(options.Value(QStringLiteral("config")), settings))
-        return ExitUsage;
     TToolMonth month;
-    if (!month.Open(options.Positional.first(), settings)) {
-        Fail(month.Error);
-        return ExitUsage;
-    }
+    if (const int exit = month.OpenFromArgs(args, QStringLiteral("xlsx"), settings); exit >= 0)
+        return exit;
     const QString name =
-        options.Value(QStringLiteral("output"), XlsxFileName(MonthText(month.View->Month()) + QStringLiteral(".TXT")));
+        month.Output.isEmpty() ? XlsxFileName(MonthText(month.View->Month()) + QStringLiteral(".TXT")) : month.Output;
     auto server = std::make_unique<TSheetServer>();
     TSheetServer& sheets = *server;
     sheets.FileName = name;

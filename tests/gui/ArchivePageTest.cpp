@@ -6,6 +6,7 @@
 #include "files/widgets/FormOpenFile.h"
 #include "regulator/ArchiveQDR.h"
 #include "regulator/DispArch.h"
+#include "support/HandMonth.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,29 +22,11 @@
 #include <gtest/gtest.h>
 
 namespace {
-void Word(QByteArray& b, uint16_t v)
-{
-    b.append(char(v & 0xFF));
-    b.append(char(v >> 8));
-}
-
 // November 2026, two channels, 96 records a day for three days: channel 0
 // is the record's number, channel 1 always 40.
 QString WriteMonth(const QTemporaryDir& dir)
 {
-    QByteArray b;
-    for (uint16_t w : {12, 6, 0, 2026 * 12 + 10, 0, 0})
-        Word(b, w);
-    for (int k = 0; k < 3 * 96; ++k) {
-        Word(b, uint16_t((1 + k / 96) * 1440 + (k % 96) * 15));
-        Word(b, uint16_t(k));
-        Word(b, 40);
-    }
-    const QString name = dir.filePath(QStringLiteral("2026nov.qdr"));
-    QFile f(name);
-    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(b);
-    return name;
+    return WriteHandMonth(dir.path(), 2, 3, 0, [](int k, int c) { return uint16_t(c == 0 ? k : 40); });
 }
 
 void ClickRow(TDrawGrid* grid, int row)

@@ -11,6 +11,7 @@
 #include "output/SheetServer.h"
 #include "regulator/ArchiveQDR.h"
 #include "regulator/DispArch.h"
+#include "support/HandMonth.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -18,6 +19,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPageSize>
 #include <QPainter>
 #include <QPrinter>
 #include <QProcess>
@@ -31,29 +33,10 @@
 #include <gtest/gtest.h>
 
 namespace {
-void Word(QByteArray& b, uint16_t v)
-{
-    b.append(char(v & 0xFF));
-    b.append(char(v >> 8));
-}
-
 // November 2026, three channels (the last reactive), three days of 96 records.
 QString WriteMonth(const QTemporaryDir& dir)
 {
-    QByteArray b;
-    for (uint16_t w : {12, 8, 4, 2026 * 12 + 10, 0, 0})
-        Word(b, w);
-    for (int k = 0; k < 3 * 96; ++k) {
-        Word(b, uint16_t((1 + k / 96) * 1440 + (k % 96) * 15));
-        Word(b, uint16_t(100 + k % 50));
-        Word(b, 40);
-        Word(b, uint16_t(k % 7));
-    }
-    const QString name = dir.filePath(QStringLiteral("2026nov.qdr"));
-    QFile f(name);
-    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(b);
-    return name;
+    return WriteHandMonth(dir.path(), 3, 3, 2, [](int k, int c) { return uint16_t(c == 0 ? 100 + k % 50 : c == 1 ? 40 : k % 7); });
 }
 
 QByteArray Contents(const QString& name)
@@ -276,6 +259,15 @@ TEST(MeasurementsSheet, TextPrintGoesToThePrinterAndStopDropsIt)
     EXPECT_FALSE(QFile::exists(s.Pdf()));
     EXPECT_FALSE(s.Busy);
     EXPECT_TRUE(s.M.ButtonP->isEnabled());
+
+    // A page too narrow for a row asks; No prints nothing at all.
+    s.M.Printer()->setPageSize(QPageSize(QSizeF(70, 200), QPageSize::Millimeter));
+    s.Answer = false;
+    s.M.ButtonP->click();
+    ASSERT_EQ(s.Asked.size(), 1u);
+    EXPECT_EQ(s.Asked[0].Text, QStringLiteral("Riadok presahuje šírku strany. Pokračovať?"));
+    EXPECT_FALSE(QFile::exists(s.Pdf()));
+    EXPECT_FALSE(s.Busy);
 }
 
 TEST(MeasurementsSheet, GraphPrintHasThePagesTheSheetAnnounces)
