@@ -6,6 +6,7 @@
 #include "core/Cp1250.h"
 #include "core/widgets/Dialogs.h"
 #include "core/widgets/DrawGrid.h"
+#include "files/widgets/FormOpenFile.h"
 #include "output/AdvExcel.h"
 #include "output/MailClient.h"
 #include "output/SheetServer.h"
@@ -313,17 +314,74 @@ TEST(MeasurementsSheet, SpreadsheetOutputWritesTheWorkbookAndShowsIt)
     EXPECT_TRUE(QFileInfo(shown.value(0)).size() > 0);
     EXPECT_FALSE(s.Busy);
 
+    // An existing workbook is replaced only when the user says so.
+    s.Answer = false;
+    s.M.ButtonE->click();
+    ASSERT_EQ(s.Asked.size(), 1u);
+    EXPECT_EQ(s.Asked[0].Text, QStringLiteral("Súbor \"") + shown.value(0) + QStringLiteral("\" existuje. Prepísať ?"));
+    EXPECT_EQ(shown.size(), 1);
+    s.Answer = true;
+
     // Without a program to show it, the user is told where the file is; a
     // command the spreadsheet refuses ends in "CHYBA !" with input back on.
     s.M.OpenSpreadsheet = [](const QString&) { return false; };
     s.M.ButtonE->click();
-    ASSERT_EQ(s.Asked.size(), 1u);
-    EXPECT_TRUE(s.Asked[0].Text.contains(QStringLiteral("2026NOV.xlsx")));
+    ASSERT_EQ(s.Asked.size(), 3u);
+    EXPECT_TRUE(s.Asked[2].Text.contains(QStringLiteral("2026NOV.xlsx")));
     sheets->Refuse = [](const QString& c) { return c.contains(QLatin1String("\"R5C2\"")); };
     s.M.ButtonE->click();
-    ASSERT_EQ(s.Asked.size(), 2u);
-    EXPECT_EQ(s.Asked[1].Text, QStringLiteral("CHYBA !"));
+    ASSERT_EQ(s.Asked.size(), 5u);
+    EXPECT_EQ(s.Asked[4].Text, QStringLiteral("CHYBA !"));
     EXPECT_FALSE(sheets->InputDisabled());
     EXPECT_FALSE(excel.Connected());
+    EXPECT_TRUE(s.M.ButtonE->isEnabled());
+}
+
+TEST(MeasurementsSheet, NothingStartsOrChangesUnderARunningOutput)
+{
+    Sheet s;
+    auto server = std::make_unique<TSheetServer>();
+    TSheetServer* sheets = server.get();
+    TAdvExcel excel(std::move(server));
+    excel.BurstCount = 32;
+    s.M.Excel = &excel;
+    s.M.Sheets = sheets;
+    s.M.OpenSpreadsheet = [](const QString&) { return true; };
+    s.M.EditF->setText(s.Dir.filePath(QStringLiteral("2026NOV.TXT")));
+    int chooser = 0;
+    TFormOpenFile::SetResponder([&](const QString&, QString&) { return ++chooser, false; });
+    // While the spreadsheet output waits for the server a colour click and
+    // another month are refused; after STOP, while it winds down, so are the
+    // other outputs.
+    int step = 0;
+    QTimer poke;
+    QObject::connect(&poke, &QTimer::timeout, [&] {
+        if (!s.M.OutputRunning())
+            return;
+        switch (step++) {
+        case 0:
+            s.Click(1, 0);
+            s.Page.ButtonAr->click();
+            break;
+        case 1:
+            // The busy flag is down now, the output not yet ended.
+            s.M.ButtonS->click();
+            s.M.ButtonTClick();
+            s.M.ButtonEClick();
+            break;
+        default:
+            break;
+        }
+    });
+    poke.start(0);
+    s.M.ButtonE->click();
+    poke.stop();
+    TFormOpenFile::SetResponder(nullptr);
+    ASSERT_GE(step, 2);
+    EXPECT_EQ(s.View.SelectedCount, 3);
+    EXPECT_EQ(chooser, 0);
+    EXPECT_FALSE(QFile::exists(s.Pdf()));
+    ASSERT_EQ(sheets->Sheets().size(), 1u);
+    EXPECT_TRUE(s.Asked.empty());
     EXPECT_TRUE(s.M.ButtonE->isEnabled());
 }

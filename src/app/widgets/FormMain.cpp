@@ -277,7 +277,7 @@ void TFormMain::Tick()
 
 bool TFormMain::PageChangeAllowed() const
 {
-    if (Engine->WritePending || OutputBusy)
+    if (Engine->WritePending || OutputActive())
         return false;
     return !(CurrentPage == TEngine::PageInformation && PanelPreg && PanelPreg->Busy());
 }
@@ -340,9 +340,11 @@ bool TFormMain::SaveScreenshots(const QString& dir, int dwellMs)
     return ok;
 }
 
+bool TFormMain::OutputActive() const { return OutputBusy || (PageA && PageA->TabSheetAM->OutputRunning()); }
+
 void TFormMain::closeEvent(QCloseEvent* event)
 {
-    if (OutputBusy) {
+    if (OutputActive()) {
         event->ignore();
         return;
     }

@@ -74,6 +74,8 @@ public:
 
     // The window's part of every tick: repaint what changed.
     void Tick();
+    // An output runs or is still winding down after STOP.
+    bool OutputActive() const;
     // Whether the active page may be left now.
     bool PageChangeAllowed() const;
     // The file name a page's screenshot gets, without folder.

@@ -18,7 +18,7 @@ struct TStrip {
     bool NewPage = false;
 };
 
-// Delphi-style corner rectangles: (x1, y1) inclusive, (x2, y2) exclusive.
+// Corner rectangles: (x1, y1) inclusive, (x2, y2) exclusive.
 QRect Corners(int x1, int y1, int x2, int y2)
 {
     return QRect(QPoint(x1, y1), QPoint(x2 - 1, y2 - 1));

@@ -79,4 +79,5 @@ private:
 
     TArchiveQDR& Archive;
     TDispArch& View;
+    bool& OutputBusy;
 };

@@ -166,6 +166,25 @@ TSheetMeasurements::TSheetMeasurements(TDispArch& view, bool& outputBusy, QWidge
 
 TSheetMeasurements::~TSheetMeasurements() = default;
 
+class TSheetMeasurements::TRunning {
+public:
+    explicit TRunning(TSheetMeasurements& sheet)
+        : Sheet(sheet)
+    {
+        Sheet.Running = true;
+    }
+    ~TRunning()
+    {
+        Sheet.Running = false;
+        Sheet.CheckAM();
+    }
+    TRunning(const TRunning&) = delete;
+    TRunning& operator=(const TRunning&) = delete;
+
+private:
+    TSheetMeasurements& Sheet;
+};
+
 bool OpenInSpreadsheetProgram(const QString& path)
 {
     const TSpreadsheetProgram program = LocateSpreadsheetProgram();
@@ -226,6 +245,9 @@ void TSheetMeasurements::DrawGridMDrawCell(QPainter& painter, int col, int row, 
 
 void TSheetMeasurements::DrawGridMSelectCell(int col, int row)
 {
+    // A running output reads the shown measurements row by row.
+    if (Running || OutputBusy)
+        return;
     if (col <= 0 || col >= GridColumns || row < 0 || row >= View.Channels)
         return;
     View.SetChannelColor(static_cast<uint8_t>(row), static_cast<uint8_t>(col - 1));
@@ -248,6 +270,12 @@ void TSheetMeasurements::ColorsChanged()
 
 void TSheetMeasurements::CheckAM()
 {
+    // A running output keeps the layout and the buttons it started with.
+    if (Running) {
+        for (QPushButton* b : {ButtonF, ButtonP, ButtonE, ButtonM, ButtonT})
+            b->setEnabled(false);
+        return;
+    }
     if (PrinterPresent && FPrinter)
         ComputePrintLayout(*FPrinter, View, CheckBoxS->isChecked(), Layout);
     bool tables = false;
@@ -276,9 +304,6 @@ void TSheetMeasurements::CheckAM()
     ButtonP->setEnabled(graphs && tables);
     ButtonE->setEnabled(tables);
     ButtonM->setEnabled(tables && named && mail);
-    // The running output's button stays off until it is done.
-    if (OutputBusy && BusyButton)
-        BusyButton->setEnabled(false);
 }
 
 // ---------------------------------------------------------------- busy
@@ -337,8 +362,9 @@ void TSheetMeasurements::WriteTextFile()
 
 void TSheetMeasurements::ButtonPClick()
 {
-    if (OutputBusy || !FPrinter)
+    if (Running || OutputBusy || !FPrinter)
         return;
+    const TRunning running(*this);
     QString saved;
     SetOutputBusy(ButtonP, true, saved);
     const TTableChoice choice = Choice();
@@ -362,8 +388,9 @@ void TSheetMeasurements::ButtonPClick()
 
 void TSheetMeasurements::ButtonTClick()
 {
-    if (OutputBusy || !FPrinter)
+    if (Running || OutputBusy || !FPrinter)
         return;
+    const TRunning running(*this);
     OutputBusy = true;
     const QString saved = ButtonQ->text();
     ButtonQ->show();
@@ -390,26 +417,36 @@ void TSheetMeasurements::ButtonTClick()
 
 void TSheetMeasurements::ButtonMClick()
 {
-    if (OutputBusy)
+    if (Running || OutputBusy)
         return;
+    const TRunning running(*this);
     OutputBusy = true;
     WriteTextFile();
     PanelM->setGeometry(DrawGridM->x() + 16, DrawGridM->y() + 14, 569, 209);
     PanelM->raise();
-    PanelM->Compose([this] { return EditM->text(); }, [this] { return EditF->text(); });
+    // The file just written goes out, whatever EditF says by the time the
+    // user sends.
+    const QString file = EditF->text();
+    PanelM->Compose([this] { return EditM->text(); }, [file] { return file; });
     OutputBusy = false;
     QApplication::beep();
 }
 
 void TSheetMeasurements::ButtonEClick()
 {
-    if (OutputBusy || !Excel)
+    if (Running || OutputBusy || !Excel)
+        return;
+    const TRunning running(*this);
+    const QString workbook =
+        XlsxFileName(EditF->text().isEmpty() ? MonthText(View.Month()) + QStringLiteral(".TXT") : EditF->text());
+    // The workbook is a file here, perhaps one the user has worked on since.
+    if (Sheets && QFileInfo::exists(workbook) &&
+        !TDialogs::Confirm(QStringLiteral("Súbor \"") + workbook + QStringLiteral("\" existuje. Prepísať ?")))
         return;
     QString saved;
     SetOutputBusy(ButtonE, true, saved);
     if (Sheets)
-        Sheets->FileName = XlsxFileName(EditF->text().isEmpty() ? MonthText(View.Month()) + QStringLiteral(".TXT")
-                                                                 : EditF->text());
+        Sheets->FileName = workbook;
     const bool done = SendTables(
         *Excel, View, Choice(), [&](int percent) { ShowProgress(ButtonS, saved, percent); },
         [this] { return OutputBusy; });

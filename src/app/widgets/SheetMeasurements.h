@@ -81,6 +81,11 @@ public:
     // (and calls CheckAM).
     std::function<void()> OnColorsChanged;
 
+    // An output's handler is on the stack: after STOP clears the busy flag it
+    // still winds down (closing a conversation, ending a job), and nothing
+    // may start or change under it until it has.
+    bool OutputRunning() const { return Running; }
+
     void CheckAM();
     void SetOutputBusy(QPushButton* button, bool busy, QString& savedCaption);
     // The progress of a running output in the STOP button.
@@ -107,6 +112,8 @@ private:
     TDispArch& View;
     bool& OutputBusy;
     QPushButton* BusyButton = nullptr;
+    bool Running = false;
+    class TRunning;
     QGroupBox* GroupTable = nullptr;
     std::unique_ptr<QPrinter> FPrinter;
 };
