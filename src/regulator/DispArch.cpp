@@ -18,12 +18,6 @@ QString RightIn(const QString& text, int width)
     return s;
 }
 
-QString LeftIn(const QString& text, int width)
-{
-    QString s = text;
-    PadRight(s, width);
-    return s;
-}
 } // namespace
 
 TDispArch::TDispArch(TArchiveQDR* archive, uint8_t intervalMinutes)
@@ -385,19 +379,42 @@ QString TDispArch::DayCell(int row, int column) const
     return Number(Energy(Sums[c].DaySum[d]));
 }
 
+namespace {
+// Appends text into a column of width: the first column keeps its left
+// part, the others their right part. One buffer for the whole line, since a
+// month's text is some sixty thousand cells.
+void AppendLeft(QString& line, const QString& text, int width)
+{
+    const qsizetype n = std::min<qsizetype>(text.size(), width);
+    line.append(QStringView(text).left(n));
+    line.append(QString(width - n, QLatin1Char(' ')));
+}
+
+void AppendRight(QString& line, const QString& text, int width)
+{
+    const qsizetype n = std::min<qsizetype>(text.size(), width);
+    line.append(QString(width - n, QLatin1Char(' ')));
+    line.append(QStringView(text).right(n));
+}
+} // namespace
+
 QString TDispArch::IntervalLine(int row) const
 {
-    QString line = LeftIn(IntervalCell(row, 0), 13);
+    QString line;
+    line.reserve(13 + 10 * SelectedCount);
+    AppendLeft(line, IntervalCell(row, 0), 13);
     for (int column = 1; column <= SelectedCount; ++column)
-        line += RightIn(IntervalCell(row, column), 10);
+        AppendRight(line, IntervalCell(row, column), 10);
     return line;
 }
 
 QString TDispArch::DayLine(int row) const
 {
-    QString line = LeftIn(DayCell(row, 0), 6);
+    QString line;
+    line.reserve(6 + 15 * SelectedCount);
+    AppendLeft(line, DayCell(row, 0), 6);
     for (int column = 1; column <= SelectedCount; ++column)
-        line += RightIn(DayCell(row, column), 15);
+        AppendRight(line, DayCell(row, column), 15);
     return line;
 }
 
