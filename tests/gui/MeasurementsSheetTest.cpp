@@ -94,6 +94,18 @@ struct Sheet {
             Page.OpenArchiveView(WriteMonth(Dir));
     }
     ~Sheet() { TDialogs::SetResponder(nullptr); }
+    // The window's spreadsheet driver over the built-in server.
+    TSheetServer* UseSpreadsheet()
+    {
+        auto server = std::make_unique<TSheetServer>();
+        TSheetServer* sheets = server.get();
+        Excel = std::make_unique<TAdvExcel>(std::move(server));
+        Excel->BurstCount = 32;
+        M.Excel = Excel.get();
+        M.Sheets = sheets;
+        return sheets;
+    }
+    std::unique_ptr<TAdvExcel> Excel;
     QString Pdf() const { return Dir.filePath(QStringLiteral("out.pdf")); }
     void Click(int col, int row)
     {
@@ -296,12 +308,8 @@ TEST(MeasurementsSheet, GraphPrintHasThePagesTheSheetAnnounces)
 TEST(MeasurementsSheet, SpreadsheetOutputWritesTheWorkbookAndShowsIt)
 {
     Sheet s;
-    auto server = std::make_unique<TSheetServer>();
-    TSheetServer* sheets = server.get();
-    TAdvExcel excel(std::move(server));
-    excel.BurstCount = 32;
-    s.M.Excel = &excel;
-    s.M.Sheets = sheets;
+    TSheetServer* sheets = s.UseSpreadsheet();
+    TAdvExcel& excel = *s.Excel;
     QStringList shown;
     s.M.OpenSpreadsheet = [&](const QString& path) {
         shown << path;
@@ -340,12 +348,7 @@ TEST(MeasurementsSheet, SpreadsheetOutputWritesTheWorkbookAndShowsIt)
 TEST(MeasurementsSheet, NothingStartsOrChangesUnderARunningOutput)
 {
     Sheet s;
-    auto server = std::make_unique<TSheetServer>();
-    TSheetServer* sheets = server.get();
-    TAdvExcel excel(std::move(server));
-    excel.BurstCount = 32;
-    s.M.Excel = &excel;
-    s.M.Sheets = sheets;
+    TSheetServer* sheets = s.UseSpreadsheet();
     s.M.OpenSpreadsheet = [](const QString&) { return true; };
     s.M.EditF->setText(s.Dir.filePath(QStringLiteral("2026NOV.TXT")));
     int chooser = 0;
