@@ -2,6 +2,7 @@
 // choices enable, the text file with its overwrite question, and the two
 // prints to a PDF printer with their STOP buttons.
 #include "app/widgets/PageArchive.h"
+#include "app/widgets/PanelMail.h"
 #include "app/widgets/SheetMeasurements.h"
 #include "core/Cp1250.h"
 #include "core/widgets/Dialogs.h"
@@ -12,6 +13,7 @@
 #include "output/SheetServer.h"
 #include "regulator/ArchiveQDR.h"
 #include "regulator/DispArch.h"
+#include "support/SmtpSink.h"
 #include "support/HandMonth.h"
 
 #include <QCheckBox>
@@ -21,6 +23,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPageSize>
+#include <QPlainTextEdit>
 #include <QPainter>
 #include <QPrinter>
 #include <QProcess>
@@ -387,4 +390,42 @@ TEST(MeasurementsSheet, NothingStartsOrChangesUnderARunningOutput)
     ASSERT_EQ(sheets->Sheets().size(), 1u);
     EXPECT_TRUE(s.Asked.empty());
     EXPECT_TRUE(s.M.ButtonE->isEnabled());
+}
+
+TEST(MeasurementsSheet, MailWritesTheTextFileAndSendsIt)
+{
+    SmtpSink sink;
+    ASSERT_GT(sink.Port, 0);
+    Sheet s;
+    TMailClient mail;
+    mail.Host = QStringLiteral("127.0.0.1");
+    mail.Port = sink.Port;
+    mail.UserID = QStringLiteral("energia");
+    mail.FromAddress = QStringLiteral("qdr@site.sk");
+    mail.ClearParams = false;
+    s.M.MailClient = &mail;
+    s.M.PanelM->SetClient(&mail);
+    const QString file = s.Dir.filePath(QStringLiteral("2026NOV.TXT"));
+    s.M.EditF->setText(file);
+    s.M.EditM->setText(QStringLiteral("jan@firma.sk"));
+    bool busyWhileOpen = false;
+    QTimer::singleShot(0, &s.Page, [&] {
+        busyWhileOpen = s.Busy && s.M.PanelM->isVisible();
+        s.M.PanelM->MemoM->setPlainText(QStringLiteral("Archív za november"));
+        s.M.PanelM->ButtonMY->click();
+    });
+    s.M.ButtonM->click();
+    EXPECT_TRUE(busyWhileOpen);
+    EXPECT_FALSE(s.Busy);
+    EXPECT_TRUE(s.M.PanelM->isHidden());
+    ASSERT_EQ(s.Asked.size(), 1u);
+    EXPECT_EQ(s.Asked[0].Text, QStringLiteral("Správa odoslaná"));
+    // The attachment is the file the button wrote, byte for byte.
+    const QByteArray message = sink.Message();
+    const qsizetype at = message.indexOf("filename=\"2026NOV.TXT\"");
+    ASSERT_GT(at, 0);
+    const qsizetype start = message.indexOf("\r\n\r\n", at) + 4;
+    const QByteArray encoded = message.mid(start, message.indexOf("\r\n--", start) - start);
+    EXPECT_EQ(QByteArray::fromBase64(encoded), Contents(file));
+    EXPECT_TRUE(Contents(file).startsWith("ARCH"));
 }
