@@ -2,11 +2,16 @@
 // SIGTERM mid-download leaves monthly files that a full download continues.
 #include "GuiTestSupport.h"
 #include "app/widgets/FormMain.h"
+#include "app/widgets/PageArchive.h"
+#include "app/widgets/PanelMail.h"
+#include "app/widgets/SheetMeasurements.h"
 #include "regulator/FileArchQDR.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QProcess>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -44,6 +49,27 @@ TEST(Shutdown, CloseWaitsForTheLineAndStopsTheThreads)
     EXPECT_TRUE(window.Engine->Closed());
     EXPECT_TRUE(window.Engine->ComBuf->RootIdle());
     EXPECT_EQ(window.Engine->PollGroup, 0);
+}
+
+TEST(Shutdown, ASignalStopsARunningOutputAndThenCloses)
+{
+    auto sim = StartUdpSim();
+    ASSERT_TRUE(sim->Ready);
+    SiteDir site(QStringLiteral("[KOMUNIKACIA]\nIP=%1\n[MAIL]\nHost=127.0.0.1\n").arg(sim->Udp));
+    TMIniFile cfg(site.Path("qdrwin.ini"));
+    TFormMain window(TSettings::Read(cfg), 100, site.Path());
+    window.show();
+    TSheetMeasurements& sheet = *window.PageA->TabSheetAM;
+    sheet.EditF->setText(site.Path("2026NOV.TXT"));
+    // The mail panel waits for the user; the signal comes meanwhile.
+    QTimer::singleShot(200, &window, [&] {
+        EXPECT_FALSE(sheet.PanelM->isHidden());
+        EXPECT_FALSE(window.close());
+        window.Shutdown();
+    });
+    sheet.ButtonMClick();
+    EXPECT_TRUE(PumpUntil([&] { return window.Engine->Closed(); }, 5000));
+    EXPECT_FALSE(window.OutputBusy);
 }
 
 TEST(Shutdown, SigtermDuringADownloadKeepsTheMonthlyFilesSound)

@@ -26,6 +26,7 @@
 #include "values/widgets/Disps.h"
 #include "values/widgets/FormDebug.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QEventLoop>
@@ -341,6 +342,21 @@ bool TFormMain::SaveScreenshots(const QString& dir, int dwellMs)
 }
 
 bool TFormMain::OutputActive() const { return OutputBusy || (PageA && PageA->TabSheetAM->OutputRunning()); }
+
+void TFormMain::Shutdown()
+{
+    // The monthly files are saved only by an orderly close, so a running
+    // output is stopped rather than waited for: STOP, the mail panel
+    // cancelled, an open question answered No. The close is tried again
+    // until the output has wound down (a mail being sent ends within its
+    // time-outs).
+    OutputBusy = false;
+    PageA->TabSheetAM->PanelM->ButtonMNClick();
+    if (QWidget* modal = QApplication::activeModalWidget())
+        modal->close();
+    if (!close())
+        QTimer::singleShot(50, this, [this] { Shutdown(); });
+}
 
 void TFormMain::closeEvent(QCloseEvent* event)
 {

@@ -74,6 +74,9 @@ public:
 
     // The window's part of every tick: repaint what changed.
     void Tick();
+    // SIGTERM and SIGINT: closes as soon as a running output has been
+    // stopped and has wound down.
+    void Shutdown();
     // An output runs or is still winding down after STOP.
     bool OutputActive() const;
     // Whether the active page may be left now.

@@ -62,6 +62,8 @@ TPanelMail::~TPanelMail()
     SetClient(nullptr);
 }
 
+TMailClient* TPanelMail::Client() const { return MailClient; }
+
 void TPanelMail::SetClient(TMailClient* client)
 {
     if (MailClient && MailClient != client) {

@@ -31,7 +31,7 @@ public:
     TPanelMail& operator=(const TPanelMail&) = delete;
 
     void SetClient(TMailClient* client);
-    TMailClient* Client() const { return MailClient; }
+    TMailClient* Client() const;
 
     // Opens the panel with the subject "Mesacny archiv" and an empty message
     // and returns when it is closed again (sent or cancelled), processing

@@ -57,7 +57,7 @@ int main(int argc, char** argv)
     {
         TFormMain window(TSettings::Read(ini));
         TShutdownSignals shutdown;
-        shutdown.OnSignal = [&window](int) { window.close(); };
+        shutdown.OnSignal = [&window](int) { window.Shutdown(); };
         window.show();
         if (!shots.isEmpty()) {
             QTimer::singleShot(int(after * 1000), &window, [&window, &shots, &result] {
