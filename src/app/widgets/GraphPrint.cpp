@@ -73,49 +73,31 @@ TPrintResult PrintGraphs(QPrinter& printer, const TDispArch& view, const TPrintL
     if (graphs == 0 || layout.StripWidth == 0 || layout.StripWidth < 2 * layout.ScaleWidth ||
         layout.GraphPixels == 0 || layout.StripHeight <= layout.TitleHeight + 2 * layout.PrintMarginInner)
         return TPrintResult::Nothing;
-    TPrintJob job(printer);
-    if (!job.Prepare() || (job.Retractable() && !job.Start()))
-        return TPrintResult::Failed;
-    if (job.Active())
-        job.Painter().setFont(PrintFont());
-
-    // The strips of a job that cannot be taken back wait here until the last
+    // Every strip is laid out first: the job starts only once the last
     // chance to stop has passed.
-    std::vector<TStrip> held;
-    bool ok = true;
+    std::vector<TStrip> strips;
     int slot = 0;
     // A graph number past every shown measurement draws all their curves.
     int g = choice.Common ? 255 : 0;
-    for (int c = 0; c < graphs && ok; ++c, ++g) {
-        if (!progress(c * 100 / graphs)) {
-            job.Abort();
+    for (int c = 0; c < graphs; ++c, ++g) {
+        if (!progress(c * 100 / graphs))
             return TPrintResult::Stopped;
-        }
-        for (uint32_t x = 0; x < layout.GraphPixels && ok; x += layout.StripWidth) {
+        for (uint32_t x = 0; x < layout.GraphPixels; x += layout.StripWidth) {
             TStrip strip{g, static_cast<int>(x), slot, false};
             if (slot == 4) {
                 strip.Slot = 0;
                 strip.NewPage = true;
             }
             slot = strip.Slot + 1;
-            if (job.Retractable())
-                ok = DrawStrip(job, view, layout, choice, strip);
-            else
-                held.push_back(strip);
+            strips.push_back(strip);
         }
     }
-    if (!job.Retractable() && ok) {
-        ok = job.Start();
-        if (ok) {
-            job.Painter().setFont(PrintFont());
-            for (const TStrip& strip : held)
-                if (!(ok = DrawStrip(job, view, layout, choice, strip)))
-                    break;
-        }
-    }
-    if (!ok) {
-        job.Abort();
+    TPrintJob job(printer);
+    if (!job.Start())
         return TPrintResult::Failed;
-    }
+    job.Painter().setFont(PrintFont());
+    for (const TStrip& strip : strips)
+        if (!DrawStrip(job, view, layout, choice, strip))
+            return TPrintResult::Failed;
     return job.Finish() ? TPrintResult::Printed : TPrintResult::Failed;
 }

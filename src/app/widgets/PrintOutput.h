@@ -1,12 +1,10 @@
 #pragma once
 // One print job of the measurement outputs. A job the user stops must leave
-// nothing printed, but not every print engine can abort (Qt's PDF and CUPS
-// engines cannot). So a job written to a PDF file goes to a temporary file
-// beside it, which takes the file's name only when the job ends; and a job
-// for a printer is only started once the caller's last chance to stop has
-// passed, the caller keeping what it would draw until then.
+// nothing printed, but Qt's PDF and CUPS engines cannot take a started job
+// back. So a job is only started once the caller's last chance to stop has
+// passed: the caller keeps what it would draw until then and draws it all at
+// once, the same way for a printer and for a PDF file.
 #include <QPainter>
-#include <QString>
 
 class QPrinter;
 
@@ -24,36 +22,20 @@ bool PrinterInstalled();
 class TPrintJob {
 public:
     explicit TPrintJob(QPrinter& printer);
-    // Abandons a job neither finished nor aborted: nothing goes out.
+    // A started job that was not finished is aborted.
     ~TPrintJob();
     TPrintJob(const TPrintJob&) = delete;
     TPrintJob& operator=(const TPrintJob&) = delete;
 
-    // Readies the job; false when the printer cannot take one (for a PDF
-    // file: its folder takes no file).
-    bool Prepare();
-    // Pages drawn now can still be taken back by Abort. When false the
-    // caller keeps what it would draw and draws it all after its last
-    // chance to stop.
-    bool Retractable() const { return !FTemp.isEmpty(); }
-    // Begins drawing (once; later calls answer whether it is drawing).
+    // Begins the job and its first page; false when the printer or the file
+    // cannot take it.
     bool Start();
-    bool Active() const { return FPainter.isActive(); }
     QPainter& Painter() { return FPainter; }
     bool NewPage();
-    // Ends the job: the pages go out, the PDF file takes its name (an
-    // earlier file of that name is replaced only now). False when the job
-    // could not be completed; nothing is left behind then.
+    // Ends the job: the pages go out. False when it could not be completed.
     bool Finish();
-    // Ends the job with nothing printed; an earlier PDF file stays as it was.
-    void Abort();
 
 private:
-    void RestoreName();
-
     QPrinter& FPrinter;
     QPainter FPainter;
-    QString FTarget;
-    QString FTemp;
-    bool FDone = false;
 };

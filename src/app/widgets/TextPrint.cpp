@@ -7,110 +7,41 @@
 
 #include <algorithm>
 
-TPrinterText::TPrinterText() = default;
-TPrinterText::~TPrinterText() = default;
-
-bool TPrinterText::Begin(QPrinter& printer)
+int PrintLineWidth(QPrinter& printer)
 {
-    FJob = std::make_unique<TPrintJob>(printer);
-    if (!FJob->Prepare() || (FJob->Retractable() && !FJob->Start())) {
-        FJob.reset();
-        return false;
-    }
-    FPrinter = &printer;
-    FFont = PrintFont();
-    const QFontMetrics fm(FFont, &printer);
-    FWidth = printer.width();
-    FHeight = printer.height();
-    FCharWidth = std::max(1, fm.horizontalAdvance(QLatin1Char('_')));
-    FLineSpacing = std::max(1, fm.lineSpacing());
-    FAscent = fm.ascent();
-    FY = 0;
-    FHeld.clear();
-    if (FJob->Active())
-        FJob->Painter().setFont(FFont);
-    return true;
-}
-
-int TPrinterText::LineWidth() const
-{
-    return std::max(1, FWidth / FCharWidth - 3);
-}
-
-bool TPrinterText::Put(const QString& line)
-{
-    if (FY > 0 && FY + FLineSpacing > FHeight) {
-        if (!FJob->NewPage())
-            return false;
-        FY = 0;
-    }
-    QPainter& p = FJob->Painter();
-    p.drawText(0, FY + FAscent, line);
-    FY += FLineSpacing;
-    return true;
-}
-
-bool TPrinterText::WriteLine(const QString& line)
-{
-    if (!FJob)
-        return false;
-    if (!FJob->Retractable()) {
-        FHeld.append(line);
-        return true;
-    }
-    return FJob->Active() && Put(line);
-}
-
-bool TPrinterText::Close()
-{
-    if (!FJob)
-        return false;
-    bool ok = true;
-    if (!FJob->Retractable()) {
-        // Only now is the job known to be whole.
-        ok = FJob->Start();
-        if (ok) {
-            FJob->Painter().setFont(FFont);
-            for (const QString& line : std::as_const(FHeld))
-                if (!Put(line))
-                    break;
-        }
-        FHeld.clear();
-    }
-    ok = FJob->Finish() && ok;
-    FJob.reset();
-    return ok;
-}
-
-void TPrinterText::Abort()
-{
-    if (FJob)
-        FJob->Abort();
-    FJob.reset();
-    FHeld.clear();
+    const QFontMetrics fm(PrintFont(), &printer);
+    return std::max(1, printer.width() / std::max(1, fm.horizontalAdvance(QLatin1Char('_'))) - 3);
 }
 
 TPrintResult PrintText(QPrinter& printer, const std::function<bool(QStringList& lines, uint16_t width)>& build,
                        const std::function<bool(int percent)>& progress)
 {
-    TPrinterText text;
-    if (!text.Begin(printer))
-        return TPrintResult::Failed;
     QStringList lines;
-    build(lines, static_cast<uint16_t>(std::min(text.LineWidth(), 0xFFFF)));
+    build(lines, static_cast<uint16_t>(std::min(PrintLineWidth(printer), 0xFFFF)));
     const qsizetype n = lines.size();
-    if (n == 0) {
-        text.Abort();
+    if (n == 0)
         return TPrintResult::Nothing;
-    }
-    const QString indent(3, QLatin1Char(' '));
-    for (qsizetype i = 0; i < n; ++i) {
-        if (!progress(static_cast<int>(i * 100 / n))) {
-            text.Abort();
+    for (qsizetype i = 0; i < n; ++i)
+        if (!progress(static_cast<int>(i * 100 / n)))
             return TPrintResult::Stopped;
+
+    TPrintJob job(printer);
+    if (!job.Start())
+        return TPrintResult::Failed;
+    QPainter& p = job.Painter();
+    p.setFont(PrintFont());
+    const QFontMetrics fm(p.font(), &printer);
+    const int spacing = std::max(1, fm.lineSpacing());
+    const QString indent(3, QLatin1Char(' '));
+    int y = 0;
+    for (const QString& line : std::as_const(lines)) {
+        if (y > 0 && y + spacing > printer.height()) {
+            if (!job.NewPage())
+                break;
+            y = 0;
         }
-        if (!text.WriteLine(indent + lines.at(i)))
-            break;
+        p.drawText(0, y + fm.ascent(), indent + line);
+        y += spacing;
     }
-    return text.Close() ? TPrintResult::Printed : TPrintResult::Failed;
+    return job.Finish() ? TPrintResult::Printed : TPrintResult::Failed;
 }
