@@ -38,11 +38,7 @@ TEST(MailPanel, SendsThroughItsButtonsAndIsReadyAgainAfterwards)
         f.write("Merania\r\n");
     }
     TMailClient client;
-    client.Host = QStringLiteral("127.0.0.1");
-    client.Port = sink.Port;
-    client.UserID = QStringLiteral("tester");
-    client.FromAddress = QStringLiteral("qdr@site.sk");
-    client.ClearParams = false;
+    AimAtSink(client, sink.Port);
     QWidget sheet;
     auto* panel = new TPanelMail(&client, &sheet);
     sheet.resize(640, 300);

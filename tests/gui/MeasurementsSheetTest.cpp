@@ -398,11 +398,7 @@ TEST(MeasurementsSheet, MailWritesTheTextFileAndSendsIt)
     ASSERT_GT(sink.Port, 0);
     Sheet s;
     TMailClient mail;
-    mail.Host = QStringLiteral("127.0.0.1");
-    mail.Port = sink.Port;
-    mail.UserID = QStringLiteral("energia");
-    mail.FromAddress = QStringLiteral("qdr@site.sk");
-    mail.ClearParams = false;
+    AimAtSink(mail, sink.Port);
     s.M.MailClient = &mail;
     s.M.PanelM->SetClient(&mail);
     const QString file = s.Dir.filePath(QStringLiteral("2026NOV.TXT"));

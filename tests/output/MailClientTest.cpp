@@ -23,12 +23,8 @@ namespace {
 
 void Aim(TMailClient& c, int port)
 {
-    c.Host = QStringLiteral("127.0.0.1");
-    c.Port = port;
-    c.UserID = QStringLiteral("tester");
-    c.ClearParams = false;
+    AimAtSink(c, port);
     c.FromName = QStringLiteral("Dispecing");
-    c.FromAddress = QStringLiteral("qdr@site.sk");
     c.ToAddress = QStringList{QStringLiteral("Jan Novak <jan@firma.sk>")};
     c.Subject = QStringLiteral("Mesacny archiv");
 }

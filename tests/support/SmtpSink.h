@@ -2,6 +2,8 @@
 // The local SMTP server of the mail tests (smtp_sink.py, run with Debian's
 // python3 for its aiosmtpd) as a child process on a free loopback port: what
 // it stored and the raw bytes of each connection. Stopped by PID.
+#include "output/MailClient.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -49,3 +51,13 @@ public:
     QProcess Proc;
     int Port = 0;
 };
+
+// A client pointed at the sink with a sender, its fields kept between sends.
+inline void AimAtSink(TMailClient& c, int port)
+{
+    c.Host = QStringLiteral("127.0.0.1");
+    c.Port = port;
+    c.UserID = QStringLiteral("tester");
+    c.ClearParams = false;
+    c.FromAddress = QStringLiteral("qdr@site.sk");
+}
