@@ -301,6 +301,14 @@ TEST(MeasurementsSheet, GraphPrintHasThePagesTheSheetAnnounces)
         EXPECT_FALSE(s.M.ButtonQ->isVisible());
         EXPECT_FALSE(s.Busy);
     }
+    // Another page size is taken in before the print starts.
+    s.M.Printer()->setPageSize(QPageSize(QPageSize::A5));
+    QFile::remove(s.Pdf());
+    s.M.ButtonT->click();
+    EXPECT_EQ(PdfPages(s.Pdf()), s.M.LabelP->text().toInt());
+    EXPECT_EQ(s.M.Layout.PrintPageHeight, s.M.Printer()->height());
+    s.M.Printer()->setPageSize(QPageSize(QPageSize::A4));
+
     // The dense scale puts the month into one strip a graph.
     s.M.CheckBoxM->setChecked(false);
     s.M.CheckBoxS->setChecked(true);

@@ -317,7 +317,6 @@ void TSheetMeasurements::PlaceStop(QPushButton* button)
 void TSheetMeasurements::SetOutputBusy(QPushButton* button, bool busy, QString& savedCaption)
 {
     OutputBusy = busy;
-    BusyButton = busy ? button : nullptr;
     button->setEnabled(!busy);
     if (busy) {
         PlaceStop(button);
@@ -334,6 +333,16 @@ void TSheetMeasurements::SetOutputBusy(QPushButton* button, bool busy, QString& 
 void TSheetMeasurements::ShowProgress(QPushButton* stop, const QString& savedCaption, int percent)
 {
     stop->setText(savedCaption + QStringLiteral(" (") + QString::number(percent) + QStringLiteral(")%"));
+}
+
+std::function<bool(int)> TSheetMeasurements::Progress(QPushButton* stop, const QString& savedCaption)
+{
+    // STOP is noticed here: the events are let in, then the busy flag read.
+    return [this, stop, savedCaption](int percent) {
+        ShowProgress(stop, savedCaption, percent);
+        QCoreApplication::processEvents();
+        return OutputBusy;
+    };
 }
 
 void TSheetMeasurements::ButtonSClick() { OutputBusy = false; }
@@ -375,11 +384,7 @@ void TSheetMeasurements::ButtonPClick()
                 return TDialogs::Confirm(QStringLiteral("Riadok presahuje šírku strany. Pokračovať?"));
             });
         },
-        [&](int percent) {
-            ShowProgress(ButtonS, saved, percent);
-            QCoreApplication::processEvents();
-            return OutputBusy;
-        });
+        Progress(ButtonS, saved));
     SetOutputBusy(ButtonP, false, saved);
     if (result == TPrintResult::Failed)
         TDialogs::Error(QStringLiteral("CHYBA !"));
@@ -390,22 +395,20 @@ void TSheetMeasurements::ButtonTClick()
 {
     if (Running || OutputBusy || !FPrinter)
         return;
+    // Another printer may have become the default since the layout was
+    // made; once the output runs, the layout stays as it is.
+    if (PageSizeChanged(*FPrinter, Layout))
+        CheckAM();
     const TRunning running(*this);
     OutputBusy = true;
     const QString saved = ButtonQ->text();
     ButtonQ->show();
     ButtonT->setEnabled(false);
-    if (PageSizeChanged(*FPrinter, Layout))
-        CheckAM();
     TGraphPrintChoice choice;
     choice.Common = CheckBoxM->isChecked();
     choice.Caption = Caption ? Caption() : QString();
     choice.Labels = Labels;
-    const TPrintResult result = PrintGraphs(*FPrinter, View, Layout, choice, [&](int percent) {
-        ShowProgress(ButtonQ, saved, percent);
-        QCoreApplication::processEvents();
-        return OutputBusy;
-    });
+    const TPrintResult result = PrintGraphs(*FPrinter, View, Layout, choice, Progress(ButtonQ, saved));
     ButtonQ->setText(saved);
     ButtonQ->hide();
     OutputBusy = false;

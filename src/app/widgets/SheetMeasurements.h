@@ -90,6 +90,8 @@ public:
     void SetOutputBusy(QPushButton* button, bool busy, QString& savedCaption);
     // The progress of a running output in the STOP button.
     void ShowProgress(QPushButton* stop, const QString& savedCaption, int percent);
+    // The progress callback of a print: caption, events, and whether to go on.
+    std::function<bool(int)> Progress(QPushButton* stop, const QString& savedCaption);
     void ButtonSClick();
     void DrawGridMSelectCell(int col, int row);
     void ButtonFClick();
@@ -111,7 +113,6 @@ private:
 
     TDispArch& View;
     bool& OutputBusy;
-    QPushButton* BusyButton = nullptr;
     bool Running = false;
     class TRunning;
     QGroupBox* GroupTable = nullptr;
