@@ -1,6 +1,7 @@
 #include "core/Cp1250.h"
 
 #include <QHash>
+#include <QSaveFile>
 #include <QStringDecoder>
 
 namespace {
@@ -37,4 +38,16 @@ QString FromCp1250(const QByteArray& bytes)
 {
     QStringDecoder decoder("windows-1250");
     return decoder.decode(bytes);
+}
+
+bool SaveTextLines(const QStringList& lines, const QString& fileName, QString* error)
+{
+    QByteArray bytes;
+    for (const QString& line : lines)
+        bytes += ToCp1250(line) + "\r\n";
+    QSaveFile file(fileName);
+    const bool saved = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+    if (!saved && error)
+        *error = file.errorString();
+    return saved;
 }

@@ -3,7 +3,13 @@
 // writes (configuration, text output, log).
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // Characters the code page lacks become "?".
 QByteArray ToCp1250(const QString& text);
 QString FromCp1250(const QByteArray& bytes);
+
+// Writes lines in Windows-1250, each ended by CR LF, through a temporary file
+// so that a failed write leaves any earlier file as it was; the reason of a
+// failure in error when given.
+bool SaveTextLines(const QStringList& lines, const QString& fileName, QString* error = nullptr);

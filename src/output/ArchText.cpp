@@ -1,9 +1,7 @@
 #include "output/ArchText.h"
 
-#include "core/Cp1250.h"
 #include "regulator/DispArch.h"
 
-#include <QSaveFile>
 
 namespace {
 
@@ -113,21 +111,4 @@ bool BuildText(QStringList& lines, const TDispArch& view, const TTableChoice& ch
         table.Flush();
     }
     return true;
-}
-
-bool SaveTextLines(const QStringList& lines, const QString& fileName)
-{
-    QByteArray bytes;
-    for (const QString& line : lines) {
-        bytes += ToCp1250(line);
-        bytes += "\r\n";
-    }
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
 }

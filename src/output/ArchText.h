@@ -2,6 +2,8 @@
 // The month's tables as lines of text: the text file, the text print and the
 // mail attachment are built here from the archive view, so qdrtool writes the
 // very text the window writes.
+#include "core/Cp1250.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -32,7 +34,3 @@ struct TTableChoice {
 // returned then).
 bool BuildText(QStringList& lines, const TDispArch& view, const TTableChoice& choice, uint16_t width,
                const std::function<bool()>& confirmWidth);
-
-// Writes lines in Windows-1250, each ended by CR LF, through a temporary file
-// so that a failed write leaves any earlier file as it was.
-bool SaveTextLines(const QStringList& lines, const QString& fileName);

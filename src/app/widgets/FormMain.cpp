@@ -176,11 +176,6 @@ void TFormMain::CreatePages()
     // The log lies over the pages while it is shown.
     MemoCom = new QPlainTextEdit(central);
     MemoCom->setObjectName(QStringLiteral("MemoCom"));
-    MemoCom->setReadOnly(true);
-    QFont fixed(QStringLiteral("Courier New"));
-    fixed.setStyleHint(QFont::TypeWriter);
-    MemoCom->setFont(fixed);
-    MemoCom->setLineWrapMode(QPlainTextEdit::NoWrap);
     MemoCom->hide();
     PageControl->installEventFilter(this);
 

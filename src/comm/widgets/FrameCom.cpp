@@ -12,7 +12,6 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPointer>
-#include <QSaveFile>
 #include <QScrollBar>
 #include <QStringList>
 
@@ -58,6 +57,24 @@ TFrameCom::TFrameCom(QWidget* parent)
 
 void TFrameCom::Bind(TComBufQDR* link, QPlainTextEdit* logMemo, const QString& logFile)
 {
+    // The log is set up even without a link, so it never shows as an
+    // editable box of its own.
+    if (logMemo) {
+        if (LogMemo && LogMemo != logMemo)
+            LogMemo->viewport()->removeEventFilter(this);
+        LogMemo = logMemo;
+        LogFile = logFile;
+        LogMemo->setReadOnly(true);
+        LogMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
+        QFont font(QStringLiteral("Courier New"));
+        font.setStyleHint(QFont::TypeWriter);
+        font.setFixedPitch(true);
+        if (!QFontInfo(font).fixedPitch())
+            font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        LogMemo->setFont(font);
+        LogMemo->viewport()->installEventFilter(this);
+        LogMemo->hide();
+    }
     if (!link)
         return;
     Link = link;
@@ -68,49 +85,22 @@ void TFrameCom::Bind(TComBufQDR* link, QPlainTextEdit* logMemo, const QString& l
     Simple = width() < 28 || root->IsDatagram();
 
     // The root outlives the frame in some shut-down orders, so each handler
-    // checks that the frame is still there before touching it.
+    // checks that the frame is still there before touching it; a handler set
+    // before the frame's still runs after it.
     QPointer<TFrameCom> self(this);
-    root->OnStatus = [self, before = root->OnStatus](uint8_t code) {
-        if (self)
-            self->ShowStatus(code);
-        if (before)
-            before(code);
+    const auto chain = [self](auto before, auto show) {
+        return [self, before, show](auto value) {
+            if (self)
+                (self.data()->*show)(value);
+            if (before)
+                before(value);
+        };
     };
+    root->OnStatus = chain(root->OnStatus, &TFrameCom::ShowStatus);
     if (auto* thread = dynamic_cast<TComThreadInterface*>(root)) {
-        thread->OnSending = [self, before = thread->OnSending](bool active) {
-            if (self)
-                self->ShowSending(active);
-            if (before)
-                before(active);
-        };
-        thread->OnReceiving = [self, before = thread->OnReceiving](bool active) {
-            if (self)
-                self->ShowReceiving(active);
-            if (before)
-                before(active);
-        };
-        thread->OnWaiting = [self, before = thread->OnWaiting](bool active) {
-            if (self)
-                self->ShowWaiting(active);
-            if (before)
-                before(active);
-        };
-    }
-
-    if (logMemo) {
-        if (LogMemo && LogMemo != logMemo)
-            LogMemo->viewport()->removeEventFilter(this);
-        LogMemo = logMemo;
-        LogFile = logFile;
-        LogMemo->setReadOnly(true);
-        QFont font(QStringLiteral("Courier New"));
-        font.setStyleHint(QFont::TypeWriter);
-        font.setFixedPitch(true);
-        if (!QFontInfo(font).fixedPitch())
-            font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-        LogMemo->setFont(font);
-        LogMemo->viewport()->installEventFilter(this);
-        LogMemo->hide();
+        thread->OnSending = chain(thread->OnSending, &TFrameCom::ShowSending);
+        thread->OnReceiving = chain(thread->OnReceiving, &TFrameCom::ShowReceiving);
+        thread->OnWaiting = chain(thread->OnWaiting, &TFrameCom::ShowWaiting);
     }
 }
 
@@ -187,14 +177,10 @@ void TFrameCom::SaveLog()
         QString name = LogFile;
         if (TDialogs::Input(QStringLiteral("Komunikácia"), QStringLiteral("Ulozit do suboru ?"), name) &&
             !name.isEmpty()) {
-            QByteArray bytes;
-            const QStringList lines = LogMemo->toPlainText().split(QLatin1Char('\n'));
-            for (const QString& line : lines)
-                bytes += ToCp1250(line) + "\r\n";
-            QSaveFile file(name);
-            if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+            QString error;
+            if (!SaveTextLines(LogMemo->toPlainText().split(QLatin1Char('\n')), name, &error)) {
                 // The log stays where it is, so the user can try another name.
-                TDialogs::Error(QStringLiteral("%1: %2").arg(name, file.errorString()));
+                TDialogs::Error(QStringLiteral("%1: %2").arg(name, error));
                 return;
             }
         }
