@@ -219,6 +219,7 @@ TEST(MeasurementsSheet, TextFileAsksBeforeOverwriting)
     const QByteArray written = Contents(name);
     EXPECT_TRUE(written.startsWith(ToCp1250(QStringLiteral("ARCHÍV          [November 2026]\r\n\r\n00: Hlavné"))));
     EXPECT_TRUE(written.endsWith("\r\n"));
+    EXPECT_TRUE(written.contains("   2[kVAr]"));
     // Title, empty line, three labels; the power table; the day table.
     EXPECT_EQ(written.count("\r\n"), 2 + 3 + (2 + 3 * 96) + (2 + 3 + 1));
 

@@ -18,7 +18,8 @@ inline QString WriteHandMonth(const QString& dir, int channels, int days, uint16
         b.append(char(v & 0xFF));
         b.append(char((v >> 8) & 0xFF));
     };
-    for (int w : {12, 2 + 2 * channels, int(kinds), 2026 * 12 + 10, 0, 0})
+    // Header size, record size, origin, month, shift, kind mask.
+    for (int w : {12, 2 + 2 * channels, 0, 2026 * 12 + 10, 0, int(kinds)})
         word(w);
     for (int k = 0; k < days * 96; ++k) {
         word((1 + k / 96) * 1440 + (k % 96) * 15);
