@@ -24,15 +24,6 @@ void PumpEvents(int ms)
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
 }
-
-// An empty record (interval time 0) is filed as the zero record, the form the
-// file gives the positions it skips, whatever the regulator left in its
-// channels. Records are at most a reply long.
-const uint8_t* FiledForm(const uint8_t* record)
-{
-    static const uint8_t Empty[256] = {};
-    return GetWord(record) != 0 ? record : Empty;
-}
 } // namespace
 
 TEngine::TEngine(const TSettings& settings, uint16_t timerPeriod, const QString& archiveFolder)
@@ -493,7 +484,7 @@ void TEngine::ArchiveRecords(const uint8_t* data, uint8_t length)
     // refuses the slot rather than read past it.
     for (unsigned k = 0; k < records; ++k)
         if (Archive->StoreRecord(asked.Month, static_cast<uint16_t>(asked.Start + k),
-                                 FiledForm(data + k * ArchiveSlot), ArchiveSlot))
+                                 data + k * ArchiveSlot, ArchiveSlot))
             ++ArchiveStored;
     if (OnArchiveChanged)
         OnArchiveChanged(asked.Month);
@@ -549,7 +540,7 @@ void TEngine::ArchiveRecord(const uint8_t* data, uint8_t length)
         return;
     }
     const uint16_t size = std::min<uint16_t>(Archive->ArchiveRecordSize(), static_cast<uint16_t>(length - 4));
-    if (Archive->StoreRecord(asked.Month, asked.Start, FiledForm(data + 4), size))
+    if (Archive->StoreRecord(asked.Month, asked.Start, data + 4, size))
         ++ArchiveStored;
     if (OnArchiveChanged)
         OnArchiveChanged(asked.Month);

@@ -1,5 +1,6 @@
 #include "regulator/ArchiveQDR.h"
 
+#include "core/LittleEndian.h"
 #include "core/TextFunctions.h"
 
 TArchiveQDR::TArchiveQDR(const QString& folder)
@@ -25,6 +26,12 @@ bool TArchiveQDR::StoreRecord(uint16_t month, uint16_t index, const uint8_t* dat
 {
     if (size == 0 || size != FArchiveRecordSize)
         return false;
+    // An empty record (interval time 0) is filed as the zero record, the form
+    // the file gives the positions it skips, whatever the regulator left in
+    // its channels.
+    static const uint8_t Empty[256] = {};
+    if (size <= sizeof Empty && GetWord(data) == 0)
+        data = Empty;
     const bool stored = TFilesArch::StoreRecord(month, index, size, data);
     if (auto* file = dynamic_cast<TFileArchQDR*>(FCurrent); file && index != 0) {
         const auto* monthFile = static_cast<const TFileMonth*>(file);
