@@ -35,7 +35,7 @@ struct FullMonth {
 
     FullMonth()
     {
-        Name = Dir.filePath(MonthText(kMonth).toLower() + QStringLiteral(".qdr"));
+        Name = Dir.filePath(MonthFileName(kMonth, QStringLiteral("qdr")));
         {
             TFileArchQDR file(kRecordSize, kRecords);
             file.LoadMonth(Name, kMonth);

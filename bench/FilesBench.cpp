@@ -24,7 +24,7 @@ constexpr uint16_t kMonth = 2026 * 12 + 0; // January 2026
 struct FullFile {
     FullFile()
     {
-        Name = Dir.filePath(MonthText(kMonth).toLower() + QStringLiteral(".qdr"));
+        Name = Dir.filePath(MonthFileName(kMonth, QStringLiteral("qdr")));
         TFileArchQDR file(kRecordSize, kRecords);
         file.LoadMonth(Name, kMonth);
         file.SetKindMask(0x0005);

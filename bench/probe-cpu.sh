@@ -41,15 +41,12 @@ cleanup() {
     kill "$SIM_PID" 2>/dev/null || true
     wait "$SIM_PID" 2>/dev/null || true
   fi
-  exec 3>&- 2>/dev/null || true
   rm -rf "$WORK"
 }
 trap cleanup EXIT
 
-mkfifo "$WORK/ctl"
-exec 3<>"$WORK/ctl"
 # The regulator's clock runs, as a real one does; the live blocks change.
-"$SIM" --udp 127.0.0.1:0 --generation 3 <&3 >"$WORK/sim.out" 2>/dev/null &
+"$SIM" --udp 127.0.0.1:0 --generation 3 </dev/null >"$WORK/sim.out" 2>/dev/null &
 SIM_PID=$!
 for _ in $(seq 100); do grep -q READY "$WORK/sim.out" 2>/dev/null && break; sleep 0.05; done
 endpoint=$(sed -n 's/^UDP //p' "$WORK/sim.out")

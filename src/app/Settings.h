@@ -1,22 +1,14 @@
 #pragma once
 // The settings the engine is started with, read from the configuration in
 // the order and with the corrections the start-up applies.
+#include "core/MailSettings.h"
+
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
 
 class TMIniFile;
-
-// Section MAIL: the SMTP server the measurement text file is mailed through.
-struct TMailSettings {
-    QString Host;          // empty: no mailing
-    int Port = 25;
-    QString User;          // the argument of HELO
-    QString FromName;
-    QString FromAdr;
-    QString ToAdr;         // the recipient offered first
-};
 
 struct TSettings {
     // DIAGRAM

@@ -34,7 +34,6 @@ bool TUDPThread::PortReady()
     PeerTried = true;
     if (Socket->SetPeer(RemoteHost, QString::number(RemotePort)))
         return true;
-    LastErrorText = Socket->LastErrorText;
     Unresolved.store(true);
     return false;
 }

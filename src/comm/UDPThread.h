@@ -19,7 +19,6 @@ public:
     // Set by the worker when the address named no host; the exchange that
     // found it out ended with the interface error, read it after that.
     std::atomic<bool> Unresolved{false};
-    QString LastErrorText;
 
     uint16_t Available() override;
     uint16_t Read(uint8_t* buffer, uint16_t room) override;

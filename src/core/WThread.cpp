@@ -72,7 +72,13 @@ void TThreadTime::Execute()
     // Nothing can happen before the next boundary, so the loop sleeps until
     // about 1 ms after it, woken early only by Stop: one pass per period.
     // Boundaries that passed while the main thread was busy with the last
-    // call are all taken at once and give one call.
+    // call are all taken at once and give one call. A period of 0 never
+    // ticks: the thread only waits for Stop.
+    if (Period == 0) {
+        std::unique_lock<std::mutex> lock(WakeLock);
+        WakeSignal.wait(lock, [this] { return Terminated(); });
+        return;
+    }
     while (!Terminated()) {
         bool due = false;
         while (Elapsed(Period, Start, false))

@@ -146,6 +146,16 @@ QString TMailClient::RecipientAddress(const QString& entry)
     return entry.trimmed();
 }
 
+void TMailClient::Configure(const TMailSettings& settings)
+{
+    ClearParams = false;
+    Host = settings.Host;
+    Port = settings.Port;
+    UserID = settings.User;
+    FromName = settings.FromName;
+    FromAddress = settings.FromAdr;
+}
+
 QString TMailClient::Refusal() const
 {
     const QString text = QStringLiteral("%1 obsahuje koniec riadku alebo iný nepovolený znak !");

@@ -4,6 +4,8 @@
 // event loop, so the window keeps painting and the link keeps polling.
 // Results come back as events (the window turns them into one Slovak
 // message) and as the return value; nothing is thrown.
+#include "core/MailSettings.h"
+
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -52,6 +54,10 @@ public:
     std::function<void(const QString& fileName)> OnAttachmentNotFound;
     std::function<void()> OnFailure;
     std::function<void()> OnSuccess;
+
+    // Server and sender from the configuration; the message fields are kept
+    // between sends.
+    void Configure(const TMailSettings& settings);
 
     // Connects, takes the greeting and says HELO. False on any failure.
     bool Connect();

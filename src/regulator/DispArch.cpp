@@ -35,9 +35,10 @@ void TDispArch::Close()
     if (FFile && Archive)
         Archive->Release(FFile);
     FFile = nullptr;
+    FArch = nullptr;
 }
 
-const TFileArchQDR* TDispArch::Arch() const { return dynamic_cast<const TFileArchQDR*>(FFile); }
+const TFileArchQDR* TDispArch::Arch() const { return FArch; }
 
 bool TDispArch::Open(const QString& name)
 {
@@ -53,7 +54,11 @@ bool TDispArch::Open(const QString& name)
         FChannelColor[c] = static_cast<uint8_t>(c + 1);
         Sums[c] = TSums{};
     }
-    if (!Archive || !Archive->Reopen(name, FFile) || !Arch()) {
+    // Looked up once: every cell and curve point reads through it.
+    FArch = nullptr;
+    if (Archive && Archive->Reopen(name, FFile))
+        FArch = dynamic_cast<const TFileArchQDR*>(FFile);
+    if (!FArch) {
         Close();
         return false;
     }

@@ -131,6 +131,7 @@ private:
     QString Unit(uint8_t channel, bool energy) const;
 
     TFileMem* FFile = nullptr;
+    const TFileArchQDR* FArch = nullptr;
     std::array<uint16_t, 2> FRegulatedPower{};
     std::array<uint8_t, MaxChannels> FSelectedChannel{};
     std::array<uint8_t, MaxChannels> FChannelColor{};

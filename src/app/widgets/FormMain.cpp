@@ -3,7 +3,6 @@
 #include "FrameME.h"
 #include "PageArchive.h"
 #include "PanelMail.h"
-#include "PrintOutput.h"
 #include "SheetMeasurements.h"
 #include "output/AdvExcel.h"
 #include "output/MailClient.h"
@@ -55,7 +54,6 @@ TFormMain::TFormMain(const TSettings& settings, uint16_t timerPeriod, const QStr
     DebugView = std::make_unique<TFormDebug>();
     CreatePages();
     SavedCaption = windowTitle();
-    PrinterPresent = PrinterInstalled();
 
     // The archive, the link and its events, the consumption interface and
     // the values, in the order the engine creates them.
@@ -113,13 +111,15 @@ void TFormMain::CreateOutputs(const TSettings& settings)
 {
     TSheetMeasurements* sheet = PageA->TabSheetAM;
     sheet->Labels = Engine->GridEm->RowNames;
+    const QList<QPrinterInfo> printers = QPrinterInfo::availablePrinters();
+    PrinterPresent = !printers.isEmpty();
     sheet->PrinterPresent = PrinterPresent;
     if (PrinterPresent) {
         // The default printer, else the first one: a site may have printers
         // but no default set.
         QPrinterInfo info = QPrinterInfo::defaultPrinter();
         if (info.isNull())
-            info = QPrinterInfo::printerInfo(QPrinterInfo::availablePrinterNames().constFirst());
+            info = printers.constFirst();
         sheet->SetPrinter(std::make_unique<QPrinter>(info, QPrinter::HighResolution));
     }
     ReadMailConfig(settings);
@@ -134,12 +134,7 @@ void TFormMain::CreateOutputs(const TSettings& settings)
 void TFormMain::ReadMailConfig(const TSettings& settings)
 {
     MailClient = std::make_unique<TMailClient>();
-    MailClient->ClearParams = false;
-    MailClient->Host = settings.Mail.Host;
-    MailClient->Port = settings.Mail.Port;
-    MailClient->UserID = settings.Mail.User;
-    MailClient->FromName = settings.Mail.FromName;
-    MailClient->FromAddress = settings.Mail.FromAdr;
+    MailClient->Configure(settings.Mail);
     PageA->TabSheetAM->MailClient = MailClient.get();
     PageA->TabSheetAM->PanelM->SetClient(MailClient.get());
     PageA->TabSheetAM->EditM->setText(settings.Mail.ToAdr.isEmpty() ? QStringLiteral("@") : settings.Mail.ToAdr);
@@ -192,7 +187,6 @@ void TFormMain::CreatePages()
     connect(BitBtnK, &QPushButton::clicked, this, &QWidget::close);
     FrameCom = new TFrameCom(central);
     FrameCom->setObjectName(QStringLiteral("FrameCom"));
-    FrameCom->setFixedSize(73, 25);
 
     auto* bottom = new QHBoxLayout;
     bottom->setSpacing(6);
@@ -208,7 +202,6 @@ void TFormMain::CreatePages()
 
 void TFormMain::PlaceWindow()
 {
-    resize(DesignedWidth, DesignedHeight);
     // Whatever the pages need wins over the designed size.
     const QSize size = sizeHint().expandedTo(QSize(DesignedWidth, DesignedHeight));
     resize(size);
@@ -336,7 +329,7 @@ bool TFormMain::SaveScreenshots(const QString& dir, int dwellMs)
     return ok;
 }
 
-bool TFormMain::OutputActive() const { return OutputBusy || (PageA && PageA->TabSheetAM->OutputRunning()); }
+bool TFormMain::OutputActive() const { return OutputBusy || (PageA && PageA->TabSheetAM->OutputActive()); }
 
 void TFormMain::Shutdown()
 {

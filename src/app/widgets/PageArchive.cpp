@@ -44,7 +44,6 @@ TPageArchive::TPageArchive(TArchiveQDR& archive, TDispArch& view, bool& outputBu
     : QWidget(parent)
     , Archive(archive)
     , View(view)
-    , OutputBusy(outputBusy)
 {
     setObjectName(QStringLiteral("TabSheetA"));
     ButtonAr = Button(QStringLiteral("ButtonAr"), QStringLiteral("ARCHÍV"), this);
@@ -399,7 +398,7 @@ bool TPageArchive::eventFilter(QObject* watched, QEvent* event)
 void TPageArchive::ButtonArClick()
 {
     // A running output reads the shown month to its end.
-    if (OutputBusy || TabSheetAM->OutputRunning())
+    if (TabSheetAM->OutputActive())
         return;
     const QString name = Choose(Archive, window());
     if (!name.isEmpty())

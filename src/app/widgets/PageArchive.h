@@ -79,5 +79,4 @@ private:
 
     TArchiveQDR& Archive;
     TDispArch& View;
-    bool& OutputBusy;
 };

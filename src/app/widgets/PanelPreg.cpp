@@ -3,6 +3,7 @@
 #include "app/Engine.h"
 #include "app/Settings.h"
 #include "app/widgets/EditToInt.h"
+#include "core/LittleEndian.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -128,8 +129,9 @@ void TPanelPreg::BitBtnPregYClick()
     if (!EditToInt(EditPregN, n, 0, 65535))
         return;
     hide();
-    const uint8_t data[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(n),
-                             static_cast<uint8_t>(n >> 8)};
+    uint8_t data[4];
+    PutWord(data, static_cast<uint16_t>(v));
+    PutWord(data + 2, static_cast<uint16_t>(n));
     Writing = true;
     Engine.WriteCommand(7, 4, data);
     Writing = false;

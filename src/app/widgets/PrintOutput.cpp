@@ -1,12 +1,6 @@
 #include "PrintOutput.h"
 
 #include <QPrinter>
-#include <QPrinterInfo>
-
-bool PrinterInstalled()
-{
-    return !QPrinterInfo::availablePrinters().isEmpty();
-}
 
 TPrintJob::TPrintJob(QPrinter& printer)
     : FPrinter(printer)

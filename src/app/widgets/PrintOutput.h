@@ -16,9 +16,6 @@ enum class TPrintResult {
     Failed,  // the printer or the file could not take the job
 };
 
-// At least one printer is installed.
-bool PrinterInstalled();
-
 class TPrintJob {
 public:
     explicit TPrintJob(QPrinter& printer);

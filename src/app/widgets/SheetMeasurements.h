@@ -85,6 +85,9 @@ public:
     // still winds down (closing a conversation, ending a job), and nothing
     // may start or change under it until it has.
     bool OutputRunning() const { return Running; }
+    // Busy or still winding down: the window may not close or change pages,
+    // nor the archive page open another month.
+    bool OutputActive() const { return OutputBusy || Running; }
 
     void CheckAM();
     void SetOutputBusy(QPushButton* button, bool busy, QString& savedCaption);

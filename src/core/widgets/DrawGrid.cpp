@@ -1,4 +1,5 @@
 #include "core/widgets/DrawGrid.h"
+#include "core/widgets/ScrollArea.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -9,7 +10,7 @@
 #include <algorithm>
 
 namespace {
-const QColor LineColor(0xC0, 0xC0, 0xC0);
+const QColor& LineColor = Colors::Silver;
 }
 
 TDrawGrid::TDrawGrid(QWidget* parent)
@@ -91,17 +92,7 @@ void TDrawGrid::SetGridLineWidth(int width)
     Changed();
 }
 
-int TDrawGrid::ClientWidth() const
-{
-    if (isVisible())
-        return viewport()->width();
-    // Before the first layout the viewport's size is not known yet.
-    int width = contentsRect().width();
-    if (verticalScrollBarPolicy() == Qt::ScrollBarAlwaysOn
-        || (verticalScrollBarPolicy() == Qt::ScrollBarAsNeeded && verticalScrollBar()->maximum() > 0))
-        width -= verticalScrollBar()->sizeHint().width();
-    return std::max(width, 0);
-}
+int TDrawGrid::ClientWidth() const { return ScrollAreaClientWidth(*this); }
 
 void TDrawGrid::SetAutoStretch(int first, int count)
 {

@@ -1,4 +1,5 @@
 #include "core/widgets/DrawList.h"
+#include "core/widgets/ScrollArea.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -70,17 +71,7 @@ QRect TDrawList::ItemRect(int index) const
     return QRect(0, (index - TopIndex()) * FItemHeight, ClientWidth(), FItemHeight);
 }
 
-int TDrawList::ClientWidth() const
-{
-    if (isVisible())
-        return viewport()->width();
-    // Before the first layout the viewport's size is not known yet.
-    int width = contentsRect().width();
-    if (verticalScrollBarPolicy() == Qt::ScrollBarAlwaysOn
-        || (verticalScrollBarPolicy() == Qt::ScrollBarAsNeeded && verticalScrollBar()->maximum() > 0))
-        width -= verticalScrollBar()->sizeHint().width();
-    return std::max(width, 0);
-}
+int TDrawList::ClientWidth() const { return ScrollAreaClientWidth(*this); }
 
 void TDrawList::PaintItems(QPainter& painter, const QRect& area)
 {

@@ -54,6 +54,9 @@ void TFormDebug::UpdateSize()
 
 void TFormDebug::RefreshIfChanged()
 {
+    // Hidden, nothing to repaint: showing the view paints it whole.
+    if (!isVisible())
+        return;
     for (const auto& row : Rows) {
         if (row.second && row.second->Changed) {
             update();
