@@ -15,6 +15,7 @@
 #include "regulator/DispArch.h"
 #include "support/SmtpSink.h"
 #include "support/HandMonth.h"
+#include "support/FileBytes.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -41,12 +42,6 @@ namespace {
 QString WriteMonth(const QTemporaryDir& dir)
 {
     return WriteHandMonth(dir.path(), 3, 3, 2, [](int k, int c) { return uint16_t(c == 0 ? 100 + k % 50 : c == 1 ? 40 : k % 7); });
-}
-
-QByteArray Contents(const QString& name)
-{
-    QFile f(name);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 QString RunProgram(const QString& program, const QStringList& args)
@@ -216,7 +211,7 @@ TEST(MeasurementsSheet, TextFileAsksBeforeOverwriting)
     s.M.EditF->setText(name);
     s.M.ButtonF->click();
     EXPECT_TRUE(s.Asked.empty());
-    const QByteArray written = Contents(name);
+    const QByteArray written = FileContents(name);
     EXPECT_TRUE(written.startsWith(ToCp1250(QStringLiteral("ARCHÍV          [November 2026]\r\n\r\n00: Hlavné"))));
     EXPECT_TRUE(written.endsWith("\r\n"));
     EXPECT_TRUE(written.contains("   2[kVAr]"));
@@ -231,10 +226,10 @@ TEST(MeasurementsSheet, TextFileAsksBeforeOverwriting)
     s.M.ButtonF->click();
     ASSERT_EQ(s.Asked.size(), 1u);
     EXPECT_EQ(s.Asked[0].Text, QStringLiteral("Súbor \"") + name + QStringLiteral("\" existuje. Prepísať ?"));
-    EXPECT_EQ(Contents(name), QByteArray("mine"));
+    EXPECT_EQ(FileContents(name), QByteArray("mine"));
     s.Answer = true;
     s.M.ButtonF->click();
-    EXPECT_EQ(Contents(name), written);
+    EXPECT_EQ(FileContents(name), written);
 
     // A file that cannot be written is said to the user.
     s.M.EditF->setText(s.Dir.filePath(QStringLiteral("no/such/folder/x.txt")));
@@ -431,6 +426,6 @@ TEST(MeasurementsSheet, MailWritesTheTextFileAndSendsIt)
     ASSERT_GT(at, 0);
     const qsizetype start = message.indexOf("\r\n\r\n", at) + 4;
     const QByteArray encoded = message.mid(start, message.indexOf("\r\n--", start) - start);
-    EXPECT_EQ(QByteArray::fromBase64(encoded), Contents(file));
-    EXPECT_TRUE(Contents(file).startsWith("ARCH"));
+    EXPECT_EQ(QByteArray::fromBase64(encoded), FileContents(file));
+    EXPECT_TRUE(FileContents(file).startsWith("ARCH"));
 }

@@ -6,6 +6,7 @@
 #include "app/widgets/PanelMail.h"
 #include "app/widgets/SheetMeasurements.h"
 #include "regulator/FileArchQDR.h"
+#include "support/FileBytes.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -21,12 +22,6 @@ namespace {
 QString QdrwinPath()
 {
     return QFileInfo(QStringLiteral(QDRSIM_PATH)).dir().absoluteFilePath(QStringLiteral("../src/app/widgets/qdrwin"));
-}
-
-QByteArray ReadAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 } // namespace
@@ -105,8 +100,8 @@ TEST(Shutdown, SigtermDuringADownloadKeepsTheMonthlyFilesSound)
     const QStringList files = QDir(cut.Path()).entryList({"*.qdr"}, QDir::Files);
     ASSERT_FALSE(files.isEmpty());
     for (const QString& name : files) {
-        const QByteArray part = ReadAll(cut.Path(name));
-        const QByteArray whole = ReadAll(full.Path(name));
+        const QByteArray part = FileContents(cut.Path(name));
+        const QByteArray whole = FileContents(full.Path(name));
         TFileArchQDR file(0, 4608);
         ASSERT_TRUE(file.Load(cut.Path(name))) << name.toStdString();
         ASSERT_GT(file.RecordSize(), 0);

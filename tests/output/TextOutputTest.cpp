@@ -10,6 +10,7 @@
 #include "output/ArchText.h"
 #include "regulator/ArchiveQDR.h"
 #include "regulator/DispArch.h"
+#include "support/FileBytes.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -18,12 +19,6 @@
 #include <memory>
 
 namespace {
-
-QByteArray Contents(const QString& name)
-{
-    QFile f(name);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // Two days of November at 15 minutes with a single gap, a run of them and one
 // at the first day's end; meter 2 measures reactive power and has no name.
@@ -91,10 +86,10 @@ TEST_F(TextOutput, ToolWritesTheReviewedFile)
     const QString reviewed = QStringLiteral(QDR_SOURCE_DIR "/tests/data/2026nov-text.txt");
     const ToolRun run = RunTool(Site->Path(), {"text", "2026nov.qdr", "-o", "out.txt"});
     ASSERT_EQ(run.Exit, 0) << run.Text().toStdString();
-    EXPECT_EQ(Contents(Site->Path("out.txt")), Contents(reviewed));
+    EXPECT_EQ(FileContents(Site->Path("out.txt")), FileContents(reviewed));
     // The default name is the window's: the month in capitals and .TXT.
     ASSERT_EQ(RunTool(Site->Path(), {"text", "2026nov.qdr"}).Exit, 0);
-    EXPECT_EQ(Contents(Site->Path("2026NOV.TXT")), Contents(reviewed));
+    EXPECT_EQ(FileContents(Site->Path("2026NOV.TXT")), FileContents(reviewed));
     EXPECT_EQ(RunTool(Site->Path(), {"text", "nosuch.qdr"}).Exit, 2);
     EXPECT_EQ(RunTool(Site->Path(), {"text", "2026nov.qdr", "-o", Site->Path("no/such/dir/x.txt")}).Exit, 4);
 }

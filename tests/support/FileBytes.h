@@ -25,3 +25,10 @@ inline void WriteBytes(const QString& name, const Bytes& b)
     ASSERT_EQ(f.write(reinterpret_cast<const char*>(b.data()), static_cast<qint64>(b.size())),
               static_cast<qint64>(b.size()));
 }
+
+// The whole file, empty when it cannot be read.
+inline QByteArray FileContents(const QString& name)
+{
+    QFile f(name);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}

@@ -22,16 +22,13 @@ TPageRecord::TPageRecord(QWidget* parent)
     auto* page = new QHBoxLayout(this);
     page->setContentsMargins(6, 6, 6, 6);
     for (int i = 0; i < Slots; ++i) {
-        auto* box = new QGroupBox(SlotTitle(i), this);
-        auto* column = new QVBoxLayout(box);
-        column->setContentsMargins(6, 4, 6, 6);
-        column->setSpacing(3);
+        auto* column = new QVBoxLayout;
         const QByteArray n = QByteArray::number(i);
-        LabelQ[i] = TValueLabel::New(box, QByteArray("LabelQ" + n).constData(), BoxWidth, Qt::AlignCenter);
-        PaintBoxQ[i] = new TPaintBox(box);
+        LabelQ[i] = TValueLabel::New(this, QByteArray("LabelQ" + n).constData(), BoxWidth, Qt::AlignCenter);
+        PaintBoxQ[i] = new TPaintBox(this);
         PaintBoxQ[i]->setObjectName(QString::fromLatin1("PaintBoxQ" + n));
         PaintBoxQ[i]->setFixedSize(BoxWidth, GraphHeight);
-        ListBoxQ[i] = new TDrawList(box);
+        ListBoxQ[i] = new TDrawList(this);
         ListBoxQ[i]->setObjectName(QString::fromLatin1("ListBoxQ" + n));
         ListBoxQ[i]->SetItemHeight(13);
         ListBoxQ[i]->setFixedWidth(BoxWidth);
@@ -39,7 +36,7 @@ TPageRecord::TPageRecord(QWidget* parent)
         column->addWidget(LabelQ[i]);
         column->addWidget(PaintBoxQ[i]);
         column->addWidget(ListBoxQ[i], 1);
-        page->addWidget(box);
+        page->addWidget(TValueLabel::Group(this, SlotTitle(i), column));
     }
     page->addStretch(1);
 }
