@@ -455,28 +455,29 @@ void TEngine::ArchiveRecords(const uint8_t* data, uint8_t length)
         ++ArchiveRefused;
         return;
     }
-    for (unsigned k = 0; k < records; ++k)
-        if (!PossibleIntervalTime(GetWord(data + k * ArchiveSlot))) {
+    bool allEmpty = records > 0;
+    for (unsigned k = 0; k < records; ++k) {
+        const uint16_t time = GetWord(data + k * ArchiveSlot);
+        if (!PossibleIntervalTime(time)) {
             ++ArchiveRefused;
             return;
         }
-    if (RepeatsFiled(asked, data, records)) {
-        ++ArchiveRefused;
-        return;
+        allEmpty = allEmpty && time == 0;
     }
-    // A reply of nothing but empty records carries no mark of the request it
-    // answers: a late one would file a gap over records with a time. It is
-    // filed when a second answer to the same request says the same.
-    bool allEmpty = records > 0;
-    for (unsigned k = 0; allEmpty && k < records; ++k)
-        allEmpty = GetWord(data + k * ArchiveSlot) == 0;
     if (allEmpty) {
+        // A reply of nothing but empty records carries no mark of the
+        // request it answers: a late one would file a gap over records with
+        // a time. It is filed when a second answer to the same request says
+        // the same.
         const TArchiveAsked seen = EmptySeen;
         EmptySeen = {3, asked.Month, asked.Start, static_cast<uint8_t>(records)};
-        if (seen.Command != 3 || seen.Month != asked.Month || seen.Start != asked.Start || seen.Count != records) {
+        if (!(seen == EmptySeen)) {
             ++ArchiveRefused;
             return;
         }
+    } else if (records > 0 && RepeatsFiled(asked, data, records)) {
+        ++ArchiveRefused;
+        return;
     }
     EmptySeen = {};
     // Each slot holds one record of two channels; a regulator whose records
@@ -503,25 +504,21 @@ bool TEngine::RepeatsFiled(const TArchiveAsked& asked, const uint8_t* data, unsi
         TFileMem* held = Archive->Find(Archive->MonthFileName(r.Month));
         TFileMem* opened = held ? nullptr : Archive->OpenMonth(r.Month);
         const auto* file = dynamic_cast<const TFileArch*>(held ? held : opened);
-        // Empty records all look alike: a run of them in a reply proves
-        // nothing, or a long gap would be refused batch after batch. A repeat
-        // needs at least one record with a time, and every record the same.
+        // Every record the same; the caller sends only replies with a timed
+        // record, since a run of empty ones proves nothing (or a long gap
+        // would be refused batch after batch).
         bool same = file != nullptr;
-        bool timed = false;
         for (unsigned k = 0; same && k < records; ++k) {
             const auto position = static_cast<uint16_t>(r.Start - 1 + k + file->Shift());
             const uint8_t* filed = file->Get(ArchiveSlot, position);
             const uint8_t* got = data + k * ArchiveSlot;
-            if (!filed) {
+            if (!filed)
                 same = false;
-            } else if (GetWord(got) == 0) {
+            else if (GetWord(got) == 0)
                 same = GetWord(filed) == 0;
-            } else {
+            else
                 same = std::memcmp(filed, got, ArchiveSlot) == 0;
-                timed = true;
-            }
         }
-        same = same && timed;
         if (opened)
             Archive->Release(opened);
         if (same)

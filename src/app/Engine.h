@@ -159,6 +159,7 @@ public:
         uint16_t Month = 0;
         uint16_t Start = 0;   // 1-based regulator index
         uint8_t Count = 0;    // records asked for (command 3)
+        bool operator==(const TArchiveAsked&) const = default;
     };
     TArchiveAsked ArchiveAsked;
     // Archive replies refused as not answering the request (late, too long,
@@ -184,6 +185,7 @@ private:
     static constexpr uint16_t RecentWindowMs = 20000;
     std::array<TRecentRequest, 8> Recent{};
     size_t RecentNext = 0;
+    // data holds at least one record with a time.
     bool RepeatsFiled(const TArchiveAsked& asked, const uint8_t* data, unsigned records);
     // The last command-3 reply of empty records only, waiting for a second
     // answer to the same request to agree.
