@@ -73,12 +73,7 @@ int RunMail(const QStringList& args)
     }
 
     TMailClient client;
-    client.ClearParams = false;
-    client.Host = mail.Host;
-    client.Port = mail.Port;
-    client.UserID = mail.User;
-    client.FromName = mail.FromName;
-    client.FromAddress = mail.FromAdr;
+    client.Configure(mail);
     client.ToAddress = QStringList{to};
     client.Subject = parsed.Value(QStringLiteral("subject"), QStringLiteral("Mesacny archiv"));
     client.Attachments = QStringList{file};
