@@ -15,7 +15,8 @@ void Usage()
     Out(QStringLiteral("  %1%2").arg(QStringLiteral("help").leftJustified(10), QStringLiteral("this text, or the help of one command")));
     Out(QString());
     Out(QStringLiteral("Every command reads qdrwin.ini from the current directory, else from beside the program;"));
-    Out(QStringLiteral("--config FILE names another file. 'qdrtool help COMMAND' explains a command."));
+    Out(QStringLiteral("--config FILE names another file. 'qdrtool help COMMAND' explains a command;"));
+    Out(QStringLiteral("'qdrtool --version' prints the version."));
 }
 
 const TToolCommand* Find(const QString& name)
@@ -30,12 +31,17 @@ const TToolCommand* Find(const QString& name)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationVersion(QStringLiteral(QDR_VERSION));
     QStringList args = QCoreApplication::arguments().mid(1);
     if (args.isEmpty()) {
         Usage();
         return ExitUsage;
     }
     const QString name = args.takeFirst();
+    if (name == QLatin1String("--version")) {
+        Out(QStringLiteral("qdrtool ") + QCoreApplication::applicationVersion());
+        return ExitOk;
+    }
     if (name == QLatin1String("help") || name == QLatin1String("--help") || name == QLatin1String("-h")) {
         if (!args.isEmpty()) {
             const TToolCommand* c = Find(args.first());

@@ -4,6 +4,7 @@
 //
 // --screenshots DIR [--after SECONDS]: after SECONDS (default 5) of polling,
 // writes a PNG of every page into DIR and closes the window the usual way.
+// --version and --help answer without a display.
 #include "FormMain.h"
 #include "ShutdownSignals.h"
 #include "app/Config.h"
@@ -13,21 +14,44 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
+const char* const UsageLine = "usage: qdrwin [--config FILE] [--screenshots DIR [--after SECONDS]]\n"
+                              "       qdrwin --version | --help\n";
+
 int Usage(const char* problem)
 {
-    std::fprintf(stderr, "qdrwin: %s\nusage: qdrwin [--config FILE] [--screenshots DIR [--after SECONDS]]\n",
-                 problem);
+    std::fprintf(stderr, "qdrwin: %s\n%s", problem, UsageLine);
     return 2;
+}
+
+// Looked for before the application exists: that needs a display, and a
+// package check or a terminal over ssh may have none.
+int InfoOption(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("qdrwin %s\n", QDR_VERSION);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::printf("%sSee man qdrwin.\n", UsageLine);
+            return 0;
+        }
+    }
+    return -1;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (const int info = InfoOption(argc, argv); info >= 0)
+        return info;
     QApplication app(argc, argv);
+    QApplication::setApplicationVersion(QStringLiteral(QDR_VERSION));
     QString config;
     QString shots;
     double after = 5;
