@@ -10,7 +10,7 @@
 #include "regulator/ArchiveQDR.h"
 #include "regulator/DispArch.h"
 #include "regulator/FileArchQDR.h"
-#include "regulator/widgets/ArchGraph.h"
+#include "print/ArchGraph.h"
 
 #include <QApplication>
 #include <QImage>

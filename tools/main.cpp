@@ -3,6 +3,10 @@
 #include "Tool.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
+
+#include <cstring>
+#include <memory>
 
 namespace {
 void Usage()
@@ -29,7 +33,16 @@ const TToolCommand* Find(const QString& name)
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    // The report lays out text and draws, which takes the fonts of a GUI
+    // application; from a timer there is no display, so it needs none.
+    std::unique_ptr<QCoreApplication> app;
+    if (argc > 1 && std::strcmp(argv[1], "report") == 0) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
     QStringList args = QCoreApplication::arguments().mid(1);
     if (args.isEmpty()) {
         Usage();
