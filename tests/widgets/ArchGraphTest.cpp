@@ -2,7 +2,7 @@
 #include "WidgetTestSupport.h"
 #include "regulator/ArchiveQDR.h"
 #include "regulator/DispArch.h"
-#include "regulator/widgets/ArchGraph.h"
+#include "print/ArchGraph.h"
 
 #include <QFile>
 #include <QFontMetrics>
