@@ -132,6 +132,9 @@ void DrawSummaryPage(QPainter& p, const QRect& page, int dpi, const TDispArch& v
     QFont subheading = heading;
     subheading.setPixelSize(points(11));
     QFont text = base;
+    // The channel lines a point smaller, so a long measurement name fits.
+    QFont table = base;
+    table.setPixelSize(std::max(1, base.pixelSize() * 9 / 10));
 
     TLines out(p, area);
     out.Font(heading);
@@ -151,7 +154,7 @@ void DrawSummaryPage(QPainter& p, const QRect& page, int dpi, const TDispArch& v
     // One line per channel; the columns are measured in the base font's
     // characters, so a long label is cut rather than pushed into the numbers.
     const QFontMetrics fm(text);
-    const int cw = std::max(1, fm.horizontalAdvance(QLatin1Char('0')));
+    const int cw = std::max(1, QFontMetrics(table).horizontalAdvance(QLatin1Char('0')));
     const int labelChars = std::max(8, area.width() / cw - 66);
     const int xEnergy = (labelChars + 1) * cw;
     const int xPeak = xEnergy + 14 * cw;
@@ -160,7 +163,7 @@ void DrawSummaryPage(QPainter& p, const QRect& page, int dpi, const TDispArch& v
     const int xMissing = xMean + 13 * cw;
     out.Font(subheading);
     out.Text(QStringLiteral("Merania"));
-    out.Font(text);
+    out.Font(table);
     out.Cells({{0, 0, QStringLiteral("Meranie")},
                {xEnergy, 13 * cw, QStringLiteral("Práca")},
                {xPeak, 11 * cw, QStringLiteral("Špička")},
@@ -177,6 +180,7 @@ void DrawSummaryPage(QPainter& p, const QRect& page, int dpi, const TDispArch& v
                    {xMean, 11 * cw, any ? Decimal(ch.Mean) + QLatin1Char(' ') + Unit(ch.Reactive, false) : QStringLiteral("-")},
                    {xMissing, 12 * cw, Number(ch.Missing)}});
     }
+    out.Font(text);
     out.Skip(fm.height() / 2);
 
     out.Font(subheading);
