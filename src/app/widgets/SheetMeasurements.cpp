@@ -369,7 +369,8 @@ void TSheetMeasurements::TakeDefaultPrinter()
         FPrinter = LookUpPrinter();
         PrinterPresent = FPrinter != nullptr;
     }
-    if (FPrinter && PageSizeChanged(*FPrinter, Layout))
+    // Gone, or another page: the buttons and the layout follow.
+    if (!FPrinter || PageSizeChanged(*FPrinter, Layout))
         CheckAM();
 }
 
