@@ -81,7 +81,7 @@ TMonthSummary SummarizeMonth(const TDispArch& view, uint16_t limit)
         if (ch.Values > 0)
             ch.Mean = double(sums[ch.Channel]) / ch.Values;
 
-    // Highest first; among equals the earlier, as a stable sort keeps them.
+    // Highest first; among equals the earlier.
     const size_t top = std::min<size_t>(10, firstChannel.size());
     std::partial_sort(firstChannel.begin(), firstChannel.begin() + static_cast<std::ptrdiff_t>(top), firstChannel.end(),
                       [](const TSummaryInterval& a, const TSummaryInterval& b) {

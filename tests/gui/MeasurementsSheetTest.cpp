@@ -61,6 +61,20 @@ int PdfPages(const QString& pdf)
     return -1;
 }
 
+// The captions stop shows while the output of button runs.
+QStringList Captions(QPushButton* stop, QPushButton* button)
+{
+    QStringList captions;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (stop->isVisible())
+            captions << stop->text();
+    });
+    watch.start(0);
+    button->click();
+    return captions;
+}
+
 struct Sheet {
     QTemporaryDir Dir;
     TArchiveQDR Archive{Dir.path()};
@@ -241,15 +255,7 @@ TEST(MeasurementsSheet, TextFileAsksBeforeOverwriting)
 TEST(MeasurementsSheet, TextPrintGoesToThePrinterAndStopDropsIt)
 {
     Sheet s;
-    QStringList progress;
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (s.M.ButtonS->isVisible())
-            progress << s.M.ButtonS->text();
-    });
-    watch.start(0);
-    s.M.ButtonP->click();
-    watch.stop();
+    const QStringList progress = Captions(s.M.ButtonS, s.M.ButtonP);
     EXPECT_FALSE(s.Busy);
     EXPECT_FALSE(s.M.ButtonS->isVisible());
     EXPECT_EQ(s.M.ButtonS->text(), QStringLiteral("STOP"));
@@ -438,15 +444,7 @@ TEST(MeasurementsSheet, ReportOfTheWholeMonthBesideTheTextFileAndStopLeavesTheOl
     ASSERT_EQ(s.View.SelectedCount, 2);
     ASSERT_TRUE(s.M.ButtonR->isEnabled());
     s.View.SetRegulatedPower(0, 120);
-    QStringList progress;
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (s.M.ButtonS->isVisible())
-            progress << s.M.ButtonS->text();
-    });
-    watch.start(0);
-    s.M.ButtonR->click();
-    watch.stop();
+    const QStringList progress = Captions(s.M.ButtonS, s.M.ButtonR);
     const QString pdf = s.Dir.filePath(QStringLiteral("2026NOV.pdf"));
     ASSERT_TRUE(QFile::exists(pdf));
     EXPECT_FALSE(s.Busy);
