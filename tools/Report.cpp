@@ -90,7 +90,8 @@ int RunReport(const QStringList& args)
         return ExitUsage;
     }
     if (month.View->RecordCount == 0) {
-        Fail(QStringLiteral("%1 holds no record").arg(monthFile));
+        Fail(QStringLiteral("%1 holds no record (a monthly file is read under its month's name, e.g. 2026nov.qdr)")
+                 .arg(monthFile));
         return ExitUsage;
     }
     const QString output = options.Value(QStringLiteral("output"),

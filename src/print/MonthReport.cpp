@@ -58,6 +58,13 @@ TPrintResult WriteMonthReport(TDispArch& view, const TReportRequest& request, co
 {
     if (view.RecordCount == 0 || view.Channels == 0)
         return TPrintResult::Nothing;
+    // A device, a pipe or a folder of that name would be replaced by the
+    // renamed file, not written to.
+    const QFileInfo existing(fileName);
+    if (existing.exists() && !existing.isFile()) {
+        error = QStringLiteral("not a regular file");
+        return TPrintResult::Failed;
+    }
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly)) {
         error = file.errorString();

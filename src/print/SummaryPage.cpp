@@ -228,7 +228,8 @@ void DrawSummaryPage(QPainter& p, const QRect& page, int dpi, const TDispArch& v
     out.Text(QStringLiteral("Denná práca – ") + titles.Label(0) + QStringLiteral(" [kWh]"));
     out.Font(text);
     const int chartTop = out.Top() + fm.height() / 2;
-    const int chartBottom = std::min(area.bottom(), chartTop + area.height() / 3);
+    // The bars take what the page has left, but no more than half of it.
+    const int chartBottom = std::min(area.bottom(), chartTop + area.height() / 2);
     DrawDayBars(p, QRect(area.left(), chartTop, area.width(), chartBottom - chartTop), s, month);
     p.setFont(base);
 }
