@@ -91,9 +91,18 @@ TMonthSummary SummarizeMonth(const TDispArch& view, uint16_t limit)
 
     if (view.Channels > 0) {
         for (uint8_t d = 0; d < view.DayCount; ++d) {
-            s.DayEnergies.push_back({view.Days[d], view.Energy(view.Sums[0].DaySum[d])});
+            s.DayEnergies.push_back({view.Days[d], view.Energy(view.Sums[0].DaySum[d]), 0});
             if (s.HighestDay < 0 || s.DayEnergies.back().Energy > s.DayEnergies[size_t(s.HighestDay)].Energy)
                 s.HighestDay = d;
+        }
+        // A gap carries no time: it is the day's whose records surround it,
+        // or else the next day's, whose first interval it would have been.
+        uint8_t g = 0;
+        for (uint16_t i = 0; i < view.RecordCount && !s.DayEnergies.empty(); ++i) {
+            while (g + 1 < view.DayCount && i > view.DayLast[g])
+                ++g;
+            if (view.ChannelValue(i, 0) == TDispArch::NoValue)
+                ++s.DayEnergies[g].Missing;
         }
     }
     return s;

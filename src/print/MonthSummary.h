@@ -30,6 +30,7 @@ struct TSummaryInterval {
 struct TDayEnergy {
     uint8_t Day = 0; // day of the month
     uint32_t Energy = 0;
+    uint16_t Missing = 0; // its intervals without a value of channel 0, gaps included
 };
 
 struct TExceedance {

@@ -231,5 +231,16 @@ void DrawSummaryPage(QPainter& p, const QRect& page, int dpi, const TDispArch& v
     // The bars take what the page has left, but no more than half of it.
     const int chartBottom = std::min(area.bottom(), chartTop + area.height() / 2);
     DrawDayBars(p, QRect(area.left(), chartTop, area.width(), chartBottom - chartTop), s, month);
+    // The bars of days with intervals missing are short by them: said
+    // below the bars.
+    QStringList shortDays;
+    for (const TDayEnergy& d : s.DayEnergies)
+        if (d.Missing > 0)
+            shortDays << IntToStrZero(d.Day, 2) + QLatin1Char('.') + month + QStringLiteral(" (%1)").arg(d.Missing);
+    if (!shortDays.isEmpty()) {
+        p.drawText(QRect(area.left(), chartBottom + fm.height() / 2, area.width(), area.bottom() - chartBottom),
+                   Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
+                   QStringLiteral("Intervaly bez hodnoty merania 00 v dňoch: ") + shortDays.join(QStringLiteral(", ")));
+    }
     p.setFont(base);
 }

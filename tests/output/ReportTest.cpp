@@ -32,8 +32,9 @@ QString Text(const QString& pdf, int first, int last)
 }
 
 // November 2026, 30 days: channel 0 draws 100 kW, except 250 on 11.11. at
-// 10:00 and again on 21.11. at 20:00 (followed by one interval of 0), and 210
-// on 16.11. at 15:00; channel 1 draws 50 kW with three values missing;
+// 10:00 and again on 21.11. at 20:00 (followed by one interval of 0), 210
+// on 16.11. at 15:00 and no value on 01.11. at 01:15; channel 1 draws 50 kW
+// with three values missing;
 // channel 2 is reactive at 20 kVAr.
 uint16_t Known(int k, int c)
 {
@@ -42,6 +43,7 @@ uint16_t Known(int k, int c)
     if (c == 2)
         return 20;
     switch (k) {
+    case 5: return 0xFFFF;
     case 960 + 40: return 250;  // day 11, interval 40
     case 1440 + 60: return 210; // day 16, interval 60
     case 1920 + 80: return 250; // day 21, interval 80
@@ -86,13 +88,14 @@ TEST(ReportTool, TheSummaryTellsTheKnownMonthAndTheTablesAndGraphsFollow)
     const QString page1 = Text(pdf, 1, 1).simplified();
     for (const char* said : {
              "November 2026", "Odberné miesto: Závod Sever", "Záznamy: 2880 intervalov z 2880 v mesiaci, bez medzier",
-             // 288 000 + 150 + 110 + 150 - 100 = 288 310 kW over 15 minutes.
-             "00: Hlavné meranie 72077 kWh 250 kW 11.11.2026 10:00 100,1 kW 0",
+             // 288 000 + 150 + 110 + 150 - 100 - 100 = 288 210 kW over 15
+             // minutes; the mean over the 2879 intervals with a value.
+             "00: Hlavné meranie 72052 kWh 250 kW 11.11.2026 10:00 100,1 kW 1",
              "01: Kompresory 35962 kWh 50 kW 01.11.2026 00:00 50,0 kW 3", "02: 14400 kVArh 20 kVAr",
              "1. 11.11.2026 10:00 250 kW 6.", "2. 21.11.2026 20:00 250 kW", "3. 16.11.2026 15:00 210 kW",
              "Limit 200 kW bol prekročený v 3 intervaloch, najviac o 50 kW (11.11.2026 10:00).",
              "Prvé prekročenie 11.11.2026 10:00, posledné 21.11.2026 20:00.",
-             "11.11.: 2437 kWh (najviac)"})
+             "11.11.: 2437 kWh (najviac)", "Intervaly bez hodnoty merania 00 v dňoch: 01.11. (1)"})
         EXPECT_TRUE(page1.contains(QString::fromUtf8(said))) << said << "\n" << page1.toStdString();
 
     // Three channels fit a line: one interval table, one day table, then
@@ -100,7 +103,8 @@ TEST(ReportTool, TheSummaryTellsTheKnownMonthAndTheTablesAndGraphsFollow)
     const int pages = Info(pdf, "Pages").toInt();
     const QString rest = Text(pdf, 2, pages);
     EXPECT_TRUE(rest.contains(QRegularExpression("11\\.11\\. +10:00 +250 +50 +20\\n")));
-    EXPECT_TRUE(rest.contains(QRegularExpression("Spolu: +72077 +35962 +14400\\n")));
+    EXPECT_TRUE(rest.contains(QRegularExpression("01\\.11\\. +01:15 +\\? +\\? +20\\n")));
+    EXPECT_TRUE(rest.contains(QRegularExpression("Spolu: +72052 +35962 +14400\\n")));
     EXPECT_EQ(rest.count("ARCHÍV"), 2);
     const QString graphs = Text(pdf, pages - 2, pages);
     EXPECT_EQ(graphs.count("November 2026"), 12) << "four strips for each of three graphs";
