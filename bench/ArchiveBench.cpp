@@ -1,7 +1,10 @@
 // The archive page over a full monthly file (4608 records, 13 channels):
 // opening and scanning it, painting one 1200 x 300 screen of the graph at
 // every zoom and place, and painting one screen of the power table anywhere
-// in the month. Runs offscreen with a QApplication.
+// in the month; and the monthly report of a full generation-3 month (31 days
+// of 15-minute intervals, 2976 records of 13 channels): the whole PDF, and
+// the summary page alone (worked out, drawn and written as a one-page PDF).
+// Runs offscreen with a QApplication.
 #include "app/widgets/PageArchive.h"
 #include "core/LittleEndian.h"
 #include "core/TextFunctions.h"
@@ -10,9 +13,16 @@
 #include "regulator/ArchiveQDR.h"
 #include "regulator/DispArch.h"
 #include "regulator/FileArchQDR.h"
-#include "regulator/widgets/ArchGraph.h"
+#include "print/ArchGraph.h"
+#include "print/MonthReport.h"
+#include "print/MonthSummary.h"
+#include "print/PrintJob.h"
+#include "print/SummaryPage.h"
 
 #include <QApplication>
+#include <QBuffer>
+#include <QPageLayout>
+#include <QPdfWriter>
 #include <QImage>
 #include <QPainter>
 #include <QTemporaryDir>
@@ -27,22 +37,24 @@ constexpr uint16_t kRecordSize = 28;
 constexpr uint16_t kRecords = TArchiveQDR::FileCapacity;
 constexpr uint16_t kMonth = 2026 * 12 + 0;
 
+// January in records records spread evenly over its 31 days, the interval
+// minutes long.
 struct FullMonth {
     QTemporaryDir Dir;
     QString Name;
     std::unique_ptr<TArchiveQDR> Archive;
     std::unique_ptr<TDispArch> View;
 
-    FullMonth()
+    explicit FullMonth(uint16_t records = kRecords, uint8_t minutes = 10)
     {
         Name = Dir.filePath(MonthFileName(kMonth, QStringLiteral("qdr")));
         {
             TFileArchQDR file(kRecordSize, kRecords);
             file.LoadMonth(Name, kMonth);
             std::vector<uint8_t> record(kRecordSize);
-            for (uint16_t i = 0; i < kRecords; ++i) {
-                // Ten-minute steps over 31 days, a few gaps and missing values.
-                PutWord(record.data(), i % 500 == 7 ? 0 : static_cast<uint16_t>(1440 + uint32_t(i) * 44640 / kRecords));
+            for (uint16_t i = 0; i < records; ++i) {
+                // Even steps over 31 days, a few gaps and missing values.
+                PutWord(record.data(), i % 500 == 7 ? 0 : static_cast<uint16_t>(1440 + uint32_t(i) * 44640 / records));
                 for (uint16_t c = 0; c < 13; ++c)
                     PutWord(record.data() + 2 + 2 * c,
                             (i + c) % 97 == 0 ? 0xFFFF : static_cast<uint16_t>((i * 7 + c * 131) % 5000));
@@ -51,7 +63,7 @@ struct FullMonth {
             file.Save();
         }
         Archive = std::make_unique<TArchiveQDR>(Dir.path());
-        View = std::make_unique<TDispArch>(Archive.get(), 10);
+        View = std::make_unique<TDispArch>(Archive.get(), minutes);
         View->Open(Name);
         View->SetRegulatedPower(0, 4000);
         View->SetRegulatedPower(1, 2500);
@@ -139,6 +151,59 @@ void BM_BuildText(benchmark::State& state)
     }
 }
 BENCHMARK(BM_BuildText)->Arg(0)->Arg(132)->Unit(benchmark::kMillisecond);
+
+FullMonth& GenerationThreeMonth()
+{
+    static FullMonth m(31 * 96, 15);
+    return m;
+}
+
+TReportRequest Report()
+{
+    TReportRequest request;
+    request.Titles.Caption = QStringLiteral("Január 2026");
+    request.Titles.Site = QStringLiteral("Závod Sever");
+    for (int c = 0; c < 13; ++c)
+        request.Titles.Labels << QStringLiteral("%1: Meranie %1").arg(c, 2, 10, QLatin1Char('0'));
+    request.Limit = 4000;
+    return request;
+}
+
+void BM_MonthReport(benchmark::State& state)
+{
+    FullMonth& m = GenerationThreeMonth();
+    if (m.View->RecordCount != 31 * 96)
+        state.SkipWithError("the month did not load whole");
+    const QString out = m.Dir.filePath(QStringLiteral("report.pdf"));
+    const TReportRequest request = Report();
+    for (auto _ : state) {
+        QString error;
+        if (WriteMonthReport(*m.View, request, out, {}, {}, error) != TPrintResult::Printed)
+            state.SkipWithError("the report was not written");
+    }
+}
+BENCHMARK(BM_MonthReport)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_SummaryPage(benchmark::State& state)
+{
+    FullMonth& m = GenerationThreeMonth();
+    const TReportRequest request = Report();
+    for (auto _ : state) {
+        QBuffer pdf;
+        pdf.open(QIODevice::WriteOnly);
+        QPdfWriter writer(&pdf);
+        writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(10, 10, 10, 10),
+                                         QPageLayout::Millimeter));
+        TPrintJob job(writer);
+        const TMonthSummary summary = SummarizeMonth(*m.View, request.Limit);
+        DrawSummaryPage(job.NextPage(), QRect(0, 0, job.Width(), job.Height()), job.Resolution(), *m.View, summary,
+                        request.Titles);
+        if (job.Play(writer) != TPrintResult::Printed)
+            state.SkipWithError("the page was not written");
+        benchmark::DoNotOptimize(pdf.data().size());
+    }
+}
+BENCHMARK(BM_SummaryPage)->Unit(benchmark::kMillisecond)->UseRealTime();
 } // namespace
 
 int main(int argc, char** argv)

@@ -61,12 +61,18 @@ int RunMail(const QStringList& args)
     TSettings settings;
     if (!ReadToolSettings(parsed.Value(QStringLiteral("config")), settings))
         return ExitUsage;
-    const TMailSettings& mail = settings.Mail;
+    return MailFile(settings.Mail, file, parsed.Value(QStringLiteral("to"), settings.Mail.ToAdr),
+                    parsed.Value(QStringLiteral("subject"), QStringLiteral("Mesacny archiv")));
+}
+
+} // namespace
+
+int MailFile(const TMailSettings& mail, const QString& file, const QString& to, const QString& subject)
+{
     if (mail.Host.isEmpty()) {
         Fail(QStringLiteral("bad configuration: MAIL Host is empty"));
         return ExitUsage;
     }
-    const QString to = parsed.Value(QStringLiteral("to"), mail.ToAdr);
     if (TMailClient::RecipientAddress(to).isEmpty()) {
         Fail(QStringLiteral("no recipient: give --to or MAIL ToAdr"));
         return ExitUsage;
@@ -75,7 +81,7 @@ int RunMail(const QStringList& args)
     TMailClient client;
     client.Configure(mail);
     client.ToAddress = QStringList{to};
-    client.Subject = parsed.Value(QStringLiteral("subject"), QStringLiteral("Mesacny archiv"));
+    client.Subject = subject;
     client.Attachments = QStringList{file};
     QString message;
     BindMailEvents(client, message, [] { Out(MailText::Sent); });
@@ -84,6 +90,8 @@ int RunMail(const QStringList& args)
         Fail(message);
     return sent ? ExitOk : ExitNoAnswer;
 }
+
+namespace {
 
 const TToolRegistration Registration({QStringLiteral("mail"),
                                       QStringLiteral("mail a file through the SMTP server of section MAIL"), MailUsage,

@@ -37,11 +37,17 @@ void Fail(const QString& reason);
 
 class TEngine;
 struct TSettings;
+struct TMailSettings;
 // Why the engine's port or socket cannot be used, for the message of exit 3.
 QString PortProblem(const TEngine& engine, const TSettings& settings);
 // Reads the configuration named by --config (or the default one) into
 // settings; false after telling why on stderr (exit 2 then).
 bool ReadToolSettings(const QString& configName, TSettings& settings);
+
+// Mails file to the recipient entry to through the server of mail, as the
+// window's mail panel does, telling the outcome; the exit status: 0 the
+// server accepted it, 1 not sent, 2 no server or no recipient configured.
+int MailFile(const TMailSettings& mail, const QString& file, const QString& to, const QString& subject);
 
 // Options of the form --name VALUE or --name=VALUE; flags take no value.
 class TToolOptions {

@@ -3,6 +3,11 @@
 #include "Tool.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
 
 namespace {
 void Usage()
@@ -30,7 +35,29 @@ const TToolCommand* Find(const QString& name)
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    // The report lays out text and draws, which takes the fonts of a GUI
+    // application; from a timer there is no display, so it needs none.
+    std::unique_ptr<QCoreApplication> app;
+    if (argc > 1 && std::strcmp(argv[1], "report") == 0) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        // A timer has no session, hence no runtime folder; Qt's remark on
+        // that would land in the site's log every month.
+        const QtMessageHandler previous = qInstallMessageHandler(nullptr);
+        static QtMessageHandler forward = previous;
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+            if (text.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
+                return;
+            if (forward)
+                forward(type, context, text);
+            else
+                std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
+        });
+        app = std::make_unique<QGuiApplication>(argc, argv);
+        qInstallMessageHandler(previous);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
     QCoreApplication::setApplicationVersion(QStringLiteral(QDR_VERSION));
     QStringList args = QCoreApplication::arguments().mid(1);
     if (args.isEmpty()) {

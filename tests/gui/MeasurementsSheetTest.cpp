@@ -61,6 +61,20 @@ int PdfPages(const QString& pdf)
     return -1;
 }
 
+// The captions stop shows while the output of button runs.
+QStringList Captions(QPushButton* stop, QPushButton* button)
+{
+    QStringList captions;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (stop->isVisible())
+            captions << stop->text();
+    });
+    watch.start(0);
+    button->click();
+    return captions;
+}
+
 struct Sheet {
     QTemporaryDir Dir;
     TArchiveQDR Archive{Dir.path()};
@@ -241,15 +255,7 @@ TEST(MeasurementsSheet, TextFileAsksBeforeOverwriting)
 TEST(MeasurementsSheet, TextPrintGoesToThePrinterAndStopDropsIt)
 {
     Sheet s;
-    QStringList progress;
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (s.M.ButtonS->isVisible())
-            progress << s.M.ButtonS->text();
-    });
-    watch.start(0);
-    s.M.ButtonP->click();
-    watch.stop();
+    const QStringList progress = Captions(s.M.ButtonS, s.M.ButtonP);
     EXPECT_FALSE(s.Busy);
     EXPECT_FALSE(s.M.ButtonS->isVisible());
     EXPECT_EQ(s.M.ButtonS->text(), QStringLiteral("STOP"));
@@ -428,4 +434,66 @@ TEST(MeasurementsSheet, MailWritesTheTextFileAndSendsIt)
     const QByteArray encoded = message.mid(start, message.indexOf("\r\n--", start) - start);
     EXPECT_EQ(QByteArray::fromBase64(encoded), FileContents(file));
     EXPECT_TRUE(FileContents(file).startsWith("ARCH"));
+}
+
+TEST(MeasurementsSheet, ReportOfTheWholeMonthBesideTheTextFileAndStopLeavesTheOldOne)
+{
+    Sheet s;
+    s.M.EditF->setText(s.Dir.filePath(QStringLiteral("2026NOV.TXT")));
+    s.Click(1, 1); // the user hides a measurement; the report still has it
+    ASSERT_EQ(s.View.SelectedCount, 2);
+    ASSERT_TRUE(s.M.ButtonR->isEnabled());
+    s.View.SetRegulatedPower(0, 120);
+    const QStringList progress = Captions(s.M.ButtonS, s.M.ButtonR);
+    const QString pdf = s.Dir.filePath(QStringLiteral("2026NOV.pdf"));
+    ASSERT_TRUE(QFile::exists(pdf));
+    EXPECT_FALSE(s.Busy);
+    EXPECT_EQ(s.View.SelectedCount, 2);
+    EXPECT_TRUE(progress.filter(QRegularExpression(QStringLiteral("^STOP \\([1-9][0-9]?\\)%$"))).size() > 0);
+    EXPECT_TRUE(RunProgram(QStringLiteral("pdfinfo"), {pdf}).contains(QStringLiteral("November 2026 – Mesačný prehľad")));
+    const QString page1 = RunProgram(QStringLiteral("pdftotext"),
+                                     {QStringLiteral("-l"), QStringLiteral("1"), QStringLiteral("-layout"), pdf,
+                                      QStringLiteral("-")})
+                              .simplified();
+    EXPECT_TRUE(page1.contains(QStringLiteral("01: Kompresory")));
+    // The regulated power VT is the limit: 100 + k % 50 tops 120 in 29 of
+    // every 50 intervals, 162 of the 288, by 29 kW first at 12:15.
+    EXPECT_TRUE(page1.contains(QStringLiteral("Limit 120 kW bol prekročený v 162 intervaloch, najviac o 29 kW "
+                                              "(01.11.2026 12:15).")))
+        << page1.toStdString();
+
+    // STOP while the pages are drawn: the earlier report stays as it was.
+    const QByteArray before = FileContents(pdf);
+    QTimer::singleShot(0, s.M.ButtonS, [&] { s.M.ButtonS->click(); });
+    s.M.ButtonR->click();
+    ASSERT_EQ(s.Asked.size(), 1u);
+    EXPECT_TRUE(s.Asked[0].Text.contains(QStringLiteral("existuje")));
+    EXPECT_EQ(FileContents(pdf), before);
+    EXPECT_EQ(QDir(s.Dir.path()).entryList({QStringLiteral("*.pdf*")}), QStringList{QStringLiteral("2026NOV.pdf")});
+    EXPECT_FALSE(s.Busy);
+}
+
+TEST(MeasurementsSheet, PrintsTakeTheDefaultPrinterOfTheMomentAndNameTheJob)
+{
+    Sheet s;
+    // The default printer has changed to one with A5 paper since start-up.
+    s.M.LookUpPrinter = [&s] {
+        auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        printer->setOutputFileName(s.Dir.filePath(QStringLiteral("a5.pdf")));
+        printer->setPageSize(QPageSize(QPageSize::A5));
+        return printer;
+    };
+    s.M.ButtonT->click();
+    const QString a5 = s.Dir.filePath(QStringLiteral("a5.pdf"));
+    EXPECT_EQ(s.M.Layout.PrintPageHeight, s.M.Printer()->height());
+    EXPECT_EQ(PdfPages(a5), s.M.LabelP->text().toInt());
+    EXPECT_TRUE(RunProgram(QStringLiteral("pdfinfo"), {a5}).contains(QStringLiteral("November 2026 – Tlač grafov")));
+    s.M.ButtonP->click();
+    EXPECT_TRUE(RunProgram(QStringLiteral("pdfinfo"), {a5}).contains(QStringLiteral("November 2026 – Tlač tabuliek")));
+    // No printer any more: nothing starts, nothing breaks.
+    s.M.LookUpPrinter = [] { return std::unique_ptr<QPrinter>(); };
+    QFile::remove(a5);
+    s.M.ButtonT->click();
+    EXPECT_FALSE(QFile::exists(a5));
+    EXPECT_FALSE(s.M.ButtonT->isEnabled());
 }

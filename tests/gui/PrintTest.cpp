@@ -1,8 +1,8 @@
 // The text print and the graph print of a simulated month, written to PDF
 // files and read back with the poppler tools.
-#include "app/widgets/GraphPrint.h"
-#include "app/widgets/PrintLayout.h"
-#include "app/widgets/TextPrint.h"
+#include "print/GraphPrint.h"
+#include "print/PrintLayout.h"
+#include "print/TextPrint.h"
 #include "e2e/ExpectedArchive.h"
 #include "output/ArchText.h"
 #include "regulator/ArchiveQDR.h"
@@ -157,7 +157,7 @@ TEST(TextPrint, TheMonthsTablesComeOutInOrderOverSeveralPagesBehindTheIndent)
         return built = lines, ok;
     };
     ASSERT_EQ(PrintText(*printer, build, Always), TPrintResult::Printed);
-    const QFontMetrics fm(PrintFont(), printer.get());
+    const QFontMetrics fm(PrintFont(printer->logicalDpiY()));
     // Three measurements pack two interval rows to a line.
     const QString header = QRegularExpression::escape(month.View.IntervalLine(0));
     EXPECT_EQ(built.filter(QRegularExpression("^" + header + " +" + header + "$")).size(), 1);

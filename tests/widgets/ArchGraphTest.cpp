@@ -2,7 +2,7 @@
 #include "WidgetTestSupport.h"
 #include "regulator/ArchiveQDR.h"
 #include "regulator/DispArch.h"
-#include "regulator/widgets/ArchGraph.h"
+#include "print/ArchGraph.h"
 
 #include <QFile>
 #include <QFontMetrics>
@@ -139,4 +139,38 @@ TEST(ArchGraph, ScaleStepsAndATooSmallBox)
     DrawScale(p, v, none.rect(), true);
     p.end();
     EXPECT_EQ(CountColor(none, none.rect(), Qt::white), 60 * h);
+}
+
+TEST(ArchGraph, OnPaperTheRegulatedPowerIsDotsAsLargeAsTheTextMakesThem)
+{
+    Month m({100, 100, 120, 120});
+    TDispArch& v = *m.View;
+    v.SetRegulatedPower(0, 150);
+    v.SetRegulatedPower(1, 150);
+    // A strip at printer resolution: a pixel is a fraction of a dot.
+    QImage image = BlankImage(600, 1500, Qt::white);
+    {
+        QPainter p(&image);
+        QFont font = p.font();
+        font.setPixelSize(140);
+        p.setFont(font);
+        DrawGraph(p, v, image.rect(), 255, 1200, 0, 3);
+    }
+    int dotted = 0;
+    for (int y = 0; y < 1200; ++y) {
+        int runs = 0, run = 0, shortest = 1 << 20;
+        for (int x = 0; x <= image.width(); ++x) {
+            if (x < image.width() && Pixel(image, x, y) == QColor(Qt::black)) {
+                ++run;
+                continue;
+            }
+            if (run > 0) {
+                ++runs;
+                shortest = std::min(shortest, run);
+            }
+            run = 0;
+        }
+        dotted += runs >= 10 && shortest >= 4;
+    }
+    EXPECT_GE(dotted, 4) << "rows of dots several pixels wide and high";
 }

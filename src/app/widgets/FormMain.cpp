@@ -111,17 +111,21 @@ void TFormMain::CreateOutputs(const TSettings& settings)
 {
     TSheetMeasurements* sheet = PageA->TabSheetAM;
     sheet->Labels = Engine->GridEm->RowNames;
-    const QList<QPrinterInfo> printers = QPrinterInfo::availablePrinters();
-    PrinterPresent = !printers.isEmpty();
-    sheet->PrinterPresent = PrinterPresent;
-    if (PrinterPresent) {
+    sheet->Site = settings.Miesto;
+    sheet->LookUpPrinter = [] {
+        const QList<QPrinterInfo> printers = QPrinterInfo::availablePrinters();
+        if (printers.isEmpty())
+            return std::unique_ptr<QPrinter>();
         // The default printer, else the first one: a site may have printers
         // but no default set.
         QPrinterInfo info = QPrinterInfo::defaultPrinter();
         if (info.isNull())
             info = printers.constFirst();
-        sheet->SetPrinter(std::make_unique<QPrinter>(info, QPrinter::HighResolution));
-    }
+        return std::make_unique<QPrinter>(info, QPrinter::HighResolution);
+    };
+    sheet->SetPrinter(sheet->LookUpPrinter());
+    PrinterPresent = sheet->Printer() != nullptr;
+    sheet->PrinterPresent = PrinterPresent;
     ReadMailConfig(settings);
     auto server = std::make_unique<TSheetServer>();
     sheet->Sheets = server.get();

@@ -10,7 +10,7 @@
 #include "files/widgets/FormOpenFile.h"
 #include "regulator/ArchiveQDR.h"
 #include "regulator/DispArch.h"
-#include "regulator/widgets/ArchGraph.h"
+#include "print/ArchGraph.h"
 
 #include <QEvent>
 #include <QGroupBox>

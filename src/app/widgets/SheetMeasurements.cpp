@@ -1,8 +1,9 @@
 #include "SheetMeasurements.h"
 
-#include "GraphPrint.h"
 #include "PanelMail.h"
-#include "TextPrint.h"
+#include "print/GraphPrint.h"
+#include "print/MonthReport.h"
+#include "print/TextPrint.h"
 #include "core/widgets/CellText.h"
 #include "core/widgets/Colors.h"
 #include "core/widgets/Dialogs.h"
@@ -13,6 +14,7 @@
 #include "output/SheetServer.h"
 #include "output/SpreadsheetOutput.h"
 #include "core/TextFunctions.h"
+#include "files/FileMem.h"
 #include "regulator/DispArch.h"
 
 #include <QApplication>
@@ -86,6 +88,9 @@ TSheetMeasurements::TSheetMeasurements(TDispArch& view, bool& outputBusy, QWidge
     ButtonP = Named(new QPushButton(QStringLiteral("Tlač"), GroupTable), "ButtonP");
     ButtonE = Named(new QPushButton(QStringLiteral("Výstup pre EXCEL"), GroupTable), "ButtonE");
     ButtonM = Named(new QPushButton(QStringLiteral("Odoslanie mailom"), GroupTable), "ButtonM");
+    ButtonR = Named(new QPushButton(QStringLiteral("Mesačný prehľad"), GroupTable), "ButtonR");
+    ButtonR->setToolTip(QStringLiteral("Súhrn, tabuľky a grafy mesiaca do súboru PDF"));
+    ButtonR->setEnabled(false);
     ButtonS = Named(new QPushButton(QStringLiteral("STOP"), GroupTable), "ButtonS");
     ButtonS->hide();
     auto* table = new QGridLayout(GroupTable);
@@ -100,6 +105,7 @@ TSheetMeasurements::TSheetMeasurements(TDispArch& view, bool& outputBusy, QWidge
         outputs[i]->setEnabled(false);
         table->addWidget(outputs[i], i, 2);
     }
+    table->addWidget(ButtonR, 4, 2);
     // The STOP button takes the place beside the running output's button.
     const int stopWidth = ButtonS->sizeHint().width() + 24;
     table->setColumnMinimumWidth(3, stopWidth);
@@ -160,6 +166,7 @@ TSheetMeasurements::TSheetMeasurements(TDispArch& view, bool& outputBusy, QWidge
     connect(ButtonT, &QPushButton::clicked, this, [this] { ButtonTClick(); });
     connect(ButtonM, &QPushButton::clicked, this, [this] { ButtonMClick(); });
     connect(ButtonE, &QPushButton::clicked, this, [this] { ButtonEClick(); });
+    connect(ButtonR, &QPushButton::clicked, this, [this] { ButtonRClick(); });
     FitGrid();
     ColorsChanged();
 }
@@ -272,7 +279,7 @@ void TSheetMeasurements::CheckAM()
 {
     // A running output keeps the layout and the buttons it started with.
     if (Running) {
-        for (QPushButton* b : {ButtonF, ButtonP, ButtonE, ButtonM, ButtonT})
+        for (QPushButton* b : {ButtonF, ButtonP, ButtonE, ButtonM, ButtonT, ButtonR})
             b->setEnabled(false);
         return;
     }
@@ -304,6 +311,9 @@ void TSheetMeasurements::CheckAM()
     ButtonP->setEnabled(graphs && tables);
     ButtonE->setEnabled(tables);
     ButtonM->setEnabled(tables && named && mail);
+    // The report is the whole month whatever the table choices; it is
+    // named after the text file.
+    ButtonR->setEnabled(View.RecordCount > 0 && View.SelectedCount > 0 && named);
 }
 
 // ---------------------------------------------------------------- busy
@@ -347,6 +357,29 @@ std::function<bool(int)> TSheetMeasurements::Progress(QPushButton* stop, const Q
 
 void TSheetMeasurements::ButtonSClick() { OutputBusy = false; }
 
+namespace {
+// While recorded pages go out the window paints, but takes no click: the
+// job can no longer be stopped.
+void Pump() { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
+} // namespace
+
+void TSheetMeasurements::TakeDefaultPrinter()
+{
+    if (LookUpPrinter) {
+        FPrinter = LookUpPrinter();
+        PrinterPresent = FPrinter != nullptr;
+    }
+    // Gone, or another page: the buttons and the layout follow.
+    if (!FPrinter || PageSizeChanged(*FPrinter, Layout))
+        CheckAM();
+}
+
+void TSheetMeasurements::TitleJob(const QString& output)
+{
+    if (FPrinter)
+        FPrinter->setDocName(JobTitle(Caption ? Caption() : QString(), output));
+}
+
 // ---------------------------------------------------------------- outputs
 
 void TSheetMeasurements::ButtonFClick()
@@ -371,9 +404,13 @@ void TSheetMeasurements::WriteTextFile()
 
 void TSheetMeasurements::ButtonPClick()
 {
-    if (Running || OutputBusy || !FPrinter)
+    if (Running || OutputBusy)
+        return;
+    TakeDefaultPrinter();
+    if (!FPrinter)
         return;
     const TRunning running(*this);
+    TitleJob(QStringLiteral("Tlač tabuliek"));
     QString saved;
     SetOutputBusy(ButtonP, true, saved);
     const TTableChoice choice = Choice();
@@ -384,7 +421,7 @@ void TSheetMeasurements::ButtonPClick()
                 return TDialogs::Confirm(QStringLiteral("Riadok presahuje šírku strany. Pokračovať?"));
             });
         },
-        Progress(ButtonS, saved));
+        Progress(ButtonS, saved), Pump);
     SetOutputBusy(ButtonP, false, saved);
     if (result == TPrintResult::Failed)
         TDialogs::Error(QStringLiteral("CHYBA !"));
@@ -393,13 +430,15 @@ void TSheetMeasurements::ButtonPClick()
 
 void TSheetMeasurements::ButtonTClick()
 {
-    if (Running || OutputBusy || !FPrinter)
+    if (Running || OutputBusy)
         return;
     // Another printer may have become the default since the layout was
     // made; once the output runs, the layout stays as it is.
-    if (PageSizeChanged(*FPrinter, Layout))
-        CheckAM();
+    TakeDefaultPrinter();
+    if (!FPrinter)
+        return;
     const TRunning running(*this);
+    TitleJob(QStringLiteral("Tlač grafov"));
     OutputBusy = true;
     const QString saved = ButtonQ->text();
     ButtonQ->show();
@@ -408,7 +447,7 @@ void TSheetMeasurements::ButtonTClick()
     choice.Common = CheckBoxM->isChecked();
     choice.Caption = Caption ? Caption() : QString();
     choice.Labels = Labels;
-    const TPrintResult result = PrintGraphs(*FPrinter, View, Layout, choice, Progress(ButtonQ, saved));
+    const TPrintResult result = PrintGraphs(*FPrinter, View, Layout, choice, Progress(ButtonQ, saved), Pump);
     ButtonQ->setText(saved);
     ButtonQ->hide();
     OutputBusy = false;
@@ -461,5 +500,36 @@ void TSheetMeasurements::ButtonEClick()
         TDialogs::Message(QStringLiteral("Tabuľky sú uložené v súbore \"") +
                           QDir::toNativeSeparators(Sheets->SavedPath()) + QStringLiteral("\""));
     SetOutputBusy(ButtonE, false, saved);
+    QApplication::beep();
+}
+
+void TSheetMeasurements::ButtonRClick()
+{
+    if (Running || OutputBusy || !View.File() || EditF->text().isEmpty())
+        return;
+    const TRunning running(*this);
+    const QString name = ReportFileName(EditF->text());
+    if (QFileInfo::exists(name) &&
+        !TDialogs::Confirm(QStringLiteral("Súbor \"") + name + QStringLiteral("\" existuje. Prepísať ?")))
+        return;
+    // A view of its own over the same file: the report shows the channels in
+    // groups, and the page keeps the user's choice meanwhile.
+    TDispArch view(View.Archive, View.IntervalMinutes);
+    if (!view.Open(View.File()->FileName()))
+        return;
+    view.SetRegulatedPower(0, View.RegulatedPower(0));
+    view.SetRegulatedPower(1, View.RegulatedPower(1));
+    TReportRequest request;
+    request.Titles.Caption = Caption ? Caption() : QString();
+    request.Titles.Labels = Labels;
+    request.Titles.Site = Site;
+    request.Limit = View.RegulatedPower(0);
+    QString saved;
+    SetOutputBusy(ButtonR, true, saved);
+    QString error;
+    const TPrintResult result = WriteMonthReport(view, request, name, Progress(ButtonS, saved), Pump, error);
+    SetOutputBusy(ButtonR, false, saved);
+    if (result == TPrintResult::Failed)
+        TDialogs::Error(QStringLiteral("Súbor \"") + name + QStringLiteral("\" sa nepodarilo zapísať !"));
     QApplication::beep();
 }

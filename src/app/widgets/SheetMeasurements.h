@@ -5,7 +5,7 @@
 // graphs. The texts and drawings are the archive view's and the output
 // library's; the sheet holds the choices, the busy flag's buttons and the
 // print layout.
-#include "PrintLayout.h"
+#include "print/PrintLayout.h"
 #include "output/ArchText.h"
 
 #include <QStringList>
@@ -48,6 +48,7 @@ public:
     QPushButton* ButtonP = nullptr;
     QPushButton* ButtonE = nullptr;
     QPushButton* ButtonM = nullptr;
+    QPushButton* ButtonR = nullptr; // the monthly report
     QLineEdit* EditF = nullptr;
     QLineEdit* EditM = nullptr;
     QPushButton* ButtonS = nullptr;
@@ -63,6 +64,9 @@ public:
     // (a test gives a PDF printer instead).
     bool PrinterPresent = false;
     void SetPrinter(std::unique_ptr<QPrinter> printer);
+    // The default printer as it is now, null when none is installed: a print
+    // looks it up when it starts, so a changed default or page size is seen.
+    std::function<std::unique_ptr<QPrinter>()> LookUpPrinter;
     QPrinter* Printer() const { return FPrinter.get(); }
     TPrintLayout Layout;
 
@@ -77,6 +81,7 @@ public:
     // The measurement labels by channel and the month's caption.
     QStringList Labels;
     std::function<QString()> Caption;
+    QString Site; // the configured site name, for the report
     // A colour was chosen: the archive page refreshes its tables and graph
     // (and calls CheckAM).
     std::function<void()> OnColorsChanged;
@@ -103,6 +108,7 @@ public:
     void ButtonTClick();
     void ButtonMClick();
     void ButtonEClick();
+    void ButtonRClick();
     // The sheet's choices for the outputs.
     TTableChoice Choice() const;
     // After the chosen colours changed: CheckBoxM is available only while
@@ -113,6 +119,10 @@ private:
     void DrawGridMDrawCell(QPainter& painter, int col, int row, const QRect& rect);
     void FitGrid();
     void PlaceStop(QPushButton* button);
+    // A print starts: the default printer now, and the layout for its page.
+    void TakeDefaultPrinter();
+    // Names the job after the month and the output.
+    void TitleJob(const QString& output);
 
     TDispArch& View;
     bool& OutputBusy;

@@ -1,15 +1,17 @@
-#include "PrintLayout.h"
+#include "print/PrintLayout.h"
 
 #include "regulator/DispArch.h"
 
 #include <QFontMetrics>
-#include <QPrinter>
+#include <QPaintDevice>
 
 #include <algorithm>
 
-QFont PrintFont()
+QFont PrintFont(int dpi)
 {
-    QFont font(QStringLiteral("Courier New"), 10);
+    QFont font(QStringLiteral("Courier New"));
+    // Ten points.
+    font.setPixelSize(std::max(1, (10 * std::max(dpi, 1) + 36) / 72));
     // Where the family is missing the substitute must still be monospaced:
     // the text print packs table columns by character count.
     font.setStyleHint(QFont::TypeWriter);
@@ -17,11 +19,11 @@ QFont PrintFont()
     return font;
 }
 
-void ComputePrintLayout(QPrinter& printer, TDispArch& view, bool dense, TPrintLayout& layout)
+void ComputePrintLayout(const QPaintDevice& device, TDispArch& view, bool dense, TPrintLayout& layout)
 {
-    const int width = printer.width();
-    const int height = printer.height();
-    const QFontMetrics fm(PrintFont(), &printer);
+    const int width = device.width();
+    const int height = device.height();
+    const QFontMetrics fm(PrintFont(device.logicalDpiY()));
     const int w = fm.horizontalAdvance(QStringLiteral("0000000"));
     const int h = fm.height();
     const auto u16 = [](int64_t v) { return static_cast<uint16_t>(std::clamp<int64_t>(v, 0, 0xFFFF)); };
@@ -52,7 +54,7 @@ bool CountStrips(TPrintLayout& layout, int graphs)
     return true;
 }
 
-bool PageSizeChanged(const QPrinter& printer, const TPrintLayout& layout)
+bool PageSizeChanged(const QPaintDevice& device, const TPrintLayout& layout)
 {
-    return printer.width() != layout.PrintPageWidth || printer.height() != layout.PrintPageHeight;
+    return device.width() != layout.PrintPageWidth || device.height() != layout.PrintPageHeight;
 }

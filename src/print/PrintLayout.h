@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-class QPrinter;
+class QPaintDevice;
 class TDispArch;
 
 struct TPrintLayout {
@@ -24,15 +24,17 @@ struct TPrintLayout {
     uint8_t StripCount = 0;
 };
 
-// The font of both prints, at its size on whatever device measures it.
-QFont PrintFont();
+// The font of the prints, sized in pixels for a device of dpi dots per inch,
+// so that a page recorded ahead (see TPrintJob) measures and plays its text
+// at the size the printer or the PDF file gives it.
+QFont PrintFont(int dpi);
 
-// The page, the font figures and the print zoom of view (which it fixes);
-// StripCount is left 0 for CountStrips.
-void ComputePrintLayout(QPrinter& printer, TDispArch& view, bool dense, TPrintLayout& layout);
+// The page of device (a printer or a PDF file), the font figures and the
+// print zoom of view (which it fixes); StripCount is left 0 for CountStrips.
+void ComputePrintLayout(const QPaintDevice& device, TDispArch& view, bool dense, TPrintLayout& layout);
 // StripCount for graphs graphs; false (StripCount 0) when a strip would be
 // narrower than twice the scale, which leaves no graph to print.
 bool CountStrips(TPrintLayout& layout, int graphs);
-// The printer's page is no longer the one the layout was made for.
-bool PageSizeChanged(const QPrinter& printer, const TPrintLayout& layout);
+// The device's page is no longer the one the layout was made for.
+bool PageSizeChanged(const QPaintDevice& device, const TPrintLayout& layout);
 inline int Pages(const TPrintLayout& layout) { return (layout.StripCount + 3) / 4; }

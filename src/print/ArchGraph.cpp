@@ -1,7 +1,6 @@
-#include "regulator/widgets/ArchGraph.h"
+#include "print/ArchGraph.h"
 
 #include "core/TextFunctions.h"
-#include "core/widgets/Colors.h"
 #include "regulator/DispArch.h"
 
 #include <QFontMetrics>
@@ -10,7 +9,9 @@
 #include <algorithm>
 
 namespace {
-using namespace Colors;
+// The screen's plot area and grid lines.
+const QColor Grey(0x80, 0x80, 0x80);
+const QColor Silver(0xC0, 0xC0, 0xC0);
 
 // The vertical geometry both boxes share, from the extent of "0".
 struct TPlot {
@@ -34,10 +35,20 @@ struct TPlot {
     int Y(int64_t value) const { return Bottom - static_cast<int>(Factor * value / 65536); }
 };
 
-void DottedLine(QPainter& painter, int left, int right, int y)
+// A dot every four pixels. On paper a pixel is a fraction of a dot the eye
+// (or a PDF viewer) can see, so there the dots are scaled with the text:
+// squares of a twelfth of the text height, one every four of them.
+void DottedLine(QPainter& painter, int left, int right, int y, int textHeight, bool screen)
 {
-    for (int x = (left + 3) / 4 * 4; x < right; x += 4)
-        painter.drawPoint(x, y);
+    if (screen) {
+        for (int x = (left + 3) / 4 * 4; x < right; x += 4)
+            painter.drawPoint(x, y);
+        return;
+    }
+    const int dot = std::max(1, textHeight / 12);
+    const int pitch = 4 * dot;
+    for (int x = (left + pitch - 1) / pitch * pitch; x < right; x += pitch)
+        painter.fillRect(x, y - dot / 2, std::min(dot, right - x), dot, painter.pen().color());
 }
 } // namespace
 
@@ -75,7 +86,7 @@ void DrawGraph(QPainter& painter, const TDispArch& view, QRect rect, int graph, 
     }
     painter.setPen(lines);
     for (uint8_t i = 0; i < 2; ++i)
-        DottedLine(painter, left, right, plot.Y(view.RegulatedPower(i)));
+        DottedLine(painter, left, right, plot.Y(view.RegulatedPower(i)), th, screen);
     painter.drawLine(left, plot.Bottom, right - 1, plot.Bottom);
     painter.setPen(Qt::black);
     painter.drawLine(left, top + h, right - 1, top + h);

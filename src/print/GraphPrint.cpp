@@ -1,11 +1,10 @@
-#include "GraphPrint.h"
+#include "print/GraphPrint.h"
 
-#include "PrintLayout.h"
+#include "print/ArchGraph.h"
+#include "print/PrintLayout.h"
 #include "regulator/DispArch.h"
-#include "regulator/widgets/ArchGraph.h"
 
-#include <QFontMetrics>
-#include <QPrinter>
+#include <QPagedPaintDevice>
 
 #include <vector>
 
@@ -15,7 +14,6 @@ struct TStrip {
     int Graph = 0;
     int Offset = 0;
     int Slot = 0;
-    bool NewPage = false;
 };
 
 // Corner rectangles: (x1, y1) inclusive, (x2, y2) exclusive.
@@ -24,12 +22,9 @@ QRect Corners(int x1, int y1, int x2, int y2)
     return QRect(QPoint(x1, y1), QPoint(x2 - 1, y2 - 1));
 }
 
-bool DrawStrip(TPrintJob& job, const TDispArch& view, const TPrintLayout& l, const TGraphPrintChoice& choice,
+void DrawStrip(QPainter& p, const TDispArch& view, const TPrintLayout& l, const TGraphPrintChoice& choice,
                const TStrip& strip)
 {
-    if (strip.NewPage && !job.NewPage())
-        return false;
-    QPainter& p = job.Painter();
     const int o = l.PrintMarginOuter;
     const int i = l.PrintMarginInner;
     const int right = l.PrintPageWidth - o;
@@ -58,46 +53,53 @@ bool DrawStrip(TPrintJob& job, const TDispArch& view, const TPrintLayout& l, con
                    choice.Label(view.SelectedChannel(static_cast<uint8_t>(strip.Graph))));
     }
     frame(band);
-    return true;
 }
 } // namespace
 
-TPrintResult PrintGraphs(QPrinter& printer, const TDispArch& view, const TPrintLayout& layoutNow,
-                         const TGraphPrintChoice& choiceNow, const std::function<bool(int percent)>& progress)
+bool GraphsFit(const TDispArch& view, const TPrintLayout& layout, const TGraphPrintChoice& choice)
+{
+    const int graphs = choice.Common ? 1 : view.SelectedCount;
+    return graphs > 0 && layout.StripWidth > 0 && layout.StripWidth >= 2 * layout.ScaleWidth &&
+           layout.GraphPixels > 0 && layout.StripHeight > layout.TitleHeight + 2 * layout.PrintMarginInner;
+}
+
+bool RecordGraphs(TPrintJob& job, const TDispArch& view, const TPrintLayout& layoutNow,
+                  const TGraphPrintChoice& choiceNow, const std::function<bool(int percent)>& progress)
 {
     // The window may lay out its sheet again while progress lets events in;
     // the job keeps the layout and the titles it started with.
     const TPrintLayout layout = layoutNow;
     const TGraphPrintChoice choice = choiceNow;
+    if (!GraphsFit(view, layout, choice))
+        return true;
     const int graphs = choice.Common ? 1 : view.SelectedCount;
-    if (graphs == 0 || layout.StripWidth == 0 || layout.StripWidth < 2 * layout.ScaleWidth ||
-        layout.GraphPixels == 0 || layout.StripHeight <= layout.TitleHeight + 2 * layout.PrintMarginInner)
-        return TPrintResult::Nothing;
-    // Every strip is laid out first: the job starts only once the last
-    // chance to stop has passed.
-    std::vector<TStrip> strips;
-    int slot = 0;
+    QPainter* page = nullptr;
+    int slot = 4;
     // A graph number past every shown measurement draws all their curves.
     int g = choice.Common ? 255 : 0;
     for (int c = 0; c < graphs; ++c, ++g) {
-        if (!progress(c * 100 / graphs))
-            return TPrintResult::Stopped;
+        if (progress && !progress(c * 100 / graphs))
+            return false;
         for (uint32_t x = 0; x < layout.GraphPixels; x += layout.StripWidth) {
-            TStrip strip{g, static_cast<int>(x), slot, false};
             if (slot == 4) {
-                strip.Slot = 0;
-                strip.NewPage = true;
+                page = &job.NextPage();
+                slot = 0;
             }
-            slot = strip.Slot + 1;
-            strips.push_back(strip);
+            DrawStrip(*page, view, layout, choice, TStrip{g, static_cast<int>(x), slot});
+            ++slot;
         }
     }
-    TPrintJob job(printer);
-    if (!job.Start())
-        return TPrintResult::Failed;
-    job.Painter().setFont(PrintFont());
-    for (const TStrip& strip : strips)
-        if (!DrawStrip(job, view, layout, choice, strip))
-            return TPrintResult::Failed;
-    return job.Finish() ? TPrintResult::Printed : TPrintResult::Failed;
+    return true;
+}
+
+TPrintResult PrintGraphs(QPagedPaintDevice& device, const TDispArch& view, const TPrintLayout& layout,
+                         const TGraphPrintChoice& choice, const std::function<bool(int percent)>& progress,
+                         const std::function<void()>& pump)
+{
+    if (!GraphsFit(view, layout, choice))
+        return TPrintResult::Nothing;
+    TPrintJob job(device);
+    if (!RecordGraphs(job, view, layout, choice, progress))
+        return TPrintResult::Stopped;
+    return job.Play(device, pump);
 }

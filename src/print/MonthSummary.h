@@ -1,0 +1,62 @@
+#pragma once
+// What the first page of the monthly report says, worked out from the
+// archive view: per channel the month's energy (as the daily-energy table
+// sums it), the peak with its first time and the mean; the ten highest
+// intervals and the daily energies of channel 0; the intervals above a
+// limit. Records without a value and gaps are counted, never read as zero.
+#include <QString>
+
+#include <cstdint>
+#include <vector>
+
+class TDispArch;
+
+struct TChannelSummary {
+    uint8_t Channel = 0;
+    bool Reactive = false;
+    uint32_t Energy = 0;     // kWh (kVArh), the month total of the tables
+    uint16_t Values = 0;     // intervals with a value
+    uint16_t Missing = 0;    // records of the month without this value
+    uint16_t Peak = 0;       // highest interval power; meaningless without Values
+    uint16_t PeakRecord = 0; // its first occurrence
+    double Mean = 0;         // over the intervals with a value
+};
+
+struct TSummaryInterval {
+    uint16_t Record = 0;
+    uint16_t Value = 0;
+};
+
+struct TDayEnergy {
+    uint8_t Day = 0; // day of the month
+    uint32_t Energy = 0;
+    uint16_t Missing = 0; // its intervals without a value of channel 0, gaps included
+};
+
+struct TExceedance {
+    uint16_t Limit = 0;     // 0: no limit known
+    uint16_t Count = 0;     // intervals of channel 0 above it
+    uint16_t MaxExcess = 0; // by how much at most
+    uint16_t MaxRecord = 0; // the first interval that went that far
+    uint16_t FirstRecord = 0;
+    uint16_t LastRecord = 0;
+};
+
+struct TMonthSummary {
+    uint16_t Month = 0;     // month number of the file
+    uint16_t Records = 0;   // records held, gaps included
+    uint16_t Gaps = 0;      // records held that carry nothing
+    uint32_t Intervals = 0; // intervals the whole month has
+    std::vector<TChannelSummary> Channels;
+    std::vector<TSummaryInterval> Highest; // at most ten, highest first, earlier first among equals
+    std::vector<TDayEnergy> DayEnergies;   // channel 0, day by day
+    int HighestDay = -1;                   // index into DayEnergies, -1 when there is none
+    TExceedance Exceedance;
+};
+
+// The summary of every channel of view's month (whatever is shown) against
+// limit (kW of channel 0; 0 when none is known).
+TMonthSummary SummarizeMonth(const TDispArch& view, uint16_t limit);
+
+// "dd.mm.yyyy hh:mm" of a record of view's month; empty for a gap.
+QString RecordTimeText(const TDispArch& view, uint16_t record);
