@@ -62,6 +62,7 @@ TSettings TSettings::Read(const TMIniFile& ini)
     s.Intervaly = static_cast<uint8_t>(ini.ReadInteger(Ine, QStringLiteral("Intervaly"), 4));
     if (s.Intervaly == 0 || 60 % s.Intervaly != 0)
         s.Intervaly = 4;
+    s.TimeZone = ini.ReadString(Ine, QStringLiteral("TimeZone"), QString()).trimmed();
 
     // Names are kept as written, so a name of blanks still counts as given.
     auto names = [&ini](const QString& section, const char* prefix, int count) {

@@ -30,6 +30,7 @@ struct TSettings {
     // INE
     QString Password;      // upper-cased
     uint8_t Intervaly = 4;
+    QString TimeZone;      // the site's zone for machine-read times; empty: the system's
     // ELEKTROMERY EM01..EM12, SPOTREBICE RO01..RO64, SIGNALY SI01..SI64:
     // entry n - 1 is the name of number n, empty when none is configured.
     QStringList MeterNames;
