@@ -9,10 +9,12 @@
 #include "core/widgets/DrawGrid.h"
 #include "output/MailClient.h"
 #include "output/AdvExcel.h"
+#include "output/CsvOutput.h"
 #include "output/LocateExcel.h"
 #include "output/SheetServer.h"
 #include "output/SpreadsheetOutput.h"
 #include "core/TextFunctions.h"
+#include "files/FileMem.h"
 #include "regulator/DispArch.h"
 
 #include <QApplication>
@@ -100,6 +102,9 @@ TSheetMeasurements::TSheetMeasurements(TDispArch& view, bool& outputBusy, QWidge
         outputs[i]->setEnabled(false);
         table->addWidget(outputs[i], i, 2);
     }
+    ButtonC = Named(new QPushButton(QStringLiteral("Záznam do CSV"), GroupTable), "ButtonC");
+    ButtonC->setEnabled(false);
+    table->addWidget(ButtonC, 4, 2);
     // The STOP button takes the place beside the running output's button.
     const int stopWidth = ButtonS->sizeHint().width() + 24;
     table->setColumnMinimumWidth(3, stopWidth);
@@ -160,6 +165,7 @@ TSheetMeasurements::TSheetMeasurements(TDispArch& view, bool& outputBusy, QWidge
     connect(ButtonT, &QPushButton::clicked, this, [this] { ButtonTClick(); });
     connect(ButtonM, &QPushButton::clicked, this, [this] { ButtonMClick(); });
     connect(ButtonE, &QPushButton::clicked, this, [this] { ButtonEClick(); });
+    connect(ButtonC, &QPushButton::clicked, this, [this] { ButtonCClick(); });
     FitGrid();
     ColorsChanged();
 }
@@ -272,7 +278,7 @@ void TSheetMeasurements::CheckAM()
 {
     // A running output keeps the layout and the buttons it started with.
     if (Running) {
-        for (QPushButton* b : {ButtonF, ButtonP, ButtonE, ButtonM, ButtonT})
+        for (QPushButton* b : {ButtonF, ButtonP, ButtonE, ButtonM, ButtonT, ButtonC})
             b->setEnabled(false);
         return;
     }
@@ -301,6 +307,7 @@ void TSheetMeasurements::CheckAM()
     const bool mail = MailClient && !MailClient->Host.isEmpty() && !EditM->text().isEmpty();
     ButtonT->setEnabled(graphs);
     ButtonF->setEnabled(tables && named);
+    ButtonC->setEnabled(tables && named);
     ButtonP->setEnabled(graphs && tables);
     ButtonE->setEnabled(tables);
     ButtonM->setEnabled(tables && named && mail);
@@ -367,6 +374,33 @@ void TSheetMeasurements::WriteTextFile()
     // the month's tables (a mail still goes on with whatever file exists).
     if (!SaveTextLines(lines, name))
         TDialogs::Error(QStringLiteral("Súbor \"") + name + QStringLiteral("\" sa nepodarilo zapísať !"));
+}
+
+void TSheetMeasurements::ButtonCClick()
+{
+    // Named like the text file, with .csv.
+    QString name = EditF->text();
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot > name.lastIndexOf(QLatin1Char('/')))
+        name.truncate(dot);
+    name += QStringLiteral(".csv");
+    if (QFileInfo::exists(name) &&
+        !TDialogs::Confirm(QStringLiteral("Súbor \"") + name + QStringLiteral("\" existuje. Prepísať ?")))
+        return;
+    const QTimeZone zone = ZoneByName(TimeZone);
+    if (!zone.isValid()) {
+        TDialogs::Error(QStringLiteral("Neznáme časové pásmo \"") + TimeZone + QStringLiteral("\" !"));
+        return;
+    }
+    TCsvChoice choice;
+    for (uint8_t i = 0; i < View.SelectedCount; ++i)
+        choice.Channels.push_back(View.SelectedChannel(i));
+    choice.AllRecords = RadioButtonA->isChecked();
+    choice.Labels = Labels;
+    QString error;
+    if (!SaveCsv(BuildCsv(View, TimedRecords(View, zone), choice), name, View.File() ? View.File()->FileName() : QString(), error))
+        TDialogs::Error(QStringLiteral("Súbor \"") + name + QStringLiteral("\" sa nepodarilo zapísať !\n") + error);
+    QApplication::beep();
 }
 
 void TSheetMeasurements::ButtonPClick()

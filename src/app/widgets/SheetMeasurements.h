@@ -48,6 +48,7 @@ public:
     QPushButton* ButtonP = nullptr;
     QPushButton* ButtonE = nullptr;
     QPushButton* ButtonM = nullptr;
+    QPushButton* ButtonC = nullptr; // the interval powers as CSV beside the text file
     QLineEdit* EditF = nullptr;
     QLineEdit* EditM = nullptr;
     QPushButton* ButtonS = nullptr;
@@ -76,6 +77,8 @@ public:
     std::function<bool(const QString& path)> OpenSpreadsheet = OpenInSpreadsheetProgram;
     // The measurement labels by channel and the month's caption.
     QStringList Labels;
+    // The zone of the CSV times ("INE" TimeZone); empty: the system's.
+    QString TimeZone;
     std::function<QString()> Caption;
     // A colour was chosen: the archive page refreshes its tables and graph
     // (and calls CheckAM).
@@ -103,6 +106,7 @@ public:
     void ButtonTClick();
     void ButtonMClick();
     void ButtonEClick();
+    void ButtonCClick();
     // The sheet's choices for the outputs.
     TTableChoice Choice() const;
     // After the chosen colours changed: CheckBoxM is available only while
