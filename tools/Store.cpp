@@ -87,7 +87,7 @@ int RunStore(const QStringList& args)
             Fail(QStringLiteral("%1: %2 records repeat the time of an earlier record; the first was stored")
                      .arg(file)
                      .arg(summary.Repeated));
-        Out(QStringLiteral("%1: %2 %3, %4 records, %5 values, %6 new or changed")
+        Out(QStringLiteral("%1: %2 %3, %4 records, %5 values, %6 records new or changed")
                 .arg(file, site, MonthText(month.View->Month()))
                 .arg(summary.Records)
                 .arg(summary.Values)

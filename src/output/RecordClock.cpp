@@ -106,6 +106,7 @@ QString IsoTime(const TTimedRecord& record)
 {
     const QDateTime local = QDateTime::fromSecsSinceEpoch(record.Utc + record.Offset, Qt::UTC);
     const int32_t minutes = (record.Offset < 0 ? -record.Offset : record.Offset) / 60;
+    const QLatin1Char zero('0');
     return local.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) + QLatin1Char(record.Offset < 0 ? '-' : '+') +
-           QStringLiteral("%1:%2").arg(minutes / 60, 2, 10, QLatin1Char('0')).arg(minutes % 60, 2, 10, QLatin1Char('0'));
+           QStringLiteral("%1:%2").arg(minutes / 60, 2, 10, zero).arg(minutes % 60, 2, 10, zero);
 }

@@ -173,10 +173,10 @@ bool TPgStore::Prepare(const QString& site, const QTimeZone& zone)
 {
     Zone = zone;
     const QString zoneName = QString::fromUtf8(zone.id());
-    if (!Exec(QStringLiteral("BEGIN")) || !Exec(SchemaLock))
+    if (!Exec(QStringLiteral("BEGIN")))
         return false;
     QStringList row;
-    if (!Migrate())
+    if (!Exec(SchemaLock) || !Migrate())
         return Rollback();
     // The days of the fleet's views are counted in the zone's own name, so
     // the server must know it by that name.
@@ -193,7 +193,9 @@ bool TPgStore::Prepare(const QString& site, const QTimeZone& zone)
         !Exec(QStringLiteral("SELECT site_id, time_zone FROM qdr.site WHERE name = $1"), {site}, &row))
         return Rollback();
     if (row.value(1) != zoneName) {
-        Error = QStringLiteral("site '%1' is stored in time zone %2, not %3").arg(site, row.value(1), zoneName);
+        Error = QStringLiteral("site '%1' is stored in time zone %2, not %3 (DELETE FROM qdr.site WHERE name = "
+                               "'%1' removes it with its months)")
+                    .arg(site, row.value(1), zoneName);
         return Rollback();
     }
     SiteId = row.value(0).toInt();
@@ -202,7 +204,7 @@ bool TPgStore::Prepare(const QString& site, const QTimeZone& zone)
 
 bool TPgStore::CopyIn(const QByteArray& data)
 {
-    PGresult* result = PQexec(Conn, "COPY qdr_load (channel, time, value) FROM STDIN");
+    PGresult* result = PQexec(Conn, "COPY qdr_load (time, value) FROM STDIN");
     const bool started = PQresultStatus(result) == PGRES_COPY_IN;
     if (!started)
         Error = Trimmed(PQresultErrorMessage(result));
@@ -237,7 +239,7 @@ bool TPgStore::StoreMonth(const TDispArch& view, const QStringList& labels, cons
     // The key is the instant: a record whose instant an earlier one of the
     // file had (a regulator whose numbering restarted) keeps the first.
     QByteArray data;
-    data.reserve(int(records.size()) * view.Channels * 40);
+    data.reserve(int(records.size()) * (30 + view.Channels * 5));
     std::unordered_set<int64_t> seen;
     for (const TTimedRecord& r : records) {
         if (!seen.insert(r.Utc).second) {
@@ -245,24 +247,27 @@ bool TPgStore::StoreMonth(const TDispArch& view, const QStringList& labels, cons
             continue;
         }
         ++summary.Records;
-        const QByteArray time = IsoTime(r).toLatin1();
+        data += IsoTime(r).toLatin1() + "\t{";
         for (uint8_t c = 0; c < view.Channels; ++c) {
             const uint16_t v = view.ChannelValue(r.Index, c);
-            data += QByteArray::number(c) + '\t' + time + '\t' +
-                    (v == TDispArch::NoValue ? QByteArray("\\N") : QByteArray::number(v)) + '\n';
+            if (c > 0)
+                data += ',';
+            data += v == TDispArch::NoValue ? QByteArray("NULL") : QByteArray::number(v);
             ++summary.Values;
         }
+        data += "}\n";
     }
     uint16_t kinds = 0;
     for (uint8_t c = 1; c < view.Channels && c <= 16; ++c)
         if (view.IsReactive(c))
             kinds = static_cast<uint16_t>(kinds | 1u << (c - 1));
     const QString site = QString::number(SiteId);
-    const QString first = QStringLiteral("%1-%2-01").arg(month / 12, 4, 10, QLatin1Char('0')).arg(month % 12 + 1, 2, 10, QLatin1Char('0'));
+    const QLatin1Char zero('0');
+    const QString first = QStringLiteral("%1-%2-01").arg(month / 12, 4, 10, zero).arg(month % 12 + 1, 2, 10, zero);
 
     if (!Exec(QStringLiteral("BEGIN")))
         return false;
-    bool ok = Exec(QStringLiteral("CREATE TEMP TABLE qdr_load (channel smallint, time timestamptz, value int) "
+    bool ok = Exec(QStringLiteral("CREATE TEMP TABLE qdr_load (time timestamptz, value int[]) "
                                   "ON COMMIT DROP")) &&
               CopyIn(data) &&
               Exec(QStringLiteral(
@@ -279,12 +284,11 @@ bool TPgStore::StoreMonth(const TDispArch& view, const QStringList& labels, cons
                                  "ON CONFLICT (site_id, channel) DO UPDATE SET label = EXCLUDED.label "
                                  "WHERE ch.label IS DISTINCT FROM EXCLUDED.label"),
                   {site, QString::number(c), ChannelName(c, labels)});
-    ok = ok && Exec(QStringLiteral("INSERT INTO qdr.reading AS r (site_id, month, channel, time, value) "
-                                   "SELECT $1, $2, channel, time, value FROM qdr_load "
-                                   "ON CONFLICT (site_id, channel, time) DO UPDATE SET "
+    ok = ok && Exec(QStringLiteral("INSERT INTO qdr.reading AS r (site_id, month, time, value) "
+                                   "SELECT $1, $2, time, value FROM qdr_load "
+                                   "ON CONFLICT (site_id, time) DO UPDATE SET "
                                    "value = EXCLUDED.value, month = EXCLUDED.month "
-                                   "WHERE (r.value, r.month) IS DISTINCT FROM "
-                                   "(EXCLUDED.value, EXCLUDED.month)"),
+                                   "WHERE (r.value, r.month) IS DISTINCT FROM (EXCLUDED.value, EXCLUDED.month)"),
                     {site, first}, nullptr, &summary.Changed);
     if (!ok)
         return Rollback();

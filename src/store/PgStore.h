@@ -15,7 +15,7 @@ struct pg_conn;
 struct TStoreSummary {
     int Records = 0;  // records with a time that were offered
     int Values = 0;   // values offered (records times channels)
-    int Changed = 0;  // values added or changed in the database
+    int Changed = 0;  // records added or changed in the database
     int Repeated = 0; // records whose instant an earlier record of the file had
     int Invalid = 0;  // records with a time outside the month (not stored)
 };
@@ -43,7 +43,9 @@ public:
     QString Error;
 
 private:
-    bool Exec(const QString& sql, const QStringList& params = {}, QStringList* firstRow = nullptr, int* tuples = nullptr);
+    // firstRow: the values of the first row; tuples: the rows affected or returned.
+    bool Exec(const QString& sql, const QStringList& params = {}, QStringList* firstRow = nullptr,
+              int* tuples = nullptr);
     bool Migrate();
     bool CopyIn(const QByteArray& data);
     bool Rollback();

@@ -20,9 +20,12 @@
 
 class PgServer {
 public:
-    PgServer()
+    // durable: the server flushes its commits as a production one does
+    // (benchmarks); tests skip that.
+    explicit PgServer(bool durable = false)
     {
-        const QStringList versions = QDir(QStringLiteral("/usr/lib/postgresql")).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+        const QStringList versions =
+            QDir(QStringLiteral("/usr/lib/postgresql")).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
         const passwd* pw = ::getpwnam("postgres");
         if (versions.isEmpty() || !pw || !Dir.isValid()) {
             Problem = QStringLiteral("no PostgreSQL server binaries or postgres user");
@@ -47,8 +50,11 @@ public:
         }
         hba.close();
         // No TCP listener: nothing outside the test can reach the server.
-        const QString options = QStringLiteral("-k %1 -c listen_addresses= -c fsync=off").arg(Dir.path());
-        if (!Run(QStringLiteral("pg_ctl"), {"-D", data, "-l", Dir.filePath(QStringLiteral("log")), "-o", options, "-w", "start"}))
+        QString options = QStringLiteral("-k %1 -c listen_addresses=").arg(Dir.path());
+        if (!durable)
+            options += QStringLiteral(" -c fsync=off");
+        const QString log = Dir.filePath(QStringLiteral("log"));
+        if (!Run(QStringLiteral("pg_ctl"), {"-D", data, "-l", log, "-o", options, "-w", "start"}))
             return;
         QFile pidFile(data + QStringLiteral("/postmaster.pid"));
         if (pidFile.open(QIODevice::ReadOnly))
@@ -79,9 +85,11 @@ public:
     QString Sql(const QString& sql, const QString& database = QStringLiteral("postgres")) const
     {
         QProcess p;
-        p.start(Bin + QStringLiteral("psql"), {"-X", "-q", "-A", "-t", "-v", "ON_ERROR_STOP=1", "-d", ConnInfo(database), "-c", sql});
+        p.start(Bin + QStringLiteral("psql"),
+                {"-X", "-q", "-A", "-t", "-v", "ON_ERROR_STOP=1", "-d", ConnInfo(database), "-c", sql});
         p.waitForFinished(60000);
-        return QString::fromUtf8(p.readAllStandardOutput()).trimmed() + QString::fromUtf8(p.readAllStandardError()).trimmed();
+        return QString::fromUtf8(p.readAllStandardOutput()).trimmed() +
+               QString::fromUtf8(p.readAllStandardError()).trimmed();
     }
     QString Problem;
 
