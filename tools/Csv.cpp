@@ -2,6 +2,7 @@
 // spreadsheets, scripts and databases that cannot read the archive.
 #include "MonthFile.h"
 #include "Tool.h"
+#include "ToolZone.h"
 
 #include "app/Settings.h"
 #include "core/TextFunctions.h"
@@ -51,14 +52,9 @@ int RunCsv(const QStringList& args)
         return ExitUsage;
     }
     TSettings settings;
-    if (!ReadToolSettings(options.Value(QStringLiteral("config")), settings))
+    QTimeZone zone;
+    if (!ReadToolZone(options, settings, zone))
         return ExitUsage;
-    const QString zoneName = options.Value(QStringLiteral("tz"), settings.TimeZone);
-    const QTimeZone zone = ZoneByName(zoneName);
-    if (!zone.isValid()) {
-        Fail(QStringLiteral("unknown time zone '%1'").arg(zoneName));
-        return ExitUsage;
-    }
     TToolMonth month;
     const QString input = options.Positional.first();
     if (!month.Open(input, settings)) {
@@ -69,7 +65,7 @@ int RunCsv(const QStringList& args)
     int invalid = 0;
     const std::vector<TTimedRecord> records = TimedRecords(view, zone, &invalid);
     if (invalid > 0)
-        Fail(QStringLiteral("%1: %2 records carry a time the month does not have; they are left out")
+        Fail(QStringLiteral("%1: records whose time is not in the month, left out: %2")
                  .arg(input)
                  .arg(invalid));
     int rows = 0;

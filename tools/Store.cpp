@@ -3,10 +3,10 @@
 // timer on each site's machine).
 #include "MonthFile.h"
 #include "Tool.h"
+#include "ToolZone.h"
 
 #include "app/Settings.h"
 #include "core/TextFunctions.h"
-#include "output/RecordClock.h"
 #include "regulator/DispArch.h"
 #include "store/PgStore.h"
 
@@ -52,14 +52,9 @@ int RunStore(const QStringList& args)
         return ExitUsage;
     }
     TSettings settings;
-    if (!ReadToolSettings(options.Value(QStringLiteral("config")), settings))
+    QTimeZone zone;
+    if (!ReadToolZone(options, settings, zone))
         return ExitUsage;
-    const QString zoneName = options.Value(QStringLiteral("tz"), settings.TimeZone);
-    const QTimeZone zone = ZoneByName(zoneName);
-    if (!zone.isValid()) {
-        Fail(QStringLiteral("unknown time zone '%1'").arg(zoneName));
-        return ExitUsage;
-    }
     const QString site = options.Value(QStringLiteral("site")).trimmed();
     TPgStore store;
     if (!store.Connect(options.Value(QStringLiteral("db"))) || !store.Prepare(site, zone)) {
@@ -80,11 +75,11 @@ int RunStore(const QStringList& args)
             return ExitDatabase;
         }
         if (summary.Invalid > 0)
-            Fail(QStringLiteral("%1: %2 records carry a time the month does not have; not stored")
+            Fail(QStringLiteral("%1: records whose time is not in the month, not stored: %2")
                      .arg(file)
                      .arg(summary.Invalid));
         if (summary.Repeated > 0)
-            Fail(QStringLiteral("%1: %2 records repeat the time of an earlier record; the first was stored")
+            Fail(QStringLiteral("%1: records repeating the instant of an earlier one, not stored: %2")
                      .arg(file)
                      .arg(summary.Repeated));
         Out(QStringLiteral("%1: %2 %3, %4 records, %5 values, %6 records new or changed")

@@ -85,9 +85,11 @@ TEST(CsvOutput, ColumnsEmptyFieldsAndTheFilesItWillNotWrite)
     REQUIRE_TOOL();
     SiteDir site(QStringLiteral("[INE]\nTimeZone=Europe/Bratislava\n[ELEKTROMERY]\nEM01=Kompresory, hala\n"));
     // Two days, a gap at the fifth record, channel 2 reactive and missing
-    // every seventh record.
+    // every seventh record; a last record dated the 31st, which November
+    // does not have.
     std::vector<uint16_t> times = WholeMonthTimes(2);
     times[4] = 0;
+    times.push_back(At(31, 0, 0));
     const QString month = WriteTimedMonth(site.Path(), November2026, 3, 2, times, [](int k, int c) {
         return uint16_t(c == 0 ? 100 + k : c == 1 ? 40 : k % 7 == 0 ? 0xFFFF : k);
     });
@@ -95,6 +97,8 @@ TEST(CsvOutput, ColumnsEmptyFieldsAndTheFilesItWillNotWrite)
     const ToolRun run = RunTool(site.Path(), {"csv", "2026nov.qdr"});
     ASSERT_EQ(run.Exit, 0) << run.Text().toStdString();
     EXPECT_TRUE(run.Out.contains(QLatin1String("2026NOV.csv: 191 rows"))) << run.Out.toStdString();
+    EXPECT_TRUE(run.Err.contains(QLatin1String("records whose time is not in the month, left out: 1")))
+        << run.Err.toStdString();
     const QString csv = QString::fromUtf8(FileContents(site.Path("2026NOV.csv")));
     const QStringList lines = csv.split(QStringLiteral("\r\n"));
     ASSERT_EQ(lines.size(), 193); // header, 191 rows, nothing after the last CR LF

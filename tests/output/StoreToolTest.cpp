@@ -107,6 +107,17 @@ TEST_F(StoreTool, AFailedMonthLeavesNothingAndTheToolRefusesWhatItCannotKeep)
                           "WHERE name = 'Stred' AND month = '2026-11-01'"), QStringLiteral("0"));
     Server->Sql("DROP TRIGGER refuse ON qdr.reading");
 
+    // A record that repeats an instant (a regulator whose numbering
+    // restarted) is not stored a second time, and said.
+    WriteTimedMonth(site.Path(), November2026 + 1, 3, 2, {At(1, 0, 0), At(1, 0, 15), At(1, 0, 15), At(1, 0, 30)},
+                    [](int k, int) { return uint16_t(k); });
+    const ToolRun repeated = Store(site, "Stred", {"2026dec.qdr"}, "Europe/Vienna");
+    EXPECT_EQ(repeated.Exit, 0) << repeated.Text().toStdString();
+    EXPECT_TRUE(repeated.Err.contains(QLatin1String("not stored: 1"))) << repeated.Err.toStdString();
+    EXPECT_EQ(Server->Sql("SELECT value FROM qdr.interval_values WHERE site = 'Stred' AND channel = 2 "
+                          "AND time >= '2026-12-01 00:00+01' ORDER BY time"),
+              QStringLiteral("0\n1\n3"));
+
     // A site keeps its zone; a schema newer than the tool is left alone.
     const ToolRun zone = Store(site, "Stred", {"2026nov.qdr"}, "Europe/London");
     EXPECT_EQ(zone.Exit, 5) << zone.Text().toStdString();

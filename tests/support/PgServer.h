@@ -26,7 +26,8 @@ public:
     {
         const QStringList versions =
             QDir(QStringLiteral("/usr/lib/postgresql")).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
-        const passwd* pw = ::getpwnam("postgres");
+        // Root runs the server as postgres; anyone else as themselves.
+        const passwd* pw = ::geteuid() == 0 ? ::getpwnam("postgres") : ::getpwuid(::geteuid());
         if (versions.isEmpty() || !pw || !Dir.isValid()) {
             Problem = QStringLiteral("no PostgreSQL server binaries or postgres user");
             return;
@@ -34,7 +35,7 @@ public:
         Bin = QStringLiteral("/usr/lib/postgresql/%1/bin/").arg(versions.last());
         Uid = pw->pw_uid;
         Gid = pw->pw_gid;
-        if (::chown(QFile::encodeName(Dir.path()).constData(), Uid, Gid) != 0) {
+        if (::geteuid() == 0 && ::chown(QFile::encodeName(Dir.path()).constData(), Uid, Gid) != 0) {
             Problem = QStringLiteral("cannot hand the folder to postgres");
             return;
         }
@@ -100,10 +101,11 @@ private:
         p.setWorkingDirectory(Dir.path());
         const uid_t uid = Uid;
         const gid_t gid = Gid;
-        p.setChildProcessModifier([uid, gid] {
-            if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
-                ::_exit(126);
-        });
+        if (::geteuid() == 0)
+            p.setChildProcessModifier([uid, gid] {
+                if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+                    ::_exit(126);
+            });
         p.start(Bin + program, args);
         if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
             Problem = program + QStringLiteral(" failed: ") + QString::fromUtf8(p.readAllStandardError());

@@ -398,7 +398,8 @@ void TSheetMeasurements::ButtonCClick()
     choice.AllRecords = RadioButtonA->isChecked();
     choice.Labels = Labels;
     QString error;
-    if (!SaveCsv(BuildCsv(View, TimedRecords(View, zone), choice), name, View.File() ? View.File()->FileName() : QString(), error))
+    const QString month = View.File() ? View.File()->FileName() : QString();
+    if (!SaveCsv(BuildCsv(View, TimedRecords(View, zone), choice), name, month, error))
         TDialogs::Error(QStringLiteral("Súbor \"") + name + QStringLiteral("\" sa nepodarilo zapísať !\n") + error);
     QApplication::beep();
 }
