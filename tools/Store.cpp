@@ -61,6 +61,8 @@ int RunStore(const QStringList& args)
         Fail(QStringLiteral("database: ") + store.Error);
         return ExitDatabase;
     }
+    if (store.Hypertable())
+        Out(QStringLiteral("qdr.reading is a TimescaleDB hypertable"));
     int exit = ExitOk;
     for (const QString& file : options.Positional) {
         TToolMonth month;
