@@ -25,8 +25,8 @@ const QString StoreUsage = QStringLiteral(
     "'qdrtool help csv'.\n"
     "\n"
     "  --db CONNINFO  the database as libpq takes it: \"host=db.example dbname=energy\" or\n"
-    "                 postgresql://user@host/db; a password comes from ~/.pgpass or\n"
-    "                 PGPASSWORD, never from the command line\n"
+    "                 postgresql://user@host/db; a password belongs in ~/.pgpass or\n"
+    "                 PGPASSWORD (one given here is warned about: others can read it)\n"
     "  --site NAME    the site the months belong to\n"
     "  --tz ZONE      the regulator clock's IANA zone (Europe/Bratislava); default TimeZone of\n"
     "                 [INE], else the system's zone; a site keeps the zone it was first\n"
@@ -57,6 +57,9 @@ int RunStore(const QStringList& args)
         return ExitUsage;
     const QString site = options.Value(QStringLiteral("site")).trimmed();
     TPgStore store;
+    if (TPgStore::HasPassword(options.Value(QStringLiteral("db"))))
+        Fail(QStringLiteral("warning: the password in --db can be read by every user of this machine; "
+                            "keep it in ~/.pgpass or PGPASSWORD"));
     if (!store.Connect(options.Value(QStringLiteral("db"))) || !store.Prepare(site, zone)) {
         Fail(QStringLiteral("database: ") + store.Error);
         return ExitDatabase;

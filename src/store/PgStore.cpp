@@ -8,6 +8,7 @@
 #include <libpq-fe.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <unordered_set>
 #include <vector>
 
@@ -62,6 +63,17 @@ bool TPgStore::Connect(const QString& conninfo)
         return false;
     }
     return true;
+}
+
+bool TPgStore::HasPassword(const QString& conninfo)
+{
+    PQconninfoOption* options = PQconninfoParse(conninfo.toUtf8().constData(), nullptr);
+    bool found = false;
+    for (PQconninfoOption* o = options; o && o->keyword; ++o)
+        if (std::strcmp(o->keyword, "password") == 0 && o->val && *o->val)
+            found = true;
+    PQconninfoFree(options);
+    return found;
 }
 
 bool TPgStore::Exec(const QString& sql, const QStringList& params, QStringList* firstRow, int* tuples)

@@ -28,6 +28,9 @@ public:
     TPgStore& operator=(const TPgStore&) = delete;
 
     bool Connect(const QString& conninfo);
+    // The connection string or URL carries a password (which every user of
+    // the machine can read off the command line).
+    static bool HasPassword(const QString& conninfo);
     // Creates or migrates schema qdr and registers the site with its zone;
     // refused when the site is stored in another zone, or the database's
     // schema is newer than this release knows.

@@ -137,6 +137,9 @@ TEST_F(StoreTool, AFailedMonthLeavesNothingAndTheToolRefusesWhatItCannotKeep)
     const ToolRun none = RunTool(site.Path(), args);
     EXPECT_EQ(none.Exit, 5) << none.Text().toStdString();
     EXPECT_TRUE(none.Err.contains(QLatin1String("PGPASSWORD"))) << none.Err.toStdString();
+    const ToolRun inlined = RunTool(site.Path(), QStringList(args).replaceInStrings(db, db + " password=tajne"));
+    EXPECT_EQ(inlined.Exit, 0) << inlined.Text().toStdString();
+    EXPECT_TRUE(inlined.Err.contains(QLatin1String("warning: the password"))) << inlined.Err.toStdString();
     qputenv("PGPASSWORD", "tajne");
     const ToolRun given = RunTool(site.Path(), args);
     qunsetenv("PGPASSWORD");
