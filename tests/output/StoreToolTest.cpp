@@ -77,6 +77,15 @@ TEST_F(StoreTool, FleetViewsOverTwoSitesAndStoringAgainChangesNothing)
               QStringLiteral("Juh|2026-10-01|1296|2026-10-02 00:00:00\nJuh|2026-11-01|1296|2026-11-02 00:00:00\n"
                              "Sever|2026-10-01|296|2026-10-02 00:00:00\nSever|2026-11-01|296|2026-11-02 00:00:00"));
 
+    EXPECT_EQ(Server->Sql("SELECT table_name, string_agg(column_name || ' ' || data_type, ', ' ORDER BY "
+                          "ordinal_position) FROM information_schema.columns WHERE table_schema = 'qdr' "
+                          "AND table_name IN ('interval_values', 'daily_energy', 'monthly_peak') GROUP BY 1 ORDER BY 1"),
+              QStringLiteral("daily_energy|site text, channel integer, day date, kwh numeric\n"
+                             "interval_values|site text, channel integer, label text, unit text, "
+                             "time timestamp with time zone, value integer\n"
+                             "monthly_peak|site text, channel integer, month date, peak integer, "
+                             "at timestamp with time zone"));
+
     const QString rows = QStringLiteral("SELECT count(*), max(xmin::text::bigint) FROM qdr.reading");
     const QString before = Server->Sql(rows);
     const ToolRun again = Store(north, "Sever", {"2026oct.qdr", "2026nov.qdr"});
