@@ -60,7 +60,8 @@ TEST_F(StoreTool, FleetViewsOverTwoSitesAndStoringAgainChangesNothing)
     WriteMonths(south, 1000);
     const ToolRun first = Store(north, "Sever", {"2026oct.qdr", "2026nov.qdr"});
     ASSERT_EQ(first.Exit, 0) << first.Text().toStdString();
-    EXPECT_TRUE(first.Out.contains(QLatin1String("2026oct.qdr: Sever 2026OCT, 2980 records, 8940 values, 2980 records new")))
+    EXPECT_TRUE(first.Out.contains(
+        QLatin1String("2026oct.qdr: Sever 2026OCT, 2980 records, 8940 values, 2980 records new")))
         << first.Out.toStdString();
     ASSERT_EQ(Store(south, "Juh", {"2026oct.qdr", "2026nov.qdr"}).Exit, 0);
 
@@ -79,7 +80,8 @@ TEST_F(StoreTool, FleetViewsOverTwoSitesAndStoringAgainChangesNothing)
 
     EXPECT_EQ(Server->Sql("SELECT table_name, string_agg(column_name || ' ' || data_type, ', ' ORDER BY "
                           "ordinal_position) FROM information_schema.columns WHERE table_schema = 'qdr' "
-                          "AND table_name IN ('interval_values', 'daily_energy', 'monthly_peak') GROUP BY 1 ORDER BY 1"),
+                          "AND table_name IN ('interval_values', 'daily_energy', 'monthly_peak') "
+                          "GROUP BY 1 ORDER BY 1"),
               QStringLiteral("daily_energy|site text, channel integer, day date, kwh numeric\n"
                              "interval_values|site text, channel integer, label text, unit text, "
                              "time timestamp with time zone, value integer\n"
@@ -140,8 +142,8 @@ TEST_F(StoreTool, AFailedMonthLeavesNothingAndTheToolRefusesWhatItCannotKeep)
     // A password only through libpq's means; none given is said as such.
     ASSERT_EQ(Server->Sql("CREATE ROLE meter LOGIN PASSWORD 'tajne'"), QString());
     ASSERT_EQ(Server->Sql("GRANT CREATE ON DATABASE halfway TO meter"), QString());
-    const QString db =
-        Server->ConnInfo(QStringLiteral("halfway")).replace(QLatin1String("user=postgres"), QLatin1String("user=meter"));
+    const QString db = Server->ConnInfo(QStringLiteral("halfway"))
+                           .replace(QLatin1String("user=postgres"), QLatin1String("user=meter"));
     const QStringList args{"store", "--db", db, "--site", "Stred", "--tz", "Europe/Vienna", "2026oct.qdr"};
     const ToolRun none = RunTool(site.Path(), args);
     EXPECT_EQ(none.Exit, 5) << none.Text().toStdString();
