@@ -15,6 +15,7 @@ enum TToolExit : int {
     ExitUsage = 2,      // bad command line or bad configuration
     ExitPort = 3,       // the port or socket could not be used
     ExitFolder = 4,     // the folder cannot be written
+    ExitDatabase = 5,   // the database refused or could not be reached
 };
 
 struct TToolCommand {

@@ -63,6 +63,7 @@ TSettings TSettings::Read(const TMIniFile& ini)
     if (s.Intervaly == 0 || 60 % s.Intervaly != 0)
         s.Intervaly = 4;
     s.Miesto = ini.ReadString(Ine, QStringLiteral("Miesto"), QString()).trimmed();
+    s.TimeZone = ini.ReadString(Ine, QStringLiteral("TimeZone"), QString()).trimmed();
 
     // Names are kept as written, so a name of blanks still counts as given.
     auto names = [&ini](const QString& section, const char* prefix, int count) {

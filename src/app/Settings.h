@@ -31,6 +31,7 @@ struct TSettings {
     QString Password;      // upper-cased
     uint8_t Intervaly = 4;
     QString Miesto;        // the site's name, for the monthly report; empty when not configured
+    QString TimeZone;      // the site's zone for machine-read times; empty: the system's
     // ELEKTROMERY EM01..EM12, SPOTREBICE RO01..RO64, SIGNALY SI01..SI64:
     // entry n - 1 is the name of number n, empty when none is configured.
     QStringList MeterNames;

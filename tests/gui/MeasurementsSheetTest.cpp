@@ -496,4 +496,41 @@ TEST(MeasurementsSheet, PrintsTakeTheDefaultPrinterOfTheMomentAndNameTheJob)
     s.M.ButtonT->click();
     EXPECT_FALSE(QFile::exists(a5));
     EXPECT_FALSE(s.M.ButtonT->isEnabled());
+TEST(MeasurementsSheet, CsvBesideTheTextFileWithTheShownMeasurementsAndRecords)
+{
+    Sheet s;
+    s.M.TimeZone = QStringLiteral("Europe/Bratislava");
+    EXPECT_TRUE(s.M.ButtonC->isEnabled());
+    s.M.EditF->setText(s.Dir.filePath(QStringLiteral("nov.txt")));
+    s.M.ButtonC->click();
+    EXPECT_TRUE(s.Asked.empty());
+    const QString csv = s.Dir.filePath(QStringLiteral("nov.csv"));
+    QStringList lines = QString::fromUtf8(FileContents(csv)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 1 + 3 * 96);
+    EXPECT_EQ(lines.at(0), QStringLiteral("time,00: Hlavné meranie [kW],01: Kompresory [kW],02 [kVAr]"));
+    EXPECT_EQ(lines.at(2), QStringLiteral("2026-11-01T00:15:00+01:00,101,40,1"));
+
+    // Measurement 1 hidden, only the block 3..5.
+    s.Click(1, 1);
+    s.M.RadioButtonB->setChecked(true);
+    s.View.SetBlockStart(5);
+    s.View.SetBlockEnd(3);
+    s.M.CheckAM();
+    s.M.ButtonC->click();
+    ASSERT_EQ(s.Asked.size(), 1u); // the overwrite question
+    lines = QString::fromUtf8(FileContents(csv)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    EXPECT_EQ(lines, (QStringList{"time,00: Hlavné meranie [kW],02 [kVAr]", "2026-11-01T00:45:00+01:00,103,3",
+                                  "2026-11-01T01:00:00+01:00,104,4", "2026-11-01T01:15:00+01:00,105,5"}));
+
+    // Through a link onto the monthly file: refused and said.
+    const QString month = s.Dir.filePath(QStringLiteral("2026nov.qdr"));
+    const QByteArray before = FileContents(month);
+    ASSERT_TRUE(QFile::link(month, s.Dir.filePath(QStringLiteral("link.csv"))));
+    s.M.EditF->setText(s.Dir.filePath(QStringLiteral("link.TXT")));
+    s.M.ButtonC->click();
+    ASSERT_EQ(s.Asked.size(), 3u);
+    EXPECT_EQ(s.Asked.back().Type, TDialogRequest::Error);
+    EXPECT_EQ(FileContents(month), before);
+    s.M.EditF->clear();
+    EXPECT_FALSE(s.M.ButtonC->isEnabled());
 }

@@ -111,6 +111,7 @@ void TFormMain::CreateOutputs(const TSettings& settings)
 {
     TSheetMeasurements* sheet = PageA->TabSheetAM;
     sheet->Labels = Engine->GridEm->RowNames;
+    sheet->TimeZone = settings.TimeZone;
     sheet->Site = settings.Miesto;
     sheet->LookUpPrinter = [] {
         const QList<QPrinterInfo> printers = QPrinterInfo::availablePrinters();

@@ -10,6 +10,7 @@
 #include "core/widgets/DrawGrid.h"
 #include "output/MailClient.h"
 #include "output/AdvExcel.h"
+#include "output/CsvOutput.h"
 #include "output/LocateExcel.h"
 #include "output/SheetServer.h"
 #include "output/SpreadsheetOutput.h"
@@ -105,7 +106,10 @@ TSheetMeasurements::TSheetMeasurements(TDispArch& view, bool& outputBusy, QWidge
         outputs[i]->setEnabled(false);
         table->addWidget(outputs[i], i, 2);
     }
-    table->addWidget(ButtonR, 4, 2);
+    ButtonC = Named(new QPushButton(QStringLiteral("Záznam do CSV"), GroupTable), "ButtonC");
+    ButtonC->setEnabled(false);
+    table->addWidget(ButtonC, 4, 2);
+    table->addWidget(ButtonR, 5, 2);
     // The STOP button takes the place beside the running output's button.
     const int stopWidth = ButtonS->sizeHint().width() + 24;
     table->setColumnMinimumWidth(3, stopWidth);
@@ -167,6 +171,7 @@ TSheetMeasurements::TSheetMeasurements(TDispArch& view, bool& outputBusy, QWidge
     connect(ButtonM, &QPushButton::clicked, this, [this] { ButtonMClick(); });
     connect(ButtonE, &QPushButton::clicked, this, [this] { ButtonEClick(); });
     connect(ButtonR, &QPushButton::clicked, this, [this] { ButtonRClick(); });
+    connect(ButtonC, &QPushButton::clicked, this, [this] { ButtonCClick(); });
     FitGrid();
     ColorsChanged();
 }
@@ -279,7 +284,7 @@ void TSheetMeasurements::CheckAM()
 {
     // A running output keeps the layout and the buttons it started with.
     if (Running) {
-        for (QPushButton* b : {ButtonF, ButtonP, ButtonE, ButtonM, ButtonT, ButtonR})
+        for (QPushButton* b : {ButtonF, ButtonP, ButtonE, ButtonM, ButtonT, ButtonR, ButtonC})
             b->setEnabled(false);
         return;
     }
@@ -308,6 +313,7 @@ void TSheetMeasurements::CheckAM()
     const bool mail = MailClient && !MailClient->Host.isEmpty() && !EditM->text().isEmpty();
     ButtonT->setEnabled(graphs);
     ButtonF->setEnabled(tables && named);
+    ButtonC->setEnabled(tables && named);
     ButtonP->setEnabled(graphs && tables);
     ButtonE->setEnabled(tables);
     ButtonM->setEnabled(tables && named && mail);
@@ -400,6 +406,34 @@ void TSheetMeasurements::WriteTextFile()
     // the month's tables (a mail still goes on with whatever file exists).
     if (!SaveTextLines(lines, name))
         TDialogs::Error(QStringLiteral("Súbor \"") + name + QStringLiteral("\" sa nepodarilo zapísať !"));
+}
+
+void TSheetMeasurements::ButtonCClick()
+{
+    // Named like the text file, with .csv.
+    QString name = EditF->text();
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot > name.lastIndexOf(QLatin1Char('/')))
+        name.truncate(dot);
+    name += QStringLiteral(".csv");
+    if (QFileInfo::exists(name) &&
+        !TDialogs::Confirm(QStringLiteral("Súbor \"") + name + QStringLiteral("\" existuje. Prepísať ?")))
+        return;
+    const QTimeZone zone = ZoneByName(TimeZone);
+    if (!zone.isValid()) {
+        TDialogs::Error(QStringLiteral("Neznáme časové pásmo \"") + TimeZone + QStringLiteral("\" !"));
+        return;
+    }
+    TCsvChoice choice;
+    for (uint8_t i = 0; i < View.SelectedCount; ++i)
+        choice.Channels.push_back(View.SelectedChannel(i));
+    choice.AllRecords = RadioButtonA->isChecked();
+    choice.Labels = Labels;
+    QString error;
+    const QString month = View.File() ? View.File()->FileName() : QString();
+    if (!SaveCsv(BuildCsv(View, TimedRecords(View, zone), choice), name, month, error))
+        TDialogs::Error(QStringLiteral("Súbor \"") + name + QStringLiteral("\" sa nepodarilo zapísať !\n") + error);
+    QApplication::beep();
 }
 
 void TSheetMeasurements::ButtonPClick()

@@ -49,6 +49,7 @@ public:
     QPushButton* ButtonE = nullptr;
     QPushButton* ButtonM = nullptr;
     QPushButton* ButtonR = nullptr; // the monthly report
+    QPushButton* ButtonC = nullptr; // the interval powers as CSV beside the text file
     QLineEdit* EditF = nullptr;
     QLineEdit* EditM = nullptr;
     QPushButton* ButtonS = nullptr;
@@ -80,6 +81,8 @@ public:
     std::function<bool(const QString& path)> OpenSpreadsheet = OpenInSpreadsheetProgram;
     // The measurement labels by channel and the month's caption.
     QStringList Labels;
+    // The zone of the CSV times ("INE" TimeZone); empty: the system's.
+    QString TimeZone;
     std::function<QString()> Caption;
     QString Site; // the configured site name, for the report
     // A colour was chosen: the archive page refreshes its tables and graph
@@ -109,6 +112,7 @@ public:
     void ButtonMClick();
     void ButtonEClick();
     void ButtonRClick();
+    void ButtonCClick();
     // The sheet's choices for the outputs.
     TTableChoice Choice() const;
     // After the chosen colours changed: CheckBoxM is available only while

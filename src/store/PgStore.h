@@ -1,0 +1,60 @@
+#pragma once
+// Monthly files of many sites in one PostgreSQL database (schema qdr, see
+// StoreSchema.h), through libpq: the connection string or URL as libpq takes
+// it, passwords through libpq's own means (~/.pgpass, PGPASSWORD).
+#include <QString>
+#include <QStringList>
+#include <QTimeZone>
+
+#include <cstdint>
+
+class TDispArch;
+struct pg_conn;
+
+// What storing one month did.
+struct TStoreSummary {
+    int Records = 0;  // records with a time that were offered
+    int Values = 0;   // values offered (records times channels)
+    int Changed = 0;  // records added or changed in the database
+    int Repeated = 0; // records whose instant an earlier record of the file had
+    int Invalid = 0;  // records with a time outside the month (not stored)
+};
+
+class TPgStore {
+public:
+    TPgStore();
+    ~TPgStore();
+    TPgStore(const TPgStore&) = delete;
+    TPgStore& operator=(const TPgStore&) = delete;
+
+    bool Connect(const QString& conninfo);
+    // The connection string or URL carries a password (which every user of
+    // the machine can read off the command line).
+    static bool HasPassword(const QString& conninfo);
+    // Creates or migrates schema qdr and registers the site with its zone;
+    // refused when the site is stored in another zone, or the database's
+    // schema is newer than this release knows.
+    bool Prepare(const QString& site, const QTimeZone& zone);
+    // The shown month of view in one transaction: all of it or nothing.
+    // Values equal to those stored leave their rows untouched.
+    bool StoreMonth(const TDispArch& view, const QStringList& labels, const QString& source, TStoreSummary& summary);
+
+    // The schema version this release creates.
+    static int SchemaVersion();
+    // The reading table is a TimescaleDB hypertable.
+    bool Hypertable() const { return FHypertable; }
+    QString Error;
+
+private:
+    // firstRow: the values of the first row; tuples: the rows affected or returned.
+    bool Exec(const QString& sql, const QStringList& params = {}, QStringList* firstRow = nullptr,
+              int* tuples = nullptr);
+    bool Migrate();
+    bool CopyIn(const QByteArray& data);
+    bool Rollback();
+
+    pg_conn* Conn = nullptr;
+    int SiteId = 0;
+    QTimeZone Zone;
+    bool FHypertable = false;
+};

@@ -1,0 +1,73 @@
+#include "store/StoreSchema.h"
+
+namespace {
+
+// Version 1. A reading is one record: its instant and the values of its
+// channels as an array (channel c at index c + 1), as the regulator gave
+// them with 65535 as null; a row per record rather than per value keeps a
+// month's store to a few thousand rows. The month a reading came from keys
+// its interval length and meter kinds, so a site may change either from one
+// month to the next.
+const char* const Version1 = R"SQL(
+CREATE TABLE qdr.site (
+    site_id serial PRIMARY KEY,
+    name text NOT NULL UNIQUE,
+    time_zone text NOT NULL
+);
+CREATE TABLE qdr.month (
+    site_id int NOT NULL REFERENCES qdr.site ON DELETE CASCADE,
+    month date NOT NULL CHECK (extract(day FROM month) = 1),
+    interval_minutes smallint NOT NULL CHECK (interval_minutes BETWEEN 1 AND 60),
+    kind_mask int NOT NULL,
+    channels smallint NOT NULL,
+    source text NOT NULL,
+    PRIMARY KEY (site_id, month)
+);
+CREATE TABLE qdr.channel (
+    site_id int NOT NULL REFERENCES qdr.site ON DELETE CASCADE,
+    channel smallint NOT NULL,
+    label text NOT NULL,
+    PRIMARY KEY (site_id, channel)
+);
+CREATE TABLE qdr.reading (
+    site_id int NOT NULL,
+    month date NOT NULL,
+    time timestamptz NOT NULL,
+    value int[] NOT NULL CHECK (0 <= ALL (value) AND 65534 >= ALL (value)),
+    PRIMARY KEY (site_id, time),
+    FOREIGN KEY (site_id, month) REFERENCES qdr.month ON DELETE CASCADE
+);
+CREATE VIEW qdr.interval_values AS
+SELECT s.name AS site, (v.n - 1)::int AS channel, coalesce(c.label, '') AS label,
+       CASE WHEN v.n > 1 AND (m.kind_mask >> (v.n::int - 2)) & 1 = 1 THEN 'kVAr' ELSE 'kW' END AS unit,
+       r.time, v.value
+FROM qdr.reading r
+JOIN qdr.site s ON s.site_id = r.site_id
+JOIN qdr.month m ON m.site_id = r.site_id AND m.month = r.month
+CROSS JOIN LATERAL unnest(r.value) WITH ORDINALITY AS v(value, n)
+LEFT JOIN qdr.channel c ON c.site_id = r.site_id AND c.channel = v.n - 1;
+CREATE VIEW qdr.daily_energy AS
+SELECT s.name AS site, (v.n - 1)::int AS channel, (r.time AT TIME ZONE s.time_zone)::date AS day,
+       trim_scale(sum(v.value::bigint * m.interval_minutes)::numeric / 60) AS kwh
+FROM qdr.reading r
+JOIN qdr.site s ON s.site_id = r.site_id
+JOIN qdr.month m ON m.site_id = r.site_id AND m.month = r.month
+CROSS JOIN LATERAL unnest(r.value) WITH ORDINALITY AS v(value, n)
+GROUP BY s.name, v.n, (r.time AT TIME ZONE s.time_zone)::date;
+CREATE VIEW qdr.monthly_peak AS
+SELECT DISTINCT ON (s.name, v.n, r.month)
+       s.name AS site, (v.n - 1)::int AS channel, r.month, v.value AS peak, r.time AS at
+FROM qdr.reading r
+JOIN qdr.site s ON s.site_id = r.site_id
+CROSS JOIN LATERAL unnest(r.value) WITH ORDINALITY AS v(value, n)
+WHERE v.value IS NOT NULL
+ORDER BY s.name, v.n, r.month, v.value DESC, r.time;
+)SQL";
+
+} // namespace
+
+const std::vector<TSchemaStep>& SchemaSteps()
+{
+    static const std::vector<TSchemaStep> steps{{Version1}};
+    return steps;
+}

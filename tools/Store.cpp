@@ -1,0 +1,103 @@
+// qdrtool store: monthly files into a PostgreSQL database, so that a service
+// firm queries the months of all its sites in one place (from cron or a
+// timer on each site's machine).
+#include "MonthFile.h"
+#include "Tool.h"
+#include "ToolZone.h"
+
+#include "app/Settings.h"
+#include "core/TextFunctions.h"
+#include "regulator/DispArch.h"
+#include "store/PgStore.h"
+
+#include <QFileInfo>
+
+namespace {
+
+const QString StoreUsage = QStringLiteral(
+    "usage: qdrtool store --db CONNINFO --site NAME [--tz ZONE] [--config FILE] MONTHFILE...\n"
+    "\n"
+    "Stores monthly archive files (2026nov.qdr, ...) of one site in a PostgreSQL database.\n"
+    "Schema qdr is created on first use. Each file is stored in one transaction, so an\n"
+    "interrupted run leaves each month whole or absent; storing a month again changes\n"
+    "nothing, a month that grew gains its new records. The fleet reads the views\n"
+    "qdr.interval_values, qdr.daily_energy and qdr.monthly_peak. Times follow the rule of\n"
+    "'qdrtool help csv'.\n"
+    "\n"
+    "  --db CONNINFO  the database as libpq takes it: \"host=db.example dbname=energy\" or\n"
+    "                 postgresql://user@host/db; a password belongs in ~/.pgpass or\n"
+    "                 PGPASSWORD (one given here is warned about: others can read it)\n"
+    "  --site NAME    the site the months belong to\n"
+    "  --tz ZONE      the regulator clock's IANA zone (Europe/Bratislava); default TimeZone of\n"
+    "                 [INE], else the system's zone; a site keeps the zone it was first\n"
+    "                 stored with\n"
+    "  --config FILE  configuration file (default qdrwin.ini, current directory first, then\n"
+    "                 beside the program); Intervaly and the meter names come from it\n"
+    "\n"
+    "Exit status: 0 all stored; 2 bad command line, configuration or zone, or a file that is\n"
+    "not a monthly archive (the others are stored); 5 the database could not be reached or\n"
+    "refused (the files before stay stored).");
+
+int RunStore(const QStringList& args)
+{
+    TToolOptions options;
+    if (!options.Parse(args, {QStringLiteral("config"), QStringLiteral("db"), QStringLiteral("site"),
+                              QStringLiteral("tz")},
+                       {}, 1000) ||
+        options.Positional.isEmpty() || options.Value(QStringLiteral("db")).isEmpty() ||
+        options.Value(QStringLiteral("site")).trimmed().isEmpty()) {
+        Fail((options.Error.isEmpty() ? QStringLiteral("give --db, --site and at least one monthly file")
+                                      : options.Error) +
+             QStringLiteral(" (try 'qdrtool help store')"));
+        return ExitUsage;
+    }
+    TSettings settings;
+    QTimeZone zone;
+    if (!ReadToolZone(options, settings, zone))
+        return ExitUsage;
+    const QString site = options.Value(QStringLiteral("site")).trimmed();
+    TPgStore store;
+    if (TPgStore::HasPassword(options.Value(QStringLiteral("db"))))
+        Fail(QStringLiteral("warning: the password in --db can be read by every user of this machine; "
+                            "keep it in ~/.pgpass or PGPASSWORD"));
+    if (!store.Connect(options.Value(QStringLiteral("db"))) || !store.Prepare(site, zone)) {
+        Fail(QStringLiteral("database: ") + store.Error);
+        return ExitDatabase;
+    }
+    if (store.Hypertable())
+        Out(QStringLiteral("qdr.reading is a TimescaleDB hypertable"));
+    int exit = ExitOk;
+    for (const QString& file : options.Positional) {
+        TToolMonth month;
+        if (!month.Open(file, settings)) {
+            Fail(month.Error);
+            exit = ExitUsage;
+            continue;
+        }
+        TStoreSummary summary;
+        if (!store.StoreMonth(*month.View, month.Choice.Labels, QFileInfo(file).fileName(), summary)) {
+            Fail(QStringLiteral("database: %1 not stored: %2").arg(file, store.Error));
+            return ExitDatabase;
+        }
+        if (summary.Invalid > 0)
+            Fail(QStringLiteral("%1: records whose time is not in the month, not stored: %2")
+                     .arg(file)
+                     .arg(summary.Invalid));
+        if (summary.Repeated > 0)
+            Fail(QStringLiteral("%1: records repeating the instant of an earlier one, not stored: %2")
+                     .arg(file)
+                     .arg(summary.Repeated));
+        Out(QStringLiteral("%1: %2 %3, %4 records, %5 values, %6 records new or changed")
+                .arg(file, site, MonthText(month.View->Month()))
+                .arg(summary.Records)
+                .arg(summary.Values)
+                .arg(summary.Changed));
+    }
+    return exit;
+}
+
+const TToolRegistration Registration({QStringLiteral("store"),
+                                      QStringLiteral("store monthly files in a PostgreSQL database"), StoreUsage,
+                                      RunStore});
+
+} // namespace
