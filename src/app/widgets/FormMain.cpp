@@ -15,6 +15,7 @@
 #include "app/Engine.h"
 #include "app/Settings.h"
 #include "comm/widgets/FrameCom.h"
+#include "core/widgets/Dialogs.h"
 #include "core/widgets/DrawGrid.h"
 #include "core/widgets/DrawList.h"
 #include "core/widgets/PaintBox.h"
@@ -61,6 +62,17 @@ TFormMain::TFormMain(const TSettings& settings, uint16_t timerPeriod, const QStr
     PageControl->setTabVisible(TEngine::PageConsumption, Engine->Merania != 0);
 
     FrameCom->Bind(Engine->ComBuf.get(), MemoCom, QStringLiteral("com.log"));
+    if (!settings.Problem.isEmpty()) {
+        // Said once at start-up and kept in the status frame's hint; the link
+        // does not guess a port.
+        const QString problem = QStringLiteral("KOMUNIKACIA IP=%1: port nie je číslo od 1 do 65535").arg(settings.IP);
+        FrameCom->SetProblem(problem);
+        QTimer::singleShot(0, this, [problem] {
+            TDialogs::Error(QStringLiteral("Nastavenie sa nedá použiť: %1.\nSpojenie s regulátorom nepracuje, kým sa "
+                                           "nastavenie neopraví.").arg(problem),
+                            QStringLiteral("CHYBA !"));
+        });
+    }
     PanelPreg = new TPanelPreg(*Engine, PageI->PanelPregPlace);
     PageI->PanelPregPlace->layout()->addWidget(PanelPreg);
     connect(PageI->ButtonPreg, &QPushButton::clicked, this, [this] { PanelPreg->ButtonPregClick(); });

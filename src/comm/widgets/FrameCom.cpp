@@ -124,10 +124,20 @@ void TFrameCom::ShowStatus(uint8_t code)
 {
     if (!Root)
         return;
-    setToolTip(code == 0 ? Root->Description() : Root->CodeText(code));
+    if (code == 0)
+        setToolTip(Root->Description());
+    else
+        setToolTip(Problem.isEmpty() ? Root->CodeText(code) : Root->CodeText(code) + QStringLiteral(": ") + Problem);
     // The label shows plain text, so an ampersand needs no doubling here.
     const QString letter = code <= 2 ? QString() : QString(Root->CodeChar(code)).trimmed();
     SetLedC(ResultColor(code), letter);
+}
+
+void TFrameCom::SetProblem(const QString& text)
+{
+    Problem = text;
+    if (!text.isEmpty())
+        setToolTip(text);
 }
 
 void TFrameCom::ShowSending(bool active)

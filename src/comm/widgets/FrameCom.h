@@ -33,6 +33,11 @@ public:
     void ShowReceiving(bool active);
     void ShowWaiting(bool active);
 
+    // A configuration the link cannot use: the hint of every failed
+    // exchange says what is wrong instead of the bare result text.
+    void SetProblem(const QString& text);
+    QString Problem;
+
     // The background of LedC for a result code.
     static QColor ResultColor(uint8_t code);
 
