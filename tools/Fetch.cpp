@@ -394,7 +394,7 @@ int TFetch::Run()
                                                : QStringLiteral(" (last result %1 %2)").arg(LastCode).arg(Engine.ComBuf->CodeText(LastCode));
             const qint64 seconds = TimeoutMs / 1000;
             if (LastCode == 2) {
-                Fail(PortProblem(Engine, Settings) + QStringLiteral(" (no reply for %1 s)").arg(seconds));
+                Fail(PortProblem(Engine, Settings));
                 status = ExitPort;
                 break;
             }

@@ -130,7 +130,7 @@ TEST(Window, AConfigurationTheLinkCannotUseIsSaid)
     ASSERT_TRUE(PumpUntil([&] { return !said.empty() && window.Engine->LastStatus != 0; }, 5000));
     EXPECT_TRUE(said[0].Text.contains(QStringLiteral("IP=127.0.0.1:99999: port nie je číslo od 1 do 65535")))
         << said[0].Text.toStdString();
-    auto* frame = window.findChild<TFrameCom*>();
+    TFrameCom* frame = window.FrameCom;
     ASSERT_NE(frame, nullptr);
     EXPECT_TRUE(frame->toolTip().contains(QStringLiteral("port nie je číslo"))) << frame->toolTip().toStdString();
     EXPECT_EQ(window.Engine->LastStatus, 2) << "no port is guessed";

@@ -97,6 +97,12 @@ void TFrameCom::Bind(TComBufQDR* link, QPlainTextEdit* logMemo, const QString& l
         };
     };
     root->OnStatus = chain(root->OnStatus, &TFrameCom::ShowStatus);
+    root->OnTimer = [self, before = root->OnTimer](void* sender) {
+        if (self)
+            self->Tick();
+        if (before)
+            before(sender);
+    };
     if (auto* thread = dynamic_cast<TComThreadInterface*>(root)) {
         thread->OnSending = chain(thread->OnSending, &TFrameCom::ShowSending);
         thread->OnReceiving = chain(thread->OnReceiving, &TFrameCom::ShowReceiving);
@@ -116,8 +122,30 @@ QColor TFrameCom::ResultColor(uint8_t code)
 
 void TFrameCom::SetLedC(const QColor& background, const QString& text)
 {
-    SetBackground(LedC, background, Qt::white);
-    LedC->setText(text);
+    if (LedC->palette().color(QPalette::Window) != background)
+        SetBackground(LedC, background, Qt::white);
+    if (LedC->text() != text)
+        LedC->setText(text);
+}
+
+void TFrameCom::Tick()
+{
+    if (!Root)
+        return;
+    if (WaitingDue && !WaitingShown) {
+        WaitingDue = false;
+        WaitingShown = true;
+        SetLedC(Yellow, LedC->text());
+        return;
+    }
+    WaitingShown = false;
+    if (PendingCode < 0)
+        return;
+    const auto code = static_cast<uint8_t>(PendingCode);
+    PendingCode = -1;
+    // The label shows plain text, so an ampersand needs no doubling here.
+    const QString letter = code <= 2 ? QString() : QString(Root->CodeChar(code)).trimmed();
+    SetLedC(ResultColor(code), letter);
 }
 
 void TFrameCom::ShowStatus(uint8_t code)
@@ -128,9 +156,7 @@ void TFrameCom::ShowStatus(uint8_t code)
         setToolTip(Root->Description());
     else
         setToolTip(Problem.isEmpty() ? Root->CodeText(code) : Root->CodeText(code) + QStringLiteral(": ") + Problem);
-    // The label shows plain text, so an ampersand needs no doubling here.
-    const QString letter = code <= 2 ? QString() : QString(Root->CodeChar(code)).trimmed();
-    SetLedC(ResultColor(code), letter);
+    PendingCode = code;
 }
 
 void TFrameCom::SetProblem(const QString& text)
@@ -155,7 +181,7 @@ void TFrameCom::ShowReceiving(bool active)
 void TFrameCom::ShowWaiting(bool active)
 {
     if (active && Simple)
-        SetBackground(LedC, Yellow, Qt::white);
+        WaitingDue = true;
 }
 
 bool TFrameCom::MemoHasLines() const
