@@ -28,6 +28,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QDir>
 #include <QEventLoop>
 #include <QTimer>
@@ -90,8 +91,8 @@ TFormMain::TFormMain(const TSettings& settings, uint16_t timerPeriod, const QStr
 
     Engine->OnTicked = [this](void*) { Tick(); };
     Engine->OnDownloadStatus = [this](const QString& text) {
-        PanelInf->setText(text);
-        PageA->SetDownloadStatus(text);
+        PendingStatus = text;
+        StatusPending = true;
     };
     Engine->OnArchiveChanged = [this](uint16_t month) { PageA->ArchiveRecordsArrived(month); };
     Engine->OnRegulatedPower = [this](uint16_t vt, uint16_t nt) {
@@ -268,8 +269,27 @@ void TFormMain::CreateDisplays()
         Disps->Add(std::make_unique<TDispListQ>(e.ListQ[i], PageZ->ListBoxQ[i], PageZ->PaintBoxQ[i]));
 }
 
+void TFormMain::ShowDownloadStatus()
+{
+    if (!StatusPending)
+        return;
+    // "2026NOV:       13": the same month counting down waits for its second.
+    const QString shown = PanelInf->text();
+    const auto head = [](const QString& t) { return t.section(QLatin1Char(':'), 0, 0); };
+    const bool counting = !shown.isEmpty() && !PendingStatus.isEmpty() && head(shown) == head(PendingStatus) &&
+        head(shown).size() == 7;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (counting && now - StatusShownAt < 1000)
+        return;
+    StatusPending = false;
+    StatusShownAt = now;
+    PanelInf->setText(PendingStatus);
+    PageA->SetDownloadStatus(PendingStatus);
+}
+
 void TFormMain::Tick()
 {
+    ShowDownloadStatus();
     Disps->UpdateAll();
     FrameME->Tick();
     DebugView->RefreshIfChanged();
