@@ -157,6 +157,15 @@ bool SimParseOptions(int argc, const char* const* argv, TSimOptions& o, std::str
         } else if (arg == "--gaps") {
             if (!value(v) || !ParseGaps(v, o.Regulator.Gaps))
                 return fail("--gaps needs a list of positions and runs such as 5,20-31");
+        } else if (arg == "--erased") {
+            if (!value(v) || !ParseGaps(v, o.Regulator.Erased))
+                return fail("--erased needs a list of positions and runs such as 5,20-31");
+        } else if (arg == "--trailing") {
+            if (!value(v) || !ParseLong(v, 0, 5, n))
+                return fail("--trailing must be 0..5");
+            o.Regulator.Trailing = static_cast<int>(n);
+        } else if (arg == "--noise") {
+            o.Noise = true;
         } else if (arg == "--seed") {
             if (!value(v) || !ParseLong(v, 0, 0x7FFFFFFFFFFFFFFFll, n, 0))
                 return fail("--seed must be a non-negative number");
@@ -231,6 +240,9 @@ Regulator:
   --gaps LIST          intervals without supply, as positions in every month (1 = the first
                        interval of the 1st): single ones and first-last runs, comma-separated,
                        e.g. 5,20-31; their records are empty (time 0, values 65535)
+  --erased LIST        positions as for --gaps whose archive slots are erased: every byte
+                       0xFF, so the record's time is no time of the month
+  --trailing N         command-3 replies carry N (0..5) bytes after their records
 
 Archive: the current month and the one before. The month table w0..w4 is month 0 (current),
 month 1 (previous), the records held of each, and the lost ones of month 1. Records are those
@@ -246,6 +258,8 @@ Line timing:
   --fast               serial bytes go out at once instead of at 1200 baud (8.33 ms per byte)
   --turnaround MS      delay between the request's last byte and the reply (default 30)
   --echo               echo every request byte as it arrives, paced like the line (two-wire bus)
+  --noise              serial: the line never goes quiet (a byte every byte time, as noise or a
+                       second master would); requests are still answered
 
 Faults (probabilities 0..1 per reply, drawn from --seed):
   --loss P             no reply
@@ -266,6 +280,9 @@ Control lines on stdin (each answered by a line "OK ..." on stdout, or "ERROR ..
                        wronglength duplicate)
   advance MINUTES      move the simulated clock forward
   restart              the numbering of the current month's records restarts (its count drops to 0)
+  meters N             a meter added or removed: N meters (0..12) from now on; every archive
+                       record, old and new, has the new size
+  noise on|off         serial: start or stop the noise of --noise
   preg VT NT           set the regulated powers in kW
   status               print the clock, the month table and the regulated powers
   quit                 stop

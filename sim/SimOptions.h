@@ -20,6 +20,7 @@ struct TSimOptions {
     bool Fast = false;       // serial bytes without line pacing
     int TurnaroundMs = 30;
     bool Echo = false;
+    bool Noise = false;      // serial: a byte on the line all the time
     int LateMs = 1500;
     int DuplicateMs = 50;
     bool Log = false;

@@ -224,9 +224,25 @@ bool TSimConfig::IsGap(uint16_t slot) const
     return false;
 }
 
+bool TSimConfig::IsErased(uint16_t slot) const
+{
+    for (const auto& [first, last] : Erased)
+        if (slot >= first && slot <= last)
+            return true;
+    return false;
+}
+
+void TSimRegulator::SetMeters(int meters)
+{
+    Cfg.Meters = std::clamp(meters, 0, kMaxMeters);
+    MaxKey = 0xFFFFFFFF;
+}
+
 TSimBytes TSimRegulator::SlotRecord(uint16_t month, uint16_t slot) const
 {
     TSimBytes b;
+    if (Cfg.IsErased(slot))
+        return TSimBytes(static_cast<size_t>(RecordSize()), 0xFF);
     if (Cfg.IsGap(slot)) {
         SimPut16(b, 0);
         for (int ch = 0; ch < Channels(); ++ch)
@@ -495,7 +511,7 @@ TSimBytes TSimRegulator::Block2() const
 TSimBytes TSimRegulator::Block3(uint16_t month, uint16_t first0, uint8_t count) const
 {
     TSimBytes b;
-    const size_t fit = 254 / static_cast<size_t>(RecordSize());
+    const size_t fit = static_cast<size_t>(254 - std::clamp(Cfg.Trailing, 0, 5)) / static_cast<size_t>(RecordSize());
     const size_t n = std::min<size_t>(count, fit);
     for (size_t k = 0; k < n; ++k) {
         const uint32_t index = static_cast<uint32_t>(first0) + 1 + k;
@@ -506,6 +522,8 @@ TSimBytes TSimRegulator::Block3(uint16_t month, uint16_t first0, uint8_t count) 
             break;
         b.insert(b.end(), r->begin(), r->end());
     }
+    if (!b.empty())
+        b.insert(b.end(), static_cast<size_t>(std::clamp(Cfg.Trailing, 0, 5)), 0xEE);
     return b;
 }
 

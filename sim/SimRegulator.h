@@ -46,9 +46,16 @@ struct TSimConfig {
     // Runs of interval positions (1-based, first..last, in every month) the
     // regulator was without supply for: their records are empty.
     std::vector<std::pair<uint16_t, uint16_t>> Gaps;
+    // Runs of positions whose archive slot is erased: every byte 0xFF, so
+    // the record's time (65535) is no time of the month.
+    std::vector<std::pair<uint16_t, uint16_t>> Erased;
+    // Bytes added after the records of every command-3 reply that carries any
+    // (a firmware that pads its blocks), 0..5.
+    int Trailing = 0;
 
     int MeterCount() const { return Meters >= 0 ? Meters : (Generation >= 3 ? 4 : 2); }
     bool IsGap(uint16_t slot) const;
+    bool IsErased(uint16_t slot) const;
 };
 
 struct TSimMonthTable {
@@ -88,6 +95,9 @@ public:
     void SetRegulatedPower(uint16_t vt, uint16_t nt);
     uint16_t RegulatedPower(int tariff) const { return tariff == 0 ? PregVT : PregNT; }
     void RestartNumbering();
+    // A meter added or removed: every record, old and new, now has the new
+    // size, as the regulator rebuilds its archive in the new layout.
+    void SetMeters(int meters);
 
     // Archive.
     TSimMonthTable MonthTable() const;

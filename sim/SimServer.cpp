@@ -169,6 +169,10 @@ int TSimServer::Run(volatile std::sig_atomic_t* stopFlag)
         auto wake = now + std::chrono::seconds(1);
         for (const TOut& o : Outgoing)
             wake = std::min(wake, o.At);
+        if (Opt.Noise && !IsUdp) {
+            Noise();
+            wake = std::min(wake, NextNoise);
+        }
         if (Assembler.Pending() != 0)
             wake = std::min(wake, LastRx + kFrameGap);
         const auto wait = std::max(TClock::duration::zero(), wake - now);
@@ -193,6 +197,18 @@ int TSimServer::Run(volatile std::sig_atomic_t* stopFlag)
         }
     }
     return 0;
+}
+
+void TSimServer::Noise()
+{
+    const auto now = TClock::now();
+    if (now < NextNoise)
+        return;
+    const uint8_t byte = 0x55;
+    if (write(LinkFd, &byte, 1) < 0 && errno != EAGAIN)
+        Log("noise not written");
+    // One byte per byte time of the line, at least every 5 ms when unpaced.
+    NextNoise = now + std::max<TClock::duration>(ByteTime(), std::chrono::milliseconds(5));
 }
 
 void TSimServer::ReadLink()
@@ -419,6 +435,27 @@ bool TSimServer::Control(const std::string& line, std::string& reply)
         Model.RestartNumbering();
         reply = "restart";
         return true;
+    }
+    if (cmd == "meters") {
+        int meters = -1;
+        if (in >> meters && meters >= 0 && meters <= TSimRegulator::kMaxMeters && noMore()) {
+            Model.SetClock(SimNow());
+            Model.SetMeters(meters);
+            reply = "meters " + std::to_string(meters) + " record size " + std::to_string(Model.RecordSize());
+            return true;
+        }
+        reply = "usage: meters N (0..12): " + line;
+        return false;
+    }
+    if (cmd == "noise") {
+        std::string state;
+        if (in >> state && (state == "on" || state == "off") && noMore()) {
+            Opt.Noise = state == "on";
+            reply = "noise " + state;
+            return true;
+        }
+        reply = "usage: noise on|off: " + line;
+        return false;
     }
     if (cmd == "preg") {
         long vt = 0;

@@ -78,6 +78,8 @@ private:
     int64_t Advanced = 0; // seconds added by "advance"
     TClock::time_point LastRx{};
     TClock::time_point WireFree{};
+    TClock::time_point NextNoise{};
+    void Noise();
     std::vector<TOut> Outgoing;
     std::vector<TBlock> Blocks;
 };

@@ -7,6 +7,8 @@
 
 #include "app/Config.h"
 #include "app/Engine.h"
+#include "comm/ComInterface.h"
+#include "comm/ComThread.h"
 #include "core/TextFunctions.h"
 
 #include <QDir>
@@ -34,10 +36,14 @@ const QString FetchUsage = QStringLiteral(
     "  --config FILE      configuration file (default qdrwin.ini, current directory first,\n"
     "                     then beside the program)\n"
     "  --dir DIR          folder of the monthly files (default: the current directory)\n"
-    "  --timeout SECONDS  the longest time without any successful reply before giving up\n"
-    "                     (default 30)\n"
+    "  --timeout SECONDS  the longest time without any successful reply, or without a record\n"
+    "                     filed while the regulator answers, before giving up (default 30)\n"
     "\n"
-    "Exit status: 0 done; 1 the regulator does not answer; 2 bad command line or\n"
+    "A month whose records change size (a meter added or removed) is kept as\n"
+    "<month>.qdr.recordsize and fetched anew in the new size.\n"
+    "\n"
+    "Exit status: 0 done; 1 the regulator does not answer, or the download makes no\n"
+    "progress (the last line names the month, the record and why); 2 bad command line or\n"
     "configuration; 3 the port or socket cannot be used; 4 the folder cannot be written;\n"
     "130/143 interrupted by SIGINT/SIGTERM (what was fetched is saved).");
 
@@ -84,6 +90,35 @@ QString Duration(double seconds)
     if (s >= 3600)
         return QStringLiteral("%1:%2:%3").arg(s / 3600).arg(s / 60 % 60, 2, 10, QLatin1Char('0')).arg(s % 60, 2, 10, QLatin1Char('0'));
     return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
+}
+
+// The serial line's last exchange gave up on a line that never went quiet:
+// that may pass, unlike a port that cannot be opened.
+bool NoisyLine(const TEngine& engine)
+{
+    const TComThreadInterface* root = dynamic_cast<const TComThreadInterface*>(engine.Root());
+    return root && root->Thread && root->Thread->LineNoisy.load();
+}
+
+// Why the engine's download stands, in a few words.
+QString StallReason(const TEngine& engine)
+{
+    const TEngine::TStall& s = engine.Stall;
+    if (s.Blocked)
+        return QStringLiteral("the month's file of the old record size cannot be moved aside");
+    if (s.Code != 0)
+        return QStringLiteral("archive requests end with result %1 %2").arg(s.Code).arg(engine.ComBuf->CodeText(s.Code));
+    switch (s.Problem) {
+    case TArchiveReplies::Unasked: return QStringLiteral("the replies answer no archive request");
+    case TArchiveReplies::OtherRecord: return QStringLiteral("the regulator answers with another record");
+    case TArchiveReplies::TooMany: return QStringLiteral("the replies hold more records than asked for");
+    case TArchiveReplies::Repeat: return QStringLiteral("the replies repeat records already filed");
+    case TArchiveReplies::Unconfirmed: return QStringLiteral("empty records are not confirmed by a second answer");
+    case TArchiveReplies::NotFiled:
+        return QStringLiteral("the records (%1 bytes) cannot be filed").arg(engine.Archive->ArchiveRecordSize());
+    case TArchiveReplies::None: break;
+    }
+    return QStringLiteral("no records arrive");
 }
 
 // The download as the regulator's month table and the files say it stands.
@@ -202,7 +237,7 @@ void TFetch::EndLine()
 bool TFetch::Save()
 {
     Engine.Archive->SaveAll();
-    SavedAt = Engine.ArchiveStored;
+    SavedAt = Engine.ArchiveReplies->Stored;
     return Engine.Archive->SaveErrors() == 0;
 }
 
@@ -283,7 +318,7 @@ QString TFetch::DoneLine()
     if (parts.isEmpty())
         parts << QStringLiteral("no month reported");
     const double seconds = double(Clock.elapsed()) / 1000.0;
-    return QStringLiteral("done: %1, %2 fetched in %3 s").arg(parts.join(QStringLiteral(", "))).arg(Engine.ArchiveStored).arg(seconds, 0, 'f', 1);
+    return QStringLiteral("done: %1, %2 fetched in %3 s").arg(parts.join(QStringLiteral(", "))).arg(Engine.ArchiveReplies->Stored).arg(seconds, 0, 'f', 1);
 }
 
 int TFetch::Run()
@@ -296,13 +331,25 @@ int TFetch::Run()
         // An acknowledgement without data (no records to give) is an answer too.
         if (code == 0)
             LastSuccess = Clock.elapsed();
-        if (code == 2)
+        // A serial port that fails stays failed; a socket whose network is
+        // not up yet may work at the next exchange, so only the time-out ends that.
+        if (code == 2 && Settings.Serial() && !NoisyLine(Engine))
             PortFailed = true;
     };
     Engine.OnReply = [&](uint8_t, uint8_t command, uint8_t, const uint8_t*) {
         const uint8_t c = command & 0x7F;
         if (c == 2 || c == 8 || c == 10)
             TableSeen = true;
+    };
+    Engine.StallMs = static_cast<uint32_t>(TimeoutMs);
+    Engine.OnMovedAside = [&](const TArchiveQDR::TMovedAside& moved) {
+        if (moved.Aside.isEmpty())
+            Line(QStringLiteral("%1  records are now %2 bytes (were %3); the month's file cannot be moved aside: %4")
+                     .arg(MonthText(moved.Month)).arg(moved.NewSize).arg(moved.OldSize).arg(moved.Why));
+        else
+            Line(QStringLiteral("%1  records are now %2 bytes (were %3); the %4 positions filed are kept in %5, the month is fetched anew")
+                     .arg(MonthText(moved.Month)).arg(moved.NewSize).arg(moved.OldSize).arg(moved.Records)
+                     .arg(QFileInfo(moved.Aside).fileName()));
     };
 
     int status = ExitOk;
@@ -311,8 +358,24 @@ int TFetch::Run()
             EndLine();
             Engine.Close();
             Save();
-            Fail(QStringLiteral("interrupted; %1 records fetched are saved").arg(Engine.ArchiveStored));
+            Fail(QStringLiteral("interrupted; %1 records fetched are saved").arg(Engine.ArchiveReplies->Stored));
             status = StopSignal == SIGINT ? 130 : 143;
+            break;
+        }
+        if (Engine.Stall.Stalled) {
+            EndLine();
+            Engine.Close();
+            Save();
+            Fail(QStringLiteral("download stalled at %1 record %2: %3 (no progress for %4 s)")
+                     .arg(MonthText(Engine.Stall.Month)).arg(Engine.Stall.Record).arg(StallReason(Engine)).arg(TimeoutMs / 1000));
+            status = ExitNoAnswer;
+            break;
+        }
+        if (!TableSeen && LastSuccess != 0 && Clock.elapsed() > TimeoutMs) {
+            EndLine();
+            Engine.Close();
+            Fail(QStringLiteral("the regulator answers but reports no archive month table within %1 s").arg(TimeoutMs / 1000));
+            status = ExitNoAnswer;
             break;
         }
         if (PortFailed) {
@@ -330,6 +393,11 @@ int TFetch::Run()
             const QString last = LastCode == 0 ? QString()
                                                : QStringLiteral(" (last result %1 %2)").arg(LastCode).arg(Engine.ComBuf->CodeText(LastCode));
             const qint64 seconds = TimeoutMs / 1000;
+            if (LastCode == 2) {
+                Fail(PortProblem(Engine, Settings));
+                status = ExitPort;
+                break;
+            }
             if (LastSuccess == 0)
                 Fail(QStringLiteral("no answer from the regulator within %1 s%2").arg(seconds).arg(last));
             else
@@ -340,7 +408,7 @@ int TFetch::Run()
         if (TableSeen && Engine.PollStep != 0) {
             ShowProgress(false);
             MonthsFinished();
-            if (Engine.ArchiveStored - SavedAt >= SaveEvery && !Save()) {
+            if (Engine.ArchiveReplies->Stored - SavedAt >= SaveEvery && !Save()) {
                 EndLine();
                 Engine.Close();
                 Fail(QStringLiteral("cannot save the monthly files in %1").arg(Engine.Archive->Folder()));

@@ -4,11 +4,13 @@
 #include "comm/ComThread.h"
 #include "comm/SerialThread.h"
 #include "comm/UDPThread.h"
+#include "core/TextFunctions.h"
 #include "core/Tick.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <algorithm>
@@ -32,6 +34,19 @@ TEngine::TEngine(const TSettings& settings, uint16_t timerPeriod, const QString&
     // The start-up order: the archive, the schedule state, the link, the
     // consumption values, then the values of the live pages.
     Archive = std::make_unique<TArchiveQDR>(archiveFolder);
+    ArchiveReplies = std::make_unique<TArchiveReplies>(*Archive);
+    Archive->OnMovedAside = [this](const TArchiveQDR::TMovedAside& moved) {
+        const QString month = MonthText(moved.Month);
+        if (moved.Aside.isEmpty())
+            MovedAsideText = QStringLiteral("%1: záznamy majú novú veľkosť (%2 B), súbor sa nedá odložiť: %3")
+                                 .arg(month).arg(moved.NewSize).arg(moved.Why);
+        else
+            MovedAsideText = QStringLiteral("%1: záznamy majú novú veľkosť (%2 B namiesto %3 B), doterajšie sú v %4")
+                                 .arg(month).arg(moved.NewSize).arg(moved.OldSize).arg(QFileInfo(moved.Aside).fileName());
+        PublishDownloadStatus();
+        if (OnMovedAside)
+            OnMovedAside(moved);
+    };
     Stamp16(SecondStamp);
     SilentSeconds = 255;
     PollGroup = 1;
@@ -58,7 +73,9 @@ TEngine::TEngine(const TSettings& settings, uint16_t timerPeriod, const QString&
         ComBuf->CyclePeriod = 100;
         auto* udp = new TUDPInterface(ComBuf.get(), timerPeriod, 0);
         const QString host = settings.Host.isEmpty() ? settings.IP : settings.Host;
-        udp->UDPThread()->SetRemote(host, settings.UdpPort);
+        // A port the configuration does not give is not guessed: every
+        // exchange then ends with the interface error and the window says why.
+        udp->UDPThread()->SetRemote(host, settings.Problem.isEmpty() ? settings.UdpPort : 0);
         root = udp;
     }
     // The root layer now belongs to ComBuf (the constructor made it its parent).
@@ -68,6 +85,9 @@ TEngine::TEngine(const TSettings& settings, uint16_t timerPeriod, const QString&
     root->Thread->SetLogCapacity(96);
     root->OnStatus = [this](uint8_t code) {
         LastStatus = code;
+        if (ArchivePending)
+            Stall.Code = code;
+        ArchivePending = false;
         if (OnStatus)
             OnStatus(code);
     };
@@ -185,22 +205,9 @@ void TEngine::Send(uint8_t command, uint8_t length, const uint8_t* data, uint16_
     ComBuf->SendCommand(command, length, data, holdTime);
     if (ComBuf->Pending != (command | 0x80))
         return;
-    // Whatever answers next is checked against what was asked here; a request
-    // of another kind leaves no archive request to answer.
-    ArchiveAsked = {};
-    if ((command == 3 && length >= 5) || (command == 9 && length >= 4)) {
-        ArchiveAsked.Command = command;
-        ArchiveAsked.Month = GetWord(data);
-        if (command == 3) {
-            ArchiveAsked.Start = static_cast<uint16_t>(GetWord(data + 2) + 1);
-            ArchiveAsked.Count = data[4];
-            Recent[RecentNext] = {ArchiveAsked.Month, ArchiveAsked.Start, ArchiveAsked.Count, GetTick16()};
-            RecentNext = (RecentNext + 1) % Recent.size();
-        } else {
-            ArchiveAsked.Start = GetWord(data + 2);
-            ArchiveAsked.Count = 1;
-        }
-    }
+    // Whatever answers next is checked against what was asked here.
+    ArchiveReplies->Sent(command, length, data);
+    ArchivePending = ArchiveReplies->Asked.Command != 0;
     if (OnSent)
         OnSent(command);
 }
@@ -359,7 +366,11 @@ void TEngine::ComBufData(uint8_t address, uint8_t command, uint8_t length, const
             }
             break;
         case 3:
-            ArchiveRecords(data, length);
+        case 9:
+            if (const uint16_t month = command == 0x83 ? ArchiveReplies->Records(data, length)
+                                                       : ArchiveReplies->Record(data, length);
+                month != 0 && OnArchiveChanged)
+                OnArchiveChanged(month);
             break;
         case 4:
             if (length >= 4) {
@@ -383,15 +394,15 @@ void TEngine::ComBufData(uint8_t address, uint8_t command, uint8_t length, const
             }
             break;
         case 7:
-            if (length >= 4)
-                RegulatedPowerArrived(GetLong(data));
+            if (length >= 4) {
+                ++PowerReplies;
+                PowerReported = GetLong(data);
+                RegulatedPowerArrived(PowerReported);
+            }
             break;
         case 8:
             if (length >= 70)
                 MeasurementArrived(data);
-            break;
-        case 9:
-            ArchiveRecord(data, length);
             break;
         case 10:
             if (length >= 88) {
@@ -435,128 +446,91 @@ void TEngine::MeasurementArrived(const uint8_t* data)
     GridAr->SetTable(data + 60);
 }
 
-bool TEngine::PossibleIntervalTime(uint16_t time)
-{
-    // day * 1440 + minutes: days 1 to 31; the minutes cannot reach 1440 by
-    // construction, so the day bounds are the whole check. 0 is the empty
-    // record of an interval the regulator has nothing for (no supply, say).
-    return time == 0 || (time >= 1440 && time / 1440 <= 31);
-}
-
-void TEngine::ArchiveRecords(const uint8_t* data, uint8_t length)
-{
-    // On UDP a reply that missed its time-out arrives as the answer to the
-    // next request; only a reply that can be the answer to the command 3 now
-    // outstanding is filed, and where that request said.
-    const TArchiveAsked asked = ArchiveAsked;
-    ArchiveAsked = {};
-    const unsigned records = length / ArchiveSlot;
-    if (asked.Command != 3 || length % ArchiveSlot != 0 || records > asked.Count) {
-        ++ArchiveRefused;
-        return;
-    }
-    bool allEmpty = records > 0;
-    for (unsigned k = 0; k < records; ++k) {
-        const uint16_t time = GetWord(data + k * ArchiveSlot);
-        if (!PossibleIntervalTime(time)) {
-            ++ArchiveRefused;
-            return;
-        }
-        allEmpty = allEmpty && time == 0;
-    }
-    if (allEmpty) {
-        // A reply of nothing but empty records carries no mark of the
-        // request it answers: a late one would file a gap over records with
-        // a time. It is filed when a second answer to the same request says
-        // the same.
-        const TArchiveAsked seen = EmptySeen;
-        EmptySeen = {3, asked.Month, asked.Start, static_cast<uint8_t>(records)};
-        if (!(seen == EmptySeen)) {
-            ++ArchiveRefused;
-            return;
-        }
-    } else if (records > 0 && RepeatsFiled(asked, data, records)) {
-        ++ArchiveRefused;
-        return;
-    }
-    EmptySeen = {};
-    // Each slot holds one record of two channels; a regulator whose records
-    // are of another size cannot be served by this command, and StoreRecord
-    // refuses the slot rather than read past it.
-    for (unsigned k = 0; k < records; ++k)
-        if (Archive->StoreRecord(asked.Month, static_cast<uint16_t>(asked.Start + k),
-                                 data + k * ArchiveSlot, ArchiveSlot))
-            ++ArchiveStored;
-    if (OnArchiveChanged)
-        OnArchiveChanged(asked.Month);
-}
-
-bool TEngine::RepeatsFiled(const TArchiveAsked& asked, const uint8_t* data, unsigned records)
-{
-    const uint16_t now = GetTick16();
-    for (const TRecentRequest& r : Recent) {
-        if (r.Count == 0 || records > r.Count || uint16_t(now - r.Stamp) > RecentWindowMs)
-            continue;
-        if (r.Month == asked.Month && r.Start == asked.Start)
-            continue;
-        // The month's file without taking it from the download: opened (and
-        // given back) only when the cache does not hold it.
-        TFileMem* held = Archive->Find(Archive->MonthFileName(r.Month));
-        TFileMem* opened = held ? nullptr : Archive->OpenMonth(r.Month);
-        const auto* file = dynamic_cast<const TFileArch*>(held ? held : opened);
-        // Every record the same; the caller sends only replies with a timed
-        // record, since a run of empty ones proves nothing (or a long gap
-        // would be refused batch after batch).
-        bool same = file != nullptr;
-        for (unsigned k = 0; same && k < records; ++k) {
-            const auto position = static_cast<uint16_t>(r.Start - 1 + k + file->Shift());
-            const uint8_t* filed = file->Get(ArchiveSlot, position);
-            const uint8_t* got = data + k * ArchiveSlot;
-            if (!filed)
-                same = false;
-            else if (GetWord(got) == 0)
-                same = GetWord(filed) == 0;
-            else
-                same = std::memcmp(filed, got, ArchiveSlot) == 0;
-        }
-        if (opened)
-            Archive->Release(opened);
-        if (same)
-            return true;
-    }
-    return false;
-}
-
-void TEngine::ArchiveRecord(const uint8_t* data, uint8_t length)
-{
-    const TArchiveAsked asked = ArchiveAsked;
-    ArchiveAsked = {};
-    if (length < 6 || asked.Command != 9 || GetWord(data) != asked.Month || GetWord(data + 2) != asked.Start ||
-        !PossibleIntervalTime(GetWord(data + 4))) {
-        ++ArchiveRefused;
-        return;
-    }
-    const uint16_t size = std::min<uint16_t>(Archive->ArchiveRecordSize(), static_cast<uint16_t>(length - 4));
-    if (Archive->StoreRecord(asked.Month, asked.Start, data + 4, size))
-        ++ArchiveStored;
-    if (OnArchiveChanged)
-        OnArchiveChanged(asked.Month);
-}
-
 void TEngine::ComBufTick()
 {
     const uint16_t now = static_cast<uint16_t>(GetTick16() + ClockShift);
     Values->TickAll(now);
     InterfaceME->Tick(now);
-    if (Download && Archive->Poll()) {
-        DownloadStatus = Archive->DownloadStatusText();
-        if (OnDownloadStatus)
-            OnDownloadStatus(DownloadStatus);
-    }
+    if (Download)
+        WatchDownload();
     if (Elapsed16At(now, 1000, SecondStamp, false))
         SecondStep();
     if (OnTicked)
         OnTicked(this);
+}
+
+void TEngine::WatchDownload()
+{
+    const bool changed = Archive->Poll();
+    const uint32_t now = GetTick();
+    const bool moved = ArchiveReplies->Stored != StallStored || Archive->RequestMonth != StallRequestMonth ||
+        Archive->RequestStart != StallRequestStart || Archive->RequestCount == 0;
+    if (moved) {
+        StallStored = ArchiveReplies->Stored;
+        StallRequestMonth = Archive->RequestMonth;
+        StallRequestStart = Archive->RequestStart;
+        StallStamp = now;
+    }
+    // Only while the regulator answers: silence is shown by the link and the
+    // values already, and is no fault of the download.
+    const bool stalled = !moved && now - StallStamp >= StallMs && SilentSeconds < 60;
+    TStall stall;
+    if (stalled) {
+        stall = Stall;
+        stall.Stalled = true;
+        stall.Month = Archive->RequestMonth;
+        stall.Record = Archive->RequestStart;
+        stall.Problem = ArchiveReplies->Problem;
+        stall.Blocked = Archive->BlockedMonth == Archive->RequestMonth;
+    } else {
+        stall.Code = Stall.Code;
+    }
+    const bool told = stall.Stalled != Stall.Stalled || (stalled && (stall.Problem != Stall.Problem || stall.Blocked != Stall.Blocked));
+    Stall = stall;
+    if (changed || told)
+        PublishDownloadStatus();
+}
+
+QString TEngine::StallText() const
+{
+    if (!Stall.Stalled)
+        return {};
+    QString why;
+    if (Stall.Blocked)
+        why = QStringLiteral("súbor mesiaca sa nedá odložiť");
+    else if (Stall.Code != 0)
+        why = QStringLiteral("archívne požiadavky končia chybou %1 (%2)").arg(Stall.Code).arg(ComBuf->CodeText(Stall.Code));
+    else {
+        switch (Stall.Problem) {
+        case TArchiveReplies::Unasked: why = QStringLiteral("odpovede nepatria k požiadavke"); break;
+        case TArchiveReplies::OtherRecord: why = QStringLiteral("regulátor posiela iný záznam"); break;
+        case TArchiveReplies::TooMany: why = QStringLiteral("odpoveď má viac záznamov, ako sa žiadalo"); break;
+        case TArchiveReplies::Repeat: why = QStringLiteral("odpovede opakujú uložené záznamy"); break;
+        case TArchiveReplies::Unconfirmed: why = QStringLiteral("prázdne záznamy sa nepotvrdili"); break;
+        case TArchiveReplies::NotFiled:
+            why = QStringLiteral("záznamy sa nedajú uložiť (%1 B)").arg(Archive->ArchiveRecordSize());
+            break;
+        case TArchiveReplies::None: why = QStringLiteral("záznamy neprichádzajú"); break;
+        }
+    }
+    return QStringLiteral("%1 stojí pri zázname %2: %3").arg(MonthText(Stall.Month)).arg(Stall.Record).arg(why);
+}
+
+void TEngine::PublishDownloadStatus()
+{
+    QStringList parts;
+    if (Stall.Stalled)
+        parts << StallText();
+    else if (const QString progress = Archive->DownloadStatusText(); !progress.isEmpty())
+        parts << progress;
+    if (!MovedAsideText.isEmpty())
+        parts << MovedAsideText;
+    const QString text = parts.join(QStringLiteral("  |  "));
+    if (text == DownloadStatus)
+        return;
+    DownloadStatus = text;
+    if (OnDownloadStatus)
+        OnDownloadStatus(DownloadStatus);
 }
 
 void TEngine::SecondStep()
@@ -590,6 +564,25 @@ bool TEngine::WriteCommand(uint8_t command, uint8_t length, const uint8_t* data,
     }
     Send(command, length, data, 0);
     return ComBuf->Pending == (command | 0x80);
+}
+
+bool TEngine::WriteRegulatedPower(uint16_t vt, uint16_t nt, int waitMs)
+{
+    uint8_t data[4];
+    PutWord(data, vt);
+    PutWord(data + 2, nt);
+    const uint32_t replies = PowerReplies;
+    if (!WriteCommand(7, 4, data, waitMs))
+        return false;
+    // The exchange ends with the reply, or with a failure after which the
+    // next request replaces the pending one.
+    QElapsedTimer waited;
+    waited.start();
+    while (PowerReplies == replies && ComBuf->Pending == 0x87 && !IsClosed && waited.elapsed() < waitMs)
+        PumpEvents(10);
+    // A limit of 0 asks for no change, so the regulator's own value stands.
+    const auto took = [](uint16_t sent, uint16_t now) { return sent == 0 || sent == now; };
+    return PowerReplies != replies && took(vt, uint16_t(PowerReported)) && took(nt, uint16_t(PowerReported >> 16));
 }
 
 void TEngine::Close(int waitMs)

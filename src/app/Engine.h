@@ -11,6 +11,7 @@
 #include "comm/ComBufQDR.h"
 #include "comm/ComEvents.h"
 #include "regulator/ArchiveQDR.h"
+#include "regulator/ArchiveReplies.h"
 #include "regulator/ValueGridAr.h"
 #include "regulator/ValueGridEm.h"
 #include "regulator/ValueListIO.h"
@@ -34,8 +35,7 @@ public:
     enum : uint8_t { PageMeasurement = 0, PageInformation = 1, PageRecord = 2, PageArchive = 3, PageConsumption = 4 };
     static constexpr uint16_t ValueCapacity = 64;
     static constexpr uint16_t MaxAge = 40;
-    // Bytes of one record slot in a command-3 reply.
-    static constexpr uint8_t ArchiveSlot = 6;
+    static constexpr uint8_t ArchiveSlot = TArchiveReplies::Slot;
 
     // timerPeriod 0 builds the link without its timer; whoever owns the engine
     // then drives ComBuf->Tick itself. archiveFolder: where the monthly files
@@ -143,6 +143,15 @@ public:
     // polling is stopped, the link is closed, the wait ran out or the frame
     // could not be handed over.
     bool WriteCommand(uint8_t command, uint8_t length, const uint8_t* data, int waitMs = 5000);
+    // The regulated-power write (command 7), confirmed: true only when the
+    // regulator's reply to it reports the powers sent (a 0 sent asks for no
+    // change and takes whatever the regulator keeps). Waits,
+    // processing events, at most waitMs for the cycle and as long again for
+    // the reply.
+    bool WriteRegulatedPower(uint16_t vt, uint16_t nt, int waitMs = 5000);
+    // Replies to command 7 so far, and the powers the last one reported.
+    uint32_t PowerReplies = 0;
+    uint32_t PowerReported = 0;
 
     // Stops polling, waits (at most waitMs) for the exchange in progress to end
     // and stops the worker and the timer. Further calls do nothing.
@@ -152,51 +161,42 @@ public:
     // Archive batch size of command 3 for the configured Limit.
     uint8_t BatchSize() const { return static_cast<uint8_t>((Limit - 1) / ArchiveSlot); }
 
-    // The archive request last sent (command 3 or 9, 0 = none since the
-    // last archive reply): a reply is filed only where this says.
-    struct TArchiveAsked {
-        uint8_t Command = 0;
-        uint16_t Month = 0;
-        uint16_t Start = 0;   // 1-based regulator index
-        uint8_t Count = 0;    // records asked for (command 3)
-        bool operator==(const TArchiveAsked&) const = default;
-    };
-    TArchiveAsked ArchiveAsked;
-    // Archive replies refused as not answering the request (late, too long,
-    // impossible times, another month or index).
-    uint32_t ArchiveRefused = 0;
-    // Records the archive took from the replies.
-    uint32_t ArchiveStored = 0;
+    // The archive requests and the replies to them.
+    std::unique_ptr<TArchiveReplies> ArchiveReplies;
 
-    // Whether an interval time can be one: day 1..31, minutes below 24:00,
-    // or 0, the empty record of a gap.
-    static bool PossibleIntervalTime(uint16_t time);
+    // A download that has made no progress for StallMs while the regulator
+    // answers: the month and record it is stuck at, and why, said in
+    // DownloadStatus and kept here (Stalled false while it goes on).
+    uint32_t StallMs = 60000;
+    struct TStall {
+        bool Stalled = false;
+        uint16_t Month = 0;
+        uint16_t Record = 0;          // 1-based regulator index
+        TArchiveReplies::TProblem Problem = TArchiveReplies::None;
+        uint8_t Code = 0;             // result of the last archive exchange
+        bool Blocked = false;         // the month's file cannot be moved aside
+    };
+    TStall Stall;
+    // Why the download stands, in Slovak for the window.
+    QString StallText() const;
+    // The last file moved aside because the regulator's record size changed,
+    // in Slovak; empty when none was.
+    QString MovedAsideText;
+    std::function<void(const TArchiveQDR::TMovedAside&)> OnMovedAside;
 
 private:
-    // Command-3 requests of the last seconds. A reply that repeats, record for
-    // record, what one of them already filed is a late or duplicated answer to
-    // it, whatever request it arrived after.
-    struct TRecentRequest {
-        uint16_t Month = 0;
-        uint16_t Start = 0;
-        uint8_t Count = 0;
-        uint16_t Stamp = 0;
-    };
-    static constexpr uint16_t RecentWindowMs = 20000;
-    std::array<TRecentRequest, 8> Recent{};
-    size_t RecentNext = 0;
-    // data holds at least one record with a time.
-    bool RepeatsFiled(const TArchiveAsked& asked, const uint8_t* data, unsigned records);
-    // The last command-3 reply of empty records only, waiting for a second
-    // answer to the same request to agree.
-    TArchiveAsked EmptySeen;
+    // Progress of the download as the stall watch last saw it.
+    uint32_t StallStored = 0;
+    uint16_t StallRequestMonth = 0, StallRequestStart = 0;
+    uint32_t StallStamp = 0;
+    bool ArchivePending = false; // the exchange in progress carries an archive request
+    void WatchDownload();
+    void PublishDownloadStatus();
 
     bool IsClosed = false;
     QEventLoop* WriteLoop = nullptr;
     void Send(uint8_t command, uint8_t length, const uint8_t* data, uint16_t holdTime);
     void CreateValues();
-    void ArchiveRecords(const uint8_t* data, uint8_t length);
-    void ArchiveRecord(const uint8_t* data, uint8_t length);
 };
 
 // The label of each archive channel ("00: Hlavné meranie", "03: Kompresory",

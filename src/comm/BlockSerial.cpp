@@ -1,12 +1,15 @@
 #include "comm/BlockSerial.h"
 #include "core/Tick.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <csignal>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -63,10 +66,73 @@ QString SerialDeviceName(uint8_t port)
 
 TBlockSerial::TBlockSerial() = default;
 
-TBlockSerial::~TBlockSerial()
+QString TBlockSerial::LockFolder = QStringLiteral("/run/lock");
+
+TBlockSerial::~TBlockSerial() { Close(); }
+
+void TBlockSerial::Close()
 {
     if (Fd >= 0)
         ::close(Fd);
+    Fd = -1;
+    if (!FLockFile.isEmpty())
+        ::unlink(QFile::encodeName(FLockFile).constData());
+    FLockFile.clear();
+}
+
+QString TBlockSerial::LockName(const QString& device)
+{
+    QString name = QFileInfo(device).absoluteFilePath();
+    if (name.startsWith(QLatin1String("/dev/")))
+        name = name.mid(5);
+    else
+        name = QFileInfo(device).fileName();
+    name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    return QStringLiteral("LCK..") + name;
+}
+
+bool TBlockSerial::TakeLockFile(const QString& name)
+{
+    const QString path = LockFolder + QLatin1Char('/') + LockName(name);
+    const QByteArray file = QFile::encodeName(path);
+    // The owner's PID in ASCII, ten characters wide, as serial programs write it.
+    const QByteArray mine = QByteArray::number(::getpid()).rightJustified(10, ' ') + '\n';
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int fd = ::open(file.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            const bool written = ::write(fd, mine.constData(), size_t(mine.size())) == mine.size();
+            ::close(fd);
+            if (written) {
+                FLockFile = path;
+                return true;
+            }
+            ::unlink(file.constData());
+            return true;
+        }
+        if (errno != EEXIST)
+            return true; // no lock folder, or no right to write there
+        QFile held(path);
+        long pid = 0;
+        if (held.open(QIODevice::ReadOnly)) {
+            const QByteArray text = held.read(64);
+            // Text or, from older programs, a binary int.
+            bool ok = false;
+            pid = text.trimmed().toLong(&ok);
+            if (!ok && text.size() == int(sizeof(int))) {
+                int binary = 0;
+                std::memcpy(&binary, text.constData(), sizeof binary);
+                pid = binary;
+            }
+        }
+        if (pid > 0 && pid <= 0x7FFFFFFF && pid != ::getpid() && (::kill(pid_t(pid), 0) == 0 || errno == EPERM)) {
+            LastError = EBUSY;
+            LastErrorText = QStringLiteral("%1 is in use by process %2 (%3)").arg(name).arg(pid).arg(path);
+            return false;
+        }
+        // Left behind by a process that is gone: taken over.
+        ::unlink(file.constData());
+    }
+    return true;
 }
 
 void TBlockSerial::SetError(int err, const QString& what)
@@ -79,10 +145,7 @@ void TBlockSerial::Open(const QString& name)
 {
     LastError = 0;
     LastErrorText.clear();
-    if (Fd >= 0) {
-        ::close(Fd);
-        Fd = -1;
-    }
+    Close();
     const QByteArray path = name.toLocal8Bit();
     // Non-blocking throughout: reads are driven by poll(), and an open must not
     // hang waiting for a carrier that a two-wire converter never raises.
@@ -96,9 +159,27 @@ void TBlockSerial::Open(const QString& name)
         SetError(ENOTTY, QStringLiteral("open %1").arg(name));
         return;
     }
+    // Another client of this program holds an exclusive flock on the device
+    // (TIOCEXCL does not stop a second opener with root rights).
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int err = errno;
+        ::close(fd);
+        if (err == EWOULDBLOCK) {
+            LastError = EBUSY;
+            LastErrorText = QStringLiteral("%1 is in use by another client").arg(name);
+        } else {
+            SetError(err, QStringLiteral("lock %1").arg(name));
+        }
+        return;
+    }
+    if (!TakeLockFile(name)) {
+        ::close(fd);
+        return;
+    }
     if (::ioctl(fd, TIOCEXCL) != 0) {
         const int err = errno;
         ::close(fd);
+        Close();
         SetError(err, QStringLiteral("exclusive %1").arg(name));
         return;
     }

@@ -26,9 +26,24 @@ public:
     int32_t LastError = 0;
     QString LastErrorText;
 
+    // The lock file other serial programs honour (/run/lock/LCK..ttyS0),
+    // empty when none is held.
+    QString LockFile() const { return FLockFile; }
+    // The lock file's name for a device: "LCK.." and the path below /dev with
+    // '/' turned into '_' (LCK..ttyUSB0, LCK..pts_3).
+    static QString LockName(const QString& device);
+    // Folder of the lock files; tests point it elsewhere.
+    static QString LockFolder;
+
 private:
     void SetError(int err, const QString& what);
+    // Takes the lock file; false with the error set when another live
+    // process holds it. A folder without write access locks nothing (the
+    // flock still keeps other clients of this kind out).
+    bool TakeLockFile(const QString& name);
+    void Close();
     int Fd = -1;
+    QString FLockFile;
     // How RTS follows transmission: the kernel's RS-485 mode, RTS switched
     // around each write, or nothing (pseudo-terminals, automatic converters).
     enum class RtsMode { None, Kernel, Manual } Rts = RtsMode::None;

@@ -87,6 +87,8 @@ void TComThread::ListenRule(uint8_t mode)
     if (ListenOnce.load() || ListenMode == mode) {
         ListenOnce = false;
         NextState = csPurge;
+        PurgeStart = GetTick();
+        LineNoisy.store(false);
     }
 }
 
@@ -123,6 +125,11 @@ void TComThread::Execute()
                 RxBuf.assign(size, 0);
                 RxCount = Read(RxBuf.data(), size);
                 Log.Add('#', RxBuf.data(), RxCount);
+                const uint32_t bound = Timeout > 0 ? Timeout : DefaultTimeout;
+                if (NextState == csPurge && static_cast<uint32_t>(GetTick() - PurgeStart) >= bound) {
+                    LineNoisy.store(true);
+                    NextState = csError;
+                }
             }
             break;
         }

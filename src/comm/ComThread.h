@@ -46,6 +46,13 @@ public:
     uint8_t ListenMode = 1;
     std::atomic<bool> ListenOnce{false};
     bool Purge = false;
+    // When the purge began: a line that never goes quiet (noise, a second
+    // master) ends the exchange with the interface error once it has purged
+    // for the reply time-out (or DefaultTimeout when there is none).
+    uint32_t PurgeStart = 0;
+    static constexpr uint16_t DefaultTimeout = 1200;
+    // Set by the worker when the purge gave up; read after the exchange ended.
+    std::atomic<bool> LineNoisy{false};
 
     // Main thread: queue one frame; false when empty or one is already queued.
     virtual bool Accept(const uint8_t* buffer, uint16_t length);

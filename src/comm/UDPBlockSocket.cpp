@@ -98,10 +98,10 @@ bool TUDPBlockSocket::SetPeer(const QString& address, const QString& port)
         LastErrorText = QStringLiteral("no socket");
         return false;
     }
-    if (!MakeAddress(address, port, sa)) {
+    if (!MakeAddress(address, port, sa) || sa.sin_port == 0) {
         bool ok = false;
         const uint32_t p = port.trimmed().toUInt(&ok);
-        if (!ok || p > 65535) {
+        if (!ok || p == 0 || p > 65535) {
             LastError = EINVAL;
             LastErrorText = QStringLiteral("bad port %1").arg(port);
             return false;
@@ -113,8 +113,11 @@ bool TUDPBlockSocket::SetPeer(const QString& address, const QString& port)
     }
     // Connecting fixes the peer, and the kernel then delivers only datagrams
     // that come from it.
-    if (::connect(Fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0)
+    if (::connect(Fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
         LastError = errno;
+        LastErrorText = QStringLiteral("connect: ") + QString::fromLocal8Bit(std::strerror(LastError));
+        return false;
+    }
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include "comm/UDPThread.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <vector>
 
 namespace {
@@ -21,21 +22,23 @@ void TUDPThread::SetRemote(const QString& address, uint16_t port)
 {
     RemoteHost = address;
     RemotePort = port;
-    PeerTried = false;
+    Connected = false;
 }
 
-// Like a serial port that cannot be opened, a name that resolves to nothing
-// is reported once as the interface error; later frames go nowhere and time
-// out.
+// The peer is set when the first frame goes out, and again at every exchange
+// until it succeeds: a site PC whose network comes up after the program
+// starts gets its link as soon as the network is there. Until then every
+// exchange ends with the interface error, so the failure shows.
 bool TUDPThread::PortReady()
 {
-    if (PeerTried)
+    if (Connected)
         return true;
-    PeerTried = true;
-    if (Socket->SetPeer(RemoteHost, QString::number(RemotePort)))
-        return true;
-    Unresolved.store(true);
-    return false;
+    Connected = Socket->SetPeer(RemoteHost, QString::number(RemotePort));
+    if (!Connected) {
+        LastErrorText = Socket->LastErrorText;
+        Unresolved.store(Socket->LastError == EADDRNOTAVAIL);
+    }
+    return Connected;
 }
 
 uint16_t TUDPThread::Available() { return static_cast<uint16_t>(std::clamp(Socket->Waiting(), 0, 0xFFFF)); }

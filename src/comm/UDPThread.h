@@ -19,6 +19,9 @@ public:
     // Set by the worker when the address named no host; the exchange that
     // found it out ended with the interface error, read it after that.
     std::atomic<bool> Unresolved{false};
+    // Why the last exchange could not use the socket (worker writes it before
+    // that exchange ends, the main thread reads it after).
+    QString LastErrorText;
 
     uint16_t Available() override;
     uint16_t Read(uint8_t* buffer, uint16_t room) override;
@@ -31,5 +34,5 @@ public:
 private:
     QString RemoteHost;
     uint16_t RemotePort = 0;
-    bool PeerTried = false;
+    bool Connected = false;
 };

@@ -2,6 +2,7 @@
 
 #include "core/LittleEndian.h"
 #include "core/TextFunctions.h"
+#include "regulator/MoveAside.h"
 
 TArchiveQDR::TArchiveQDR(const QString& folder)
     : TFilesArch(QStringLiteral("QDR"), CacheSlots, FileCapacity, 0, folder)
@@ -26,12 +27,8 @@ bool TArchiveQDR::StoreRecord(uint16_t month, uint16_t index, const uint8_t* dat
 {
     if (size == 0 || size != FArchiveRecordSize)
         return false;
-    // An empty record (interval time 0) is filed as the zero record, the form
-    // the file gives the positions it skips, whatever the regulator left in
-    // its channels.
-    static const uint8_t Empty[256] = {};
-    if (size <= sizeof Empty && GetWord(data) == 0)
-        data = Empty;
+    // Filed as received: an empty record is told by its time 0 wherever it
+    // is read, so its channels need no rewriting.
     const bool stored = TFilesArch::StoreRecord(month, index, size, data);
     if (auto* file = dynamic_cast<TFileArchQDR*>(FCurrent); file && index != 0) {
         const auto* monthFile = static_cast<const TFileMonth*>(file);
@@ -39,6 +36,42 @@ bool TArchiveQDR::StoreRecord(uint16_t month, uint16_t index, const uint8_t* dat
             file->SetKindMask(KindMask);
     }
     return stored;
+}
+
+bool TArchiveQDR::Taken(TFileArch& file)
+{
+    const uint16_t old = file.RecordSize();
+    if (FArchiveRecordSize == 0 || old == FArchiveRecordSize || old == 0)
+        return false;
+    const uint16_t month = file.Month();
+    if (file.Held() == 0) {
+        file.SetRecordSize(FArchiveRecordSize);
+        return false;
+    }
+    TMovedAside moved{month, old, FArchiveRecordSize, file.Count(), {}, {}};
+    // What is in memory goes to disk first, so the file moved aside is whole.
+    if (file.Modified() && !SaveFile(&file))
+        moved.Why = QStringLiteral("cannot save");
+    else
+        moved.Aside = MoveFileAside(file.FileName(), QLatin1String(SizeReason), &moved.Why);
+    if (moved.Aside.isEmpty()) {
+        // The records cannot be kept elsewhere: nothing more of the month is
+        // taken, rather than overwrite them.
+        if (BlockedMonth != month) {
+            BlockedMonth = month;
+            if (OnMovedAside)
+                OnMovedAside(moved);
+        }
+        return false;
+    }
+    if (BlockedMonth == month)
+        BlockedMonth = 0;
+    const QString name = file.FileName();
+    file.LoadMonth(name, month);
+    file.SetRecordSize(FArchiveRecordSize);
+    if (OnMovedAside)
+        OnMovedAside(moved);
+    return true;
 }
 
 bool TArchiveQDR::Poll()

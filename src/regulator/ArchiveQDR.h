@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 
 class TArchiveQDR : public TFilesArch {
 public:
@@ -46,8 +47,27 @@ public:
 
     uint16_t ArchiveRecordSize() const { return FArchiveRecordSize; }
 
+    // A month's file whose records are of another size than the regulator's
+    // now (a meter added or removed mid-month) cannot take another record.
+    // Its records are kept under the file's name + ".recordsize" and the
+    // month starts again in a new file of the new size.
+    static constexpr const char* SizeReason = "recordsize";
+    struct TMovedAside {
+        uint16_t Month = 0;
+        uint16_t OldSize = 0, NewSize = 0;
+        uint16_t Records = 0;   // positions the old file held
+        QString Aside;          // where they are now; empty when the move failed
+        QString Why;            // why it failed
+    };
+    // Every file moved aside (or that could not be), as it happens.
+    std::function<void(const TMovedAside&)> OnMovedAside;
+    // A month whose file could not be moved aside: nothing of it is fetched
+    // until that is mended (0 = none).
+    uint16_t BlockedMonth = 0;
+
 protected:
     std::unique_ptr<TFileMem> NewFile() const override;
+    bool Taken(TFileArch& file) override;
 
 private:
     uint16_t FArchiveRecordSize = 0;

@@ -85,11 +85,17 @@ uint16_t TFilesArch::NextRequest(uint16_t& month, uint16_t& start)
         TFileArch* file = CurrentArch();
         if (!file)
             return 0;
-        file->AdjustShift(e.Count, e.Lost);
-        p.Filed = file->Count();
-        p.Done = file->ArchCount();
-        if (p.Done < e.Lost)
-            p.Done = e.Lost;
+        // Worked out from the file twice when the file had to make way for
+        // the records still to come.
+        for (int pass = 0; pass < 2; ++pass) {
+            file->AdjustShift(e.Count, e.Lost);
+            p.Filed = file->Count();
+            p.Done = file->ArchCount();
+            if (p.Done < e.Lost)
+                p.Done = e.Lost;
+            if (pass != 0 || !(p.Filed < Capacity() && e.Count > p.Done) || !Taken(*file))
+                break;
+        }
         if (p.Filed < Capacity() && e.Count > p.Done) {
             month = e.Month;
             start = static_cast<uint16_t>(p.Done + 1);
@@ -107,6 +113,7 @@ bool TFilesArch::StoreRecord(uint16_t month, uint16_t index, uint16_t size, cons
     TFileArch* file = CurrentArch();
     if (!file)
         return false;
+    (void)Taken(*file);
     const auto position = static_cast<uint16_t>((index - 1) + file->Shift());
     if (position < file->Count())
         return false;

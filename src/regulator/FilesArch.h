@@ -58,6 +58,11 @@ public:
     TFileMem* Current() const { return FCurrent; }
 
 protected:
+    // Called when the download is about to ask for or store records of a
+    // month's file: the place to make way for records the file cannot hold.
+    // True when the file was changed, so what was worked out from it is redone.
+    virtual bool Taken(TFileArch& file) { (void)file; return false; }
+
     TFileMem* FCurrent = nullptr;
 
 private:

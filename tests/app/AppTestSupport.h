@@ -183,6 +183,8 @@ struct TRegulatorModel {
     bool AnswerIdent = true;
     bool AnswerInfo = true;
     bool AnswerAll = true;
+    // Command 9 answers as for a record the regulator does not hold (index 0).
+    bool NoRecords = false;
     // The archive month table of the measurement blocks.
     Bytes Table = Bytes(10, 0);
 
@@ -218,7 +220,7 @@ struct TRegulatorModel {
         case 9: {
             Bytes b(32, 0xFF);
             Put16(b, 0, Get16(r.Data, 0));
-            Put16(b, 2, Get16(r.Data, 2));
+            Put16(b, 2, NoRecords ? 0 : Get16(r.Data, 2));
             return b;
         }
         default:

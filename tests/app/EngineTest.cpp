@@ -87,10 +87,10 @@ void Ask(TEngineRig& rig)
     const size_t before = rig.Regulator.Requests.size();
     rig.Model.AnswerAll = false;
     // Up to a live poll and the archive request after it.
-    for (int i = 0; i < 12 && e.ArchiveAsked.Command == 0; ++i)
+    for (int i = 0; i < 12 && e.ArchiveReplies->Asked.Command == 0; ++i)
         ASSERT_TRUE(rig.Step());
     rig.Model.AnswerAll = true;
-    ASSERT_NE(e.ArchiveAsked.Command, 0) << "no archive request went out";
+    ASSERT_NE(e.ArchiveReplies->Asked.Command, 0) << "no archive request went out";
     ASSERT_GT(rig.Regulator.Requests.size(), before);
 }
 
@@ -415,16 +415,16 @@ TEST(EngineArchive, RecordsOfCommandThreeAreFiledWhereTheRequestSaid)
     };
     Table(e, MonthTable(Nov2026, 0, 40, 0, 0));
     ASSERT_NO_FATAL_FAILURE(Ask(rig));
-    EXPECT_EQ(e.ArchiveAsked.Command, 3);
-    EXPECT_EQ(e.ArchiveAsked.Month, Nov2026);
-    EXPECT_EQ(e.ArchiveAsked.Start, 1);
-    EXPECT_EQ(e.ArchiveAsked.Count, 13);
+    EXPECT_EQ(e.ArchiveReplies->Asked.Command, 3);
+    EXPECT_EQ(e.ArchiveReplies->Asked.Month, Nov2026);
+    EXPECT_EQ(e.ArchiveReplies->Asked.Start, 1);
+    EXPECT_EQ(e.ArchiveReplies->Asked.Count, 13);
 
     // Fewer records than asked are fine; they land at indexes 1..6.
     Feed(e, 3, Recs(1, 6));
     EXPECT_EQ(changed, 1);
-    EXPECT_EQ(e.ArchiveStored, 6u);
-    EXPECT_EQ(e.ArchiveAsked.Command, 0) << "an answered request is answered once";
+    EXPECT_EQ(e.ArchiveReplies->Stored, 6u);
+    EXPECT_EQ(e.ArchiveReplies->Asked.Command, 0) << "an answered request is answered once";
     Filed f = FiledOf(*e.Archive, Nov2026);
     ASSERT_EQ(f.Count, 6);
     for (uint16_t i = 0; i < 6; ++i)
@@ -434,13 +434,13 @@ TEST(EngineArchive, RecordsOfCommandThreeAreFiledWhereTheRequestSaid)
     e.Archive->Poll();
     EXPECT_EQ(e.Archive->RequestStart, 7);
     ASSERT_NO_FATAL_FAILURE(Ask(rig));
-    EXPECT_EQ(e.ArchiveAsked.Start, 7);
+    EXPECT_EQ(e.ArchiveReplies->Asked.Start, 7);
     Feed(e, 3, Recs(7, 13));
     EXPECT_EQ(FiledOf(*e.Archive, Nov2026).Count, 19);
-    EXPECT_EQ(e.ArchiveRefused, 0u);
+    EXPECT_EQ(e.ArchiveReplies->Refused, 0u);
 }
 
-TEST(EngineArchive, RepliesThatCannotAnswerTheRequestFileNothing)
+TEST(EngineArchive, OnlyRepliesThatCannotAnswerTheRequestAreRefused)
 {
     TEngineRig rig;
     TEngine& e = *rig.Engine;
@@ -448,41 +448,45 @@ TEST(EngineArchive, RepliesThatCannotAnswerTheRequestFileNothing)
     rig.Model.Meters = 2;
     ASSERT_TRUE(rig.Identify());
     Table(e, MonthTable(Nov2026, 0, 40, 0, 0));
-    struct Case {
-        const char* What;
-        Bytes Reply;
-    };
-    Bytes day0 = Recs(1, 3);
-    Put16(day0, 6, 1439); // 23:59 of a day 0
-    Bytes day32 = Recs(1, 3);
-    Put16(day32, 12, 32 * 1440);
-    Bytes nearlyDay32 = Recs(1, 2);
-    Put16(nearlyDay32, 6, 32 * 1440 - 1); // 31st, 23:59: possible
-    const Case refused[] = {
-        {"40 bytes, not a whole number of records", [] { Bytes b = Recs(1, 7); b.resize(40); return b; }()},
-        {"a late live block of 35 bytes", MeasurementBlock(2)},
-        {"one byte over", [] { Bytes b = Recs(1, 2); b.push_back(0); return b; }()},
-        {"more records than asked", Recs(1, 14)},
-        {"a time before the 1st", day0},
-        {"day 32", day32},
-    };
-    uint32_t refusedBefore = 0;
-    for (const Case& c : refused) {
-        SCOPED_TRACE(c.What);
-        ASSERT_NO_FATAL_FAILURE(Ask(rig));
-        Feed(e, 3, c.Reply);
-        EXPECT_EQ(e.ArchiveRefused, refusedBefore + 1);
-        refusedBefore = e.ArchiveRefused;
-        EXPECT_EQ(FiledOf(*e.Archive, Nov2026).Count, 0);
-    }
+    ASSERT_NO_FATAL_FAILURE(Ask(rig));
+    Feed(e, 3, Recs(1, 14));
+    EXPECT_EQ(e.ArchiveReplies->Refused, 1u) << "more records than asked";
     // Without a command-3 request outstanding nothing is filed either.
     Feed(e, 3, Recs(1, 2));
+    EXPECT_EQ(e.ArchiveReplies->Refused, 2u);
+    EXPECT_EQ(e.ArchiveReplies->Problem, TArchiveReplies::Unasked);
     EXPECT_EQ(FiledOf(*e.Archive, Nov2026).Count, 0);
 
+    // 40 data bytes: six records, the last 4 bytes are no record.
     ASSERT_NO_FATAL_FAILURE(Ask(rig));
-    Feed(e, 3, nearlyDay32);
-    EXPECT_EQ(FiledOf(*e.Archive, Nov2026).Count, 2) << "the last minute of a 31st is a time";
-    EXPECT_EQ(e.ArchiveRefused, refusedBefore + 1) << "only the reply without a request was refused";
+    Bytes trailing = Recs(1, 7);
+    trailing.resize(40);
+    Feed(e, 3, trailing);
+    EXPECT_EQ(FiledOf(*e.Archive, Nov2026).Count, 6);
+
+    // Times that are no time of the month (an erased slot, day 0, day 32)
+    // are filed as empty records with their channels as received, and the
+    // download goes on past them.
+    e.Archive->Poll();
+    ASSERT_NO_FATAL_FAILURE(Ask(rig));
+    ASSERT_EQ(e.ArchiveReplies->Asked.Start, 7);
+    Bytes odd = Recs(7, 4);
+    Put16(odd, 0, 0xFFFF);
+    Put16(odd, 6, 1439);
+    Put16(odd, 12, 32 * 1440);
+    Put16(odd, 18, 32 * 1440 - 1); // 31st, 23:59: a time
+    Feed(e, 3, odd);
+    const Filed f = FiledOf(*e.Archive, Nov2026);
+    ASSERT_EQ(f.Count, 10);
+    for (uint16_t k = 0; k < 3; ++k) {
+        Bytes empty(odd.begin() + 6 * k, odd.begin() + 6 * k + 6);
+        Put16(empty, 0, 0);
+        EXPECT_EQ(f.At(6 + k), empty) << k;
+    }
+    EXPECT_EQ(f.At(9), Bytes(odd.begin() + 18, odd.end()));
+    EXPECT_EQ(e.ArchiveReplies->Refused, 2u);
+    e.Archive->Poll();
+    EXPECT_EQ(e.Archive->RequestStart, 11);
 }
 
 TEST(EngineArchive, EmptyRecordsAreFiledAsGapsAndTheDownloadGoesOn)
@@ -497,7 +501,6 @@ TEST(EngineArchive, EmptyRecordsAreFiledAsGapsAndTheDownloadGoesOn)
     Table(e, MonthTable(Nov2026, 0, 40, 0, 0));
     Bytes empty(6, 0xFF);
     Put16(empty, 0, 0);
-    const Bytes zero(6, 0);
     Bytes batch;
     for (int k = 0; k < 13; ++k)
         batch.insert(batch.end(), empty.begin(), empty.end());
@@ -506,23 +509,23 @@ TEST(EngineArchive, EmptyRecordsAreFiledAsGapsAndTheDownloadGoesOn)
     for (uint16_t start : {1, 1, 14, 14}) {
         SCOPED_TRACE(start);
         ASSERT_NO_FATAL_FAILURE(Ask(rig));
-        ASSERT_EQ(e.ArchiveAsked.Start, start);
+        ASSERT_EQ(e.ArchiveReplies->Asked.Start, start);
         Feed(e, 3, batch);
         e.Archive->Poll();
     }
-    EXPECT_EQ(e.ArchiveRefused, 2u);
+    EXPECT_EQ(e.ArchiveReplies->Refused, 2u);
     Bytes mixed = Recs(27, 13);
     for (int k : {0, 5, 12})
         std::copy(empty.begin(), empty.end(), mixed.begin() + 6 * k);
     ASSERT_NO_FATAL_FAILURE(Ask(rig));
-    ASSERT_EQ(e.ArchiveAsked.Start, 27);
+    ASSERT_EQ(e.ArchiveReplies->Asked.Start, 27);
     Feed(e, 3, mixed);
-    EXPECT_EQ(e.ArchiveRefused, 2u);
+    EXPECT_EQ(e.ArchiveReplies->Refused, 2u);
     const Filed f = FiledOf(*e.Archive, Nov2026);
     ASSERT_EQ(f.Count, 39);
     for (uint16_t p = 0; p < 39; ++p) {
         const bool gap = p < 26 || p == 26 || p == 31 || p == 38;
-        EXPECT_EQ(f.At(p), gap ? zero : Rec(p + 1)) << "position " << p;
+        EXPECT_EQ(f.At(p), gap ? empty : Rec(p + 1)) << "position " << p << ": filed as received";
     }
     // A record is not shown for a gap.
     TFileMem* file = e.Archive->OpenMonth(Nov2026);
@@ -537,14 +540,14 @@ TEST(EngineArchive, EmptyRecordsAreFiledAsGapsAndTheDownloadGoesOn)
     // late empty record lays no gap over the record the next answer brings.
     e.Archive->Poll();
     ASSERT_NO_FATAL_FAILURE(Ask(rig));
-    ASSERT_EQ(e.ArchiveAsked.Start, 40);
+    ASSERT_EQ(e.ArchiveReplies->Asked.Start, 40);
     Feed(e, 3, mixed);
     ASSERT_NO_FATAL_FAILURE(Ask(rig));
     Feed(e, 3, empty);
-    EXPECT_EQ(e.ArchiveRefused, 4u);
+    EXPECT_EQ(e.ArchiveReplies->Refused, 4u);
     EXPECT_EQ(FiledOf(*e.Archive, Nov2026).Count, 39);
     ASSERT_NO_FATAL_FAILURE(Ask(rig));
-    ASSERT_EQ(e.ArchiveAsked.Start, 40);
+    ASSERT_EQ(e.ArchiveReplies->Asked.Start, 40);
     Feed(e, 3, Recs(40, 1));
     EXPECT_EQ(FiledOf(*e.Archive, Nov2026).At(39), Rec(40));
 }
@@ -561,7 +564,7 @@ TEST(EngineArchive, SlotsOfAnotherRecordSizeAreRefused)
     Table(e, MonthTable(Nov2026, 0, 40, 0, 0));
     ASSERT_NO_FATAL_FAILURE(Ask(rig));
     Feed(e, 3, Recs(1, 5));
-    EXPECT_EQ(e.ArchiveStored, 0u);
+    EXPECT_EQ(e.ArchiveReplies->Stored, 0u);
     EXPECT_EQ(FiledOf(*e.Archive, Nov2026).Count, 0);
 }
 
@@ -575,17 +578,17 @@ TEST(EngineArchive, ALateOrRepeatedReplyIsNotFiledAtTheNextRecords)
     Table(e, MonthTable(Nov2026, Oct2026, 30, 13, 0));
     // Records 1..13 of the older month come in ...
     ASSERT_NO_FATAL_FAILURE(Ask(rig));
-    ASSERT_EQ(e.ArchiveAsked.Month, Oct2026);
+    ASSERT_EQ(e.ArchiveReplies->Asked.Month, Oct2026);
     Feed(e, 3, Recs(1, 13));
     ASSERT_EQ(FiledOf(*e.Archive, Oct2026).Count, 13);
     e.Archive->Poll();
     // ... then the same reply once more, arriving after the request for the
     // first records of the current month.
     ASSERT_NO_FATAL_FAILURE(Ask(rig));
-    ASSERT_EQ(e.ArchiveAsked.Month, Nov2026);
-    ASSERT_EQ(e.ArchiveAsked.Start, 1);
+    ASSERT_EQ(e.ArchiveReplies->Asked.Month, Nov2026);
+    ASSERT_EQ(e.ArchiveReplies->Asked.Start, 1);
     Feed(e, 3, Recs(1, 13));
-    EXPECT_EQ(e.ArchiveRefused, 1u);
+    EXPECT_EQ(e.ArchiveReplies->Refused, 1u);
     EXPECT_EQ(FiledOf(*e.Archive, Nov2026).Count, 0);
     // The real answer is taken.
     ASSERT_NO_FATAL_FAILURE(Ask(rig));
@@ -604,8 +607,8 @@ TEST(EngineArchive, CommandNineIsFiledOnlyForTheMonthAndIndexAsked)
     ASSERT_EQ(e.Archive->ArchiveRecordSize(), 12);
     Table(e, MonthTable(Nov2026, 0, 5, 0, 2));
     ASSERT_NO_FATAL_FAILURE(Ask(rig));
-    ASSERT_EQ(e.ArchiveAsked.Command, 9);
-    ASSERT_EQ(e.ArchiveAsked.Start, 3) << "two lost records";
+    ASSERT_EQ(e.ArchiveReplies->Asked.Command, 9);
+    ASSERT_EQ(e.ArchiveReplies->Asked.Start, 3) << "two lost records";
     auto block = [](uint16_t month, uint16_t index, uint16_t time) {
         Bytes b(32, 0xFF);
         Put16(b, 0, month);
@@ -617,29 +620,26 @@ TEST(EngineArchive, CommandNineIsFiledOnlyForTheMonthAndIndexAsked)
     Feed(e, 9, block(Nov2026, 4, 1500)); // nothing outstanding any more
     ASSERT_NO_FATAL_FAILURE(Ask(rig));
     Feed(e, 9, block(Nov2026, 4, 1500));
-    ASSERT_NO_FATAL_FAILURE(Ask(rig));
-    Feed(e, 9, block(Nov2026, 3, 32 * 1440));
-    EXPECT_EQ(e.ArchiveRefused, 4u);
+    EXPECT_EQ(e.ArchiveReplies->Refused, 3u);
+    EXPECT_EQ(e.ArchiveReplies->Problem, TArchiveReplies::OtherRecord);
     EXPECT_EQ(FiledOf(*e.Archive, Nov2026).Count, 0);
 
+    // An erased slot is filed as the empty record, and the next one follows.
     ASSERT_NO_FATAL_FAILURE(Ask(rig));
-    Feed(e, 9, block(Nov2026, 3, 1440 + 30));
-    Filed f = FiledOf(*e.Archive, Nov2026);
-    EXPECT_EQ(f.Origin, 2);
-    ASSERT_EQ(f.Count, 3);
-    Bytes expected(12, 0xFF);
-    Put16(expected, 0, 1440 + 30);
-    EXPECT_EQ(f.At(2), expected) << "the record's 12 bytes from offset 4";
-
-    // An empty record is a gap, filed as the zero record.
+    Feed(e, 9, block(Nov2026, 3, 0xFFFF));
     e.Archive->Poll();
     ASSERT_NO_FATAL_FAILURE(Ask(rig));
-    ASSERT_EQ(e.ArchiveAsked.Start, 4);
-    Feed(e, 9, block(Nov2026, 4, 0));
-    f = FiledOf(*e.Archive, Nov2026);
+    ASSERT_EQ(e.ArchiveReplies->Asked.Start, 4);
+    Feed(e, 9, block(Nov2026, 4, 1440 + 30));
+    const Filed f = FiledOf(*e.Archive, Nov2026);
+    EXPECT_EQ(f.Origin, 2);
     ASSERT_EQ(f.Count, 4);
-    EXPECT_EQ(f.At(3), Bytes(12, 0));
-    EXPECT_EQ(e.ArchiveRefused, 4u);
+    Bytes expected(12, 0xFF);
+    Put16(expected, 0, 0);
+    EXPECT_EQ(f.At(2), expected);
+    Put16(expected, 0, 1440 + 30);
+    EXPECT_EQ(f.At(3), expected) << "the record's 12 bytes from offset 4";
+    EXPECT_EQ(e.ArchiveReplies->Refused, 3u);
 }
 
 TEST(EngineTick, TheTickDrivesTheDownloadStatusAndAgesTheValues)

@@ -3,6 +3,9 @@
 #include "support/SimProcess.h"
 #include "support/ToolRun.h"
 
+#include "comm/BlockSerial.h"
+
+#include <QFile>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
@@ -78,6 +81,50 @@ TEST(ProbeTool, FailuresGiveAStatusAndOneLineReason)
         const ToolRun badOption = RunTool(site.Path(), {QStringLiteral("probe"), QStringLiteral("--count"), QStringLiteral("x")});
         EXPECT_EQ(badOption.Exit, 2);
     }
+}
+
+TEST(ProbeTool, APortAnotherClientHoldsIsNotOpened)
+{
+    REQUIRE_TOOL();
+    SimProcess sim({QStringLiteral("--serial"), QStringLiteral("--fast")});
+    ASSERT_TRUE(sim.Ready);
+    SiteDir site(QStringLiteral("[KOMUNIKACIA]\nDevice=%1\n").arg(sim.Serial));
+    const QStringList probe{QStringLiteral("probe"), QStringLiteral("--timeout"), QStringLiteral("3")};
+    const QString lock = TBlockSerial::LockFolder + QLatin1Char('/') + TBlockSerial::LockName(sim.Serial);
+    {
+        // Another client of this program: its flock keeps the port, root or not.
+        TBlockSerial holder;
+        holder.Open(sim.Serial);
+        ASSERT_EQ(holder.LastError, 0) << holder.LastErrorText.toStdString();
+        const ToolRun r = RunTool(site.Path(), probe);
+        EXPECT_EQ(r.Exit, 3);
+        EXPECT_TRUE(r.Err.contains(sim.Serial + QStringLiteral(" is in use"))) << r.Err.toStdString();
+        EXPECT_FALSE(r.Out.contains(QStringLiteral("Generation"))) << r.Out.toStdString();
+    }
+    EXPECT_FALSE(QFile::exists(lock)) << "the lock file goes with the port";
+    if (!QFileInfo(TBlockSerial::LockFolder).isWritable())
+        GTEST_SKIP() << "no lock folder to write to";
+    {
+        // Another serial program's lock file with a live PID (the simulator's).
+        QFile f(lock);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray::number(sim.Proc.processId()).rightJustified(10, ' ') + '\n');
+        f.close();
+        const ToolRun r = RunTool(site.Path(), probe);
+        EXPECT_EQ(r.Exit, 3);
+        EXPECT_TRUE(r.Err.contains(QStringLiteral("in use by process %1").arg(sim.Proc.processId()))) << r.Err.toStdString();
+    }
+    {
+        // One left by a process that is gone is taken over.
+        QFile f(lock);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(" 999999999\n");
+        f.close();
+        const ToolRun r = RunTool(site.Path(), probe);
+        EXPECT_EQ(r.Exit, 0) << r.Text().toStdString();
+        EXPECT_FALSE(QFile::exists(lock));
+    }
+    QFile::remove(lock);
 }
 
 TEST(ProbeTool, HelpListsTheCommands)

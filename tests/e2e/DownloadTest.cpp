@@ -317,7 +317,7 @@ int EmptyRecords(const TExpectedMonth& m)
 {
     int n = 0;
     for (int k = 0; k < m.Held(); ++k)
-        n += m.Records.mid(k * m.RecordSize, m.RecordSize) == QByteArray(m.RecordSize, '\0') ? 1 : 0;
+        n += WordAt(m.Records, k * m.RecordSize) == 0 ? 1 : 0;
     return n;
 }
 
@@ -391,6 +391,72 @@ TEST_P(PerGeneration, AFaultyLineFilesTheSameBytes)
     EXPECT_GE(hits.size(), 3u) << "too few kinds of fault hit the download:" << seen.toStdString();
     std::printf("[ timing ] generation %d over a faulty line: %lld ms, archive replies hit:%s\n", a.Generation,
                 static_cast<long long>(run.Ms), qPrintable(seen));
+}
+
+TEST_P(PerGeneration, ErasedSlotsAndTrailingBytesDoNotStopTheDownload)
+{
+    REQUIRE_TOOL();
+    // Erased slots (every byte 0xFF: no time of the month), one of them the
+    // first record held of October; command-3 replies padded with 4 bytes.
+    Rig rig(SimArgs(GetParam(), {QStringLiteral("--erased"), QStringLiteral("2,2961,2970"), QStringLiteral("--trailing"),
+                                 QStringLiteral("4")}));
+    ASSERT_TRUE(rig.Ready) << rig.Why().toStdString();
+    const FetchRun run = rig.Fetch({QStringLiteral("--timeout"), QStringLiteral("10")});
+    ASSERT_EQ(run.Exit, 0) << run.Text().toStdString();
+    const std::vector<TExpectedMonth> want = ExpectedArchive(rig.Mirror.Regulator());
+    ExpectFolder(rig, want);
+    // Position 2 of November: filed as an empty record with its channels as sent.
+    ASSERT_EQ(want.size(), 2u);
+    const QByteArray erased = want[1].Records.mid(want[1].RecordSize, want[1].RecordSize);
+    EXPECT_EQ(erased, QByteArray(2, '\0') + QByteArray(want[1].RecordSize - 2, char(0xFF)));
+}
+
+TEST(DownloadStall, ADownloadThatCannotGoOnEndsNamingTheMonthAndRecord)
+{
+    REQUIRE_TOOL();
+    // Four meters make 10-byte records, which the 6-byte slots of command 3
+    // cannot carry: the regulator answers every request, nothing is filed,
+    // and the run ends once --timeout has passed without progress.
+    Rig rig(SimArgs(1, "2026-11-01T05:00", 2900, {QStringLiteral("--meters"), QStringLiteral("4")}));
+    ASSERT_TRUE(rig.Ready) << rig.Why().toStdString();
+    const FetchRun run = rig.Fetch({QStringLiteral("--timeout"), QStringLiteral("3")}, 30000);
+    EXPECT_EQ(run.Exit, 1) << run.Text().toStdString();
+    EXPECT_TRUE(run.Err.startsWith(QLatin1String("qdrtool: download stalled at 2026OCT record 2901: ")))
+        << run.Text().toStdString();
+    EXPECT_LT(run.Ms, 15000);
+}
+
+TEST(DownloadRecordSize, AMonthWhoseRecordsChangeSizeIsKeptAsideAndFetchedAnew)
+{
+    REQUIRE_TOOL();
+    Rig rig(SimArgs(3, "2026-11-01T05:00", 2970));
+    ASSERT_TRUE(rig.Ready) << rig.Why().toStdString();
+    ASSERT_EQ(rig.Fetch().Exit, 0);
+    const std::vector<TExpectedMonth> before = ExpectedArchive(rig.Mirror.Regulator());
+    ExpectFolder(rig, before);
+
+    // A meter is added and an hour passes: November's records are now 14 bytes.
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        const QByteArray old = rig.Files()[QStringLiteral("2026nov.qdr")];
+        rig.Mirror.Regulator().SetMeters(5 + round);
+        ASSERT_TRUE(rig.Control(round == 0 ? "meters 5" : "meters 6"));
+        rig.Mirror.Advance(60);
+        ASSERT_TRUE(rig.Control("advance 60"));
+        const FetchRun run = rig.Fetch({QStringLiteral("--timeout"), QStringLiteral("10")});
+        ASSERT_EQ(run.Exit, 0) << run.Text().toStdString();
+        const QString aside = round == 0 ? QStringLiteral("2026nov.qdr.recordsize") : QStringLiteral("2026nov.qdr.recordsize.1");
+        EXPECT_TRUE(run.Out.contains(QStringLiteral("kept in %1").arg(aside))) << run.Text().toStdString();
+        std::map<QString, QByteArray> files = rig.Files();
+        EXPECT_EQ(files[aside], old) << "the old records are kept as they were";
+        files.erase(aside);
+        files.erase(QStringLiteral("2026nov.qdr.recordsize"));
+        // October was complete and keeps its file; November is whole in the new size.
+        const std::vector<TExpectedMonth> now = ExpectedArchive(rig.Mirror.Regulator());
+        EXPECT_EQ(files[QStringLiteral("2026oct.qdr")], before[0].Bytes());
+        EXPECT_EQ(files[QStringLiteral("2026nov.qdr")], now[1].Bytes());
+        EXPECT_EQ(WordAt(files[QStringLiteral("2026nov.qdr")], 2), 2 + 2 * (6 + round));
+    }
 }
 
 TEST(DownloadLateReplies, AReplyAfterItsTimeOutIsNotFiledForTheNextBatch)

@@ -90,9 +90,9 @@ struct TExpectedMonth {
 
     // Files regulator records first..last (1-based) of the month where the
     // format puts them: at position index - 1 + Shift, after zero-filled gap
-    // records where positions were skipped. An empty record (time 0) is such
-    // a gap record too, whatever its values. The first record of an empty
-    // file fixes Origin.
+    // records where positions were skipped. Records are filed as received;
+    // one whose time is no time of the month is filed with time 0. The first
+    // record of an empty file fixes Origin.
     void File(const TSimRegulator& r, uint16_t first, uint16_t last)
     {
         for (uint32_t index = first; index <= last; ++index) {
@@ -104,10 +104,12 @@ struct TExpectedMonth {
                 Origin = uint16_t(position);
             while (Count() < position)
                 Records.append(QByteArray(RecordSize, '\0'));
-            if (record->size() >= 2 && (*record)[0] == 0 && (*record)[1] == 0)
-                Records.append(QByteArray(int(record->size()), '\0'));
-            else
-                Records.append(reinterpret_cast<const char*>(record->data()), int(record->size()));
+            QByteArray bytes(reinterpret_cast<const char*>(record->data()), int(record->size()));
+            // A time that is no time of the month (an erased slot) makes the record empty.
+            const uint16_t time = bytes.size() >= 2 ? WordAt(bytes, 0) : 0;
+            if (time != 0 && (time < 1440 || time / 1440 > 31))
+                bytes[0] = bytes[1] = '\0';
+            Records.append(bytes);
         }
     }
 };

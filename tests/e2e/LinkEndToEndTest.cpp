@@ -2,6 +2,17 @@
 // worker thread, interface chain, protocol layer and schedule all real.
 #include "e2e/E2ESupport.h"
 
+#include "comm/ComInterface.h"
+#include "comm/ComThread.h"
+
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -151,6 +162,80 @@ TEST(Link, RecoversFromAFaultyLineAndReachesTheLiveBlock)
     ASSERT_TRUE(PumpUntil([&] { return s.Engine->ValueKem->IsValid() && s.Replied(8); }, 15000));
     EXPECT_EQ(s.Engine->Generation, 3);
     EXPECT_EQ(s.Engine->ValuePregV->GetValue(), 400);
+}
+
+// Brings the loopback interface of this thread's network namespace up.
+bool LoopbackUp()
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ifreq ifr{};
+    std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
+    bool up = fd >= 0 && ::ioctl(fd, SIOCGIFFLAGS, &ifr) == 0;
+    ifr.ifr_flags = static_cast<short>(ifr.ifr_flags | IFF_UP);
+    up = up && ::ioctl(fd, SIOCSIFFLAGS, &ifr) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return up;
+}
+
+TEST(Unattended, UdpWorksAsSoonAsTheNetworkComesUp)
+{
+    // A network namespace of its own whose only interface, the loopback, is
+    // down: the site PC has booted before its network. The worker thread and
+    // the simulator are made after the switch and live in it too.
+    if (::geteuid() != 0 || ::unshare(CLONE_NEWNET) != 0)
+        GTEST_SKIP() << "needs root for a network namespace";
+    SimProcess sim({"--udp", "0.0.0.0:0", "--speed", "0"});
+    ASSERT_TRUE(sim.Ready) << sim.StdErr().toStdString();
+    const QString port = sim.Udp.section(QLatin1Char(':'), -1);
+    Session s(QStringLiteral("[KOMUNIKACIA]\nIP=127.0.0.1:%1\nTimeout=300\n").arg(port));
+    ASSERT_TRUE(PumpUntil([&] { return s.Codes.size() >= 3; }, 6000));
+    for (uint8_t code : s.Codes)
+        EXPECT_EQ(code, 2) << "each exchange without a network says so";
+    const size_t failed = s.Codes.size();
+    ASSERT_TRUE(LoopbackUp());
+    ASSERT_TRUE(PumpUntil([&] { return s.Engine->ValueKem->IsValid(); }, 6000)) << "no restart needed";
+    EXPECT_EQ(s.Codes.back(), 0);
+    EXPECT_GE(s.Codes.size(), failed + 2);
+}
+
+TEST(Unattended, ASerialLineThatNeverGoesQuietEndsEveryExchangeWithACode)
+{
+    SimProcess sim({"--serial", "--fast", "--noise", "--speed", "0"});
+    ASSERT_TRUE(sim.Ready);
+    Session s(QStringLiteral("[KOMUNIKACIA]\nDevice=%1\nTimeout=400\n").arg(sim.Serial));
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(PumpUntil([&] { return s.Codes.size() >= 3; }, 8000));
+    EXPECT_LT(clock.elapsed(), 5000) << "the purge is bounded by the reply time-out";
+    for (uint8_t code : s.Codes)
+        EXPECT_EQ(code, 2);
+    auto* root = dynamic_cast<TComThreadInterface*>(s.Engine->Root());
+    ASSERT_NE(root, nullptr);
+    EXPECT_TRUE(root->Thread->LineNoisy.load());
+    // Quiet again: the next exchanges succeed.
+    sim.Command("noise off");
+    ASSERT_TRUE(PumpUntil([&] { return s.Engine->ValueKem->IsValid(); }, 8000));
+    EXPECT_FALSE(root->Thread->LineNoisy.load());
+}
+
+TEST(Unattended, ADownloadThatMakesNoProgressIsShownWithMonthRecordAndWhy)
+{
+    // Records of four meters do not fit the slots of command 3.
+    SimProcess sim({"--udp", "127.0.0.1:0", "--generation", "1", "--meters", "4", "--now", "2026-11-01T05:00",
+                    "--lost", "2900", "--speed", "0"});
+    ASSERT_TRUE(sim.Ready);
+    Session s(UdpIni(sim));
+    s.Engine->StallMs = 1500;
+    std::vector<QString> shown;
+    s.Engine->OnDownloadStatus = [&](const QString& text) { shown.push_back(text); };
+    ASSERT_TRUE(PumpUntil([&] { return s.Engine->Stall.Stalled; }, 10000));
+    EXPECT_EQ(s.Engine->Stall.Month, 2026 * 12 + 9);
+    EXPECT_EQ(s.Engine->Stall.Record, 2901);
+    EXPECT_TRUE(s.Engine->DownloadStatus.startsWith(QStringLiteral("2026OCT stojí pri zázname 2901: ")))
+        << s.Engine->DownloadStatus.toStdString();
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown.back(), s.Engine->DownloadStatus);
 }
 
 } // namespace

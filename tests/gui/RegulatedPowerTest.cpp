@@ -5,6 +5,7 @@
 #include "app/widgets/EditToInt.h"
 #include "app/widgets/FrameME.h"
 #include "app/widgets/PanelPreg.h"
+#include "core/widgets/Dialogs.h"
 #include "values/InterfaceME.h"
 
 #include <QGroupBox>
@@ -109,6 +110,39 @@ TEST(RegulatedPower, PasswordGuardsTheWriteAndTheReplyShowsTheNewPowers)
     QTest::keyClick(panel->EditPregV, Qt::Key_Escape);
     EXPECT_TRUE(panel->isHidden());
     EXPECT_EQ(s.SentCount(7), 1u);
+}
+
+TEST(RegulatedPower, AWriteTheRegulatorDoesNotConfirmIsSaidToTheOperator)
+{
+    auto sim = StartUdpSim({"--preg", "450,320"});
+    ASSERT_TRUE(sim->Ready);
+    GuiSession s(*sim, "Timeout=300\n");
+    std::vector<TDialogRequest> said;
+    TDialogs::SetResponder([&](TDialogRequest& r) { return said.push_back(r), true; });
+    QWidget page;
+    auto* panel = new TPanelPreg(*s.Engine, &page);
+    page.show();
+    ASSERT_TRUE(PumpUntil([&] { return s.Engine->ValuePregV->IsValid() && s.Engine->PollStep != 0; }, 8000));
+    auto write = [&](const char* vt) {
+        panel->ButtonPregClick();
+        panel->EditPregV->setText(vt);
+        panel->BitBtnPregYClick();
+    };
+    write("460");
+    EXPECT_TRUE(said.empty()) << "a confirmed write says nothing";
+    EXPECT_EQ(s.Engine->ValuePregV->GetValue(), 460);
+
+    // The regulator stops answering: the write goes out and nothing confirms it.
+    sim->Command("fault loss 1");
+    Pump(300);
+    write("470");
+    ASSERT_EQ(said.size(), 1u);
+    EXPECT_EQ(said[0].Type, TDialogRequest::Error);
+    EXPECT_TRUE(said[0].Text.startsWith(QStringLiteral("Regulátor nepotvrdil nový regulovaný výkon (VT 470 kW, NT 320 kW)")))
+        << said[0].Text.toStdString();
+    EXPECT_GE(s.SentCount(7), 2u);
+    EXPECT_FALSE(panel->Busy());
+    TDialogs::SetResponder(nullptr);
 }
 
 TEST(ConsumptionFrame, FillsFromBlockTenAndColoursTheDeviations)

@@ -3,6 +3,8 @@
 #include "GuiTestSupport.h"
 #include "app/widgets/FormMain.h"
 #include "app/widgets/PageInformation.h"
+#include "comm/widgets/FrameCom.h"
+#include "core/widgets/Dialogs.h"
 #include "core/widgets/DrawGrid.h"
 
 #include <QLabel>
@@ -115,4 +117,22 @@ TEST(Window, PageChangesFollowTheRules)
     EXPECT_TRUE(s.Window->PageControl->isTabVisible(TEngine::PageConsumption));
     s.Window->PageControl->setCurrentIndex(TEngine::PageConsumption);
     EXPECT_EQ(s.Window->Engine->ActivePage, TEngine::PageConsumption);
+}
+
+TEST(Window, AConfigurationTheLinkCannotUseIsSaid)
+{
+    SiteDir site(QStringLiteral("[KOMUNIKACIA]\nIP=127.0.0.1:99999\nTimeout=200\n"));
+    std::vector<TDialogRequest> said;
+    TDialogs::SetResponder([&](TDialogRequest& r) { return said.push_back(r), true; });
+    TMIniFile cfg(site.Path("qdrwin.ini"));
+    TFormMain window(TSettings::Read(cfg), 100, site.Path());
+    window.show();
+    ASSERT_TRUE(PumpUntil([&] { return !said.empty() && window.Engine->LastStatus != 0; }, 5000));
+    EXPECT_TRUE(said[0].Text.contains(QStringLiteral("IP=127.0.0.1:99999: port nie je číslo od 1 do 65535")))
+        << said[0].Text.toStdString();
+    TFrameCom* frame = window.FrameCom;
+    ASSERT_NE(frame, nullptr);
+    EXPECT_TRUE(frame->toolTip().contains(QStringLiteral("port nie je číslo"))) << frame->toolTip().toStdString();
+    EXPECT_EQ(window.Engine->LastStatus, 2) << "no port is guessed";
+    TDialogs::SetResponder(nullptr);
 }

@@ -262,10 +262,21 @@ TEST_F(ArchiveTest, RecordsOfAnotherSizeAreRefused)
     EXPECT_FALSE(Archive->StoreRecord(Nov2005, 1, eight.data(), 8));
     EXPECT_FALSE(Archive->StoreRecord(Nov2005, 1, eight.data(), 4));
     EXPECT_TRUE(Archive->StoreRecord(Nov2005, 1, Rec(1).data(), 6));
-    // The file keeps its record size when the regulator's changes.
+    // The regulator's size changes mid-month: the month's records are kept
+    // aside under a name that says why and the month starts a new file.
+    std::vector<TArchiveQDR::TMovedAside> moved;
+    Archive->OnMovedAside = [&](const TArchiveQDR::TMovedAside& m) { moved.push_back(m); };
     Archive->SetChannels(3);
-    EXPECT_FALSE(Archive->StoreRecord(Nov2005, 2, eight.data()));
-    EXPECT_EQ(Archive->Current()->Count(), 1);
+    EXPECT_TRUE(Archive->StoreRecord(Nov2005, 2, eight.data()));
+    ASSERT_EQ(moved.size(), 1u);
+    EXPECT_EQ(moved[0].OldSize, 6);
+    EXPECT_EQ(moved[0].NewSize, 8);
+    EXPECT_EQ(moved[0].Aside, Path("2005nov.qdr.recordsize"));
+    EXPECT_EQ(Archive->Current()->RecordSize(), 8);
+    EXPECT_EQ(Archive->Current()->Count(), 2);
+    QFile aside(moved[0].Aside);
+    ASSERT_TRUE(aside.open(QIODevice::ReadOnly));
+    EXPECT_EQ(aside.readAll().mid(12), QByteArray(reinterpret_cast<const char*>(Rec(1).data()), 6));
 }
 
 TEST_F(ArchiveTest, FullCacheProducesNoRequestUntilASlotFrees)

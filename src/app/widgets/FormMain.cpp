@@ -15,6 +15,7 @@
 #include "app/Engine.h"
 #include "app/Settings.h"
 #include "comm/widgets/FrameCom.h"
+#include "core/widgets/Dialogs.h"
 #include "core/widgets/DrawGrid.h"
 #include "core/widgets/DrawList.h"
 #include "core/widgets/PaintBox.h"
@@ -27,6 +28,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QDir>
 #include <QEventLoop>
 #include <QTimer>
@@ -61,6 +63,17 @@ TFormMain::TFormMain(const TSettings& settings, uint16_t timerPeriod, const QStr
     PageControl->setTabVisible(TEngine::PageConsumption, Engine->Merania != 0);
 
     FrameCom->Bind(Engine->ComBuf.get(), MemoCom, QStringLiteral("com.log"));
+    if (!settings.Problem.isEmpty()) {
+        // Said once at start-up and kept in the status frame's hint; the link
+        // does not guess a port.
+        const QString problem = QStringLiteral("KOMUNIKACIA IP=%1: port nie je číslo od 1 do 65535").arg(settings.IP);
+        FrameCom->SetProblem(problem);
+        QTimer::singleShot(0, this, [problem] {
+            TDialogs::Error(QStringLiteral("Nastavenie sa nedá použiť: %1.\nSpojenie s regulátorom nepracuje, kým sa "
+                                           "nastavenie neopraví.").arg(problem),
+                            QStringLiteral("CHYBA !"));
+        });
+    }
     PanelPreg = new TPanelPreg(*Engine, PageI->PanelPregPlace);
     PageI->PanelPregPlace->layout()->addWidget(PanelPreg);
     connect(PageI->ButtonPreg, &QPushButton::clicked, this, [this] { PanelPreg->ButtonPregClick(); });
@@ -78,8 +91,8 @@ TFormMain::TFormMain(const TSettings& settings, uint16_t timerPeriod, const QStr
 
     Engine->OnTicked = [this](void*) { Tick(); };
     Engine->OnDownloadStatus = [this](const QString& text) {
-        PanelInf->setText(text);
-        PageA->SetDownloadStatus(text);
+        PendingStatus = text;
+        StatusPending = true;
     };
     Engine->OnArchiveChanged = [this](uint16_t month) { PageA->ArchiveRecordsArrived(month); };
     Engine->OnRegulatedPower = [this](uint16_t vt, uint16_t nt) {
@@ -261,8 +274,27 @@ void TFormMain::CreateDisplays()
         Disps->Add(std::make_unique<TDispListQ>(e.ListQ[i], PageZ->ListBoxQ[i], PageZ->PaintBoxQ[i]));
 }
 
+void TFormMain::ShowDownloadStatus()
+{
+    if (!StatusPending)
+        return;
+    // "2026NOV:       13": the same month counting down waits for its second.
+    const QString shown = PanelInf->text();
+    const auto head = [](const QString& t) { return t.section(QLatin1Char(':'), 0, 0); };
+    const bool counting = !shown.isEmpty() && !PendingStatus.isEmpty() && head(shown) == head(PendingStatus) &&
+        head(shown).size() == 7;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (counting && now - StatusShownAt < 1000)
+        return;
+    StatusPending = false;
+    StatusShownAt = now;
+    PanelInf->setText(PendingStatus);
+    PageA->SetDownloadStatus(PendingStatus);
+}
+
 void TFormMain::Tick()
 {
+    ShowDownloadStatus();
     Disps->UpdateAll();
     FrameME->Tick();
     DebugView->RefreshIfChanged();

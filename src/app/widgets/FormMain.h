@@ -74,6 +74,13 @@ public:
 
     // The window's part of every tick: repaint what changed.
     void Tick();
+    // The download's status as the engine last said it, shown by the tick:
+    // at once when its month or kind changes, otherwise at most once a
+    // second, since the count falls with every record of a bulk download.
+    QString PendingStatus;
+    bool StatusPending = false;
+    qint64 StatusShownAt = 0;
+    void ShowDownloadStatus();
     // SIGTERM and SIGINT: closes as soon as a running output has been
     // stopped and has wound down.
     void Shutdown();

@@ -3,7 +3,7 @@
 #include "app/Engine.h"
 #include "app/Settings.h"
 #include "app/widgets/EditToInt.h"
-#include "core/LittleEndian.h"
+#include "core/widgets/Dialogs.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -129,12 +129,16 @@ void TPanelPreg::BitBtnPregYClick()
     if (!EditToInt(EditPregN, n, 0, 65535))
         return;
     hide();
-    uint8_t data[4];
-    PutWord(data, static_cast<uint16_t>(v));
-    PutWord(data + 2, static_cast<uint16_t>(n));
     Writing = true;
-    Engine.WriteCommand(7, 4, data);
+    const bool confirmed = Engine.WriteRegulatedPower(static_cast<uint16_t>(v), static_cast<uint16_t>(n));
     Writing = false;
+    // An operator who is not told believes the new limit is in force.
+    if (!confirmed)
+        TDialogs::Error(QStringLiteral("Regulátor nepotvrdil nový regulovaný výkon (VT %1 kW, NT %2 kW).\n"
+                                       "Nastavenie nemusí platiť; skontrolujte zobrazené hodnoty a skúste to znova.")
+                            .arg(v)
+                            .arg(n),
+                        QStringLiteral("CHYBA !"));
 }
 
 bool TPanelPreg::Busy() const { return !isHidden() || Writing || Engine.WritePending != 0; }

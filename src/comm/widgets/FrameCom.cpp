@@ -97,6 +97,12 @@ void TFrameCom::Bind(TComBufQDR* link, QPlainTextEdit* logMemo, const QString& l
         };
     };
     root->OnStatus = chain(root->OnStatus, &TFrameCom::ShowStatus);
+    root->OnTimer = [self, before = root->OnTimer](void* sender) {
+        if (self)
+            self->Tick();
+        if (before)
+            before(sender);
+    };
     if (auto* thread = dynamic_cast<TComThreadInterface*>(root)) {
         thread->OnSending = chain(thread->OnSending, &TFrameCom::ShowSending);
         thread->OnReceiving = chain(thread->OnReceiving, &TFrameCom::ShowReceiving);
@@ -116,18 +122,48 @@ QColor TFrameCom::ResultColor(uint8_t code)
 
 void TFrameCom::SetLedC(const QColor& background, const QString& text)
 {
-    SetBackground(LedC, background, Qt::white);
-    LedC->setText(text);
+    if (LedC->palette().color(QPalette::Window) != background)
+        SetBackground(LedC, background, Qt::white);
+    if (LedC->text() != text)
+        LedC->setText(text);
+}
+
+void TFrameCom::Tick()
+{
+    if (!Root)
+        return;
+    if (WaitingDue && !WaitingShown) {
+        WaitingDue = false;
+        WaitingShown = true;
+        SetLedC(Yellow, LedC->text());
+        return;
+    }
+    WaitingShown = false;
+    if (PendingCode < 0)
+        return;
+    const auto code = static_cast<uint8_t>(PendingCode);
+    PendingCode = -1;
+    // The label shows plain text, so an ampersand needs no doubling here.
+    const QString letter = code <= 2 ? QString() : QString(Root->CodeChar(code)).trimmed();
+    SetLedC(ResultColor(code), letter);
 }
 
 void TFrameCom::ShowStatus(uint8_t code)
 {
     if (!Root)
         return;
-    setToolTip(code == 0 ? Root->Description() : Root->CodeText(code));
-    // The label shows plain text, so an ampersand needs no doubling here.
-    const QString letter = code <= 2 ? QString() : QString(Root->CodeChar(code)).trimmed();
-    SetLedC(ResultColor(code), letter);
+    if (code == 0)
+        setToolTip(Root->Description());
+    else
+        setToolTip(Problem.isEmpty() ? Root->CodeText(code) : Root->CodeText(code) + QStringLiteral(": ") + Problem);
+    PendingCode = code;
+}
+
+void TFrameCom::SetProblem(const QString& text)
+{
+    Problem = text;
+    if (!text.isEmpty())
+        setToolTip(text);
 }
 
 void TFrameCom::ShowSending(bool active)
@@ -145,7 +181,7 @@ void TFrameCom::ShowReceiving(bool active)
 void TFrameCom::ShowWaiting(bool active)
 {
     if (active && Simple)
-        SetBackground(LedC, Yellow, Qt::white);
+        WaitingDue = true;
 }
 
 bool TFrameCom::MemoHasLines() const

@@ -28,10 +28,21 @@ public:
     // Offers to save the memo's lines, then clears and hides it.
     void SaveLog();
 
+    // The result and the waiting phase are noted as they happen and painted
+    // on the link's next 100 ms tick (Tick), at most one change per tick: a
+    // download asks ten times a second, and repainting the lamp twice per
+    // exchange costs more than the exchange. A waiting phase shorter than a
+    // tick is still shown, for one tick, before its result.
     void ShowStatus(uint8_t code);
     void ShowSending(bool active);
     void ShowReceiving(bool active);
     void ShowWaiting(bool active);
+    void Tick();
+
+    // A configuration the link cannot use: the hint of every failed
+    // exchange says what is wrong instead of the bare result text.
+    void SetProblem(const QString& text);
+    QString Problem;
 
     // The background of LedC for a result code.
     static QColor ResultColor(uint8_t code);
@@ -52,6 +63,9 @@ protected:
 private:
     TComRootInterface* Root = nullptr;
     void SetLedC(const QColor& background, const QString& text);
+    int PendingCode = -1;     // result not painted yet
+    bool WaitingDue = false;  // a waiting phase began since the last paint
+    bool WaitingShown = false;
     // The memo holds lines: the document is not just its one empty block.
     bool MemoHasLines() const;
 };
