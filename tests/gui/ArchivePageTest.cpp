@@ -1,6 +1,8 @@
 // The ARCHÍV page over a monthly file: opening it through the chooser,
 // selecting a block with the mouse, the totals row, and the chooser itself.
 #include "app/widgets/PageArchive.h"
+#include "app/widgets/SheetMeasurements.h"
+#include "support/Pump.h"
 #include "core/widgets/DrawGrid.h"
 #include "core/widgets/PaintBox.h"
 #include "files/widgets/FormOpenFile.h"
@@ -11,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPainter>
 #include <QPushButton>
@@ -19,6 +22,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 #include <gtest/gtest.h>
 
 namespace {
@@ -150,5 +154,59 @@ TEST(ArchivePage, ChooserOffersOnlyExistingFilesAndMovesTheCurrentDirectory)
     EXPECT_FALSE(okAfterDelete);
     EXPECT_EQ(QFileInfo(chosen).canonicalFilePath(), QFileInfo(name).canonicalFilePath());
     EXPECT_EQ(QDir::current().canonicalPath(), QDir(dir.path()).canonicalPath());
+    QDir::setCurrent(before);
+}
+
+TEST(ArchivePage, AnotherMonthStartsAtItsFirstRowAndAFailedOneLeavesNoName)
+{
+    QTemporaryDir dir;
+    const QString name = WriteMonth(dir);
+    TArchiveQDR archive(dir.path());
+    TDispArch view(&archive, 15);
+    bool busy = false;
+    TPageArchive page(archive, view, busy);
+    page.resize(900, 600);
+    page.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&page));
+    page.OpenArchiveView(name);
+    EXPECT_EQ(page.TabSheetAM->EditF->text(), QStringLiteral("2026NOV.TXT"));
+    page.DrawGridArP->SetTopRow(200);
+    page.DrawGridArA->SetTopRow(4);
+    page.OpenArchiveView(name);
+    EXPECT_EQ(page.DrawGridArP->TopRow(), 1);
+    EXPECT_EQ(page.DrawGridArA->TopRow(), 2);
+    // The daily table shows its first column and both measurements whole.
+    int width = 0;
+    for (int c = 0; c < page.DrawGridArA->ColCount(); ++c)
+        width += page.DrawGridArA->ColWidth(c) + page.DrawGridArA->GridLineWidth();
+    EXPECT_GE(page.DrawGridArA->viewport()->width(), width);
+
+    // A folder in the place of a month file cannot be read: no month.
+    QDir(dir.path()).mkdir(QStringLiteral("2026dec.qdr"));
+    page.OpenArchiveView(dir.filePath(QStringLiteral("2026dec.qdr")));
+    EXPECT_TRUE(page.PanelAr->text().isEmpty());
+    EXPECT_TRUE(page.TabSheetAM->EditF->text().isEmpty()) << page.TabSheetAM->EditF->text().toStdString();
+}
+
+TEST(ArchivePage, ChooserShowsTheCurrentFolderInItsTree)
+{
+    QTemporaryDir dir;
+    const QString deep = dir.filePath(QStringLiteral("a/b/c/d/e"));
+    ASSERT_TRUE(QDir().mkpath(deep));
+    const QString before = QDir::currentPath();
+    // Set before it is shown, as Execute does.
+    TFormOpenFile chooser;
+    chooser.SetDirectory(deep);
+    chooser.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&chooser));
+    auto* tree = chooser.findChild<QTreeView*>(QStringLiteral("DirectoryListBoxAr"));
+    ASSERT_NE(tree, nullptr);
+    // The tree is read in the background; it must come into view once read.
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            const QRect shown = tree->visualRect(tree->currentIndex());
+            return shown.isValid() && tree->viewport()->rect().contains(shown.center());
+        },
+        5000));
     QDir::setCurrent(before);
 }
