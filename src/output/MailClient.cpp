@@ -488,25 +488,7 @@ bool TMailClient::Connect()
         const int greeting = Reply();
         if (greeting < 0 || greeting > 399)
             return false;
-        if (Security != TMailSecurity::None)
-            return Secure();
-        for (int attempt = 0;; ++attempt) {
-            if (const QString refusal = Refusal(); !refusal.isEmpty()) {
-                LastError = refusal;
-                return false;
-            }
-            const int code = Command(QStringLiteral("HELO ") + UserID);
-            if (code < 0)
-                return false;
-            if (code < 300)
-                return true;
-            ExplainRefusal();
-            bool handled = false;
-            if (OnAuthenticationFailed)
-                OnAuthenticationFailed(handled);
-            if (!handled || attempt >= MaxRetries)
-                return false;
-        }
+        return Security == TMailSecurity::None ? Hello(false) : Secure();
     } catch (...) {
         Busy = false;
         Drop();
@@ -514,18 +496,22 @@ bool TMailClient::Connect()
     }
 }
 
-bool TMailClient::Hello()
+bool TMailClient::Hello(bool extended)
 {
-    // EHLO wants a domain; without "User" the address literal of this end
-    // stands for it.
-    QString name = UserID.trimmed();
-    if (name.isEmpty()) {
-        const QHostAddress local = Socket->localAddress();
-        name = local.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("[IPv6:%1]").arg(local.toString())
-                                                                 : QStringLiteral("[%1]").arg(local.toString());
-    }
     for (int attempt = 0;; ++attempt) {
-        const int code = Command(QStringLiteral("EHLO ") + name);
+        if (const QString refusal = Refusal(); !refusal.isEmpty()) {
+            LastError = refusal;
+            return false;
+        }
+        // EHLO wants a domain; without "User" the address literal of this
+        // end stands for it. HELO says "User" as it is.
+        QString name = extended ? UserID.trimmed() : UserID;
+        if (extended && name.isEmpty()) {
+            const QHostAddress local = Socket->localAddress();
+            name = local.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("[IPv6:%1]").arg(local.toString())
+                                                                     : QStringLiteral("[%1]").arg(local.toString());
+        }
+        const int code = Command((extended ? QStringLiteral("EHLO ") : QStringLiteral("HELO ")) + name);
         if (code < 0)
             return false;
         if (code < 300)
@@ -602,10 +588,10 @@ bool TMailClient::Authenticate()
 
 bool TMailClient::Secure()
 {
-    if (!Hello())
+    if (!Hello(true))
         return false;
     if (Security == TMailSecurity::StartTls && !Socket->isEncrypted()) {
-        if (!Encrypt() || !Hello())
+        if (!Encrypt() || !Hello(true))
             return false;
     }
     if (!Socket->isEncrypted())

@@ -116,7 +116,8 @@ private:
     bool Open(const QString& host, bool& unresolved);
     // The secure dialogue after the greeting: EHLO, STARTTLS, EHLO, AUTH.
     bool Secure();
-    bool Hello();
+    // HELO, or EHLO with extended; a refusal raises OnAuthenticationFailed.
+    bool Hello(bool extended);
     bool Encrypt();
     bool Authenticate();
     // Why the handshake failed, from the certificate errors.

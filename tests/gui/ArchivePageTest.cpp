@@ -41,6 +41,27 @@ void ClickRow(TDrawGrid* grid, int row)
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
 }
 
+// The page over the hand-written month, shown.
+struct ShownPage {
+    ShownPage()
+        : Name(WriteMonth(Dir))
+        , Archive(Dir.path())
+        , View(&Archive, 15)
+        , Page(Archive, View, Busy)
+    {
+        Page.resize(900, 600);
+        Page.show();
+        Exposed = QTest::qWaitForWindowExposed(&Page);
+    }
+    QTemporaryDir Dir;
+    QString Name;
+    TArchiveQDR Archive;
+    TDispArch View;
+    bool Busy = false;
+    TPageArchive Page;
+    bool Exposed = false;
+};
+
 QColor CellColor(TDrawGrid* grid, int row)
 {
     QImage image(grid->viewport()->size(), QImage::Format_RGB32);
@@ -55,15 +76,11 @@ QColor CellColor(TDrawGrid* grid, int row)
 
 TEST(ArchivePage, OpensAMonthThroughTheChooserAndTotalsASelectedBlock)
 {
-    QTemporaryDir dir;
-    const QString name = WriteMonth(dir);
-    TArchiveQDR archive(dir.path());
-    TDispArch view(&archive, 15);
-    bool busy = false;
-    TPageArchive page(archive, view, busy);
-    page.resize(900, 600);
-    page.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&page));
+    ShownPage shown;
+    ASSERT_TRUE(shown.Exposed);
+    const QString& name = shown.Name;
+    TDispArch& view = shown.View;
+    TPageArchive& page = shown.Page;
 
     QString asked;
     TFormOpenFile::SetResponder([&](const QString& mask, QString& chosen) {
@@ -159,15 +176,11 @@ TEST(ArchivePage, ChooserOffersOnlyExistingFilesAndMovesTheCurrentDirectory)
 
 TEST(ArchivePage, AnotherMonthStartsAtItsFirstRowAndAFailedOneLeavesNoName)
 {
-    QTemporaryDir dir;
-    const QString name = WriteMonth(dir);
-    TArchiveQDR archive(dir.path());
-    TDispArch view(&archive, 15);
-    bool busy = false;
-    TPageArchive page(archive, view, busy);
-    page.resize(900, 600);
-    page.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&page));
+    ShownPage shown;
+    ASSERT_TRUE(shown.Exposed);
+    const QString& name = shown.Name;
+    const QTemporaryDir& dir = shown.Dir;
+    TPageArchive& page = shown.Page;
     page.OpenArchiveView(name);
     EXPECT_EQ(page.TabSheetAM->EditF->text(), QStringLiteral("2026NOV.TXT"));
     page.DrawGridArP->SetTopRow(200);
