@@ -556,9 +556,11 @@ bool TMailClient::Authenticate()
     TSmtpReply offer;
     offer.Lines = LastLines;
     const QList<QByteArray> mechanisms = offer.Params("AUTH");
-    const QByteArray login = Login.toUtf8();
-    const QByteArray password = Password.toUtf8();
     for (int attempt = 0;; ++attempt) {
+        // Read on every attempt: a handler that asks for another one may
+        // have changed them.
+        const QByteArray login = Login.toUtf8();
+        const QByteArray password = Password.toUtf8();
         int code = -1;
         if (mechanisms.contains("PLAIN")) {
             code = Command("AUTH PLAIN " + (QByteArray(1, '\0') + login + '\0' + password).toBase64());
