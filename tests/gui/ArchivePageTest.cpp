@@ -2,7 +2,6 @@
 // selecting a block with the mouse, the totals row, and the chooser itself.
 #include "app/widgets/PageArchive.h"
 #include "app/widgets/SheetMeasurements.h"
-#include "support/Pump.h"
 #include "core/widgets/DrawGrid.h"
 #include "core/widgets/PaintBox.h"
 #include "files/widgets/FormOpenFile.h"
@@ -22,7 +21,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QTreeView>
 #include <gtest/gtest.h>
 
 namespace {
@@ -199,27 +197,4 @@ TEST(ArchivePage, AnotherMonthStartsAtItsFirstRowAndAFailedOneLeavesNoName)
     page.OpenArchiveView(dir.filePath(QStringLiteral("2026dec.qdr")));
     EXPECT_TRUE(page.PanelAr->text().isEmpty());
     EXPECT_TRUE(page.TabSheetAM->EditF->text().isEmpty()) << page.TabSheetAM->EditF->text().toStdString();
-}
-
-TEST(ArchivePage, ChooserShowsTheCurrentFolderInItsTree)
-{
-    QTemporaryDir dir;
-    const QString deep = dir.filePath(QStringLiteral("a/b/c/d/e"));
-    ASSERT_TRUE(QDir().mkpath(deep));
-    const QString before = QDir::currentPath();
-    // Set before it is shown, as Execute does.
-    TFormOpenFile chooser;
-    chooser.SetDirectory(deep);
-    chooser.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&chooser));
-    auto* tree = chooser.findChild<QTreeView*>(QStringLiteral("DirectoryListBoxAr"));
-    ASSERT_NE(tree, nullptr);
-    // The tree is read in the background; it must come into view once read.
-    EXPECT_TRUE(PumpUntil(
-        [&] {
-            const QRect shown = tree->visualRect(tree->currentIndex());
-            return shown.isValid() && tree->viewport()->rect().contains(shown.center());
-        },
-        5000));
-    QDir::setCurrent(before);
 }

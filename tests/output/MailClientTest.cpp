@@ -482,19 +482,15 @@ TEST(MailSettings, SecurityFollowsThePortUnlessGiven)
 {
     const auto read = [](const char* text) {
         TMIniFile ini(QStringLiteral("/nonexistent/none.ini"));
-        ini.SetText(QString::fromUtf8(text));
+        ini.SetText(QStringLiteral("[MAIL]\n") + QString::fromUtf8(text));
         return TSettings::Read(ini).Mail;
     };
-    EXPECT_EQ(read("[MAIL]\nHost=x\n").Security, TMailSecurity::None);
-    EXPECT_EQ(read("[MAIL]\nPort=465\n").Security, TMailSecurity::Tls);
-    EXPECT_EQ(read("[MAIL]\nPort=587\n").Security, TMailSecurity::StartTls);
-    EXPECT_EQ(read("[MAIL]\nPort=587\nSecurity=None\n").Security, TMailSecurity::None);
-    EXPECT_EQ(read("[MAIL]\nPort=2525\nSecurity=tls\n").Security, TMailSecurity::Tls);
-    const TMailSettings full = read("[MAIL]\nLogin=jan\nPassword= a b \nCAFile=ca.pem\n");
-    EXPECT_EQ(full.Login, QStringLiteral("jan"));
-    EXPECT_EQ(full.CAFile, QStringLiteral("ca.pem"));
-    EXPECT_TRUE(full.Problem.isEmpty());
-    for (const char* bad : {"[MAIL]\nPort=abc\n", "[MAIL]\nPort=0\n", "[MAIL]\nPort=70000\n", "[MAIL]\nSecurity=ssl\n"})
+    const std::vector<std::pair<const char*, TMailSecurity>> cases{{"Host=x", TMailSecurity::None},
+        {"Port=465", TMailSecurity::Tls}, {"Port=587", TMailSecurity::StartTls},
+        {"Port=587\nSecurity=None", TMailSecurity::None}, {"Port=2525\nSecurity=tls", TMailSecurity::Tls}};
+    for (const auto& [text, security] : cases)
+        EXPECT_EQ(read(text).Security, security) << text;
+    for (const char* bad : {"Port=abc", "Port=0", "Port=70000", "Security=ssl"})
         EXPECT_FALSE(read(bad).Problem.isEmpty()) << bad;
 }
 
