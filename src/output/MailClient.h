@@ -15,7 +15,6 @@
 #include <functional>
 
 class QSslSocket;
-class TSmtpReply;
 
 class TMailClient : public QObject {
 public:
@@ -49,7 +48,8 @@ public:
     QStringList Body;
     QStringList Attachments;
     // Declared for a body of plain ASCII; a body with other characters goes
-    // out as UTF-8 and says so.
+    // out as UTF-8, quoted-printable (as does one with a line over 998
+    // bytes), since the plain dialogue never learns of 8BITMIME.
     QString Charset = QStringLiteral("us-ascii");
 
     // Events. A handler that sets handled asks for another attempt (after
