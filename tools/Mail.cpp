@@ -8,6 +8,9 @@
 #include "output/MailClient.h"
 
 #include <QFileInfo>
+#include <QtGlobal>
+
+#include <cstdlib>
 
 namespace {
 
@@ -15,8 +18,10 @@ const QString MailUsage = QStringLiteral(
     "usage: qdrtool mail FILE [--config FILE] [--to ADDR] [--subject TEXT]\n"
     "\n"
     "Sends FILE as the attachment of a message with an empty body through the SMTP server\n"
-    "of section MAIL (Host, Port, User, FromName, FromAdr) and prints the outcome as the\n"
-    "window shows it: 'Správa odoslaná' on stdout, any other message on stderr.\n"
+    "of section MAIL (Host, Port, User, FromName, FromAdr; Security none, starttls or tls,\n"
+    "by default tls for port 465 and starttls for 587; Login and Password for AUTH; CAFile\n"
+    "with certificates trusted besides the system's) and prints the outcome as the window\n"
+    "shows it: 'Správa odoslaná' on stdout, any other message on stderr.\n"
     "\n"
     "  --config FILE   configuration file (default qdrwin.ini, current directory first,\n"
     "                  then beside the program)\n"
@@ -25,12 +30,23 @@ const QString MailUsage = QStringLiteral(
     "\n"
     "Exit status: 0 the server accepted the message (a recipient it refused is still\n"
     "reported on stderr); 1 it was not sent; 2 bad command line or configuration (no Host,\n"
-    "no recipient, FILE cannot be read).");
+    "no recipient, a Port or Security that is not understood, FILE cannot be read).");
+
+// Standard error carries the outcome and nothing else: the socket layer's
+// own warnings would read as a second message.
+void QuietQt(QtMsgType type, const QMessageLogContext&, const QString& text)
+{
+    if (type == QtFatalMsg) {
+        Fail(text);
+        abort();
+    }
+}
 
 const QStringList ValueOptions{QStringLiteral("config"), QStringLiteral("to"), QStringLiteral("subject")};
 
 int RunMail(const QStringList& args)
 {
+    qInstallMessageHandler(QuietQt);
     // FILE is the one argument that is not an option or an option's value.
     QStringList files;
     QStringList options;
@@ -69,6 +85,10 @@ int RunMail(const QStringList& args)
 
 int MailFile(const TMailSettings& mail, const QString& file, const QString& to, const QString& subject)
 {
+    if (!mail.Problem.isEmpty()) {
+        Fail(QStringLiteral("bad configuration: ") + mail.Problem);
+        return ExitUsage;
+    }
     if (mail.Host.isEmpty()) {
         Fail(QStringLiteral("bad configuration: MAIL Host is empty"));
         return ExitUsage;

@@ -87,10 +87,33 @@ TSettings TSettings::Read(const TMIniFile& ini)
 
     const QString mail = QStringLiteral("MAIL");
     s.Mail.Host = ini.ReadString(mail, QStringLiteral("Host"), QString()).trimmed();
-    s.Mail.Port = ini.ReadInteger(mail, QStringLiteral("Port"), 25);
+    // A port that is not a number stops the mailing with its reason rather
+    // than quietly trying port 25.
+    const QString port = ini.ReadString(mail, QStringLiteral("Port"), QString()).trimmed();
+    if (!port.isEmpty()) {
+        bool ok = false;
+        const uint v = port.toUInt(&ok, 10);
+        if (ok && v >= 1 && v <= 65535)
+            s.Mail.Port = static_cast<int>(v);
+        else
+            s.Mail.Problem = QStringLiteral("Nesprávne nastavenie MAIL Port=%1 (číslo od 1 do 65535) !").arg(port);
+    }
     s.Mail.User = ini.ReadString(mail, QStringLiteral("User"), QString());
     s.Mail.FromName = ini.ReadString(mail, QStringLiteral("FromName"), QString());
     s.Mail.FromAdr = ini.ReadString(mail, QStringLiteral("FromAdr"), QString());
     s.Mail.ToAdr = ini.ReadString(mail, QStringLiteral("ToAdr"), QString());
+    const QString security = ini.ReadString(mail, QStringLiteral("Security"), QString()).trimmed().toLower();
+    s.Mail.Security = TMailSettings::DefaultSecurity(s.Mail.Port);
+    if (security == QLatin1String("none"))
+        s.Mail.Security = TMailSecurity::None;
+    else if (security == QLatin1String("starttls"))
+        s.Mail.Security = TMailSecurity::StartTls;
+    else if (security == QLatin1String("tls"))
+        s.Mail.Security = TMailSecurity::Tls;
+    else if (!security.isEmpty() && s.Mail.Problem.isEmpty())
+        s.Mail.Problem = QStringLiteral("Nesprávne nastavenie MAIL Security=%1 (none, starttls alebo tls) !").arg(security);
+    s.Mail.Login = ini.ReadString(mail, QStringLiteral("Login"), QString());
+    s.Mail.Password = ini.ReadString(mail, QStringLiteral("Password"), QString());
+    s.Mail.CAFile = ini.ReadString(mail, QStringLiteral("CAFile"), QString()).trimmed();
     return s;
 }

@@ -1,6 +1,7 @@
 // The ARCHÍV page over a monthly file: opening it through the chooser,
 // selecting a block with the mouse, the totals row, and the chooser itself.
 #include "app/widgets/PageArchive.h"
+#include "app/widgets/SheetMeasurements.h"
 #include "core/widgets/DrawGrid.h"
 #include "core/widgets/PaintBox.h"
 #include "files/widgets/FormOpenFile.h"
@@ -11,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPainter>
 #include <QPushButton>
@@ -37,6 +39,27 @@ void ClickRow(TDrawGrid* grid, int row)
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
 }
 
+// The page over the hand-written month, shown.
+struct ShownPage {
+    ShownPage()
+        : Name(WriteMonth(Dir))
+        , Archive(Dir.path())
+        , View(&Archive, 15)
+        , Page(Archive, View, Busy)
+    {
+        Page.resize(900, 600);
+        Page.show();
+        Exposed = QTest::qWaitForWindowExposed(&Page);
+    }
+    QTemporaryDir Dir;
+    QString Name;
+    TArchiveQDR Archive;
+    TDispArch View;
+    bool Busy = false;
+    TPageArchive Page;
+    bool Exposed = false;
+};
+
 QColor CellColor(TDrawGrid* grid, int row)
 {
     QImage image(grid->viewport()->size(), QImage::Format_RGB32);
@@ -51,15 +74,11 @@ QColor CellColor(TDrawGrid* grid, int row)
 
 TEST(ArchivePage, OpensAMonthThroughTheChooserAndTotalsASelectedBlock)
 {
-    QTemporaryDir dir;
-    const QString name = WriteMonth(dir);
-    TArchiveQDR archive(dir.path());
-    TDispArch view(&archive, 15);
-    bool busy = false;
-    TPageArchive page(archive, view, busy);
-    page.resize(900, 600);
-    page.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&page));
+    ShownPage shown;
+    ASSERT_TRUE(shown.Exposed);
+    const QString& name = shown.Name;
+    TDispArch& view = shown.View;
+    TPageArchive& page = shown.Page;
 
     QString asked;
     TFormOpenFile::SetResponder([&](const QString& mask, QString& chosen) {
@@ -151,4 +170,31 @@ TEST(ArchivePage, ChooserOffersOnlyExistingFilesAndMovesTheCurrentDirectory)
     EXPECT_EQ(QFileInfo(chosen).canonicalFilePath(), QFileInfo(name).canonicalFilePath());
     EXPECT_EQ(QDir::current().canonicalPath(), QDir(dir.path()).canonicalPath());
     QDir::setCurrent(before);
+}
+
+TEST(ArchivePage, AnotherMonthStartsAtItsFirstRowAndAFailedOneLeavesNoName)
+{
+    ShownPage shown;
+    ASSERT_TRUE(shown.Exposed);
+    const QString& name = shown.Name;
+    const QTemporaryDir& dir = shown.Dir;
+    TPageArchive& page = shown.Page;
+    page.OpenArchiveView(name);
+    EXPECT_EQ(page.TabSheetAM->EditF->text(), QStringLiteral("2026NOV.TXT"));
+    page.DrawGridArP->SetTopRow(200);
+    page.DrawGridArA->SetTopRow(4);
+    page.OpenArchiveView(name);
+    EXPECT_EQ(page.DrawGridArP->TopRow(), 1);
+    EXPECT_EQ(page.DrawGridArA->TopRow(), 2);
+    // The daily table shows its first column and both measurements whole.
+    int width = 0;
+    for (int c = 0; c < page.DrawGridArA->ColCount(); ++c)
+        width += page.DrawGridArA->ColWidth(c) + page.DrawGridArA->GridLineWidth();
+    EXPECT_GE(page.DrawGridArA->viewport()->width(), width);
+
+    // A folder in the place of a month file cannot be read: no month.
+    QDir(dir.path()).mkdir(QStringLiteral("2026dec.qdr"));
+    page.OpenArchiveView(dir.filePath(QStringLiteral("2026dec.qdr")));
+    EXPECT_TRUE(page.PanelAr->text().isEmpty());
+    EXPECT_TRUE(page.TabSheetAM->EditF->text().isEmpty()) << page.TabSheetAM->EditF->text().toStdString();
 }

@@ -10,7 +10,10 @@
 
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTest>
 #include <QVBoxLayout>
 
@@ -142,6 +145,11 @@ TEST(StatusFrame, LogIsShownInBatchesSavedWithCrLfAndDiscardedOnCancel)
     ASSERT_GT(both.size(), first.size() + 1);
     EXPECT_EQ(both.at(first.size()), QString(79, '='));
     EXPECT_EQ(both.mid(0, first.size()), first);
+    // The new batch is in view from its first line, at the start of the lines.
+    EXPECT_GT(h.Memo->horizontalScrollBar()->maximum(), 0);
+    EXPECT_EQ(h.Memo->horizontalScrollBar()->value(), 0);
+    const QTextBlock separator = h.Memo->document()->findBlockByNumber(int(first.size()));
+    EXPECT_TRUE(h.Memo->viewport()->rect().contains(h.Memo->cursorRect(QTextCursor(separator)).center()));
 
     // A save into a folder that does not exist keeps the log and says why.
     answer = dir.filePath("no/such/folder/x.log");

@@ -1,9 +1,12 @@
 // The mail client against a real local SMTP server (tests/support/smtp_sink.py):
 // what arrives on the wire and in the stored message, each failure's
-// message, the time-out, the refusal of fields that would break lines, and
-// qdrtool mail on top of it.
+// message, the time-out, the refusal of fields that would break lines, the
+// secure dialogues with a CA of the test's own, and qdrtool mail on top of it.
+#include "app/Config.h"
+#include "app/Settings.h"
 #include "output/MailClient.h"
 #include "support/SmtpSink.h"
+#include "support/TestCa.h"
 #include "support/ToolRun.h"
 
 #include <QDir>
@@ -98,6 +101,11 @@ TEST(MailClient, LaysOutTheMessageAndTheAttachmentArrivesByteForByte)
     EXPECT_EQ(l[0], "From: Dispecing<qdr@site.sk>");
     EXPECT_EQ(l[1], "To: Jan Novak <jan@firma.sk>");
     EXPECT_EQ(l[2], "Subject: Mesacny archiv");
+    EXPECT_TRUE(QRegularExpression(QStringLiteral(R"(^Date: (Mon|Tue|Wed|Thu|Fri|Sat|Sun), \d\d [A-Z][a-z]{2} 20\d\d \d\d:\d\d:\d\d [+-]\d{4}$)"))
+                    .match(QString::fromLatin1(l[3])).hasMatch()) << l[3].toStdString();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral(R"(^Message-ID: <[0-9a-z.]+@site\.sk>$)")).match(QString::fromLatin1(l[4])).hasMatch())
+        << l[4].toStdString();
+    l.remove(3, 2);
     EXPECT_EQ(l[3], "Mime-Version: 1.0");
     const QRegularExpressionMatch m =
         QRegularExpression(QStringLiteral(R"re(^Content-Type: multipart/mixed; boundary="(====================54535[a-y]{6}====)"$)re"))
@@ -135,7 +143,7 @@ TEST(MailClient, RefusedRecipientIsReportedWhileTheOthersGetTheMail)
     EXPECT_EQ(o.Successes, 1);
     EXPECT_EQ(o.Message, QStringLiteral("Neznámy príjemca \"zly@firma.sk\" !"));
     EXPECT_TRUE(sink.Wire().contains("RCPT TO:<zly@firma.sk>\r\nRCPT TO:<dobry@firma.sk>\r\n"));
-    EXPECT_TRUE(sink.Message().contains("\r\nTo: zly@firma.sk,Kopia: dobry@firma.sk\r\n"));
+    EXPECT_TRUE(sink.Message().contains("\r\nTo: zly@firma.sk,Kopia <dobry@firma.sk>\r\n"));
     // Without attachments the message is a plain text one.
     EXPECT_TRUE(sink.Message().contains("\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\n\r\n"));
 }
@@ -208,26 +216,36 @@ TEST(MailClient, SilentServerTimesOutWhileTheWindowKeepsRunning)
     EXPECT_TRUE(sink.Wire().isEmpty()) << "nothing is sent before the greeting";
 }
 
-TEST(MailClient, FieldsThatWouldBreakLinesAreRefusedBeforeAnythingIsSent)
+TEST(MailClient, FieldsThatWouldBreakLinesOrCarryParametersAreRefusedBeforeAnythingIsSent)
 {
     SmtpSink sink;
     ASSERT_GT(sink.Port, 0);
     const QString evil = QStringLiteral("x\r\nRCPT TO:<spy@elsewhere.sk>");
-    const std::vector<std::function<void(TMailClient&)>> spoils{
-        [&](TMailClient& c) { c.Subject = evil; },
-        [&](TMailClient& c) { c.ToAddress = {"jan@firma.sk", evil}; },
-        [&](TMailClient& c) { c.FromName = evil; },
-        [&](TMailClient& c) { c.FromAddress = QStringLiteral("qdr@site.sk\n"); },
-        [&](TMailClient& c) { c.UserID = evil; },
-        [&](TMailClient& c) { c.Attachments = {QStringLiteral("a\r\nContent-Type: text/html")}; },
+    const QString line = QStringLiteral("obsahuje koniec riadku");
+    // An address with a ">" or a blank would pass parameters of its own into
+    // MAIL FROM or RCPT TO.
+    const QString address = QStringLiteral("nie je platná adresa");
+    const std::vector<std::pair<std::function<void(TMailClient&)>, QString>> spoils{
+        {[&](TMailClient& c) { c.Subject = evil; }, line},
+        {[&](TMailClient& c) { c.ToAddress = {"jan@firma.sk", evil}; }, line},
+        {[&](TMailClient& c) { c.FromName = evil; }, line},
+        {[&](TMailClient& c) { c.FromAddress = QStringLiteral("qdr@site.sk\n"); }, line},
+        {[&](TMailClient& c) { c.UserID = evil; }, line},
+        {[&](TMailClient& c) { c.Attachments = {QStringLiteral("a\r\nContent-Type: text/html")}; }, line},
+        {[](TMailClient& c) { c.ToAddress = {QStringLiteral("jan@firma.sk> NOTIFY=SUCCESS,FAILURE")}; }, address},
+        {[](TMailClient& c) { c.ToAddress = {QStringLiteral("Jan <jan novak@firma.sk>")}; }, address},
+        {[](TMailClient& c) { c.ToAddress = {QStringLiteral("jan@firma@sk")}; }, address},
+        {[](TMailClient& c) { c.ToAddress = {QStringLiteral("jan@firma.sk"), QStringLiteral("bez zavinaca")}; }, address},
+        {[](TMailClient& c) { c.FromAddress = QStringLiteral("qdr@site.sk> SIZE=1"); }, address},
+        {[](TMailClient& c) { c.FromAddress = QStringLiteral(".qdr@site.sk"); }, address},
     };
     for (size_t i = 0; i < spoils.size(); ++i) {
         TMailClient c;
         Aim(c, sink.Port);
-        spoils[i](c);
+        spoils[i].first(c);
         const Outcome o = Deliver(c);
         EXPECT_FALSE(o.Sent) << i;
-        EXPECT_TRUE(o.Message.contains(QStringLiteral("obsahuje koniec riadku"))) << i << o.Message.toStdString();
+        EXPECT_TRUE(o.Message.contains(spoils[i].second)) << i << o.Message.toStdString();
     }
     EXPECT_EQ(sink.Connections(), 0);
 
@@ -242,30 +260,50 @@ TEST(MailClient, FieldsThatWouldBreakLinesAreRefusedBeforeAnythingIsSent)
     EXPECT_EQ(sink.Wire(), "HELO tester\r\nQUIT\r\n");
 }
 
-TEST(MailClient, TextBeyondAsciiIsDeclaredUtf8)
+TEST(MailClient, NamesAndTextAreEncodedForStrictRelays)
 {
     SmtpSink sink;
     ASSERT_GT(sink.Port, 0);
     const QString subject = QStringLiteral("Mesačný archív – november 2026, odberné miesto Žilina sever");
-    const QString line = QStringLiteral("Spotreba: 1 234 kWh, ťažký mesiac");
+    const QString line = QStringLiteral("Spotreba: 1 234 kWh, ťažký mesiac = 5 %");
+    const QString longLine(1500, QLatin1Char('x'));
     TMailClient c;
     Aim(c, sink.Port);
+    c.FromName = QStringLiteral("Energetik, a.s.");
+    c.ToAddress = QStringList{QStringLiteral("Vedenie, s.r.o. <vedenie@firma.sk>")};
     c.Subject = subject;
-    c.Body = QStringList{line};
+    c.Body = QStringList{line, longLine, QStringLiteral(".")};
     QTemporaryDir files;
-    c.Attachments = QStringList{WriteFile(files, QStringLiteral("2026NOV.TXT"), "a\r\n")};
+    c.Attachments = QStringList{WriteFile(files, QStringLiteral("Spotreba máj.txt"), "a\r\n")};
     ASSERT_TRUE(Deliver(c).Sent);
 
-    // The sender's name is plain, so every encoded word is the subject's.
     const QByteArray message = sink.Message();
-    const QByteArray head = message.left(message.indexOf("\r\nMime-Version: "));
-    EXPECT_TRUE(head.contains("\r\nSubject: =?utf-8?B?")) << head.toStdString();
+    const QByteArray head = message.left(message.indexOf("\r\nDate: "));
+    EXPECT_TRUE(head.startsWith("From: \"Energetik, a.s.\"<qdr@site.sk>\r\nTo: \"Vedenie, s.r.o.\" <vedenie@firma.sk>\r\n"))
+        << head.toStdString();
     EXPECT_EQ(DecodeWords(QString::fromLatin1(head)), subject);
-    for (const QByteArray& l : head.split('\n'))
-        EXPECT_LE(l.size(), 77) << "76 characters and the CR: " << l.toStdString();
-    EXPECT_TRUE(message.contains("\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: 8bit\r\n\r\n" +
-                                 line.toUtf8() + "\r\n--"));
-    EXPECT_FALSE(message.contains("us-ascii"));
+    for (const QByteArray& l : message.split('\n'))
+        EXPECT_LE(l.size(), 999) << "998 bytes and the CR";
+    for (const char b : message)
+        ASSERT_EQ(b & 0x80, 0) << "8-bit data in a message to a server that never offered 8BITMIME";
+    EXPECT_TRUE(message.contains("name=\"=?utf-8?B?" + QStringLiteral("Spotreba máj.txt").toUtf8().toBase64() + "?=\"\r\n"));
+    EXPECT_TRUE(message.contains("filename*=utf-8''Spotreba%20m%C3%A1j.txt\r\n"));
+
+    // The body decoded as quoted-printable is the text as typed.
+    const qsizetype from = message.indexOf("Content-Transfer-Encoding: quoted-printable\r\n\r\n");
+    ASSERT_GE(from, 0);
+    QByteArray body = message.mid(from + 47, message.indexOf("\r\n--", from) - from - 47);
+    body.replace("=\r\n", "");
+    QByteArray decoded;
+    for (qsizetype i = 0; i < body.size(); ++i)
+        if (body[i] == '=' && i + 2 < body.size()) {
+            decoded += char(body.mid(i + 1, 2).toInt(nullptr, 16));
+            i += 2;
+        } else {
+            decoded += body[i];
+        }
+    EXPECT_EQ(QString::fromUtf8(decoded), line + QStringLiteral("\r\n") + longLine + QStringLiteral("\r\n."));
+    EXPECT_TRUE(message.contains("Content-Type: text/plain; charset=utf-8\r\n"));
 }
 
 TEST(MailTool, SendsTheFileAndExitsByTheOutcome)
@@ -295,4 +333,199 @@ TEST(MailTool, SendsTheFileAndExitsByTheOutcome)
 
     WriteFile(site, QStringLiteral("qdrwin.ini"), "[MAIL]\nToAdr=jan@firma.sk\n");
     EXPECT_EQ(RunTool(site.path(), {"mail", "2026NOV.TXT"}).Exit, 2) << "no Host";
+}
+
+namespace {
+
+// A client for a secure sink: the test CA trusted, the sink's credentials.
+void AimSecure(TMailClient& c, int port, TMailSecurity security, const TestCa& ca)
+{
+    Aim(c, port);
+    c.Security = security;
+    c.CAFile = ca.CaFile();
+    c.Login = QStringLiteral("dispecing");
+    c.Password = QStringLiteral("Tajne-Heslo1");
+}
+
+const QString SinkAuth = QStringLiteral("dispecing:Tajne-Heslo1");
+
+} // namespace
+
+TEST(MailClient, StartTlsAndTlsLogInAndDeliverTheAttachmentByteForByte)
+{
+    TestCa ca;
+    ASSERT_TRUE(ca.Ok) << ca.Error.toStdString();
+    QTemporaryDir files;
+    QByteArray data;
+    for (int i = 0; i < 5000; ++i)
+        data += char(i * 13 % 256);
+    const QString file = WriteFile(files, QStringLiteral("2026NOV.TXT"), data);
+    struct Case {
+        const char* Name;
+        QStringList Options;
+        TMailSecurity Security;
+        QByteArray WireStart; // what went out in clear and then inside TLS, up to the credentials
+    };
+    const std::vector<Case> cases{
+        {"starttls, PLAIN", {"--starttls"}, TMailSecurity::StartTls, "EHLO tester\r\nSTARTTLS\r\nEHLO tester\r\nAUTH PLAIN "},
+        {"starttls, LOGIN only", {"--starttls", "--login-only"}, TMailSecurity::StartTls,
+         "EHLO tester\r\nSTARTTLS\r\nEHLO tester\r\nAUTH LOGIN\r\n" + QByteArray("dispecing").toBase64() + "\r\n" +
+             QByteArray("Tajne-Heslo1").toBase64() + "\r\nRSET\r\n"},
+        {"tls", {"--tls"}, TMailSecurity::Tls, "EHLO tester\r\nAUTH PLAIN "},
+    };
+    for (const Case& k : cases) {
+        SmtpSink sink(ca.SinkOptions() + k.Options + QStringList{QStringLiteral("--auth"), SinkAuth});
+        ASSERT_GT(sink.Port, 0) << k.Name;
+        TMailClient c;
+        AimSecure(c, sink.Port, k.Security, ca);
+        c.Attachments = QStringList{file};
+        const Outcome o = Deliver(c);
+        EXPECT_TRUE(o.Sent) << k.Name << ": " << o.Message.toStdString();
+        EXPECT_TRUE(sink.Wire().startsWith(k.WireStart)) << k.Name << ": " << sink.Wire().left(160).toStdString();
+        const QByteArray message = sink.Message();
+        const qsizetype at = message.indexOf("filename=\"2026NOV.TXT\"\r\n\r\n");
+        ASSERT_GE(at, 0) << k.Name;
+        const qsizetype begin = message.indexOf("\r\n\r\n", at) + 4;
+        EXPECT_EQ(QByteArray::fromBase64(message.mid(begin, message.indexOf("\r\n--", begin) - begin)), data) << k.Name;
+    }
+}
+
+TEST(MailClient, NothingGoesOutInClearAndNoCredentialsToAnUntrustedServer)
+{
+    TestCa ca;
+    ASSERT_TRUE(ca.Ok) << ca.Error.toStdString();
+    const QStringList auth{QStringLiteral("--auth"), SinkAuth};
+    struct Case {
+        const char* Name;
+        QStringList Options;
+        std::function<void(TMailClient&)> Spoil;
+        QString Message; // a part of it
+        QByteArray Wire;  // everything the server got
+    };
+    const std::vector<Case> cases{
+        {"no STARTTLS offered", QStringList{"--auth", SinkAuth}, [](TMailClient&) {}, "neponúka šifrovanie STARTTLS",
+         "EHLO tester\r\nQUIT\r\n"},
+        {"untrusted certificate", ca.SinkOptions() + QStringList{"--starttls"} + auth,
+         [](TMailClient& c) { c.CAFile.clear(); }, "nie je dôveryhodný", "EHLO tester\r\nSTARTTLS\r\n"},
+        {"untrusted, tls", ca.SinkOptions() + QStringList{"--tls"} + auth,
+         [](TMailClient& c) {
+             c.CAFile.clear();
+             c.Security = TMailSecurity::Tls;
+         },
+         "nie je dôveryhodný", ""},
+        {"certificate of another host", ca.SinkOptions("other") + QStringList{"--starttls"} + auth, [](TMailClient&) {},
+         "nepatrí serveru 127.0.0.1", "EHLO tester\r\nSTARTTLS\r\n"},
+        {"wrong password", ca.SinkOptions() + QStringList{"--starttls"} + auth,
+         [](TMailClient& c) { c.Password = QStringLiteral("Zle-Heslo9"); }, "Server odmietol prihlásenie", {}},
+        {"no login where the server asks for one", ca.SinkOptions() + QStringList{"--starttls"} + auth,
+         [](TMailClient& c) { c.Login.clear(); }, "Server vyžaduje prihlásenie",
+         "EHLO tester\r\nSTARTTLS\r\nEHLO tester\r\nRSET\r\nMAIL FROM:<qdr@site.sk>\r\nQUIT\r\n"},
+        {"login without encryption", auth, [](TMailClient& c) { c.Security = TMailSecurity::None; }, "nešifrovane", ""},
+        {"plain dialogue to a server that wants STARTTLS", ca.SinkOptions() + QStringList{"--starttls"},
+         [](TMailClient& c) {
+             c.Security = TMailSecurity::None;
+             c.Login.clear();
+         },
+         "Server vyžaduje šifrované spojenie", {}},
+    };
+    for (const Case& k : cases) {
+        SmtpSink sink(k.Options);
+        ASSERT_GT(sink.Port, 0) << k.Name;
+        TMailClient c;
+        AimSecure(c, sink.Port, TMailSecurity::StartTls, ca);
+        k.Spoil(c);
+        const Outcome o = Deliver(c);
+        EXPECT_FALSE(o.Sent) << k.Name;
+        EXPECT_TRUE(o.Message.contains(k.Message)) << k.Name << ": " << o.Message.toStdString();
+        EXPECT_FALSE(o.Message.contains(c.Password)) << k.Name;
+        if (!k.Wire.isNull()) {
+            EXPECT_EQ(sink.Wire(), k.Wire) << k.Name;
+        }
+        EXPECT_TRUE(k.Wire.contains("MAIL FROM") || !sink.Wire().contains("MAIL FROM")) << k.Name;
+        EXPECT_TRUE(sink.Message().isEmpty()) << k.Name;
+    }
+}
+
+TEST(MailClient, TimeOutsBoundTheConnectionAndEachWholeReply)
+{
+    TestCa ca;
+    ASSERT_TRUE(ca.Ok) << ca.Error.toStdString();
+    // TLS to a server that never answers the handshake: no connection was
+    // established. A greeting that trickles in a byte at a time: the reply
+    // as a whole is bounded.
+    const std::vector<std::pair<const char*, TMailSecurity>> cases{{"--silent", TMailSecurity::Tls},
+                                                                    {"--trickle", TMailSecurity::None}};
+    for (const auto& [option, security] : cases) {
+        SmtpSink sink({QString::fromLatin1(option)});
+        ASSERT_GT(sink.Port, 0);
+        TMailClient c;
+        Aim(c, sink.Port);
+        c.Security = security;
+        c.CAFile = ca.CaFile();
+        c.TimeoutMs = 700;
+        QElapsedTimer clock;
+        clock.start();
+        const Outcome o = Deliver(c);
+        EXPECT_LT(clock.elapsed(), 3000) << option;
+        EXPECT_FALSE(o.Sent) << option;
+        EXPECT_EQ(o.Message, security == TMailSecurity::Tls ? MailText::ConnectionFailed : MailText::Error) << option;
+    }
+}
+
+TEST(MailClient, AddressesOfEveryDayFormsPass)
+{
+    for (const char* good : {"jan.novak+archiv@firma.sk", "o'brien@example.co.uk", "root@[192.0.2.1]", "a@b"})
+        EXPECT_TRUE(TMailClient::ValidAddress(QString::fromLatin1(good))) << good;
+}
+
+TEST(MailSettings, SecurityFollowsThePortUnlessGiven)
+{
+    const auto read = [](const char* text) {
+        TMIniFile ini(QStringLiteral("/nonexistent/none.ini"));
+        ini.SetText(QStringLiteral("[MAIL]\n") + QString::fromUtf8(text));
+        return TSettings::Read(ini).Mail;
+    };
+    const std::vector<std::pair<const char*, TMailSecurity>> cases{{"Host=x", TMailSecurity::None},
+        {"Port=465", TMailSecurity::Tls}, {"Port=587", TMailSecurity::StartTls},
+        {"Port=587\nSecurity=None", TMailSecurity::None}, {"Port=2525\nSecurity=tls", TMailSecurity::Tls}};
+    for (const auto& [text, security] : cases)
+        EXPECT_EQ(read(text).Security, security) << text;
+    for (const char* bad : {"Port=abc", "Port=0", "Port=70000", "Security=ssl"})
+        EXPECT_FALSE(read(bad).Problem.isEmpty()) << bad;
+}
+
+TEST(MailTool, SecureSettingsAndBadOnesExitHonestly)
+{
+    REQUIRE_TOOL();
+    TestCa ca;
+    ASSERT_TRUE(ca.Ok) << ca.Error.toStdString();
+    SmtpSink sink(ca.SinkOptions() + QStringList{QStringLiteral("--starttls"), QStringLiteral("--auth"), SinkAuth});
+    ASSERT_GT(sink.Port, 0);
+    QTemporaryDir site;
+    WriteFile(site, QStringLiteral("2026NOV.TXT"), "Merania 2026NOV\r\n");
+    const auto config = [&](const QString& password, const QString& port) {
+        WriteFile(site, QStringLiteral("qdrwin.ini"),
+                  QStringLiteral("[MAIL]\nHost=127.0.0.1\nPort=%1\nSecurity=starttls\nUser=tester\nLogin=dispecing\n"
+                                 "Password=%2\nCAFile=%3\nFromAdr=qdr@site.sk\nToAdr=jan@firma.sk\n")
+                      .arg(port, password, ca.CaFile())
+                      .toUtf8());
+    };
+    config(QStringLiteral("Tajne-Heslo1"), QString::number(sink.Port));
+    const ToolRun sent = RunTool(site.path(), {"mail", "2026NOV.TXT"});
+    EXPECT_EQ(sent.Exit, 0) << sent.Text().toStdString();
+    EXPECT_TRUE(sent.Err.isEmpty()) << sent.Err.toStdString();
+    EXPECT_EQ(sink.Count("msg-*.eml"), 1);
+
+    config(QStringLiteral("Zle-Heslo9"), QString::number(sink.Port));
+    const ToolRun refused = RunTool(site.path(), {"mail", "2026NOV.TXT"});
+    EXPECT_EQ(refused.Exit, 1) << refused.Text().toStdString();
+    EXPECT_EQ(refused.Err.trimmed(), QStringLiteral("qdrtool: ") + MailText::LoginRefused)
+        << "standard error holds our message alone";
+    EXPECT_FALSE(refused.Text().contains(QStringLiteral("Zle-Heslo9")));
+
+    config(QStringLiteral("Tajne-Heslo1"), QStringLiteral("25x"));
+    const ToolRun badPort = RunTool(site.path(), {"mail", "2026NOV.TXT"});
+    EXPECT_EQ(badPort.Exit, 2) << badPort.Text().toStdString();
+    EXPECT_TRUE(badPort.Err.contains(QStringLiteral("Port=25x"))) << badPort.Err.toStdString();
+    EXPECT_EQ(sink.Count("msg-*.eml"), 1);
 }

@@ -4,15 +4,21 @@ it prints as "PORT <n>". Each connection gets wire-<n>.log in --dir: every
 byte the client sent, as it came. Each accepted message is msg-<n>.eml, its
 DATA as the server took it (transparency dots removed). --multiline answers
 HELO in three lines, the last after a pause; a client that sends during the
-pause gets "EARLY" in its wire log. --silent accepts and never answers.
+pause gets "EARLY" in its wire log. --silent accepts and never answers;
+--trickle greets one byte at a time and never ends the line.
+With --cert and --key: --starttls offers STARTTLS and takes nothing else
+before it, --tls speaks TLS from the first byte (the wire log holds what came
+inside TLS). --auth LOGIN:PASSWORD asks for AUTH before MAIL; --login-only
+offers AUTH LOGIN without PLAIN.
 """
 import argparse
 import asyncio
 import os
 import signal
+import ssl
 import sys
 
-from aiosmtpd.smtp import SMTP
+from aiosmtpd.smtp import SMTP, AuthResult
 
 args = None
 counter = {"conn": 0, "msg": 0}
@@ -55,8 +61,12 @@ class Handler:
 class LoggingSMTP(SMTP):
     replying = False
 
+    wire = None
+
     def connection_made(self, transport):
-        self.wire = wire_file()
+        # Made again by STARTTLS: the same connection, the same log.
+        if self.wire is None:
+            self.wire = wire_file()
         super().connection_made(transport)
 
     def data_received(self, data):
@@ -72,6 +82,27 @@ class LoggingSMTP(SMTP):
         await super().smtp_DATA(arg)
 
 
+def authenticator(server, session, envelope, mechanism, auth_data):
+    login, password = args.auth.split(":", 1)
+    ok = auth_data.login == login.encode() and auth_data.password == password.encode()
+    return AuthResult(success=ok, handled=False)
+
+
+class Trickle(asyncio.Protocol):
+    def connection_made(self, transport):
+        self.wire = wire_file()
+        self.transport = transport
+        asyncio.get_running_loop().create_task(self.drip())
+
+    async def drip(self):
+        while not self.transport.is_closing():
+            self.transport.write(b"2")
+            await asyncio.sleep(0.2)
+
+    def data_received(self, data):
+        self.wire.write(data)
+
+
 class Silent(asyncio.Protocol):
     def connection_made(self, transport):
         self.wire = wire_file()
@@ -83,15 +114,30 @@ class Silent(asyncio.Protocol):
 
 async def main():
     loop = asyncio.get_running_loop()
+    context = None
+    if args.cert:
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        context.load_cert_chain(args.cert, args.key)
     if args.silent:
         factory = Silent
+    elif args.trickle:
+        factory = Trickle
     else:
         handler = Handler()
+        options = {}
+        if args.starttls:
+            options.update(tls_context=context, require_starttls=True)
+        if args.auth:
+            # Implicit TLS is encryption the server does not see as STARTTLS.
+            options.update(auth_required=True, authenticator=authenticator,
+                           auth_require_tls=args.starttls)
+        if args.login_only:
+            options.update(auth_exclude_mechanism=["PLAIN"])
 
         def factory():
-            return LoggingSMTP(handler, hostname="sink.test", ident="sink", loop=loop)
+            return LoggingSMTP(handler, hostname="sink.test", ident="sink", loop=loop, **options)
 
-    server = await loop.create_server(factory, "127.0.0.1", 0)
+    server = await loop.create_server(factory, "127.0.0.1", 0, ssl=context if args.tls else None)
     print("PORT %d" % server.sockets[0].getsockname()[1], flush=True)
     stop = asyncio.Event()
     for sig in (signal.SIGTERM, signal.SIGINT):
@@ -108,6 +154,13 @@ if __name__ == "__main__":
     p.add_argument("--reject-message", action="store_true")
     p.add_argument("--multiline", action="store_true")
     p.add_argument("--silent", action="store_true")
+    p.add_argument("--trickle", action="store_true")
+    p.add_argument("--cert")
+    p.add_argument("--key")
+    p.add_argument("--starttls", action="store_true")
+    p.add_argument("--tls", action="store_true")
+    p.add_argument("--auth")
+    p.add_argument("--login-only", action="store_true")
     args = p.parse_args()
     asyncio.run(main())
     sys.exit(0)

@@ -101,6 +101,36 @@ TEST(ListDrawing, RecordItemCells)
     EXPECT_EQ(CountColor(item, QRect(0, 0, 36, 13), Red), 0);
     EXPECT_GT(CountColor(item, QRect(76, 0, 45, 13), Red), 0);
     EXPECT_EQ(CountColor(item, QRect(76, 0, 45, 13), Black), 0);
+
+    // A larger font: "254 %" keeps clear of the time, "#07" of the
+    // percentage, in an item as wide as the font asks.
+    const uint8_t large[] = {254, 7};
+    value.SetSamples(large, 1);
+    font.setPointSize(13);
+    const int width = ItemQWidth(QFontMetrics(font));
+    EXPECT_GT(width, 121);
+    QImage wide = BlankImage(width, 20);
+    QPainter big(&wide);
+    big.setFont(font);
+    big.setBrush(White);
+    DrawItemQ(big, value, 0, true, QRect(0, 0, width, 20), Black);
+    big.end();
+    const auto columns = [&](const QColor& colour) {
+        int first = width, last = -1;
+        for (int x = 0; x < width; ++x)
+            if (CountColor(wide, QRect(x, 0, 1, 20), colour) > 0) {
+                first = std::min(first, x);
+                last = x;
+            }
+        return std::pair{first, last};
+    };
+    const auto [timeFirst, timeLast] = columns(Black);
+    const auto [percentFirst, percentLast] = columns(Green);
+    const auto [secondFirst, secondLast] = columns(Red);
+    EXPECT_LT(timeLast + 1, percentFirst);
+    EXPECT_LT(percentLast + 1, secondFirst);
+    EXPECT_LT(secondLast, width);
+    (void)timeFirst;
 }
 
 TEST(ListDrawing, ApplianceMarkers)

@@ -19,6 +19,7 @@
 #include "core/widgets/DrawGrid.h"
 #include "core/widgets/DrawList.h"
 #include "core/widgets/PaintBox.h"
+#include "files/widgets/FormOpenFile.h"
 #include "regulator/widgets/DispGrid.h"
 #include "regulator/widgets/DispListIO.h"
 #include "regulator/widgets/DispListQ.h"
@@ -362,6 +363,22 @@ bool TFormMain::SaveScreenshots(const QString& dir, int dwellMs)
             PageA->PageControlA->setCurrentIndex(0);
         }
     }
+    // The communication log as it opens, and the file chooser at the
+    // current folder.
+    if (FrameCom && MemoCom) {
+        FrameCom->ShowLog();
+        QCoreApplication::processEvents();
+        ok = grab().save(QDir(dir).filePath(QStringLiteral("komunikacia.png")), "PNG") && ok;
+        MemoCom->hide();
+    }
+    TFormOpenFile* chooser = TFormOpenFile::Instance();
+    chooser->SetDirectory(QDir::currentPath());
+    chooser->show();
+    QEventLoop dwell;
+    QTimer::singleShot(dwellMs, &dwell, &QEventLoop::quit);
+    dwell.exec();
+    ok = chooser->grab().save(QDir(dir).filePath(QStringLiteral("subor.png")), "PNG") && ok;
+    chooser->hide();
     PageControl->setCurrentIndex(start);
     return ok;
 }

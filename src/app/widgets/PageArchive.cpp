@@ -192,6 +192,7 @@ TPageArchive::TPageArchive(TArchiveQDR& archive, TDispArch& view, bool& outputBu
 
     SetRowCounts();
     SetColumnCounts();
+    FitColumns();
 }
 
 void TPageArchive::SetDownloadStatus(const QString& text)
@@ -204,13 +205,22 @@ void TPageArchive::SetDownloadStatus(const QString& text)
 void TPageArchive::OpenArchiveView(const QString& name)
 {
     if (!name.isEmpty()) {
-        const bool open = View.Open(name);
+        // A month that failed to open, or a file without a month in its
+        // header (unreadable, not a monthly file), leaves no name behind
+        // that an output could still write to.
+        const bool open = View.Open(name) && !MonthYearText(View.Month()).isEmpty();
         PanelAr->setText(open ? MonthYearText(View.Month()) : QString());
-        if (open)
-            TabSheetAM->EditF->setText(MonthText(View.Month()) + QStringLiteral(".TXT"));
+        TabSheetAM->EditF->setText(open ? MonthText(View.Month()) + QStringLiteral(".TXT") : QString());
     }
     SetColumnCounts();
     SetRowCounts();
+    if (!name.isEmpty()) {
+        // Another month starts at its first interval and its first day.
+        for (TDrawGrid* grid : {DrawGridArP, DrawGridArA}) {
+            grid->SetTopRow(grid->FixedRows());
+            grid->SetLeftCol(grid->FixedCols());
+        }
+    }
     RefreshArchiveTables();
     TabSheetAM->ColorsChanged();
     ScrollBoxAr->horizontalScrollBar()->setValue(0);
@@ -272,10 +282,19 @@ void TPageArchive::FitColumns()
     const int pad = 12;
     DrawGridArP->SetColWidth(0, std::max(80, fm.horizontalAdvance(QStringLiteral("00.00.  00:00")) + pad));
     DrawGridArA->SetColWidth(0, std::max(40, fm.horizontalAdvance(QStringLiteral("Spolu:")) + pad));
+    const int power = fm.horizontalAdvance(QStringLiteral("00[kVAr]")) + pad;
+    const int energy = fm.horizontalAdvance(QStringLiteral("<00>  [kVArh]")) + pad;
     for (int c = 1; c < DrawGridArP->ColCount(); ++c) {
-        DrawGridArP->SetColWidth(c, fm.horizontalAdvance(QStringLiteral("00[kVAr]")) + pad);
-        DrawGridArA->SetColWidth(c, fm.horizontalAdvance(QStringLiteral("<00>  [kVArh]")) + pad);
+        DrawGridArP->SetColWidth(c, power);
+        DrawGridArA->SetColWidth(c, energy);
     }
+    // Each table is at least wide enough for its first column and four
+    // measurements side by side, so a day's row reads whole without
+    // scrolling sideways; more measurements scroll. Set before the window
+    // takes its size from the pages.
+    for (auto [grid, column] : {std::pair{DrawGridArP, power}, std::pair{DrawGridArA, energy}})
+        grid->setMinimumWidth(2 * grid->frameWidth() + grid->verticalScrollBar()->sizeHint().width() +
+                              grid->ColWidth(0) + 4 * column + 5 * grid->GridLineWidth());
 }
 
 void TPageArchive::DrawPowerCell(QPainter& painter, int col, int row, const QRect& rect)

@@ -3,10 +3,14 @@
 #include "ValueLabel.h"
 #include "core/widgets/DrawList.h"
 #include "core/widgets/PaintBox.h"
+#include "regulator/widgets/ListDrawing.h"
 
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QStyle>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 QString TPageRecord::SlotTitle(int slot)
 {
@@ -21,18 +25,24 @@ TPageRecord::TPageRecord(QWidget* parent)
     setObjectName(QStringLiteral("TabSheetZ"));
     auto* page = new QHBoxLayout(this);
     page->setContentsMargins(6, 6, 6, 6);
+    // The boxes are as wide as the font's digits need beside the list's
+    // scroll bar, at least as designed; the items as high as a line of the
+    // font.
+    const int boxWidth =
+        std::max<int>(BoxWidth, ItemQWidth(fontMetrics()) + style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4);
+    const int itemHeight = std::max(13, fontMetrics().height() + 1);
     for (int i = 0; i < Slots; ++i) {
         auto* column = new QVBoxLayout;
         const QByteArray n = QByteArray::number(i);
-        LabelQ[i] = TValueLabel::New(this, QByteArray("LabelQ" + n).constData(), BoxWidth, Qt::AlignCenter);
+        LabelQ[i] = TValueLabel::New(this, QByteArray("LabelQ" + n).constData(), boxWidth, Qt::AlignCenter);
         PaintBoxQ[i] = new TPaintBox(this);
         PaintBoxQ[i]->setObjectName(QString::fromLatin1("PaintBoxQ" + n));
-        PaintBoxQ[i]->setFixedSize(BoxWidth, GraphHeight);
+        PaintBoxQ[i]->setFixedSize(boxWidth, GraphHeight);
         ListBoxQ[i] = new TDrawList(this);
         ListBoxQ[i]->setObjectName(QString::fromLatin1("ListBoxQ" + n));
-        ListBoxQ[i]->SetItemHeight(13);
-        ListBoxQ[i]->setFixedWidth(BoxWidth);
-        ListBoxQ[i]->setMinimumHeight(5 * 13 + 4);
+        ListBoxQ[i]->SetItemHeight(itemHeight);
+        ListBoxQ[i]->setFixedWidth(boxWidth);
+        ListBoxQ[i]->setMinimumHeight(5 * itemHeight + 4);
         column->addWidget(LabelQ[i]);
         column->addWidget(PaintBoxQ[i]);
         column->addWidget(ListBoxQ[i], 1);

@@ -14,6 +14,10 @@
 #include <QPointer>
 #include <QScrollBar>
 #include <QStringList>
+#include <QTextBlock>
+#include <QTextCursor>
+
+#include <algorithm>
 
 namespace {
 
@@ -196,13 +200,19 @@ void TFrameCom::ShowLog()
     QStringList lines;
     if (!Root->TakeLog(lines) || lines.isEmpty())
         return;
+    const int first = MemoHasLines() ? LogMemo->document()->blockCount() : 0;
     if (MemoHasLines())
         LogMemo->appendPlainText(QString(79, QLatin1Char('=')));
     for (const QString& line : lines)
         LogMemo->appendPlainText(line);
     LogMemo->show();
     LogMemo->raise();
-    LogMemo->verticalScrollBar()->setValue(LogMemo->verticalScrollBar()->maximum());
+    // The direction and length at the start of each line stay in view; the
+    // new block is shown from its first line, or whole when it fits.
+    LogMemo->setTextCursor(QTextCursor(LogMemo->document()->findBlockByNumber(first)));
+    LogMemo->horizontalScrollBar()->setValue(0);
+    QScrollBar* vertical = LogMemo->verticalScrollBar();
+    vertical->setValue(std::min(first, vertical->maximum()));
 }
 
 void TFrameCom::SaveLog()

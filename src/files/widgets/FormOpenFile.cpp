@@ -72,6 +72,28 @@ TFormOpenFile::TFormOpenFile(QWidget* parent)
     });
     connect(BitBtnArOK, &QPushButton::clicked, this, &QDialog::accept);
     connect(BitBtnArCancel, &QPushButton::clicked, this, &QDialog::reject);
+    // The model reads folders in the background: the current one can only
+    // be scrolled to once the levels above it are known.
+    connect(DirModel, &QFileSystemModel::directoryLoaded, this, [this](const QString& loaded) {
+        if (FDirectory == loaded || FDirectory.startsWith(loaded.endsWith(QLatin1Char('/')) ? loaded : loaded + QLatin1Char('/')))
+            ShowDirectory();
+    });
+}
+
+void TFormOpenFile::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    ShowDirectory();
+}
+
+void TFormOpenFile::ShowDirectory()
+{
+    const QModelIndex index = DirModel->index(FDirectory);
+    if (!index.isValid())
+        return;
+    for (QModelIndex parent = index.parent(); parent.isValid(); parent = parent.parent())
+        DirectoryListBoxAr->expand(parent);
+    DirectoryListBoxAr->scrollTo(index, QAbstractItemView::PositionAtCenter);
 }
 
 QStringList TFormOpenFile::Drives()
@@ -142,13 +164,14 @@ void TFormOpenFile::SetDirectory(const QString& path)
             bestLength = int(drive.size());
         }
     }
-    if (best >= 0 && DriveComboBoxAr->currentIndex() != best)
+    if (best >= 0 && DriveComboBoxAr->currentIndex() != best) {
         DriveComboBoxAr->setCurrentIndex(best);
-    const QModelIndex index = DirModel->index(dir);
-    if (index.isValid() && DirectoryListBoxAr->currentIndex() != index) {
-        DirectoryListBoxAr->setCurrentIndex(index);
-        DirectoryListBoxAr->scrollTo(index);
+        DirectoryListBoxAr->setRootIndex(DirModel->index(DriveComboBoxAr->itemText(best)));
     }
+    const QModelIndex index = DirModel->index(dir);
+    if (index.isValid() && DirectoryListBoxAr->currentIndex() != index)
+        DirectoryListBoxAr->setCurrentIndex(index);
+    ShowDirectory();
     FillFiles();
 }
 

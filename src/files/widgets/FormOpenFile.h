@@ -40,7 +40,13 @@ public:
     QString Directory() const { return FDirectory; }
     void SetDirectory(const QString& path);
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
+    // Expands the tree down to the current directory and scrolls it into the
+    // middle of the view; again whenever the model has read another level.
+    void ShowDirectory();
     void DriveChanged(int index);
     void DirectoryChanged();
     void FileListBoxArChange();

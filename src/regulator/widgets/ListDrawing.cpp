@@ -5,7 +5,10 @@
 #include "regulator/ValueListIO.h"
 #include "regulator/ValueListQ.h"
 
+#include <QFontMetrics>
 #include <QPainter>
+
+#include <algorithm>
 
 namespace {
 using namespace Colors;
@@ -13,12 +16,24 @@ const int DesignWidth = 121;
 const int TimeRight = 36;
 const int PercentRight = 76;
 
-// Right edge of a column for an item of the given width, exact at the
-// designed width.
-int ColumnX(const QRect& rect, int designX)
+// Blank space between two cells of an interval record item.
+const int CellGap = 4;
+
+// Right edges of the time and percentage cells, from the item's left edge:
+// the designed ones, spread for a wider item, and never narrower than the
+// font needs for "00:00" and "254 %", so a large percentage cannot run into
+// the time.
+std::pair<int, int> ColumnsQ(const QFontMetrics& metrics, int width)
 {
-    const int width = rect.width();
-    return rect.x() + (width > DesignWidth ? designX * width / DesignWidth : designX);
+    const int stretch = std::max(width, DesignWidth);
+    const int timeNeed = metrics.horizontalAdvance(QStringLiteral("00:00")) + 2 + CellGap / 2;
+    // The time cell keeps half a gap after its text, the percentage its 4
+    // pixels at the right and one more at the left.
+    const int percentNeed = std::max(metrics.horizontalAdvance(QStringLiteral("254 %")),
+                                     metrics.horizontalAdvance(QStringLiteral("*** %"))) +
+                            4 + 1;
+    const int time = std::max(TimeRight * stretch / DesignWidth, timeNeed);
+    return {time, std::max(PercentRight * stretch / DesignWidth, time + percentNeed)};
 }
 
 // Pixel rows y0 .. y1 - 1 of column x.
@@ -56,8 +71,9 @@ void DrawItemIO(QPainter& painter, const TValueListIO& value, int index, bool fr
 void DrawItemQ(QPainter& painter, const TValueListQ& value, int index, bool fresh, const QRect& rect,
                const QColor& textColor)
 {
-    const int x1 = ColumnX(rect, TimeRight);
-    const int x2 = ColumnX(rect, PercentRight);
+    const auto [time, percent] = ColumnsQ(painter.fontMetrics(), rect.width());
+    const int x1 = rect.x() + time;
+    const int x2 = rect.x() + percent;
     const int top = rect.y();
     const int height = rect.height();
     painter.setPen(textColor);
@@ -66,6 +82,11 @@ void DrawItemQ(QPainter& painter, const TValueListQ& value, int index, bool fres
     DrawCellText(painter, QRect(x1, top, x2 - x1, height), value.PercentText(index), -4);
     painter.setPen(fresh ? Red : textColor);
     DrawCellText(painter, QRect(x2, top, rect.x() + rect.width() - x2, height), value.SecondText(index), 0);
+}
+
+int ItemQWidth(const QFontMetrics& metrics)
+{
+    return ColumnsQ(metrics, 0).second + metrics.horizontalAdvance(QStringLiteral("#00")) + 2 * CellGap;
 }
 
 void DrawBars(QPainter& painter, const TValueListQ& value, int height, bool fresh, const QRect& area)
