@@ -496,6 +496,8 @@ TEST(MeasurementsSheet, PrintsTakeTheDefaultPrinterOfTheMomentAndNameTheJob)
     s.M.ButtonT->click();
     EXPECT_FALSE(QFile::exists(a5));
     EXPECT_FALSE(s.M.ButtonT->isEnabled());
+}
+
 TEST(MeasurementsSheet, CsvBesideTheTextFileWithTheShownMeasurementsAndRecords)
 {
     Sheet s;
