@@ -142,7 +142,8 @@ void TMIniFile::SetText(const QString& text)
     qsizetype current = -1;
     // Keys before the first section header belong to a section with an empty
     // name, reachable only as such.
-    const QStringList lines = text.split(QRegularExpression(QStringLiteral("\r\n|\n|\r")));
+    static const QRegularExpression LineEnd(QStringLiteral("\r\n|\n|\r"));
+    const QStringList lines = text.split(LineEnd);
     for (const QString& raw : lines) {
         const QString line = raw.trimmed();
         if (line.isEmpty() || line.startsWith(QLatin1Char(';')))
