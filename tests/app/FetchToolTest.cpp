@@ -50,6 +50,15 @@ int RecordsIn(const QByteArray& file)
     return int((file.size() - 12) / Word(file, 2));
 }
 
+// 26 records of October are still held (2950 lost), 12 of November are
+// complete at 3:00 on the 1st.
+QStringList ShortMonths()
+{
+    return {QStringLiteral("--udp"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--generation"), QStringLiteral("1"),
+            QStringLiteral("--now"), QStringLiteral("2026-11-01T03:00"), QStringLiteral("--speed"), QStringLiteral("0"),
+            QStringLiteral("--lost"), QStringLiteral("2950")};
+}
+
 QString UdpSite(const SimProcess& sim) { return QStringLiteral("[KOMUNIKACIA]\nIP=%1\n").arg(sim.Udp); }
 
 } // namespace
@@ -57,11 +66,7 @@ QString UdpSite(const SimProcess& sim) { return QStringLiteral("[KOMUNIKACIA]\nI
 TEST(FetchTool, FetchesBothMonthsThenOnlyWhatIsNew)
 {
     REQUIRE_TOOL();
-    // 26 records of October are still held (2950 lost), 12 of November are
-    // complete at 3:00 on the 1st.
-    SimProcess sim({QStringLiteral("--udp"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--generation"),
-                    QStringLiteral("1"), QStringLiteral("--now"), QStringLiteral("2026-11-01T03:00"),
-                    QStringLiteral("--speed"), QStringLiteral("0"), QStringLiteral("--lost"), QStringLiteral("2950")});
+    SimProcess sim(ShortMonths());
     ASSERT_TRUE(sim.Ready);
     SiteDir site(UdpSite(sim));
     const FetchResult first = Fetch(site.Path(), {QStringLiteral("--timeout"), QStringLiteral("10")});
@@ -193,9 +198,7 @@ TEST(FetchTool, FailuresGiveTheirStatusAndOneLineReason)
 TEST(FetchTool, MonthlyFileNamesCannotBeTurnedAgainstTheSite)
 {
     REQUIRE_TOOL();
-    SimProcess sim({QStringLiteral("--udp"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--generation"),
-                    QStringLiteral("1"), QStringLiteral("--now"), QStringLiteral("2026-11-01T03:00"),
-                    QStringLiteral("--speed"), QStringLiteral("0"), QStringLiteral("--lost"), QStringLiteral("2950")});
+    SimProcess sim(ShortMonths());
     ASSERT_TRUE(sim.Ready);
     const QByteArray oct = QByteArrayLiteral("2026oct.qdr");
     // A link, a FIFO (which once hung the run past SIGTERM) and, as root, a

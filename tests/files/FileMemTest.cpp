@@ -325,6 +325,7 @@ TEST_F(FileMemTest, FailedSaveLeavesOldFileAndNoTemporaryFiles)
         FileSizeLimit limit(1024);
         EXPECT_FALSE(f.Save());
     }
+    EXPECT_TRUE(f.SaveProblem().contains(NormalizeFileName(name) + ": File too large")) << f.SaveProblem().toStdString();
     EXPECT_FALSE(f.Modified()) << "a failed save is silent and clears Modified";
     EXPECT_EQ(ReadBytes(name), before);
     EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
