@@ -111,11 +111,14 @@ TEST_F(TextOutput, ToolsWriteNothingFromABadMonthAndNeverOverAMonth)
     ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
     bad.write(broken);
     bad.close();
+    // A valid header of month 0 once gave "???????.TXT".
+    WriteBytes(Site->Path("zero.bin"), {12, 0, 6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x60, 0x05, 1, 0, 1, 0});
     const QStringList before = QDir(Site->Path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System);
     for (const char* command : {"text", "xlsx"}) {
         const std::vector<std::pair<QStringList, QString>> cases = {
             {{command, "2026oct.qdr"}, "2026oct.qdr"},
             {{command, "2026dec.qdr"}, "symbolic link"},
+            {{command, "zero.bin"}, "names no month"},
             {{command, "2026nov.qdr", "-o", "2026nov.qdr"}, "will not write over"},
             {{command, "2026nov.qdr", "-o", Site->Path("2026nov.qdr")}, "will not write over"},
             {{command, "2026nov.qdr", "-o", "2025jan.QDR"}, ".qdr"},
@@ -134,6 +137,7 @@ TEST_F(TextOutput, ToolsWriteNothingFromABadMonthAndNeverOverAMonth)
     QFile::remove(Site->Path("2026dec.qdr"));
     QFile::remove(Site->Path("2026oct.qdr"));
     QFile::remove(target);
+    QFile::remove(Site->Path("zero.bin"));
 }
 
 TEST_F(TextOutput, RecordChoicesAndTables)
