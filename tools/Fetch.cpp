@@ -18,7 +18,6 @@
 #include <QFileInfo>
 #include <QTimer>
 
-#include <csignal>
 #include <cstdio>
 #include <unistd.h>
 
@@ -40,29 +39,20 @@ const QString FetchUsage = QStringLiteral(
     "                     filed while the regulator answers, before giving up (default 30)\n"
     "\n"
     "A month whose records change size (a meter added or removed) is kept as\n"
-    "<month>.qdr.recordsize and fetched anew in the new size.\n"
+    "<month>.qdr.recordsize and fetched anew in the new size. A monthly file that cannot\n"
+    "be read whole is kept as <name>.unreadable (.1, .2, ...) before its month starts\n"
+    "afresh, and this is said. A monthly file name that is a link, FIFO, device or folder\n"
+    "is refused: nothing is read from it or written through it.\n"
     "\n"
     "Exit status: 0 done; 1 the regulator does not answer, or the download makes no\n"
     "progress (the last line names the month, the record and why); 2 bad command line or\n"
-    "configuration; 3 the port or socket cannot be used; 4 the folder cannot be written;\n"
+    "configuration; 3 the port or socket cannot be used; 4 the folder or a monthly file\n"
+    "cannot be written (said at once, naming the file and the reason);\n"
     "130/143 interrupted by SIGINT/SIGTERM (what was fetched is saved).");
 
 // Records taken between two saves of the month being downloaded: an
 // interrupted run loses at most this many.
 constexpr uint32_t SaveEvery = 500;
-
-volatile std::sig_atomic_t StopSignal = 0;
-
-void OnStopSignal(int sig) { StopSignal = sig; }
-
-void CatchStopSignals()
-{
-    struct sigaction sa = {};
-    sa.sa_handler = OnStopSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-}
 
 // Writes and removes a file of its own in the folder; the reason when it cannot.
 QString FolderProblem(const QString& dir)
@@ -193,6 +183,9 @@ private:
     void EndLine();
     QString DoneLine();
     bool Save();
+    // Saves on the way out, telling a file that could not be written.
+    void SaveAtEnd();
+    void Notice(const TFileNotice& notice);
 
     TEngine& Engine;
     const TSettings& Settings;
@@ -209,6 +202,9 @@ private:
     bool PortFailed = false;
     uint8_t LastCode = 0;
     uint32_t SavedAt = 0;
+    bool SavedOnce = false;
+    // The first monthly file that cannot be written, and why.
+    QString WriteProblem;
     // Rate of the month in progress: when it began in this run, and its
     // records done then.
     int RateEntry = -1;
@@ -232,6 +228,31 @@ void TFetch::EndLine()
         LineOpen = false;
         LastLength = 0;
     }
+}
+
+void TFetch::Notice(const TFileNotice& notice)
+{
+    EndLine();
+    switch (notice.Kind) {
+    case TFileNotice::Rejected:
+        Fail(notice.Detail + QStringLiteral("; the file is kept and its month starts afresh"));
+        break;
+    case TFileNotice::MovedAside:
+        Fail(QStringLiteral("%1 could not be read whole and is kept as %2").arg(notice.FileName, notice.Detail));
+        break;
+    case TFileNotice::Refused:
+    case TFileNotice::SaveFailed:
+        if (WriteProblem.isEmpty())
+            WriteProblem = notice.Kind == TFileNotice::Refused ? QStringLiteral("refused: ") + notice.Detail
+                                                               : notice.Detail;
+        break;
+    }
+}
+
+void TFetch::SaveAtEnd()
+{
+    if (!Save() && !WriteProblem.isEmpty())
+        Fail(WriteProblem);
 }
 
 bool TFetch::Save()
@@ -352,20 +373,21 @@ int TFetch::Run()
                      .arg(QFileInfo(moved.Aside).fileName()));
     };
 
+    Engine.Archive->OnNotice = [this](const TFileNotice& notice) { Notice(notice); };
     int status = ExitOk;
     for (;;) {
-        if (StopSignal) {
+        if (StopSignal()) {
             EndLine();
             Engine.Close();
-            Save();
+            SaveAtEnd();
             Fail(QStringLiteral("interrupted; %1 records fetched are saved").arg(Engine.ArchiveReplies->Stored));
-            status = StopSignal == SIGINT ? 130 : 143;
+            status = ExitFor(StopSignal());
             break;
         }
         if (Engine.Stall.Stalled) {
             EndLine();
             Engine.Close();
-            Save();
+            SaveAtEnd();
             Fail(QStringLiteral("download stalled at %1 record %2: %3 (no progress for %4 s)")
                      .arg(MonthText(Engine.Stall.Month)).arg(Engine.Stall.Record).arg(StallReason(Engine)).arg(TimeoutMs / 1000));
             status = ExitNoAnswer;
@@ -381,7 +403,7 @@ int TFetch::Run()
         if (PortFailed) {
             EndLine();
             Engine.Close();
-            Save();
+            SaveAtEnd();
             Fail(PortProblem(Engine, Settings));
             status = ExitPort;
             break;
@@ -389,7 +411,7 @@ int TFetch::Run()
         if (Clock.elapsed() - LastSuccess > TimeoutMs) {
             EndLine();
             Engine.Close();
-            Save();
+            SaveAtEnd();
             const QString last = LastCode == 0 ? QString()
                                                : QStringLiteral(" (last result %1 %2)").arg(LastCode).arg(Engine.ComBuf->CodeText(LastCode));
             const qint64 seconds = TimeoutMs / 1000;
@@ -408,10 +430,18 @@ int TFetch::Run()
         if (TableSeen && Engine.PollStep != 0) {
             ShowProgress(false);
             MonthsFinished();
-            if (Engine.ArchiveReplies->Stored - SavedAt >= SaveEvery && !Save()) {
+            // The first record is saved at once, so a file that cannot be
+            // written is known before the download has gone any further.
+            const bool due = Engine.ArchiveReplies->Stored - SavedAt >= SaveEvery || (!SavedOnce && Engine.ArchiveReplies->Stored > 0);
+            if (due) {
+                SavedOnce = true;
+                Save();
+            }
+            if (!WriteProblem.isEmpty()) {
                 EndLine();
                 Engine.Close();
-                Fail(QStringLiteral("cannot save the monthly files in %1").arg(Engine.Archive->Folder()));
+                Save();
+                Fail(WriteProblem);
                 status = ExitFolder;
                 break;
             }
@@ -419,7 +449,8 @@ int TFetch::Run()
                 EndLine();
                 Engine.Close();
                 if (!Save()) {
-                    Fail(QStringLiteral("cannot save the monthly files in %1").arg(Engine.Archive->Folder()));
+                    Fail(WriteProblem.isEmpty() ? QStringLiteral("cannot save the monthly files in %1").arg(Engine.Archive->Folder())
+                                                : WriteProblem);
                     status = ExitFolder;
                     break;
                 }
@@ -433,6 +464,7 @@ int TFetch::Run()
     }
     Engine.OnStatus = nullptr;
     Engine.OnReply = nullptr;
+    Engine.Archive->OnNotice = nullptr;
     return status;
 }
 
@@ -457,7 +489,6 @@ int RunFetch(const QStringList& args)
         return ExitFolder;
     }
 
-    StopSignal = 0;
     CatchStopSignals();
     TEngine engine(settings, 100, dir);
     TFetch fetch(engine, settings, timeoutSeconds);

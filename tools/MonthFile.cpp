@@ -3,26 +3,50 @@
 
 #include "app/Engine.h"
 #include "app/Settings.h"
+#include "core/SafeFile.h"
 #include "core/TextFunctions.h"
 #include "regulator/ArchiveQDR.h"
+#include "output/SheetServer.h"
 #include "regulator/DispArch.h"
 
 #include <QFileInfo>
 
 TToolMonth::TToolMonth() = default;
+
+QString TToolMonth::OutputName(const QString& command) const
+{
+    if (!Output.isEmpty())
+        return Output;
+    const QString text = MonthText(View->Month()) + QStringLiteral(".TXT");
+    return command == QLatin1String("xlsx") ? XlsxFileName(text) : text;
+}
 TToolMonth::~TToolMonth() = default;
 
 bool TToolMonth::Open(const QString& fileName, const TSettings& settings)
 {
     const QFileInfo info(fileName);
-    if (!info.isFile()) {
+    if (Error = NotRegularProblem(fileName); !Error.isEmpty())
+        return false;
+    if (!info.exists()) {
         Error = QStringLiteral("no such file: %1").arg(fileName);
         return false;
     }
     Archive = std::make_unique<TArchiveQDR>(info.absolutePath());
     View = std::make_unique<TDispArch>(Archive.get(), static_cast<uint8_t>(60 / settings.Intervaly));
-    if (!View->Open(info.absoluteFilePath())) {
+    const bool shown = View->Open(info.absoluteFilePath());
+    // Only a file read whole is written out: anything less would pass for
+    // the month's tables.
+    const TFileMem* file = Archive->Find(info.absoluteFilePath());
+    if (file && file->LoadResult() != TFileMem::TLoad::Whole && !file->LoadProblem().isEmpty()) {
+        Error = file->LoadProblem();
+        return false;
+    }
+    if (!shown) {
         Error = QStringLiteral("%1 is not a monthly archive file").arg(fileName);
+        return false;
+    }
+    if (View->Month() == 0) {
+        Error = QStringLiteral("%1 names no month in its header").arg(fileName);
         return false;
     }
     Choice.Caption = MonthYearText(View->Month());
@@ -47,5 +71,9 @@ int TToolMonth::OpenFromArgs(const QStringList& args, const QString& command, TS
         return ExitUsage;
     }
     Output = options.Value(QStringLiteral("output"));
+    if (const QString problem = OutputProblem(OutputName(command), options.Positional.first()); !problem.isEmpty()) {
+        Fail(problem);
+        return ExitUsage;
+    }
     return -1;
 }

@@ -16,9 +16,13 @@ struct TSettings;
 struct TToolMonth {
     // The command line of an output subcommand: MONTHFILE [-o NAME]
     // [--config FILE]. Reads the configuration into settings and opens the
-    // month; -1 when all is well, else the exit status (the reason told).
+    // month, which must be read whole; refuses an output that is the month
+    // itself, any monthly file or not a regular file. -1 when all is well,
+    // else the exit status (the reason told).
     int OpenFromArgs(const QStringList& args, const QString& command, TSettings& settings);
     QString Output; // -o / --output, empty when not given
+    // The file the command writes: -o, else the month as the window names it.
+    QString OutputName(const QString& command) const;
 
     TToolMonth();
     ~TToolMonth();

@@ -17,7 +17,7 @@
 namespace {
 
 const QString ProbeUsage = QStringLiteral(
-    "usage: qdrtool probe [--config FILE] [--timeout SECONDS] [--count N]\n"
+    "usage: qdrtool probe [--config FILE] [--timeout SECONDS] [--count N [--allow-fewer]]\n"
     "\n"
     "Identifies the regulator the configuration points at and reads its information block,\n"
     "printing every exchange with its result code. With --count N it then keeps polling\n"
@@ -28,9 +28,11 @@ const QString ProbeUsage = QStringLiteral(
     "  --timeout SECONDS  how long to wait for the regulator to answer (default 10); with\n"
     "                     --count, also the longest wait for each live reply\n"
     "  --count N          live replies to wait for after the information block (default 0)\n"
+    "  --allow-fewer      exit 0 even when fewer than N live replies came\n"
     "\n"
-    "Exit status: 0 the regulator answered the identification and the information request;\n"
-    "1 it did not within the time-out; 2 bad command line or configuration; 3 the port or\n"
+    "Exit status: 0 the regulator answered the identification, the information request and\n"
+    "all N live replies; 1 it did not within the time-out (fewer live replies than N\n"
+    "included, unless --allow-fewer); 2 bad command line or configuration; 3 the port or\n"
     "socket cannot be used.");
 
 QString Column(const QString& text, int width) { return text.leftJustified(width); }
@@ -94,7 +96,8 @@ QStringList LiveLines(const TEngine& engine)
 int RunProbe(const QStringList& args)
 {
     TToolOptions options;
-    if (!options.Parse(args, {QStringLiteral("config"), QStringLiteral("timeout"), QStringLiteral("count")}, {})) {
+    if (!options.Parse(args, {QStringLiteral("config"), QStringLiteral("timeout"), QStringLiteral("count")},
+                       {QStringLiteral("allow-fewer")})) {
         Fail(options.Error + QStringLiteral(" (try 'qdrtool help probe')"));
         return ExitUsage;
     }
@@ -203,8 +206,10 @@ int RunProbe(const QStringList& args)
             break;
         }
         if (informationShown && clock.elapsed() - waitStart > limit) {
-            // The regulator did answer; the shortfall is reported, not failed.
+            // A script asking for N replies learns that it got fewer.
             Fail(QStringLiteral("only %1 of %2 live replies within %3 s of each other").arg(liveReplies).arg(count).arg(timeoutSeconds));
+            if (!options.Has(QStringLiteral("allow-fewer")))
+                status = ExitNoAnswer;
             break;
         }
         const qint64 left = (informationShown ? waitStart : 0) + limit - clock.elapsed();

@@ -21,24 +21,29 @@ const QString TextUsage = QStringLiteral(
     "\n"
     "  -o, --output NAME  the text file (default: the month as the window names it,\n"
     "                     e.g. 2026NOV.TXT, in the current directory); an existing file\n"
-    "                     is overwritten\n"
+    "                     is replaced once the new one is complete; the monthly file\n"
+    "                     itself, a .qdr name, a link, FIFO or device is refused\n"
     "  --config FILE      configuration file (default qdrwin.ini, current directory first,\n"
     "                     then beside the program)\n"
     "\n"
-    "Exit status: 0 written; 2 bad command line, configuration or monthly file;\n"
+    "Exit status: 0 written; 2 bad command line, configuration or monthly file (one that\n"
+    "cannot be read whole: nothing is written); 130/143 interrupted by SIGINT/SIGTERM;\n"
     "4 the text file cannot be written.");
 
 int RunText(const QStringList& args)
 {
+    CatchStopSignals();
     TSettings settings;
     TToolMonth month;
     if (const int exit = month.OpenFromArgs(args, QStringLiteral("text"), settings); exit >= 0)
         return exit;
-    const QString name = month.Output.isEmpty() ? MonthText(month.View->Month()) + QStringLiteral(".TXT") : month.Output;
+    const QString name = month.OutputName(QStringLiteral("text"));
     QStringList lines;
     BuildText(lines, *month.View, month.Choice, 0, {});
-    if (!SaveTextLines(lines, name)) {
-        Fail(QStringLiteral("cannot write %1").arg(name));
+    if (StopSignal())
+        return ExitFor(StopSignal());
+    if (QString error; !SaveTextLines(lines, name, &error)) {
+        Fail(error);
         return ExitFolder;
     }
     Out(QStringLiteral("%1: %2 lines").arg(QFileInfo(name).absoluteFilePath()).arg(lines.size()));

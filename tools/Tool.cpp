@@ -5,8 +5,41 @@
 #include "app/Settings.h"
 #include "comm/SerialThread.h"
 #include "comm/UDPThread.h"
+#include "core/SafeFile.h"
 
+#include <QFileInfo>
+
+#include <csignal>
 #include <cstdio>
+
+namespace {
+volatile std::sig_atomic_t Stop = 0;
+
+void OnStopSignal(int sig) { Stop = sig; }
+} // namespace
+
+void CatchStopSignals()
+{
+    Stop = 0;
+    struct sigaction sa = {};
+    sa.sa_handler = OnStopSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}
+
+int StopSignal() { return Stop; }
+
+int ExitFor(int signal) { return 128 + signal; }
+
+QString OutputProblem(const QString& output, const QString& input)
+{
+    if (SameFile(output, input) || QFileInfo(output).absoluteFilePath() == QFileInfo(input).absoluteFilePath())
+        return QStringLiteral("will not write over the monthly file %1").arg(input);
+    if (QFileInfo(output).suffix().compare(QLatin1String("qdr"), Qt::CaseInsensitive) == 0)
+        return QStringLiteral("will not write %1: a .qdr name is a monthly file's").arg(output);
+    return NotRegularProblem(output);
+}
 
 std::vector<TToolCommand>& ToolCommands()
 {
@@ -122,6 +155,12 @@ QString PortProblem(const TEngine& engine, const TSettings& settings)
 bool ReadToolSettings(const QString& configName, TSettings& settings)
 {
     TMIniFile& ini = OpenIniFile(configName);
+    // A file that is there but cannot be read is no reason to fall back on
+    // serial port 1 unsaid.
+    if (!ini.Problem.isEmpty()) {
+        Fail(QStringLiteral("bad configuration: ") + ini.Problem);
+        return false;
+    }
     if (!configName.isEmpty() && !ini.Loaded) {
         Fail(QStringLiteral("bad configuration: cannot read %1").arg(ini.FileName));
         return false;
@@ -131,5 +170,7 @@ bool ReadToolSettings(const QString& configName, TSettings& settings)
         Fail(QStringLiteral("bad configuration: ") + settings.Problem);
         return false;
     }
+    for (const QString& note : settings.Notes)
+        Fail(QStringLiteral("configuration: ") + note);
     return true;
 }

@@ -36,6 +36,18 @@ void Out(const QString& line);
 // One line on stderr, prefixed with "qdrtool: ".
 void Fail(const QString& reason);
 
+// SIGINT and SIGTERM only set a flag from here on, so that a command can end
+// on its own terms (saving what is whole) within moments; StopSignal is that
+// signal's number, 0 while none came. ExitFor gives the status of a command
+// ended by it (130 or 143).
+void CatchStopSignals();
+int StopSignal();
+int ExitFor(int signal);
+
+// Why a command must not write its output to output (it is the monthly file
+// input, any monthly file, or not a regular file); empty when it may.
+QString OutputProblem(const QString& output, const QString& input);
+
 class TEngine;
 struct TSettings;
 struct TMailSettings;

@@ -26,36 +26,42 @@ const QString XlsxUsage = QStringLiteral(
     "\n"
     "  -o, --output NAME  the workbook (default: the month as the window names it,\n"
     "                     e.g. 2026NOV.xlsx, in the current directory); an existing file\n"
-    "                     is replaced once the new one is complete\n"
+    "                     is replaced once the new one is complete; the monthly file\n"
+    "                     itself, a .qdr name, a link, FIFO or device is refused\n"
     "  --config FILE      configuration file (default qdrwin.ini, current directory first,\n"
     "                     then beside the program)\n"
     "\n"
-    "Exit status: 0 written; 2 bad command line, configuration or monthly file;\n"
+    "Exit status: 0 written; 2 bad command line, configuration or monthly file (one that\n"
+    "cannot be read whole: nothing is written); 130/143 interrupted by SIGINT/SIGTERM;\n"
     "4 the workbook cannot be written.");
 
 int RunXlsx(const QStringList& args)
 {
+    CatchStopSignals();
     TSettings settings;
     TToolMonth month;
     if (const int exit = month.OpenFromArgs(args, QStringLiteral("xlsx"), settings); exit >= 0)
         return exit;
-    const QString name =
-        month.Output.isEmpty() ? XlsxFileName(MonthText(month.View->Month()) + QStringLiteral(".TXT")) : month.Output;
+    const QString name = month.OutputName(QStringLiteral("xlsx"));
+    // The server is given no file: the workbook is written here, and only
+    // when every table went in, so a failed run leaves an earlier one as it was.
     auto server = std::make_unique<TSheetServer>();
     TSheetServer& sheets = *server;
-    sheets.FileName = name;
     TAdvExcel excel(std::move(server));
     excel.BurstCount = 32;
-    if (!SendTables(excel, *month.View, month.Choice, {}, {})) {
-        Fail(QStringLiteral("the tables could not be put into the workbook"));
-        return ExitFolder;
-    }
-    if (sheets.SavedPath().isEmpty()) {
-        Fail(QStringLiteral("cannot write %1: %2").arg(name, sheets.SaveError()));
+    const bool sent = SendTables(excel, *month.View, month.Choice, {}, [] { return StopSignal() == 0; });
+    if (StopSignal())
+        return ExitFor(StopSignal());
+    if (!sent) {
+        Fail(QStringLiteral("the tables could not be put into the workbook; %1 is left as it was").arg(name));
         return ExitFolder;
     }
     const std::vector<TSheet>& book = sheets.Sheets();
-    Out(QStringLiteral("%1: %2 cells").arg(sheets.SavedPath()).arg(book.empty() ? 0 : book.front().Cells.size()));
+    if (const QString error = WriteWorkbook(book, name); !error.isEmpty()) {
+        Fail(error);
+        return ExitFolder;
+    }
+    Out(QStringLiteral("%1: %2 cells").arg(QFileInfo(name).absoluteFilePath()).arg(book.empty() ? 0 : book.front().Cells.size()));
     return ExitOk;
 }
 

@@ -1,10 +1,10 @@
 #include "app/Config.h"
 
 #include "core/Cp1250.h"
+#include "core/SafeFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
@@ -18,10 +18,16 @@ TMIniFile::TMIniFile(const QString& fileName, const QString& programDir)
     if (dir.isEmpty() && QCoreApplication::instance())
         dir = QCoreApplication::applicationDirPath();
     FileName = ResolveFileName(fileName, QDir::currentPath(), dir);
-    QFile f(FileName);
-    if (f.open(QIODevice::ReadOnly)) {
+    // A configuration is a few kilobytes; far more is no configuration.
+    constexpr qint64 Limit = 16 * 1024 * 1024;
+    QByteArray bytes;
+    qint64 size = 0;
+    const TFileRead read = ReadRegularFile(FileName, Limit, bytes, size, Problem);
+    if (read == TFileRead::Read && size > Limit)
+        Problem = QStringLiteral("%1 is larger than %2 bytes").arg(FileName).arg(Limit);
+    else if (read == TFileRead::Read) {
         Loaded = true;
-        SetText(DecodeText(f.readAll(), &Legacy));
+        SetText(DecodeText(bytes, &Legacy));
     }
 }
 
@@ -109,44 +115,52 @@ bool TMIniFile::ParseInteger(const QString& text, int32_t& value)
     return true;
 }
 
+TMIniFile::TSection& TMIniFile::AddSection(const QString& name)
+{
+    const QString folded = name.toCaseFolded();
+    if (const auto it = SectionIndex.constFind(folded); it != SectionIndex.cend())
+        return Sections[*it];
+    SectionIndex.insert(folded, Sections.size());
+    Sections.push_back({name, {}, {}});
+    return Sections.back();
+}
+
+void TMIniFile::AddKey(TSection& s, const QString& key, const QString& value)
+{
+    const QString folded = key.toCaseFolded();
+    if (s.KeyIndex.contains(folded))
+        return;
+    s.KeyIndex.insert(folded, s.Keys.size());
+    s.Keys.push_back({key, value});
+}
+
 void TMIniFile::SetText(const QString& text)
 {
     Sections.clear();
-    TSection* current = nullptr;
+    SectionIndex.clear();
+    // Kept as an index: adding a section may move the others.
+    qsizetype current = -1;
     // Keys before the first section header belong to a section with an empty
     // name, reachable only as such.
-    const QStringList lines = text.split(QRegularExpression(QStringLiteral("\r\n|\n|\r")));
+    static const QRegularExpression LineEnd(QStringLiteral("\r\n|\n|\r"));
+    const QStringList lines = text.split(LineEnd);
     for (const QString& raw : lines) {
         const QString line = raw.trimmed();
         if (line.isEmpty() || line.startsWith(QLatin1Char(';')))
             continue;
         if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
-            const QString name = line.mid(1, line.size() - 2).trimmed();
-            current = nullptr;
-            for (TSection& s : Sections)
-                if (s.Name.compare(name, Qt::CaseInsensitive) == 0)
-                    current = &s;
-            if (!current) {
-                Sections.push_back({name, {}});
-                current = &Sections.back();
-            }
+            TSection& s = AddSection(line.mid(1, line.size() - 2).trimmed());
+            current = &s - Sections.data();
             continue;
         }
         const qsizetype eq = line.indexOf(QLatin1Char('='));
         if (eq <= 0)
             continue;
-        if (!current) {
-            Sections.push_back({QString(), {}});
-            current = &Sections.back();
-        }
-        const QString key = line.left(eq).trimmed();
-        bool known = false;
-        for (const TKey& k : current->Keys)
-            known = known || k.Name.compare(key, Qt::CaseInsensitive) == 0;
+        if (current < 0)
+            current = &AddSection(QString()) - Sections.data();
         // The first occurrence of a key wins, as a reader scanning the file
         // from the top would find it.
-        if (!known)
-            current->Keys.push_back({key, line.mid(eq + 1).trimmed()});
+        AddKey(Sections[size_t(current)], line.left(eq).trimmed(), line.mid(eq + 1).trimmed());
     }
 }
 
@@ -166,10 +180,8 @@ QString TMIniFile::Text() const
 
 const TMIniFile::TSection* TMIniFile::FindSection(const QString& section) const
 {
-    for (const TSection& s : Sections)
-        if (s.Name.compare(section, Qt::CaseInsensitive) == 0)
-            return &s;
-    return nullptr;
+    const auto it = SectionIndex.constFind(section.toCaseFolded());
+    return it == SectionIndex.cend() ? nullptr : &Sections[*it];
 }
 
 const TMIniFile::TKey* TMIniFile::FindKey(const QString& section, const QString& key) const
@@ -177,10 +189,8 @@ const TMIniFile::TKey* TMIniFile::FindKey(const QString& section, const QString&
     const TSection* s = FindSection(section);
     if (!s)
         return nullptr;
-    for (const TKey& k : s->Keys)
-        if (k.Name.compare(key, Qt::CaseInsensitive) == 0)
-            return &k;
-    return nullptr;
+    const auto it = s->KeyIndex.constFind(key.toCaseFolded());
+    return it == s->KeyIndex.cend() ? nullptr : &s->Keys[*it];
 }
 
 QString TMIniFile::ReadString(const QString& section, const QString& key, const QString& def) const
@@ -206,17 +216,11 @@ bool TMIniFile::ValueExists(const QString& section, const QString& key) const
 void TMIniFile::WriteString(const QString& section, const QString& key, const QString& value)
 {
     Modified = true;
-    TSection* s = const_cast<TSection*>(FindSection(section));
-    if (!s) {
-        Sections.push_back({section, {}});
-        s = &Sections.back();
-    }
-    for (TKey& k : s->Keys)
-        if (k.Name.compare(key, Qt::CaseInsensitive) == 0) {
-            k.Value = value;
-            return;
-        }
-    s->Keys.push_back({key, value});
+    TSection& s = AddSection(section);
+    if (const auto it = s.KeyIndex.constFind(key.toCaseFolded()); it != s.KeyIndex.cend())
+        s.Keys[*it].Value = value;
+    else
+        AddKey(s, key, value);
 }
 
 void TMIniFile::WriteInteger(const QString& section, const QString& key, int32_t value)

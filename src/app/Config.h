@@ -2,6 +2,7 @@
 // The configuration file: a hand-edited INI file read once into memory and
 // answered from there. The client never writes it; a write only marks the
 // object Modified, and only a modified object is ever saved.
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -26,6 +27,9 @@ public:
     QString FileName;
     // The file existed and could be read.
     bool Loaded = false;
+    // Why a file of that name exists but could not be read (not a regular
+    // file, no permission); empty when it was read or does not exist.
+    QString Problem;
     bool Modified = false;
     // The file was read as Windows-1250 because its bytes were not UTF-8;
     // a save keeps that encoding.
@@ -59,12 +63,18 @@ private:
         QString Name;
         QString Value;
     };
+    // Names are looked up case-folded through the indexes, so reading a
+    // file and every lookup take time in proportion to its size.
     struct TSection {
         QString Name;
         std::vector<TKey> Keys;
+        QHash<QString, size_t> KeyIndex;
     };
     std::vector<TSection> Sections;
+    QHash<QString, size_t> SectionIndex;
 
+    TSection& AddSection(const QString& name);
+    static void AddKey(TSection& s, const QString& key, const QString& value);
     const TSection* FindSection(const QString& section) const;
     const TKey* FindKey(const QString& section, const QString& key) const;
 };

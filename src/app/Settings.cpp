@@ -2,10 +2,35 @@
 
 #include "app/Config.h"
 
+#include <limits>
+
 namespace {
 const QString Diagram = QStringLiteral("DIAGRAM");
 const QString Komunikacia = QStringLiteral("KOMUNIKACIA");
 const QString Ine = QStringLiteral("INE");
+
+// A number key kept to the width the setting has: a missing key gives def;
+// text that is no number gives def and a value out of range is cut to the
+// width, as before, but either is said in notes.
+template <typename T>
+T Number(const TMIniFile& ini, const QString& section, const QString& key, T def, QStringList& notes)
+{
+    if (!ini.ValueExists(section, key))
+        return def;
+    const QString text = ini.ReadString(section, key, QString());
+    int32_t v = 0;
+    if (!TMIniFile::ParseInteger(text, v)) {
+        notes << QStringLiteral("%1 %2=%3 is not a whole number; %4 is used").arg(section, key, text).arg(int(def));
+        return def;
+    }
+    const auto used = static_cast<T>(v);
+    if (v < 0 || v > int32_t(std::numeric_limits<T>::max()))
+        notes << QStringLiteral("%1 %2=%3 is out of range 0 to %4; %5 is used")
+                     .arg(section, key, text)
+                     .arg(int(std::numeric_limits<T>::max()))
+                     .arg(int(used));
+    return used;
+}
 } // namespace
 
 QString TSettings::AsciiUpper(const QString& text)
@@ -39,29 +64,33 @@ bool TSettings::SplitHostPort(const QString& text, QString& host, uint16_t& port
 TSettings TSettings::Read(const TMIniFile& ini)
 {
     TSettings s;
-    s.Merania = static_cast<uint8_t>(ini.ReadInteger(Diagram, QStringLiteral("Merania"), 0));
+    s.Merania = Number<uint8_t>(ini, Diagram, QStringLiteral("Merania"), 0, s.Notes);
 
-    s.Limit = static_cast<uint8_t>(ini.ReadInteger(Komunikacia, QStringLiteral("Limit"), 80));
-    if (s.Limit < 32)
+    s.Limit = Number<uint8_t>(ini, Komunikacia, QStringLiteral("Limit"), 80, s.Notes);
+    if (s.Limit < 32) {
+        s.Notes << QStringLiteral("KOMUNIKACIA Limit=%1 is below 32; 32 is used").arg(int(s.Limit));
         s.Limit = 32;
+    }
     s.IP = ini.ReadString(Komunikacia, QStringLiteral("IP"), QString()).trimmed();
-    s.PauseW = static_cast<uint16_t>(ini.ReadInteger(Komunikacia, QStringLiteral("PauseW"), 10));
-    s.Adr = static_cast<uint8_t>(ini.ReadInteger(Komunikacia, QStringLiteral("Adr"), 0));
+    s.PauseW = Number<uint16_t>(ini, Komunikacia, QStringLiteral("PauseW"), 10, s.Notes);
+    s.Adr = Number<uint8_t>(ini, Komunikacia, QStringLiteral("Adr"), 0, s.Notes);
     if (s.IP.isEmpty()) {
-        s.Com = static_cast<uint8_t>(ini.ReadInteger(Komunikacia, QStringLiteral("Com"), 1));
+        s.Com = Number<uint8_t>(ini, Komunikacia, QStringLiteral("Com"), 1, s.Notes);
         s.Device = ini.ReadString(Komunikacia, QStringLiteral("Device"), QString()).trimmed();
-        s.PauseD = static_cast<uint16_t>(ini.ReadInteger(Komunikacia, QStringLiteral("PauseD"), 60));
+        s.PauseD = Number<uint16_t>(ini, Komunikacia, QStringLiteral("PauseD"), 60, s.Notes);
     } else {
         s.UdpPort = DefaultUdpPort;
         if (!SplitHostPort(s.IP, s.Host, s.UdpPort))
             s.Problem = QStringLiteral("KOMUNIKACIA IP=%1: the port is not a number from 1 to 65535").arg(s.IP);
     }
-    s.Timeout = static_cast<uint16_t>(ini.ReadInteger(Komunikacia, QStringLiteral("Timeout"), 1200));
+    s.Timeout = Number<uint16_t>(ini, Komunikacia, QStringLiteral("Timeout"), 1200, s.Notes);
 
     s.Password = AsciiUpper(ini.ReadString(Ine, QStringLiteral("Password"), QString()));
-    s.Intervaly = static_cast<uint8_t>(ini.ReadInteger(Ine, QStringLiteral("Intervaly"), 4));
-    if (s.Intervaly == 0 || 60 % s.Intervaly != 0)
+    s.Intervaly = Number<uint8_t>(ini, Ine, QStringLiteral("Intervaly"), 4, s.Notes);
+    if (s.Intervaly == 0 || 60 % s.Intervaly != 0) {
+        s.Notes << QStringLiteral("INE Intervaly=%1 does not divide an hour; 4 is used").arg(int(s.Intervaly));
         s.Intervaly = 4;
+    }
     s.Miesto = ini.ReadString(Ine, QStringLiteral("Miesto"), QString()).trimmed();
     s.TimeZone = ini.ReadString(Ine, QStringLiteral("TimeZone"), QString()).trimmed();
 
@@ -76,10 +105,10 @@ TSettings TSettings::Read(const TMIniFile& ini)
     s.ApplianceNames = names(QStringLiteral("SPOTREBICE"), "RO", 64);
     s.SignalNames = names(QStringLiteral("SIGNALY"), "SI", 64);
 
-    s.Jal = static_cast<uint8_t>(ini.ReadInteger(Diagram, QStringLiteral("Jal"), 0));
+    s.Jal = Number<uint8_t>(ini, Diagram, QStringLiteral("Jal"), 0, s.Notes);
     if (s.Jal == 0) {
-        s.JalPlus = static_cast<uint8_t>(ini.ReadInteger(Diagram, QStringLiteral("Jal+"), 0));
-        s.JalMinus = static_cast<uint8_t>(ini.ReadInteger(Diagram, QStringLiteral("Jal-"), 0));
+        s.JalPlus = Number<uint8_t>(ini, Diagram, QStringLiteral("Jal+"), 0, s.Notes);
+        s.JalMinus = Number<uint8_t>(ini, Diagram, QStringLiteral("Jal-"), 0, s.Notes);
     } else {
         s.JalPlus = s.Jal;
         s.JalMinus = 0;

@@ -40,6 +40,9 @@ struct TSettings {
     TMailSettings Mail;
     // What is wrong with the settings, empty when nothing is.
     QString Problem;
+    // Numbers of the file that could not be used as written, each saying the
+    // key, what was written and what is used instead.
+    QStringList Notes;
 
     static constexpr uint16_t DefaultUdpPort = 10001;
 

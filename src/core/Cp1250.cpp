@@ -1,7 +1,8 @@
 #include "core/Cp1250.h"
 
+#include "core/SafeFile.h"
+
 #include <QHash>
-#include <QSaveFile>
 #include <QStringDecoder>
 
 namespace {
@@ -45,9 +46,8 @@ bool SaveTextLines(const QStringList& lines, const QString& fileName, QString* e
     QByteArray bytes;
     for (const QString& line : lines)
         bytes += ToCp1250(line) + "\r\n";
-    QSaveFile file(fileName);
-    const bool saved = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
-    if (!saved && error)
-        *error = file.errorString();
-    return saved;
+    const QString problem = ReplaceFile(fileName, bytes);
+    if (!problem.isEmpty() && error)
+        *error = problem;
+    return problem.isEmpty();
 }

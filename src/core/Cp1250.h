@@ -9,7 +9,8 @@
 QByteArray ToCp1250(const QString& text);
 QString FromCp1250(const QByteArray& bytes);
 
-// Writes lines in Windows-1250, each ended by CR LF, through a temporary file
-// so that a failed write leaves any earlier file as it was; the reason of a
-// failure in error when given.
+// Writes lines in Windows-1250, each ended by CR LF, through a file beside it
+// renamed over it (ReplaceFile), so a failed write leaves any earlier file as
+// it was and a link or FIFO of that name is refused; the reason of a failure
+// in error when given.
 bool SaveTextLines(const QStringList& lines, const QString& fileName, QString* error = nullptr);

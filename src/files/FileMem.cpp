@@ -2,52 +2,12 @@
 
 #include "core/TextFunctions.h"
 
+#include "core/SafeFile.h"
+
 #include <QByteArray>
-#include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <cstring>
-
-#ifdef Q_OS_WIN
-#include <io.h>
-#else
-#include <fcntl.h>
-#include <unistd.h>
-#endif
-
-namespace {
-
-// Pushes a written file's data to the disk before it replaces the old one.
-bool SyncHandle(int fd)
-{
-    if (fd < 0)
-        return false;
-#ifdef Q_OS_WIN
-    return _commit(fd) == 0;
-#else
-    return ::fsync(fd) == 0;
-#endif
-}
-
-// Makes a rename durable: on POSIX systems the new directory entry is only
-// safe once the directory itself is synced. Best effort.
-void SyncFolder(const QString& folder)
-{
-#ifndef Q_OS_WIN
-    const QByteArray path = QFile::encodeName(folder);
-    const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-#else
-    (void)folder;
-#endif
-}
-
-} // namespace
 
 // ---------------------------------------------------------------- TFileMem
 
@@ -108,40 +68,79 @@ QString TFileMem::ShortName() const { return QFileInfo(FFileName).fileName(); }
 bool TFileMem::Load(const QString& name)
 {
     Clear();
+    FLoad = TLoad::NoName;
+    FLoadProblem.clear();
     if (name.isEmpty())
         return false;
     FFileName = NormalizeFileName(name);
 
     const uint16_t headerSize = HeaderSize();
-    bool accepted = false;
-    QFile file(FFileName);
-    if (headerSize <= MaxHeaderSize && file.open(QIODevice::ReadOnly)) {
-        uint8_t header[MaxHeaderSize] = {};
-        if (file.read(reinterpret_cast<char*>(header), headerSize) == headerSize) {
-            ReadHeader(header);
-            accepted = CheckHeader(header) && RecordSize() != 0;
-            if (!accepted)
-                ResetHeader();
-        }
-        if (accepted) {
-            // One read for all records; no more than the store can take, and
-            // never so many that Count would run past the 16-bit positions.
-            const uint16_t size = RecordSize();
-            const uint32_t room = std::min<uint32_t>(Records.Capacity(), 0xFFFFu - FOrigin);
-            const QByteArray body = file.read(static_cast<qint64>(room) * size);
-            const uint32_t whole = static_cast<uint32_t>(body.size()) / size; // a partial last record is dropped
-            const char* p = body.constData();
-            for (uint32_t i = 0; i < whole; ++i, p += size) {
-                uint8_t* record = Records.Append();
-                if (!record)
-                    break;
-                std::memcpy(record, p, size);
-            }
-        }
-        file.close();
+    if (headerSize > MaxHeaderSize)
+        return false;
+    // Never more than a header and a full store of the largest records; the
+    // reader asks for no more than the file holds.
+    const qint64 limit = headerSize + qint64(Records.Capacity()) * 0xFFFF + 1;
+    QByteArray image;
+    qint64 fileSize = 0;
+    QString error;
+    switch (ReadRegularFile(FFileName, limit, image, fileSize, error)) {
+    case TFileRead::Missing:
+        FLoad = TLoad::Missing;
+        return false;
+    case TFileRead::NotRegular:
+        FLoad = TLoad::Refused;
+        FLoadProblem = error;
+        return false;
+    case TFileRead::Failed:
+        FLoad = TLoad::Rejected;
+        FLoadProblem = error;
+        return false;
+    case TFileRead::Read:
+        break;
     }
+    if (fileSize == 0) {
+        FLoad = TLoad::Missing; // nothing in it to keep
+        return false;
+    }
+    bool accepted = false;
+    if (image.size() >= headerSize) {
+        const auto* header = reinterpret_cast<const uint8_t*>(image.constData());
+        ReadHeader(header);
+        accepted = CheckHeader(header) && RecordSize() != 0;
+    }
+    if (!accepted) {
+        ResetHeader();
+        FLoad = TLoad::Rejected;
+        FLoadProblem = QStringLiteral("%1 has no valid header of this kind of file").arg(FFileName);
+        return false;
+    }
+    FLoad = TakeRecords(image, fileSize) ? TLoad::Whole : TLoad::Rejected;
     FModified = false;
-    return accepted;
+    return true;
+}
+
+bool TFileMem::TakeRecords(const QByteArray& image, qint64 fileSize)
+{
+    // No more than the store can take, and never so many that Count would
+    // run past the 16-bit positions.
+    const uint16_t size = RecordSize();
+    const uint32_t room = std::min<uint32_t>(Records.Capacity(), 0xFFFFu - FOrigin);
+    const qint64 body = fileSize - HeaderSize();
+    const qint64 whole = body / size;
+    const char* p = image.constData() + HeaderSize();
+    const qint64 inImage = (image.size() - HeaderSize()) / size;
+    for (qint64 i = 0; i < std::min<qint64>(std::min<qint64>(whole, inImage), room); ++i, p += size) {
+        uint8_t* record = Records.Append();
+        if (!record)
+            break;
+        std::memcpy(record, p, size);
+    }
+    if (whole > Held())
+        FLoadProblem = QStringLiteral("%1 holds %2 records from position %3; only %4 fit")
+                           .arg(FFileName).arg(whole).arg(FOrigin).arg(Held());
+    else if (body % size != 0)
+        FLoadProblem = QStringLiteral("%1 ends in a partial record").arg(FFileName);
+    return FLoadProblem.isEmpty();
 }
 
 bool TFileMem::Save()
@@ -156,6 +155,7 @@ bool TFileMem::Save()
 
 bool TFileMem::WriteAll()
 {
+    FSaveProblem.clear();
     const uint16_t headerSize = HeaderSize();
     const uint16_t size = RecordSize();
     if (headerSize > MaxHeaderSize)
@@ -170,16 +170,21 @@ bool TFileMem::WriteAll()
             std::memcpy(out, record, size);
     }
 
-    QSaveFile file(FFileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(image) != image.size() || !file.flush() || !SyncHandle(file.handle())) {
-        file.cancelWriting(); // the temporary file goes with the object
-        return false;
+    if (FLoad == TLoad::Rejected) {
+        // What could not be read may be a month the regulator no longer
+        // holds: it is kept under a name of its own before anything replaces it.
+        QString error;
+        FMovedAside = MoveAside(FFileName, QString::fromLatin1(AsideSuffix), error);
+        if (!error.isEmpty()) {
+            FSaveProblem = error;
+            return false;
+        }
     }
-    if (!file.commit())
+    FSaveProblem = ReplaceFile(FFileName, image);
+    if (!FSaveProblem.isEmpty())
         return false;
-    SyncFolder(QFileInfo(FFileName).absolutePath());
+    FLoad = TLoad::Whole;
+    FLoadProblem.clear();
     return true;
 }
 

@@ -21,12 +21,30 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 
 
 class TFileMem {
 public:
     // The largest header any class of the family writes.
     static constexpr uint16_t MaxHeaderSize = 32;
+    // What a rejected file is kept as: "2026nov.qdr.unreadable" (".1", ".2"
+    // after it when that name is taken).
+    static constexpr const char* AsideSuffix = ".unreadable";
+
+    // How the last Load found the file.
+    enum class TLoad : uint8_t {
+        NoName,   // no file name
+        Missing,  // no file (or an empty one): created at the first save
+        Whole,    // header valid, every record taken
+        // A regular file that could not be read, whose header failed the
+        // check or whose records could not all be taken. It is kept: the
+        // first save moves it aside before writing the month afresh.
+        Rejected,
+        // Not a regular file (a link, FIFO, device, folder): never read,
+        // and never written through.
+        Refused,
+    };
 
     TFileMem(uint16_t recordSize, uint16_t capacity);
     virtual ~TFileMem();
@@ -45,10 +63,20 @@ public:
     // kept even when the file cannot be read, so a later Save creates it.
     virtual bool Load(const QString& name);
     // Writes the file when something changed. The new contents go to a
-    // temporary file in the same folder, flushed to disk and then renamed over
-    // the old one, so a failed or interrupted save leaves the old file whole.
-    // False when the write failed; Modified is cleared either way.
+    // temporary file beside it, flushed to disk and then renamed over the old
+    // one (ReplaceFile), so a failed or interrupted save leaves the old file
+    // whole; a rejected file is first moved aside, a refused one is never
+    // replaced. False when the write failed (SaveProblem says why); Modified
+    // is cleared either way.
     virtual bool Save();
+
+    TLoad LoadResult() const { return FLoad; }
+    // Why the file was rejected or refused; empty otherwise.
+    const QString& LoadProblem() const { return FLoadProblem; }
+    // Why the last save failed; empty after a good one.
+    const QString& SaveProblem() const { return FSaveProblem; }
+    // Where the last save moved a rejected file; taking it clears it.
+    QString TakeMovedAside() { return std::exchange(FMovedAside, QString()); }
 
     void Clear();
     void SetRecordSize(uint16_t size);
@@ -81,8 +109,15 @@ protected:
 
 private:
     bool WriteAll(); // the save itself
+    // Takes the records of a file image whose header was accepted; false
+    // when they could not all be taken.
+    bool TakeRecords(const QByteArray& image, qint64 fileSize);
 
     QString FFileName;
+    TLoad FLoad = TLoad::NoName;
+    QString FLoadProblem;
+    QString FSaveProblem;
+    QString FMovedAside;
     uint16_t FDefaultRecordSize;
     TMem Records;
     std::unique_ptr<uint8_t[]> Blank;

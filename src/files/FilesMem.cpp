@@ -73,7 +73,19 @@ TFileMem* TFilesMem::Insert(std::unique_ptr<TFileMem> file)
     if (!FindFree(i))
         return nullptr;
     TFileMem* raw = file.get();
-    return Put(i, std::move(file)) ? raw : nullptr;
+    if (!Put(i, std::move(file)))
+        return nullptr;
+    if (raw->LoadResult() == TFileMem::TLoad::Rejected)
+        Notify(TFileNotice::Rejected, raw->FileName(), raw->LoadProblem());
+    else if (raw->LoadResult() == TFileMem::TLoad::Refused)
+        Notify(TFileNotice::Refused, raw->FileName(), raw->LoadProblem());
+    return raw;
+}
+
+void TFilesMem::Notify(TFileNotice::TKind kind, const QString& fileName, const QString& detail) const
+{
+    if (OnNotice)
+        OnNotice(TFileNotice{kind, fileName, detail});
 }
 
 TFileMem* TFilesMem::Open(const QString& name)
@@ -103,9 +115,15 @@ bool TFilesMem::Reopen(const QString& name, TFileMem*& ref)
 
 bool TFilesMem::SaveFile(TFileMem* file)
 {
-    if (!file || file->Save())
+    if (!file)
+        return true;
+    const bool saved = file->Save();
+    if (const QString aside = file->TakeMovedAside(); !aside.isEmpty())
+        Notify(TFileNotice::MovedAside, file->FileName(), aside);
+    if (saved)
         return true;
     ++FSaveErrors;
+    Notify(TFileNotice::SaveFailed, file->FileName(), file->SaveProblem());
     return false;
 }
 

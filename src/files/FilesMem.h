@@ -12,7 +12,21 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+
+// What a set tells its users about one of its files.
+struct TFileNotice {
+    enum TKind : uint8_t {
+        Rejected,   // could not be read or taken whole (Detail: why); kept
+        Refused,    // not a regular file (Detail: what it is); never written
+        MovedAside, // a rejected file was kept under the name in Detail
+        SaveFailed, // Detail: why
+    };
+    TKind Kind = Rejected;
+    QString FileName; // the full name
+    QString Detail;
+};
 
 class TFilesMem : public TCountObjects<TFileMem> {
 public:
@@ -49,14 +63,20 @@ public:
     // Saves every open file now; false when any write failed.
     bool SaveAll();
 
+    // Told at once when a file opened is rejected or refused, when a
+    // rejected file is moved aside and when a save fails.
+    std::function<void(const TFileNotice&)> OnNotice;
+
 protected:
     // The file class: an empty object of it, loaded by the caller.
     virtual std::unique_ptr<TFileMem> NewFile() const;
     // Finds fullName among the open files; with a reference taken, or nullptr
     // when it is not open or already held by as many users as a slot counts.
     TFileMem* Acquire(const QString& fullName, bool& found);
-    // Puts a loaded object into the first free slot; nullptr when none is free.
+    // Puts a loaded object into the first free slot, telling what its load
+    // found wrong; nullptr when no slot is free.
     TFileMem* Insert(std::unique_ptr<TFileMem> file);
+    void Notify(TFileNotice::TKind kind, const QString& fileName, const QString& detail) const;
     bool SaveFile(TFileMem* file);
     int SlotOf(const TFileMem* file) const;
 

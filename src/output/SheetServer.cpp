@@ -1,5 +1,7 @@
 #include "output/SheetServer.h"
 
+#include "core/SafeFile.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -7,8 +9,6 @@
 #include <xlsxwriter.h>
 
 #include <cmath>
-#include <cstdio>
-#include <unistd.h>
 
 namespace {
 const QString Ready = QStringLiteral("Ready");
@@ -102,38 +102,35 @@ QString XlsxFileName(const QString& name)
 
 QString WriteWorkbook(const std::vector<TSheet>& sheets, const QString& path)
 {
-    const QString part = path + QStringLiteral(".part%1").arg(::getpid());
-    const QByteArray partName = QFile::encodeName(part);
-    lxw_workbook* book = workbook_new(partName.constData());
-    if (!book)
-        return QStringLiteral("cannot create %1").arg(part);
-    QString problem;
-    for (const TSheet& sheet : sheets) {
-        const QByteArray name = sheet.Name.toUtf8();
-        lxw_worksheet* ws = workbook_add_worksheet(book, name.constData());
-        if (!ws) {
-            problem = QStringLiteral("cannot add sheet %1").arg(sheet.Name);
-            break;
+    return ReplaceFile(path, [&sheets](const QString& scratch) {
+        const QByteArray scratchName = QFile::encodeName(scratch);
+        lxw_workbook* book = workbook_new(scratchName.constData());
+        if (!book)
+            return QStringLiteral("cannot create %1").arg(scratch);
+        QString problem;
+        for (const TSheet& sheet : sheets) {
+            const QByteArray name = sheet.Name.toUtf8();
+            lxw_worksheet* ws = workbook_add_worksheet(book, name.constData());
+            if (!ws) {
+                problem = QStringLiteral("cannot add sheet %1").arg(sheet.Name);
+                break;
+            }
+            for (const auto& [column, width] : sheet.Widths)
+                worksheet_set_column(ws, lxw_col_t(column - 1), lxw_col_t(column - 1), width, nullptr);
+            for (const auto& [at, cell] : sheet.Cells) {
+                const lxw_row_t r = lxw_row_t(at.first - 1);
+                const lxw_col_t c = lxw_col_t(at.second - 1);
+                const lxw_error e = cell.IsNumber ? worksheet_write_number(ws, r, c, cell.Number, nullptr)
+                                                  : worksheet_write_string(ws, r, c, cell.Text.toUtf8().constData(), nullptr);
+                if (e != LXW_NO_ERROR && problem.isEmpty())
+                    problem = QStringLiteral("cell R%1C%2: %3").arg(at.first).arg(at.second).arg(LxwProblem(e));
+            }
         }
-        for (const auto& [column, width] : sheet.Widths)
-            worksheet_set_column(ws, lxw_col_t(column - 1), lxw_col_t(column - 1), width, nullptr);
-        for (const auto& [at, cell] : sheet.Cells) {
-            const lxw_row_t r = lxw_row_t(at.first - 1);
-            const lxw_col_t c = lxw_col_t(at.second - 1);
-            const lxw_error e = cell.IsNumber ? worksheet_write_number(ws, r, c, cell.Number, nullptr)
-                                              : worksheet_write_string(ws, r, c, cell.Text.toUtf8().constData(), nullptr);
-            if (e != LXW_NO_ERROR && problem.isEmpty())
-                problem = QStringLiteral("cell R%1C%2: %3").arg(at.first).arg(at.second).arg(LxwProblem(e));
-        }
-    }
-    const lxw_error closed = workbook_close(book);
-    if (problem.isEmpty() && closed != LXW_NO_ERROR)
-        problem = QStringLiteral("cannot write %1: %2").arg(part, LxwProblem(closed));
-    if (problem.isEmpty() && std::rename(partName.constData(), QFile::encodeName(path).constData()) != 0)
-        problem = QStringLiteral("cannot replace %1").arg(path);
-    if (!problem.isEmpty())
-        QFile::remove(part);
-    return problem;
+        const lxw_error closed = workbook_close(book);
+        if (problem.isEmpty() && closed != LXW_NO_ERROR)
+            problem = QStringLiteral("cannot write %1: %2").arg(scratch, LxwProblem(closed));
+        return problem;
+    });
 }
 
 TSheetServer::TSheetServer() = default;

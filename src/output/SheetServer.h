@@ -37,8 +37,9 @@ struct TSheet {
 };
 
 // Writes sheets as a workbook at path, through a file beside it that
-// replaces path only once complete, so a failed write leaves an earlier
-// workbook as it was. Empty on success, else why it failed.
+// replaces path only once complete (ReplaceFile), so a failed write leaves an
+// earlier workbook as it was and a link or FIFO of that name is refused.
+// Empty on success, else why it failed.
 QString WriteWorkbook(const std::vector<TSheet>& sheets, const QString& path);
 // The workbook's name for a table output's file name: its extension (if
 // any) becomes ".xlsx"; a bare name lands in the current directory.

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 namespace {
 
 void WriteBytes(const QString& path, const QByteArray& bytes)
@@ -169,6 +171,33 @@ TEST(Config, SettingsAreCorrectedAsTheStartUpDoes)
     EXPECT_EQ(pair.Jal, 0);
     EXPECT_EQ(pair.JalPlus, 5);
     EXPECT_EQ(pair.JalMinus, 6);
+}
+
+TEST(Config, NumbersNotUsedAsWrittenAreSaid)
+{
+    const TSettings s = SettingsOf(QStringLiteral(
+        "[KOMUNIKACIA]\nLimit=300\nPauseW=-1\nTimeout=abc\nAdr=0x10\n[INE]\nIntervaly=7\n[DIAGRAM]\nJal=2\n"));
+    EXPECT_EQ(s.Notes, QStringList({QStringLiteral("KOMUNIKACIA Limit=300 is out of range 0 to 255; 44 is used"),
+                                    QStringLiteral("KOMUNIKACIA PauseW=-1 is out of range 0 to 65535; 65535 is used"),
+                                    QStringLiteral("KOMUNIKACIA Timeout=abc is not a whole number; 1200 is used"),
+                                    QStringLiteral("INE Intervaly=7 does not divide an hour; 4 is used")}));
+    EXPECT_EQ(SettingsOf(QStringLiteral("[KOMUNIKACIA]\nLimit=20\n")).Notes,
+              QStringList{QStringLiteral("KOMUNIKACIA Limit=20 is below 32; 32 is used")});
+}
+
+TEST(Config, AFileThatIsThereButCannotBeReadIsSaid)
+{
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath(QStringLiteral("fifo.ini"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0666), 0);
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder.ini")));
+    for (const QString& name : {fifo, dir.filePath(QStringLiteral("folder.ini"))}) {
+        const TMIniFile ini(name); // a FIFO opened to read would hang here
+        EXPECT_FALSE(ini.Loaded);
+        EXPECT_TRUE(ini.Problem.startsWith(name + QStringLiteral(" is a "))) << ini.Problem.toStdString();
+    }
+    const TMIniFile missing(dir.filePath(QStringLiteral("missing.ini")));
+    EXPECT_TRUE(missing.Problem.isEmpty()) << "a missing file is an empty configuration";
 }
 
 TEST(Config, MeterApplianceAndSignalNamesByNumber)

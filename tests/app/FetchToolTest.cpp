@@ -14,9 +14,13 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace {
 
@@ -46,6 +50,15 @@ int RecordsIn(const QByteArray& file)
     return int((file.size() - 12) / Word(file, 2));
 }
 
+// 26 records of October are still held (2950 lost), 12 of November are
+// complete at 3:00 on the 1st.
+QStringList ShortMonths()
+{
+    return {QStringLiteral("--udp"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--generation"), QStringLiteral("1"),
+            QStringLiteral("--now"), QStringLiteral("2026-11-01T03:00"), QStringLiteral("--speed"), QStringLiteral("0"),
+            QStringLiteral("--lost"), QStringLiteral("2950")};
+}
+
 QString UdpSite(const SimProcess& sim) { return QStringLiteral("[KOMUNIKACIA]\nIP=%1\n").arg(sim.Udp); }
 
 } // namespace
@@ -53,11 +66,7 @@ QString UdpSite(const SimProcess& sim) { return QStringLiteral("[KOMUNIKACIA]\nI
 TEST(FetchTool, FetchesBothMonthsThenOnlyWhatIsNew)
 {
     REQUIRE_TOOL();
-    // 26 records of October are still held (2950 lost), 12 of November are
-    // complete at 3:00 on the 1st.
-    SimProcess sim({QStringLiteral("--udp"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--generation"),
-                    QStringLiteral("1"), QStringLiteral("--now"), QStringLiteral("2026-11-01T03:00"),
-                    QStringLiteral("--speed"), QStringLiteral("0"), QStringLiteral("--lost"), QStringLiteral("2950")});
+    SimProcess sim(ShortMonths());
     ASSERT_TRUE(sim.Ready);
     SiteDir site(UdpSite(sim));
     const FetchResult first = Fetch(site.Path(), {QStringLiteral("--timeout"), QStringLiteral("10")});
@@ -184,4 +193,56 @@ TEST(FetchTool, FailuresGiveTheirStatusAndOneLineReason)
             EXPECT_EQ(r.Err.count(QLatin1Char('\n')), 1);
         }
     }
+}
+
+TEST(FetchTool, MonthlyFileNamesCannotBeTurnedAgainstTheSite)
+{
+    REQUIRE_TOOL();
+    SimProcess sim(ShortMonths());
+    ASSERT_TRUE(sim.Ready);
+    const QByteArray oct = QByteArrayLiteral("2026oct.qdr");
+    // A link, a FIFO (which once hung the run past SIGTERM) and, as root, a
+    // device under the name of October's file: refused at once, naming it,
+    // with nothing written through it.
+    using Maker = std::function<bool(SiteDir&)>;
+    const std::vector<std::pair<Maker, QString>> traps = {
+        {[&](SiteDir& s) { return ::symlink("target", QFile::encodeName(s.Path(oct)).constData()) == 0; }, QStringLiteral("symbolic link")},
+        {[&](SiteDir& s) { return ::mkfifo(QFile::encodeName(s.Path(oct)).constData(), 0666) == 0; }, QStringLiteral("FIFO")},
+        {[&](SiteDir& s) { return ::mknod(QFile::encodeName(s.Path(oct)).constData(), S_IFCHR | 0666, makedev(1, 3)) == 0; },
+         QStringLiteral("character device")},
+    };
+    for (const auto& [make, kind] : traps) {
+        SiteDir site(UdpSite(sim));
+        QFile target(site.Path(QStringLiteral("target")));
+        ASSERT_TRUE(target.open(QIODevice::WriteOnly));
+        target.write("precious");
+        target.close();
+        if (!make(site))
+            continue; // a device needs root
+        QElapsedTimer t;
+        t.start();
+        const FetchResult r = Fetch(site.Path(), {QStringLiteral("--timeout"), QStringLiteral("10")}, 20000);
+        EXPECT_EQ(r.Exit, 4) << r.Text().toStdString();
+        EXPECT_TRUE(r.Err.contains(QStringLiteral("2026oct.qdr is a ") + kind)) << r.Err.toStdString();
+        EXPECT_LT(t.elapsed(), 8000);
+        EXPECT_EQ(Contents(site.Path(QStringLiteral("target"))), QByteArray("precious"));
+        const QFileInfo left(site.Path(oct));
+        EXPECT_FALSE(left.isFile() && !left.isSymLink()) << "the name was not replaced";
+    }
+
+    // A file of October that cannot be read whole is kept, beside one kept
+    // before; the month then starts afresh, and this is said.
+    SiteDir site(UdpSite(sim));
+    const QByteArray junk(100, 'x');
+    for (const auto& [name, bytes] : {std::pair{oct, junk}, std::pair{oct + ".unreadable", QByteArray("older")}}) {
+        QFile f(site.Path(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+    const FetchResult r = Fetch(site.Path(), {QStringLiteral("--timeout"), QStringLiteral("10")});
+    ASSERT_EQ(r.Exit, 0) << r.Text().toStdString();
+    EXPECT_EQ(Contents(site.Path(oct + ".unreadable")), QByteArray("older"));
+    EXPECT_EQ(Contents(site.Path(oct + ".unreadable.1")), junk);
+    EXPECT_TRUE(r.Err.contains(QStringLiteral("kept as ") + site.Path(oct + ".unreadable.1"))) << r.Err.toStdString();
+    EXPECT_EQ(RecordsIn(Contents(site.Path(oct))), 26);
 }

@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QRegularExpression>
 
+#include <csignal>
+
 #include <gtest/gtest.h>
 
 TEST(ProbeTool, IdentifiesTheSimulatedRegulatorOverUdp)
@@ -139,4 +141,31 @@ TEST(ProbeTool, HelpListsTheCommands)
     const ToolRun unknown = RunTool(QDir::tempPath(), {QStringLiteral("bogus")});
     EXPECT_EQ(unknown.Exit, 2);
     EXPECT_TRUE(unknown.Err.contains(QStringLiteral("bogus")));
+}
+
+TEST(ProbeTool, FewerLiveRepliesThanAskedForFail)
+{
+    REQUIRE_TOOL();
+    SimProcess sim({QStringLiteral("--udp"), QStringLiteral("127.0.0.1:0")});
+    ASSERT_TRUE(sim.Ready);
+    SiteDir site(QStringLiteral("[KOMUNIKACIA]\nIP=%1\n").arg(sim.Udp));
+    // The regulator falls silent once it has told who it is.
+    for (const bool allow : {false, true}) {
+        QProcess p;
+        p.setWorkingDirectory(site.Path());
+        QStringList args{QStringLiteral("probe"), QStringLiteral("--count"), QStringLiteral("50"), QStringLiteral("--timeout"), QStringLiteral("2")};
+        if (allow)
+            args << QStringLiteral("--allow-fewer");
+        p.start(QStringLiteral(QDRTOOL_PATH), args);
+        QByteArray out;
+        while (!out.contains("Last RESET") && p.waitForReadyRead(10000))
+            out += p.readAllStandardOutput();
+        ::kill(static_cast<pid_t>(sim.Proc.processId()), SIGSTOP);
+        ASSERT_TRUE(p.waitForFinished(15000));
+        ::kill(static_cast<pid_t>(sim.Proc.processId()), SIGCONT);
+        ToolRun r;
+        CollectTool(p, r);
+        EXPECT_EQ(r.Exit, allow ? 0 : 1) << r.Text().toStdString();
+        EXPECT_TRUE(r.Err.contains(QStringLiteral("of 50 live replies"))) << r.Err.toStdString();
+    }
 }

@@ -4,8 +4,11 @@
 
 #include "support/FileBytes.h"
 
+#include "core/TextFunctions.h"
+
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -13,6 +16,8 @@
 #include <vector>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -196,6 +201,63 @@ TEST_F(FileMemTest, RejectedFileIsReplacedOnlyAfterAChange)
         ASSERT_TRUE(f.Put(r.data(), 6, 0));
     } // destroyed: saved with its own header
     EXPECT_EQ(ReadBytes(name), Cat(Words({10, 6, 0, Nov2005, 0}), Words({1440, 9, 9})));
+    EXPECT_EQ(ReadBytes(name + ".unreadable"), junk) << "the month that could not be read is kept";
+
+    // A second unreadable file never replaces the one kept before; a file
+    // whose records do not all fit (an odd Origin) is not taken whole either.
+    const Bytes tooMany = Cat(Words({10, 6, 0xFFFE, Nov2005, 0}), Cat(Words({1440, 1, 1}), Words({1455, 2, 2})));
+    WriteBytes(name, tooMany);
+    {
+        TFileArch f(0, 10);
+        EXPECT_TRUE(f.LoadMonth(name, Nov2005));
+        EXPECT_EQ(f.LoadResult(), TFileMem::TLoad::Rejected);
+        EXPECT_TRUE(f.LoadProblem().contains("only 1 fit")) << f.LoadProblem().toStdString();
+        f.AdjustShift(0, 0);
+        f.SetModified();
+        EXPECT_TRUE(f.Save());
+        EXPECT_EQ(f.TakeMovedAside(), NormalizeFileName(name) + ".unreadable.1");
+    }
+    EXPECT_EQ(ReadBytes(name + ".unreadable"), junk);
+    EXPECT_EQ(ReadBytes(name + ".unreadable.1"), tooMany);
+}
+
+TEST_F(FileMemTest, LinksFifosAndDevicesAreNeverReadNorWrittenThrough)
+{
+    const QString target = Path("target");
+    const Bytes precious = Words({1, 2, 3});
+    WriteBytes(target, precious);
+    const QString link = Path("2005nov.lnk");
+    ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()), 0);
+    const QString fifo = Path("2005nov.fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0666), 0);
+    QStringList names{link, fifo};
+    const QString device = Path("2005nov.dev");
+    if (::mknod(QFile::encodeName(device).constData(), S_IFCHR | 0666, makedev(1, 3)) == 0)
+        names << device; // as root only
+    for (const QString& name : names) {
+        TFileArch f(6, 10); // a FIFO opened to read would hang here
+        EXPECT_FALSE(f.LoadMonth(name, Nov2005));
+        EXPECT_EQ(f.LoadResult(), TFileMem::TLoad::Refused) << name.toStdString();
+        EXPECT_TRUE(f.LoadProblem().contains("not a regular file")) << f.LoadProblem().toStdString();
+        const Bytes r = Words({1440, 9, 9});
+        ASSERT_TRUE(f.Put(r.data(), 6, 0));
+        EXPECT_FALSE(f.Save());
+        EXPECT_TRUE(f.SaveProblem().startsWith(NormalizeFileName(name) + " is a")) << f.SaveProblem().toStdString();
+    }
+    EXPECT_EQ(ReadBytes(target), precious);
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(QDir(Dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot).size(), names.size() + 1)
+        << "no scratch file left behind";
+}
+
+TEST_F(FileMemTest, HugeRecordSizeReadsOnlyWhatTheFileHolds)
+{
+    const QString name = Path("2005nov.qdr");
+    WriteBytes(name, Cat(Words({10, 0xFFFF, 0, Nov2005, 0}), Words({1440, 1, 1})));
+    TFileArch f(0, 4608);
+    EXPECT_TRUE(f.LoadMonth(name, Nov2005));
+    EXPECT_EQ(f.Held(), 0);
+    EXPECT_EQ(f.LoadResult(), TFileMem::TLoad::Rejected) << "the partial record is not thrown away unsaid";
 }
 
 TEST_F(FileMemTest, AdjustShiftFollowsRestartWithoutOverwriting)
@@ -263,6 +325,7 @@ TEST_F(FileMemTest, FailedSaveLeavesOldFileAndNoTemporaryFiles)
         FileSizeLimit limit(1024);
         EXPECT_FALSE(f.Save());
     }
+    EXPECT_TRUE(f.SaveProblem().contains(NormalizeFileName(name) + ": File too large")) << f.SaveProblem().toStdString();
     EXPECT_FALSE(f.Modified()) << "a failed save is silent and clears Modified";
     EXPECT_EQ(ReadBytes(name), before);
     EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),

@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace {
 
 constexpr uint16_t Jan2006 = 2006 * 12;
@@ -115,10 +117,16 @@ TEST(FilesMemTest, SaveErrorsAreCounted)
 {
     QTemporaryDir dir;
     TFilesMem set("DAT", 2, 100, 4, dir.path());
+    std::vector<TFileNotice> notices;
+    set.OnNotice = [&](const TFileNotice& n) { notices.push_back(n); };
     TFileMem* f = set.Open("gone/c.dat"); // its folder does not exist
     ASSERT_NE(f, nullptr);
     ASSERT_TRUE(f->Put(Record, 4, 0));
     EXPECT_FALSE(set.SaveAll());
     EXPECT_EQ(set.SaveErrors(), 1u);
+    // Told at once, naming the file and the system's reason.
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].Kind, TFileNotice::SaveFailed);
+    EXPECT_TRUE(notices[0].Detail.endsWith("gone/c.dat: No such file or directory")) << notices[0].Detail.toStdString();
     EXPECT_TRUE(set.SaveAll()) << "nothing changed since";
 }

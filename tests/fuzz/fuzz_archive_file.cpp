@@ -7,7 +7,9 @@
 #include "regulator/FileArchQDR.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <cstdint>
@@ -41,6 +43,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size > 64 * 1024)
         return 0;
+    // What earlier inputs left aside (a file not read whole is kept before
+    // the month is written afresh) would fill the folder run by run.
+    for (const QString& aside : QDir(QFileInfo(FileName()).path()).entryList({QStringLiteral("*.unreadable*")}))
+        QFile::remove(QFileInfo(FileName()).dir().filePath(aside));
     {
         QFile f(FileName());
         if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))

@@ -12,11 +12,14 @@
 #include "regulator/DispArch.h"
 #include "support/FileBytes.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <memory>
+
+#include <unistd.h>
 
 namespace {
 
@@ -92,6 +95,49 @@ TEST_F(TextOutput, ToolWritesTheReviewedFile)
     EXPECT_EQ(FileContents(Site->Path("2026NOV.TXT")), FileContents(reviewed));
     EXPECT_EQ(RunTool(Site->Path(), {"text", "nosuch.qdr"}).Exit, 2);
     EXPECT_EQ(RunTool(Site->Path(), {"text", "2026nov.qdr", "-o", Site->Path("no/such/dir/x.txt")}).Exit, 4);
+}
+
+TEST_F(TextOutput, ToolsWriteNothingFromABadMonthAndNeverOverAMonth)
+{
+    const QByteArray month = FileContents(Site->Path("2026nov.qdr"));
+    const QString target = Site->Path("target");
+    WriteBytes(target, {1, 2, 3});
+    ASSERT_EQ(::symlink("target", QFile::encodeName(Site->Path("link.txt")).constData()), 0);
+    ASSERT_EQ(::symlink("2026nov.qdr", QFile::encodeName(Site->Path("2026dec.qdr")).constData()), 0);
+    // One header word changed: the month is not read whole.
+    QByteArray broken = month;
+    broken[0] = char(broken[0] + 1);
+    QFile bad(Site->Path("2026oct.qdr"));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write(broken);
+    bad.close();
+    // A valid header of month 0 once gave "???????.TXT".
+    WriteBytes(Site->Path("zero.bin"), {12, 0, 6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x60, 0x05, 1, 0, 1, 0});
+    const QStringList before = QDir(Site->Path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System);
+    for (const char* command : {"text", "xlsx"}) {
+        const std::vector<std::pair<QStringList, QString>> cases = {
+            {{command, "2026oct.qdr"}, "2026oct.qdr"},
+            {{command, "2026dec.qdr"}, "symbolic link"},
+            {{command, "zero.bin"}, "names no month"},
+            {{command, "2026nov.qdr", "-o", "2026nov.qdr"}, "will not write over"},
+            {{command, "2026nov.qdr", "-o", Site->Path("2026nov.qdr")}, "will not write over"},
+            {{command, "2026nov.qdr", "-o", "2025jan.QDR"}, ".qdr"},
+            {{command, "2026nov.qdr", "-o", "link.txt"}, "symbolic link"},
+        };
+        for (const auto& [args, reason] : cases) {
+            const ToolRun run = RunTool(Site->Path(), args);
+            EXPECT_EQ(run.Exit, 2) << args.join(' ').toStdString() << "\n" << run.Text().toStdString();
+            EXPECT_TRUE(run.Err.contains(reason)) << run.Err.toStdString();
+        }
+    }
+    EXPECT_EQ(QDir(Site->Path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System), before) << "nothing written";
+    EXPECT_EQ(FileContents(Site->Path("2026nov.qdr")), month);
+    EXPECT_EQ(ReadBytes(target), Bytes({1, 2, 3}));
+    QFile::remove(Site->Path("link.txt"));
+    QFile::remove(Site->Path("2026dec.qdr"));
+    QFile::remove(Site->Path("2026oct.qdr"));
+    QFile::remove(target);
+    QFile::remove(Site->Path("zero.bin"));
 }
 
 TEST_F(TextOutput, RecordChoicesAndTables)

@@ -32,6 +32,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QTimer>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -39,6 +40,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPrinter>
+#include <QFileInfo>
 #include <QPrinterInfo>
 #include <QPushButton>
 #include <QScreen>
@@ -95,6 +97,28 @@ TFormMain::TFormMain(const TSettings& settings, uint16_t timerPeriod, const QStr
         PendingStatus = text;
         StatusPending = true;
     };
+    // A monthly file the archive could not read whole, would not touch or
+    // could not save is said where the download speaks, and stays said.
+    Engine->Archive->OnNotice = [this](const TFileNotice& notice) {
+        const QString name = QFileInfo(notice.FileName).fileName();
+        switch (notice.Kind) {
+        case TFileNotice::Rejected:
+            FileNotice = QStringLiteral("Súbor %1 sa nedá prečítať celý; ponechá sa").arg(name);
+            break;
+        case TFileNotice::MovedAside:
+            FileNotice = QStringLiteral("Súbor %1 sa nedal prečítať celý; je uložený ako %2")
+                             .arg(name, QFileInfo(notice.Detail).fileName());
+            break;
+        case TFileNotice::Refused:
+            FileNotice = QStringLiteral("%1 nie je obyčajný súbor; nič sa doň nezapíše").arg(name);
+            break;
+        case TFileNotice::SaveFailed:
+            FileNotice = QStringLiteral("Súbor %1 sa nepodarilo uložiť").arg(name);
+            break;
+        }
+        PanelInf->setToolTip(notice.Detail);
+        ShowInf(Engine->DownloadStatus);
+    };
     Engine->OnArchiveChanged = [this](uint16_t month) { PageA->ArchiveRecordsArrived(month); };
     Engine->OnRegulatedPower = [this](uint16_t vt, uint16_t nt) {
         DispArch->SetRegulatedPower(0, vt);
@@ -102,6 +126,14 @@ TFormMain::TFormMain(const TSettings& settings, uint16_t timerPeriod, const QStr
         PageA->UpdateGraphSize();
     };
     DebugView->setWindowTitle(SavedCaption);
+}
+
+void TFormMain::ShowInf(const QString& status)
+{
+    if (FileNotice.isEmpty() || status.isEmpty())
+        PanelInf->setText(status + FileNotice);
+    else
+        PanelInf->setText(status + QStringLiteral("  –  ") + FileNotice);
 }
 
 TFormMain::~TFormMain()
@@ -289,7 +321,7 @@ void TFormMain::ShowDownloadStatus()
         return;
     StatusPending = false;
     StatusShownAt = now;
-    PanelInf->setText(PendingStatus);
+    ShowInf(PendingStatus);
     PageA->SetDownloadStatus(PendingStatus);
 }
 

@@ -71,6 +71,9 @@ public:
     QPushButton* BitBtnK = nullptr;
     QPlainTextEdit* MemoCom = nullptr;
     QLabel* PanelInf = nullptr;
+    // The download status followed by the last word about a monthly file.
+    void ShowInf(const QString& status);
+    QString FileNotice;
 
     // The window's part of every tick: repaint what changed.
     void Tick();

@@ -404,8 +404,8 @@ void TSheetMeasurements::WriteTextFile()
     BuildText(lines, View, Choice(), 0, {});
     // Said, not swallowed: the user would take the old file, or none, for
     // the month's tables (a mail still goes on with whatever file exists).
-    if (!SaveTextLines(lines, name))
-        TDialogs::Error(QStringLiteral("Súbor \"") + name + QStringLiteral("\" sa nepodarilo zapísať !"));
+    if (QString error; !SaveTextLines(lines, name, &error))
+        TDialogs::Error(QStringLiteral("Súbor \"") + name + QStringLiteral("\" sa nepodarilo zapísať !\n") + error);
 }
 
 void TSheetMeasurements::ButtonCClick()

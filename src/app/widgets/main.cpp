@@ -9,6 +9,7 @@
 #include "ShutdownSignals.h"
 #include "app/Config.h"
 #include "app/Settings.h"
+#include "core/widgets/Dialogs.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -75,11 +76,25 @@ int main(int argc, char** argv)
     }
 
     TMIniFile& ini = OpenIniFile(config);
+    if (!ini.Problem.isEmpty())
+        std::fprintf(stderr, "qdrwin: %s\n", ini.Problem.toLocal8Bit().constData());
     if (!config.isEmpty() && !ini.Loaded)
         return Usage("cannot read the configuration file");
     int result = 0;
     {
-        TFormMain window(TSettings::Read(ini));
+        const TSettings settings = TSettings::Read(ini);
+        TFormMain window(settings);
+        // What the file could not give is said before the window works
+        // with something else (an unreadable file means serial port 1).
+        QStringList said = settings.Notes;
+        if (!ini.Problem.isEmpty())
+            said.prepend(ini.Problem + QStringLiteral(" – použijú sa predvolené nastavenia (sériový port COM1)"));
+        for (const QString& note : settings.Notes)
+            std::fprintf(stderr, "qdrwin: configuration: %s\n", note.toLocal8Bit().constData());
+        if (!said.isEmpty() && shots.isEmpty())
+            QTimer::singleShot(0, &window, [said] {
+                TDialogs::Message(QStringLiteral("Konfigurácia:\n") + said.join(QLatin1Char('\n')));
+            });
         TShutdownSignals shutdown;
         shutdown.OnSignal = [&window](int) { window.Shutdown(); };
         window.show();

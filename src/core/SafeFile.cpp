@@ -1,0 +1,208 @@
+#include "core/SafeFile.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QString SystemReason(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+
+QByteArray Native(const QString& path) { return QFile::encodeName(path); }
+
+QString KindText(mode_t mode)
+{
+    if (S_ISLNK(mode))
+        return QStringLiteral("a symbolic link");
+    if (S_ISFIFO(mode))
+        return QStringLiteral("a FIFO");
+    if (S_ISCHR(mode))
+        return QStringLiteral("a character device");
+    if (S_ISBLK(mode))
+        return QStringLiteral("a block device");
+    if (S_ISSOCK(mode))
+        return QStringLiteral("a socket");
+    if (S_ISDIR(mode))
+        return QStringLiteral("a folder");
+    return QStringLiteral("not a plain file");
+}
+
+QString NotRegularText(const QString& path, mode_t mode)
+{
+    return QStringLiteral("%1 is %2, not a regular file").arg(path, KindText(mode));
+}
+
+void SyncFolder(const QString& folder)
+{
+    const int fd = ::open(Native(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+} // namespace
+
+QString NotRegularProblem(const QString& path)
+{
+    struct stat st {};
+    if (::lstat(Native(path).constData(), &st) != 0 || S_ISREG(st.st_mode))
+        return QString();
+    return NotRegularText(path, st.st_mode);
+}
+
+TFileRead ReadRegularFile(const QString& path, qint64 limit, QByteArray& data, qint64& size, QString& error)
+{
+    data.clear();
+    size = 0;
+    error.clear();
+    const QByteArray name = Native(path);
+    struct stat st {};
+    // Looked at before opening: opening a device can do things of its own.
+    if (::lstat(name.constData(), &st) != 0) {
+        if (errno == ENOENT)
+            return TFileRead::Missing;
+        error = QStringLiteral("cannot read %1: %2").arg(path, SystemReason(errno));
+        return TFileRead::Failed;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = NotRegularText(path, st.st_mode);
+        return TFileRead::NotRegular;
+    }
+    // No link followed and no wait for a writer, should the name have been
+    // swapped since.
+    const int fd = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        const int e = errno;
+        if (e == ENOENT)
+            return TFileRead::Missing;
+        if (e == ELOOP) {
+            error = NotRegularText(path, S_IFLNK);
+            return TFileRead::NotRegular;
+        }
+        error = QStringLiteral("cannot read %1: %2").arg(path, SystemReason(e));
+        return TFileRead::Failed;
+    }
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = NotRegularText(path, st.st_mode);
+        ::close(fd);
+        return TFileRead::NotRegular;
+    }
+    size = st.st_size;
+    // Only what the file holds is asked for, whatever limit a header claims.
+    const qint64 want = std::min<qint64>(std::max<qint64>(limit, 0), size);
+    data.resize(want);
+    qint64 got = 0;
+    while (got < want) {
+        const ssize_t n = ::read(fd, data.data() + got, static_cast<size_t>(want - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = QStringLiteral("cannot read %1: %2").arg(path, SystemReason(errno));
+            ::close(fd);
+            data.clear();
+            return TFileRead::Failed;
+        }
+        if (n == 0)
+            break; // shrank meanwhile
+        got += n;
+    }
+    data.resize(got);
+    ::close(fd);
+    return TFileRead::Read;
+}
+
+QString ReplaceFile(const QString& path, const std::function<QString(const QString& scratch)>& write)
+{
+    if (QString problem = NotRegularProblem(path); !problem.isEmpty())
+        return problem;
+    const QFileInfo info(path);
+    const QString folder = info.absolutePath();
+    QByteArray pattern = Native(folder + QStringLiteral("/.") + info.fileName() + QStringLiteral(".XXXXXX"));
+    if (!::mkdtemp(pattern.data()))
+        return QStringLiteral("cannot write %1: %2").arg(path, SystemReason(errno));
+    const QString privateFolder = QFile::decodeName(pattern);
+    const QString scratch = privateFolder + QLatin1Char('/') + info.fileName();
+    QString problem = write(scratch);
+    if (problem.isEmpty()) {
+        // A file replaced keeps who may read it.
+        struct stat old {};
+        if (::lstat(Native(path).constData(), &old) == 0 && S_ISREG(old.st_mode))
+            ::chmod(Native(scratch).constData(), old.st_mode & 07777);
+        // rename replaces a link put there meanwhile rather than writing through it.
+        if (::rename(Native(scratch).constData(), Native(path).constData()) != 0)
+            problem = QStringLiteral("cannot replace %1: %2").arg(path, SystemReason(errno));
+        else
+            SyncFolder(folder);
+    }
+    ::unlink(Native(scratch).constData());
+    ::rmdir(pattern.constData());
+    return problem;
+}
+
+QString ReplaceFile(const QString& path, const QByteArray& bytes)
+{
+    return ReplaceFile(path, [&](const QString& scratch) {
+        const int fd = ::open(Native(scratch).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0)
+            return QStringLiteral("cannot write %1: %2").arg(path, SystemReason(errno));
+        qint64 done = 0;
+        int e = 0;
+        while (done < bytes.size() && e == 0) {
+            const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+            if (n < 0 && errno != EINTR)
+                e = errno;
+            else if (n > 0)
+                done += n;
+        }
+        if (e == 0 && ::fsync(fd) != 0)
+            e = errno;
+        if (::close(fd) != 0 && e == 0)
+            e = errno;
+        return e == 0 ? QString() : QStringLiteral("cannot write %1: %2").arg(path, SystemReason(e));
+    });
+}
+
+QString MoveAside(const QString& path, const QString& suffix, QString& error)
+{
+    error.clear();
+    const QByteArray from = Native(path);
+    for (int n = 0; n < 1000; ++n) {
+        const QString to = path + suffix + (n == 0 ? QString() : QStringLiteral(".%1").arg(n));
+        const QByteArray target = Native(to);
+        int e = 0;
+        if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
+            return to;
+        e = errno;
+        if (e == EINVAL || e == ENOSYS) {
+            // A file system without the no-replace rename: a second name,
+            // which cannot replace anything, then the old one goes.
+            if (::link(from.constData(), target.constData()) == 0) {
+                ::unlink(from.constData());
+                return to;
+            }
+            e = errno;
+        }
+        if (e == ENOENT)
+            return QString(); // gone meanwhile: nothing to keep
+        if (e != EEXIST) {
+            error = QStringLiteral("cannot rename %1 to %2: %3").arg(path, to, SystemReason(e));
+            return QString();
+        }
+    }
+    error = QStringLiteral("cannot rename %1: every name %1%2.N is taken").arg(path, suffix);
+    return QString();
+}
+
+bool SameFile(const QString& a, const QString& b)
+{
+    struct stat sa {}, sb {};
+    return ::stat(Native(a).constData(), &sa) == 0 && ::stat(Native(b).constData(), &sb) == 0 &&
+           sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
