@@ -2,7 +2,7 @@
 
 #include "core/LittleEndian.h"
 #include "core/TextFunctions.h"
-#include "regulator/MoveAside.h"
+#include "core/SafeFile.h"
 
 TArchiveQDR::TArchiveQDR(const QString& folder)
     : TFilesArch(QStringLiteral("QDR"), CacheSlots, FileCapacity, 0, folder)
@@ -52,8 +52,12 @@ bool TArchiveQDR::Taken(TFileArch& file)
     // What is in memory goes to disk first, so the file moved aside is whole.
     if (file.Modified() && !SaveFile(&file))
         moved.Why = QStringLiteral("cannot save");
-    else
-        moved.Aside = MoveFileAside(file.FileName(), QLatin1String(SizeReason), &moved.Why);
+    else {
+        moved.Aside = MoveAside(file.FileName(), QLatin1Char('.') + QLatin1String(SizeReason), moved.Why);
+        // Never written to the disk: nothing there to keep.
+        if (moved.Aside.isEmpty() && moved.Why.isEmpty())
+            moved.Aside = file.FileName();
+    }
     if (moved.Aside.isEmpty()) {
         // The records cannot be kept elsewhere: nothing more of the month is
         // taken, rather than overwrite them.
