@@ -21,6 +21,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 #include <gtest/gtest.h>
 
 namespace {
@@ -169,6 +170,31 @@ TEST(ArchivePage, ChooserOffersOnlyExistingFilesAndMovesTheCurrentDirectory)
     EXPECT_FALSE(okAfterDelete);
     EXPECT_EQ(QFileInfo(chosen).canonicalFilePath(), QFileInfo(name).canonicalFilePath());
     EXPECT_EQ(QDir::current().canonicalPath(), QDir(dir.path()).canonicalPath());
+    QDir::setCurrent(before);
+}
+
+TEST(ArchivePage, ChooserShowsTheCurrentDirectoryOnceTheTreeHasSettled)
+{
+    // Forty folders sort before the current one: it is out of view unless
+    // the tree scrolls to it after the model has inserted them.
+    QTemporaryDir dir;
+    for (int i = 0; i < 40; ++i)
+        ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("a%1").arg(i, 2, 10, QLatin1Char('0'))));
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("zz")));
+    const QString before = QDir::currentPath();
+    TFormOpenFile chooser;
+    chooser.SetDirectory(dir.filePath(QStringLiteral("zz")));
+    chooser.show();
+    auto* tree = chooser.findChild<QTreeView*>(QStringLiteral("DirectoryListBoxAr"));
+    const auto inView = [tree] {
+        const QRect r = tree->visualRect(tree->currentIndex());
+        return tree->currentIndex().data().toString() == QLatin1String("zz") && r.isValid() &&
+               tree->viewport()->rect().contains(r.center());
+    };
+    // Wait for the model to read every level, then a moment for its sorting.
+    QTest::qWait(1500);
+    EXPECT_TRUE(inView());
+    chooser.hide();
     QDir::setCurrent(before);
 }
 

@@ -11,6 +11,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QStorageInfo>
+#include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -72,17 +73,26 @@ TFormOpenFile::TFormOpenFile(QWidget* parent)
     });
     connect(BitBtnArOK, &QPushButton::clicked, this, &QDialog::accept);
     connect(BitBtnArCancel, &QPushButton::clicked, this, &QDialog::reject);
-    // The model reads folders in the background: the current one can only
-    // be scrolled to once the levels above it are known.
-    connect(DirModel, &QFileSystemModel::directoryLoaded, this, [this](const QString& loaded) {
-        if (FDirectory == loaded || FDirectory.startsWith(loaded.endsWith(QLatin1Char('/')) ? loaded : loaded + QLatin1Char('/')))
-            ShowDirectory();
-    });
+    // The model reads folders in the background and inserts and sorts the
+    // siblings of the current directory's levels later, which pushes it out
+    // of view: the tree is scrolled again once the model has settled.
+    FollowTimer = new QTimer(this);
+    FollowTimer->setSingleShot(true);
+    FollowTimer->setInterval(0);
+    connect(FollowTimer, &QTimer::timeout, this, [this] { ShowDirectory(); });
+    const auto follow = [this] {
+        if (Following.isValid() && Following.elapsed() < 3000)
+            FollowTimer->start();
+    };
+    connect(DirModel, &QFileSystemModel::directoryLoaded, this, follow);
+    connect(DirModel, &QAbstractItemModel::rowsInserted, this, follow);
+    connect(DirModel, &QAbstractItemModel::layoutChanged, this, follow);
 }
 
 void TFormOpenFile::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
+    Following.start();
     ShowDirectory();
 }
 
@@ -171,6 +181,7 @@ void TFormOpenFile::SetDirectory(const QString& path)
     const QModelIndex index = DirModel->index(dir);
     if (index.isValid() && DirectoryListBoxAr->currentIndex() != index)
         DirectoryListBoxAr->setCurrentIndex(index);
+    Following.start();
     ShowDirectory();
     FillFiles();
 }

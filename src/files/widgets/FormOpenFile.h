@@ -4,9 +4,12 @@
 // or directory makes it the process's current directory, where the archive's
 // relative monthly file names are then read and written.
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QString>
 
 #include <functional>
+
+class QTimer;
 
 class QComboBox;
 class QFileSystemModel;
@@ -60,6 +63,10 @@ private:
     QFileSystemModel* DirModel = nullptr;
     QString FMask;
     QString FDirectory;
+    // The tree follows the current directory for a moment after it was set
+    // or shown, while the model still inserts and sorts the levels above it.
+    QElapsedTimer Following;
+    QTimer* FollowTimer = nullptr;
 };
 
 // The chooser for a file set's files ("*." + its extension); empty when the
