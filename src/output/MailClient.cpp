@@ -517,12 +517,19 @@ bool TMailClient::Hello(bool extended)
         if (code < 300)
             return true;
         ExplainRefusal();
-        bool handled = false;
-        if (OnAuthenticationFailed)
-            OnAuthenticationFailed(handled);
-        if (!handled || attempt >= MaxRetries)
+        if (!RetryAfterRefusal(attempt))
             return false;
     }
+}
+
+bool TMailClient::RetryAfterRefusal(int attempt)
+{
+    // The handler may change the identity or the credentials and ask for
+    // another attempt, a bounded number of times.
+    bool handled = false;
+    if (OnAuthenticationFailed)
+        OnAuthenticationFailed(handled);
+    return handled && attempt < MaxRetries;
 }
 
 bool TMailClient::Encrypt()
@@ -580,10 +587,7 @@ bool TMailClient::Authenticate()
         if (code >= 200 && code < 300)
             return true;
         LoginRefused = true;
-        bool handled = false;
-        if (OnAuthenticationFailed)
-            OnAuthenticationFailed(handled);
-        if (!handled || attempt >= MaxRetries)
+        if (!RetryAfterRefusal(attempt))
             return false;
     }
 }

@@ -118,6 +118,7 @@ private:
     bool Secure();
     // HELO, or EHLO with extended; a refusal raises OnAuthenticationFailed.
     bool Hello(bool extended);
+    bool RetryAfterRefusal(int attempt);
     bool Encrypt();
     bool Authenticate();
     // Why the handshake failed, from the certificate errors.
