@@ -131,25 +131,9 @@ bool TToolOptions::Integer(const QString& name, int min, int max, int& value) co
     return true;
 }
 
-QString PortProblem(const TEngine& engine, const TSettings& settings)
+QString PortProblem(const TEngine& engine, const TSettings&)
 {
-    if (settings.Serial()) {
-        auto* root = dynamic_cast<TSerialInterface*>(engine.Root());
-        const TSerialThread* thread = root ? root->SerialThread() : nullptr;
-        if (thread && thread->LineNoisy.load())
-            return QStringLiteral("serial port %1: the line never goes quiet (noise, or a second master)").arg(thread->Device);
-        QString text = QStringLiteral("cannot open serial port %1").arg(thread ? thread->Device : settings.Device);
-        if (thread && !thread->LastErrorText.isEmpty())
-            text += QStringLiteral(": ") + thread->LastErrorText;
-        return text;
-    }
-    auto* udp = dynamic_cast<TUDPInterface*>(engine.Root());
-    if (udp && udp->UDPThread()->Unresolved.load())
-        return QStringLiteral("cannot resolve %1").arg(settings.Host);
-    QString text = QStringLiteral("cannot use the UDP socket to %1:%2").arg(settings.Host).arg(settings.UdpPort);
-    if (udp && !udp->UDPThread()->LastErrorText.isEmpty())
-        text += QStringLiteral(": ") + udp->UDPThread()->LastErrorText;
-    return text;
+    return engine.PortProblem();
 }
 
 bool ReadToolSettings(const QString& configName, TSettings& settings)

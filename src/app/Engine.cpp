@@ -48,6 +48,8 @@ TEngine::TEngine(const TSettings& settings, uint16_t timerPeriod, const QString&
             OnMovedAside(moved);
     };
     Stamp16(SecondStamp);
+    LastReplyStamp = GetTick() + ClockShift;
+    FLink.Since = QDateTime::currentDateTime();
     SilentSeconds = 255;
     PollGroup = 1;
     Merania = settings.Merania;
@@ -90,6 +92,7 @@ TEngine::TEngine(const TSettings& settings, uint16_t timerPeriod, const QString&
         ArchivePending = false;
         if (OnStatus)
             OnStatus(code);
+        Notify([&](TEngineObserver* o) { o->ExchangeEnded(*this, code); });
     };
 
     Password = TSettings::AsciiUpper(settings.Password);
@@ -257,6 +260,11 @@ void TEngine::ComBufCycle()
                             } else {
                                 command = Merania ? 10 : Generation >= 3 ? 8 : 2;
                             }
+                        } else if (InformationEveryMs != 0 && ActivePage != PageInformation &&
+                                   GetTick() + ClockShift - InformationStamp >= InformationEveryMs) {
+                            command = 1;
+                            // Asked once per period, answered or not.
+                            InformationStamp = GetTick() + ClockShift;
                         } else {
                             switch (ActivePage) {
                             case PageMeasurement:
@@ -309,6 +317,8 @@ void TEngine::ComBufCycle()
 void TEngine::ComBufData(uint8_t address, uint8_t command, uint8_t length, const uint8_t* data)
 {
     SilentSeconds = 0;
+    ValidReply();
+    int live = -1;
     if (command >= 128 && command <= 138 && data) {
         switch (command - 128) {
         case 0:
@@ -325,6 +335,7 @@ void TEngine::ComBufData(uint8_t address, uint8_t command, uint8_t length, const
                     else if (data[n - 1] == '2')
                         Generation = 3;
                 }
+                Notify([&](TEngineObserver* o) { o->Identified(*this); });
             }
             break;
         case 1:
@@ -348,6 +359,8 @@ void TEngine::ComBufData(uint8_t address, uint8_t command, uint8_t length, const
                 Archive->SetChannels(channels);
                 if (PollStep == 0)
                     PollStep = 1;
+                InformationStamp = GetTick() + ClockShift;
+                Notify([&](TEngineObserver* o) { o->InformationArrived(*this); });
             }
             break;
         case 2:
@@ -363,15 +376,21 @@ void TEngine::ComBufData(uint8_t address, uint8_t command, uint8_t length, const
                 ValueTmV->SetValue(GetLong(data + 17), 0);
                 ValueTmN->SetValue(GetLong(data + 21), 0);
                 GridAr->SetTable(data + 25);
+                FollowInterval(GetLong(data + 1), GetWord(data + 5), GetWord(data + 9));
+                live = 2;
             }
             break;
         case 3:
-        case 9:
-            if (const uint16_t month = command == 0x83 ? ArchiveReplies->Records(data, length)
-                                                       : ArchiveReplies->Record(data, length);
-                month != 0 && OnArchiveChanged)
+        case 9: {
+            const TArchiveReplies::TAsked asked = ArchiveReplies->Asked;
+            const uint32_t before = ArchiveReplies->Stored;
+            const uint16_t month = command == 0x83 ? ArchiveReplies->Records(data, length) : ArchiveReplies->Record(data, length);
+            if (month != 0 && OnArchiveChanged)
                 OnArchiveChanged(month);
+            if (const uint32_t filed = ArchiveReplies->Stored - before; month != 0 && filed != 0)
+                Notify([&](TEngineObserver* o) { o->RecordsFiled(*this, month, asked.Start, uint16_t(filed)); });
             break;
+        }
         case 4:
             if (length >= 4) {
                 const size_t slot = RecordIndex & 3u;
@@ -391,6 +410,7 @@ void TEngine::ComBufData(uint8_t address, uint8_t command, uint8_t length, const
                 ValueTmV->SetValue(GetLong(data + 30), 0);
                 ValueTmN->SetValue(GetLong(data + 34), 0);
                 ValueTr->SetValue(GetLong(data + 38), 0);
+                live = 5;
             }
             break;
         case 7:
@@ -401,12 +421,15 @@ void TEngine::ComBufData(uint8_t address, uint8_t command, uint8_t length, const
             }
             break;
         case 8:
-            if (length >= 70)
+            if (length >= 70) {
                 MeasurementArrived(data);
+                live = 8;
+            }
             break;
         case 10:
             if (length >= 88) {
                 MeasurementArrived(data);
+                live = 10;
                 TInterfaceME& me = *InterfaceME;
                 me.AllowedPower->SetValue(GetWord(data + 70), 0);
                 me.OptimalIntervalPower->SetValue(GetWord(data + 72), 0);
@@ -421,6 +444,8 @@ void TEngine::ComBufData(uint8_t address, uint8_t command, uint8_t length, const
             break;
         }
     }
+    if (live >= 0)
+        Notify([&](TEngineObserver* o) { o->LiveArrived(*this, uint8_t(live)); });
     if (OnReply)
         OnReply(address, command, length, data);
 }
@@ -434,6 +459,7 @@ void TEngine::RegulatedPowerArrived(uint32_t powers)
     // The archive view draws its limit lines from these.
     if (OnRegulatedPower)
         OnRegulatedPower(vt, nt);
+    Notify([&](TEngineObserver* o) { o->RegulatedPowerArrived(*this, vt, nt); });
 }
 
 void TEngine::MeasurementArrived(const uint8_t* data)
@@ -444,6 +470,7 @@ void TEngine::MeasurementArrived(const uint8_t* data)
     GridEm->SetReadings(data + 6, kinds);
     Archive->KindMask = kinds;
     GridAr->SetTable(data + 60);
+    FollowInterval(GetLong(data + 0), GetWord(data + 4), GetWord(data + 8));
 }
 
 void TEngine::ComBufTick()
@@ -453,6 +480,7 @@ void TEngine::ComBufTick()
     InterfaceME->Tick(now);
     if (Download)
         WatchDownload();
+    WatchLink(GetTick() + ClockShift);
     if (Elapsed16At(now, 1000, SecondStamp, false))
         SecondStep();
     if (OnTicked)
@@ -531,6 +559,7 @@ void TEngine::PublishDownloadStatus()
     DownloadStatus = text;
     if (OnDownloadStatus)
         OnDownloadStatus(DownloadStatus);
+    Notify([&](TEngineObserver* o) { o->DownloadChanged(*this); });
 }
 
 void TEngine::SecondStep()
@@ -539,8 +568,10 @@ void TEngine::SecondStep()
         Generation = 0;
         Values->InvalidateAll();
         InterfaceME->InvalidateAll();
+        LiveInterval.Valid = false;
         if (OnSilence)
             OnSilence(this);
+        Notify([&](TEngineObserver* o) { o->Silenced(*this); });
     }
 }
 
@@ -596,6 +627,124 @@ void TEngine::Close(int waitMs)
         PumpEvents(10);
     ComBuf->RootStop();
     IsClosed = true;
+}
+
+template <typename F> void TEngine::Notify(F&& call)
+{
+    // A copy: an observer may remove itself (or add another) from its call.
+    const std::vector<TEngineObserver*> observers = Observers;
+    for (TEngineObserver* o : observers)
+        if (std::find(Observers.begin(), Observers.end(), o) != Observers.end())
+            call(o);
+}
+
+void TEngine::AddObserver(TEngineObserver* observer)
+{
+    if (observer && std::find(Observers.begin(), Observers.end(), observer) == Observers.end())
+        Observers.push_back(observer);
+}
+
+void TEngine::RemoveObserver(TEngineObserver* observer)
+{
+    Observers.erase(std::remove(Observers.begin(), Observers.end(), observer), Observers.end());
+}
+
+void TEngine::ValidReply()
+{
+    LastReplyStamp = GetTick() + ClockShift;
+    FLink.LastReply = QDateTime::currentDateTime();
+    if (FLink.State == TLinkState::Up)
+        return;
+    FLink.State = TLinkState::Up;
+    FLink.Since = FLink.LastReply;
+    Notify([&](TEngineObserver* o) { o->LinkChanged(*this); });
+}
+
+void TEngine::WatchLink(uint32_t now)
+{
+    // A closed engine asks nothing, so its silence says nothing of the link.
+    if (FLink.State == TLinkState::Down || IsClosed || PollGroup == 0 || now - LastReplyStamp < LinkDownMs)
+        return;
+    FLink.State = TLinkState::Down;
+    if (FLink.LastReply.isValid())
+        FLink.Since = FLink.LastReply;
+    LiveInterval.Valid = false;
+    Notify([&](TEngineObserver* o) { o->LinkChanged(*this); });
+}
+
+QString TEngine::LinkReason() const
+{
+    switch (LastStatus) {
+    case 0:
+        return {};
+    case 1:
+        return QStringLiteral("no reply within %1 ms").arg(Settings.Timeout);
+    case 2:
+        return PortProblem();
+    default:
+        return QStringLiteral("bad reply (%1)").arg(ComBuf->CodeText(LastStatus));
+    }
+}
+
+QString TEngine::PortProblem() const
+{
+    if (Settings.Serial()) {
+        auto* root = dynamic_cast<TSerialInterface*>(Root());
+        const TSerialThread* thread = root ? root->SerialThread() : nullptr;
+        if (thread && thread->LineNoisy.load())
+            return QStringLiteral("serial port %1: the line never goes quiet (noise, or a second master)").arg(thread->Device);
+        QString text = QStringLiteral("cannot open serial port %1").arg(thread ? thread->Device : Settings.Device);
+        if (thread && !thread->LastErrorText.isEmpty())
+            text += QStringLiteral(": ") + thread->LastErrorText;
+        return text;
+    }
+    if (!Settings.Problem.isEmpty())
+        return Settings.Problem;
+    auto* udp = dynamic_cast<TUDPInterface*>(Root());
+    if (udp && udp->UDPThread()->Unresolved.load())
+        return QStringLiteral("cannot resolve %1").arg(Settings.Host);
+    QString text = QStringLiteral("cannot use the UDP socket to %1:%2").arg(Settings.Host).arg(Settings.UdpPort);
+    if (udp && !udp->UDPThread()->LastErrorText.isEmpty())
+        text += QStringLiteral(": ") + udp->UDPThread()->LastErrorText;
+    return text;
+}
+
+void TEngine::FollowInterval(uint32_t stamp, uint16_t elapsed, uint16_t average)
+{
+    // The regulator stamps its blocks to the minute only, but it counts the
+    // seconds into the interval: the stamp less those seconds lies within a
+    // minute before the true start, which intervals put on a whole multiple
+    // of their length in the month.
+    const uint16_t month = static_cast<uint16_t>(stamp >> 16);
+    const uint32_t minutes = stamp & 0xFFFFu;
+    const uint32_t length = std::max<uint32_t>(1, InterfaceME->IntervalMinutes) * 60;
+    if (month == 0 || elapsed > length + 60) {
+        LiveInterval.Valid = false;
+        return;
+    }
+    const int64_t startSeconds = int64_t(minutes) * 60 - elapsed;
+    const auto start = static_cast<uint16_t>(std::max<int64_t>(0, (startSeconds + length / 2) / length * length / 60));
+    if (LiveInterval.Valid && (month != LiveInterval.Month || start != LiveInterval.Start)) {
+        TClosedInterval closed;
+        closed.Start = (uint32_t(LiveInterval.Month) << 16) | LiveInterval.Start;
+        closed.Length = static_cast<uint16_t>(length);
+        closed.AveragePower = LiveInterval.Average;
+        closed.LastElapsed = LiveInterval.Elapsed;
+        closed.Tariff = LiveInterval.Tariff;
+        closed.Averages = LiveInterval.Averages;
+        Notify([&](TEngineObserver* o) { o->IntervalClosed(*this, closed); });
+    }
+    LiveInterval.Valid = true;
+    LiveInterval.Month = month;
+    LiveInterval.Start = start;
+    LiveInterval.Elapsed = elapsed;
+    LiveInterval.Average = average;
+    LiveInterval.Tariff = static_cast<uint8_t>(ValueTa->Index);
+    if (Generation >= 3)
+        for (size_t i = 0; i < LiveInterval.Averages.size(); ++i)
+            LiveInterval.Averages[i] = GridEm->Readings[i][1];
+    else
+        LiveInterval.Averages.fill(0);
 }
 
 QStringList MeasurementLabels(const TSettings& settings)

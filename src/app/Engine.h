@@ -6,6 +6,7 @@
 // seconds of silence. Front ends (the window, the command-line tool) own one
 // engine, bind their displays to its values and hook into it; nothing here
 // knows a widget.
+#include "app/EngineObserver.h"
 #include "app/Replies.h"
 #include "app/Settings.h"
 #include "comm/ComBufQDR.h"
@@ -20,6 +21,7 @@
 #include "values/ValueKinds.h"
 #include "values/Values.h"
 
+#include <QDateTime>
 #include <QString>
 
 class QEventLoop;
@@ -28,6 +30,7 @@ class QEventLoop;
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class TEngine {
 public:
@@ -77,6 +80,12 @@ public:
     // The archive download runs; a front end that only looks (qdrtool probe)
     // switches it off so that it neither asks for records nor writes files.
     bool Download = true;
+    // Every so many milliseconds the information block (command 1) is asked
+    // for again in the schedule's second step, whatever page is shown, so
+    // that the regulated powers, the meter count (and with it the record
+    // size) stay current; 0 asks for it only at identification and on the
+    // information page.
+    uint32_t InformationEveryMs = 0;
     // Milliseconds added to the clock the tick ages values by: lets a test
     // see a value age by 40 s without waiting 40 s.
     uint32_t ClockShift = 0;
@@ -111,6 +120,32 @@ public:
     TValue* Value(const QString& controlName) const;
     // Every control name Value knows, in display order.
     static const QStringList& ControlNames();
+
+    // Followers of the engine (see EngineObserver.h); not owned. An observer
+    // may remove itself, or add another, from inside one of its calls.
+    void AddObserver(TEngineObserver* observer);
+    void RemoveObserver(TEngineObserver* observer);
+
+    // The one link state every front end shows: down after LinkDownMs
+    // without a valid reply (from start-up or from the last valid reply),
+    // up again at the next valid reply. Starting until either happens.
+    static constexpr uint32_t LinkDownMs = 10000;
+    enum class TLinkState : uint8_t { Starting, Up, Down };
+    struct TLink {
+        TLinkState State = TLinkState::Starting;
+        // Up: when it came up. Down: the last valid reply, or the engine's
+        // start when none came ("the regulator does not answer since ...").
+        QDateTime Since;
+        QDateTime LastReply; // invalid until the first valid reply
+    };
+    const TLink& Link() const { return FLink; }
+    bool LinkUp() const { return FLink.State == TLinkState::Up; }
+    // Why the last exchange failed, in a few English words ("no reply
+    // within 1200 ms", "cannot open serial port /dev/ttyUSB0: No such file or
+    // directory"); empty after a success.
+    QString LinkReason() const;
+    // Why the port or socket cannot be used, for a message that ends a run.
+    QString PortProblem() const;
 
     // Hooks for front ends.
     TStatusEvent OnStatus;                       // end of every exchange
@@ -185,6 +220,28 @@ public:
     std::function<void(const TArchiveQDR::TMovedAside&)> OnMovedAside;
 
 private:
+    std::vector<TEngineObserver*> Observers;
+    template <typename F> void Notify(F&& call);
+
+    TLink FLink;
+    uint32_t LastReplyStamp = 0;
+    uint32_t InformationStamp = 0;
+    void ValidReply();
+    void WatchLink(uint32_t now);
+
+    // Measurement 00's running interval as the live blocks show it.
+    struct TLiveInterval {
+        bool Valid = false;
+        uint16_t Month = 0;
+        uint16_t Start = 0;       // minutes into the month
+        uint16_t Elapsed = 0;
+        uint16_t Average = 0;
+        uint8_t Tariff = 0;
+        std::array<uint16_t, 13> Averages{};
+    };
+    TLiveInterval LiveInterval;
+    void FollowInterval(uint32_t stamp, uint16_t elapsed, uint16_t average);
+
     // Progress of the download as the stall watch last saw it.
     uint32_t StallStored = 0;
     uint16_t StallRequestMonth = 0, StallRequestStart = 0;
