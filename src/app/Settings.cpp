@@ -9,11 +9,12 @@ const QString Diagram = QStringLiteral("DIAGRAM");
 const QString Komunikacia = QStringLiteral("KOMUNIKACIA");
 const QString Ine = QStringLiteral("INE");
 
-// A number key kept to the width the setting has: a missing key gives def;
-// text that is no number gives def and a value out of range is cut to the
-// width, as before, but either is said in notes.
+// A number key kept to the range the setting has (at most its width): a
+// missing key gives def; text that is no number gives def and a value out of
+// range the nearest bound, either said in notes.
 template <typename T>
-T Number(const TMIniFile& ini, const QString& section, const QString& key, T def, QStringList& notes)
+T Number(const TMIniFile& ini, const QString& section, const QString& key, T def, QStringList& notes,
+         int32_t min = 0, int32_t max = int32_t(std::numeric_limits<T>::max()))
 {
     if (!ini.ValueExists(section, key))
         return def;
@@ -23,13 +24,16 @@ T Number(const TMIniFile& ini, const QString& section, const QString& key, T def
         notes << QStringLiteral("%1 %2=%3 is not a whole number; %4 is used").arg(section, key, text).arg(int(def));
         return def;
     }
-    const auto used = static_cast<T>(v);
-    if (v < 0 || v > int32_t(std::numeric_limits<T>::max()))
-        notes << QStringLiteral("%1 %2=%3 is out of range 0 to %4; %5 is used")
+    if (v < min || v > max) {
+        const int32_t used = v < min ? min : max;
+        notes << QStringLiteral("%1 %2=%3 is out of range %4 to %5; %6 is used")
                      .arg(section, key, text)
-                     .arg(int(std::numeric_limits<T>::max()))
-                     .arg(int(used));
-    return used;
+                     .arg(min)
+                     .arg(max)
+                     .arg(used);
+        return static_cast<T>(used);
+    }
+    return static_cast<T>(v);
 }
 } // namespace
 
@@ -66,11 +70,7 @@ TSettings TSettings::Read(const TMIniFile& ini)
     TSettings s;
     s.Merania = Number<uint8_t>(ini, Diagram, QStringLiteral("Merania"), 0, s.Notes);
 
-    s.Limit = Number<uint8_t>(ini, Komunikacia, QStringLiteral("Limit"), 80, s.Notes);
-    if (s.Limit < 32) {
-        s.Notes << QStringLiteral("KOMUNIKACIA Limit=%1 is below 32; 32 is used").arg(int(s.Limit));
-        s.Limit = 32;
-    }
+    s.Limit = Number<uint8_t>(ini, Komunikacia, QStringLiteral("Limit"), 80, s.Notes, 32);
     s.IP = ini.ReadString(Komunikacia, QStringLiteral("IP"), QString()).trimmed();
     s.PauseW = Number<uint16_t>(ini, Komunikacia, QStringLiteral("PauseW"), 10, s.Notes);
     s.Adr = Number<uint8_t>(ini, Komunikacia, QStringLiteral("Adr"), 0, s.Notes);
@@ -86,8 +86,8 @@ TSettings TSettings::Read(const TMIniFile& ini)
     s.Timeout = Number<uint16_t>(ini, Komunikacia, QStringLiteral("Timeout"), 1200, s.Notes);
 
     s.Password = AsciiUpper(ini.ReadString(Ine, QStringLiteral("Password"), QString()));
-    s.Intervaly = Number<uint8_t>(ini, Ine, QStringLiteral("Intervaly"), 4, s.Notes);
-    if (s.Intervaly == 0 || 60 % s.Intervaly != 0) {
+    s.Intervaly = Number<uint8_t>(ini, Ine, QStringLiteral("Intervaly"), 4, s.Notes, 1, 60);
+    if (60 % s.Intervaly != 0) {
         s.Notes << QStringLiteral("INE Intervaly=%1 does not divide an hour; 4 is used").arg(int(s.Intervaly));
         s.Intervaly = 4;
     }
