@@ -167,12 +167,17 @@ bool IsAtext(QChar c)
            (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || others.contains(c);
 }
 
-// Lines joined with CR LF, a line that begins with "." given another.
+// Lines joined with CR LF, every line that begins with "." given another,
+// whatever part made it (a quoted-printable line holds soft breaks of its
+// own). Each part begins a line.
 QByteArray Stuffed(const QList<QByteArray>& lines)
 {
     QByteArray text;
     for (const QByteArray& line : lines)
-        text += (line.startsWith('.') ? "." + line : line) + "\r\n";
+        text += line + "\r\n";
+    if (text.startsWith('.'))
+        text.prepend('.');
+    text.replace("\r\n.", "\r\n..");
     return text;
 }
 
