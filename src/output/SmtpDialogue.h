@@ -160,7 +160,6 @@ private:
     std::function<void(const TMailResult&)> Done;
     TMailResult Result;
     QByteArray Incoming;
-    bool Unresolved = false;
     size_t Recipient = 0;
     std::vector<std::pair<QString, QString>> Recipients;
     QList<QByteArray> Offers; // the lines of the last EHLO reply
