@@ -188,6 +188,12 @@ TEST_F(StoreTool, SiteNamesStayApartAndOnlyAStoredMonthCreatesItsSite)
     notMonth.close();
     const ToolRun refused = Store(site, "Prazdne", {"zly.qdr"});
     EXPECT_EQ(refused.Exit, 2) << refused.Text().toStdString();
+    // A month without one possible time, and a zone the database cannot name.
+    WriteTimedMonth(site.Path(), 2026 * 12 + 10 + 1, 1, 0, {At(32, 0, 0)}, [](int, int) { return 7; });
+    const ToolRun empty = Store(site, "Prazdne", {"2026dec.qdr"});
+    EXPECT_EQ(empty.Exit, 2) << empty.Text().toStdString();
+    EXPECT_TRUE(empty.Err.contains(QLatin1String("nothing to write"))) << empty.Err.toStdString();
+    EXPECT_EQ(Store(site, "Prazdne", {"2026nov.qdr"}, "UTC+01:00").Exit, 2);
     EXPECT_EQ(Server->Sql("SELECT count(*) FROM qdr.site WHERE name = 'Prazdne' OR name LIKE 'Z%vod'"),
               QStringLiteral("0"));
 
