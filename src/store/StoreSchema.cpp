@@ -64,10 +64,14 @@ WHERE v.value IS NOT NULL
 ORDER BY s.name, v.n, r.month, v.value DESC, r.time;
 )SQL";
 
+// Version 2: PLACEHOLDER, to be replaced at merge by the per-row record
+// layout. It changes nothing, so that the steps after it can be numbered.
+const char* const Version2 = "SELECT 1;";
+
 } // namespace
 
 const std::vector<TSchemaStep>& SchemaSteps()
 {
-    static const std::vector<TSchemaStep> steps{{Version1}};
+    static const std::vector<TSchemaStep> steps{{Version1}, {Version2}};
     return steps;
 }
