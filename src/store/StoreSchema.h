@@ -8,7 +8,7 @@
 // month: interval length, meter kinds), channel (the label of a site's
 // measurement), reading (the values of one record per site and instant: the
 // key that makes storing a month again change nothing). Views for the fleet:
-// interval_values, daily_energy, monthly_peak.
+// interval_values, daily_energy, monthly_peak, billing_demand.
 #include <vector>
 
 struct TSchemaStep {
