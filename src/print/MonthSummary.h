@@ -4,9 +4,12 @@
 // sums it), the peak with its first time and the mean; the ten highest
 // intervals and the daily energies of channel 0; the intervals above a
 // limit. Records without a value and gaps are counted, never read as zero.
+#include "demand/FolderDemand.h"
+
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 class TDispArch;
@@ -52,6 +55,9 @@ struct TMonthSummary {
     std::vector<TDayEnergy> DayEnergies;   // channel 0, day by day
     int HighestDay = -1;                   // index into DayEnergies, -1 when there is none
     TExceedance Exceedance;
+    // The reserved capacity, when a contract is configured (the report sets
+    // it: the months beside this one come from their files).
+    std::optional<TCapacityReport> Capacity;
 };
 
 // The summary of every channel of view's month (whatever is shown) against
