@@ -27,6 +27,12 @@ QString PlainCentiText(int64_t centi)
     return text;
 }
 
+QString SlovakKwText(int64_t centi)
+{
+    const QString text = CentiText(centi, true);
+    return centi % 100 == 0 ? text.chopped(3) : text;
+}
+
 QString PeakIso(const TDemandPeak& peak) { return IsoTime(TTimedRecord{0, peak.Utc, peak.Offset}); }
 
 QString PeakText(const TDemandPeak& peak)

@@ -16,6 +16,8 @@
 QString CentiText(int64_t centi, bool slovak = false);
 // The shortest exact form: 400, 412.5.
 QString PlainCentiText(int64_t centi);
+// kW for people: whole ones without decimals, others with two (400, 412,33).
+QString SlovakKwText(int64_t centi);
 
 // The start of a period as ISO 8601 with its offset.
 QString PeakIso(const TDemandPeak& peak);

@@ -13,8 +13,7 @@
 namespace {
 QString Slovak(int64_t centi) { return CentiText(centi, true); }
 
-// Whole kW without decimals, others with two: 400, 412,33.
-QString Kw(int64_t centi) { return centi % 100 == 0 ? Slovak(centi).chopped(3) : Slovak(centi); }
+QString Kw(int64_t centi) { return SlovakKwText(centi); }
 
 QString Price(int64_t millionths)
 {

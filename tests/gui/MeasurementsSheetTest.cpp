@@ -557,7 +557,7 @@ TEST(MeasurementsSheet, TheOpenMonthsBillingDemandAndChargeUnderTheContract)
     const QString nbsp(QChar(0xA0));
     EXPECT_TRUE(s.M.LabelDemand->text().startsWith(
         QStringLiteral("Fakturačné maximum 310,00 kW (29.03.2026 03:00), kapacita 250,50 kW, prekročenie 59,50 kW – "
-                       "poplatok za mesiac 2") + nbsp + QStringLiteral("651,34 EUR.\nnajvyššia 15-minútová perióda")))
+                       "poplatok za mesiac 2") + nbsp + QStringLiteral("651,34 EUR.\nFakturuje sa najvyššia 15-minútová perióda.")))
         << s.M.LabelDemand->text().toStdString();
     s.M.SetContract(contract(HandContract() + QStringLiteral("Perioda=7\n")));
     EXPECT_TRUE(s.M.LabelDemand->text().startsWith(QStringLiteral("Nesprávne nastavenie ZMLUVA Perioda=7")))

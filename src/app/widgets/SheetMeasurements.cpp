@@ -329,12 +329,12 @@ void TSheetMeasurements::ShowDemand()
     QString text = bill.Demand ? QStringLiteral("Fakturačné maximum %1 kW (%2), kapacita %3 kW, prekročenie %4 kW – "
                                                 "poplatok za mesiac %5 %6.")
                                      .arg(CentiText(bill.Demand->CentiKw, true), PeakText(*bill.Demand),
-                                          CentiText(bill.CapacityCentiKw, true), CentiText(bill.ExcessCentiKw, true),
+                                          SlovakKwText(bill.CapacityCentiKw), CentiText(bill.ExcessCentiKw, true),
                                           CentiText(bill.Total, true), currency)
                                : QStringLiteral("Mesiac zatiaľ nemá periódu s hodnotou; za kapacitu %1 kW %2 %3.")
-                                     .arg(CentiText(bill.CapacityCentiKw, true), CentiText(bill.CapacityCharge, true),
+                                     .arg(SlovakKwText(bill.CapacityCentiKw), CentiText(bill.CapacityCharge, true),
                                           currency);
-    text += QLatin1Char('\n') + ModelText(FContract);
+    text += QStringLiteral("\nFakturuje sa ") + ModelText(FContract);
     if (!bill.Complete)
         text += QStringLiteral("; mesiac nie je úplný (%1 % intervalov s hodnotou)")
                     .arg(bill.Expected > 0 ? bill.Valued * 100 / bill.Expected : 0);
