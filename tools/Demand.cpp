@@ -66,7 +66,8 @@ int FromFiles(const QStringList& files, const TSettings& settings, const QTimeZo
         }
         const uint16_t number = month.View->Month();
         if (const auto it = seen.find(number); it != seen.end()) {
-            Fail(QStringLiteral("%1 and %2 are both %3").arg(it->second, file, MonthKey(number)));
+            Fail(it->second == file ? QStringLiteral("%1 is given twice").arg(file)
+                                    : QStringLiteral("%1 and %2 are both %3").arg(it->second, file, MonthKey(number)));
             return ExitUsage;
         }
         seen[number] = file;
