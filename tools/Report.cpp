@@ -99,6 +99,11 @@ int RunReport(const QStringList& args)
     request.Titles.Labels = month.Choice.Labels;
     request.Titles.Site = settings.Miesto;
     request.Limit = static_cast<uint16_t>(limit);
+    request.Contract = settings.Contract;
+    request.TimeZone = settings.TimeZone;
+    if (!settings.Contract.Problem.isEmpty())
+        Fail(QStringLiteral("configuration: %1 (page 1 says so instead of the reserved capacity)")
+                 .arg(settings.Contract.Problem));
     QString error;
     if (WriteMonthReport(*month.View, request, output, {}, {}, error) != TPrintResult::Printed) {
         Fail(error);

@@ -144,5 +144,16 @@ TSettings TSettings::Read(const TMIniFile& ini)
     s.Mail.Login = ini.ReadString(mail, QStringLiteral("Login"), QString());
     s.Mail.Password = ini.ReadString(mail, QStringLiteral("Password"), QString());
     s.Mail.CAFile = ini.ReadString(mail, QStringLiteral("CAFile"), QString()).trimmed();
+
+    const QString contract = QStringLiteral("ZMLUVA");
+    s.Contract = ParseContract(
+        ini.SectionExists(contract),
+        [&ini, &contract](const QString& key, QString& text) {
+            if (!ini.ValueExists(contract, key))
+                return false;
+            text = ini.ReadString(contract, key, QString());
+            return true;
+        },
+        60 / s.Intervaly);
     return s;
 }

@@ -2,6 +2,7 @@
 // The settings the engine is started with, read from the configuration in
 // the order and with the corrections the start-up applies.
 #include "core/MailSettings.h"
+#include "demand/Contract.h"
 
 #include <QString>
 #include <QStringList>
@@ -38,6 +39,9 @@ struct TSettings {
     QStringList ApplianceNames;
     QStringList SignalNames;
     TMailSettings Mail;
+    // ZMLUVA: what the site's demand is billed by; its own Problem, so that
+    // only what bills the demand stops on it.
+    TContract Contract;
     // What is wrong with the settings, empty when nothing is.
     QString Problem;
     // Numbers of the file that could not be used as written, each saying the

@@ -7,8 +7,10 @@
 #include <QTimeZone>
 
 #include <cstdint>
+#include <vector>
 
 class TDispArch;
+struct TMonthIntervals;
 struct pg_conn;
 struct pg_result;
 
@@ -47,6 +49,13 @@ public:
     // site's row included when this is its first month). Values equal to
     // those stored leave their rows untouched.
     bool StoreMonth(const TDispArch& view, const QStringList& labels, const QString& source, TStoreSummary& summary);
+
+    // The latest count months stored for site, oldest first, with the
+    // intervals of measurement 00, and the zone the site is stored in; read
+    // in one snapshot, changing nothing (PgDemand.cpp). unknownSite: the
+    // database answered that it holds no such site.
+    bool ReadMonths(const QString& site, int count, std::vector<TMonthIntervals>& months, QTimeZone& zone,
+                    bool& unknownSite);
 
     // The schema version this release creates.
     static int SchemaVersion();
