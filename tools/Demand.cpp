@@ -129,6 +129,8 @@ int RunDemand(const QStringList& args)
     const bool rolling = contract.Model == TDemandModel::Rolling;
     if (store) {
         TPgStore db;
+        // As store's default: a stalled database cannot hold a timer's run.
+        db.SetTimeout(300);
         if (TPgStore::HasPassword(options.Value(QStringLiteral("db"))))
             Fail(QStringLiteral("warning: the password in --db can be read by every user of this machine; "
                                 "keep it in ~/.pgpass or PGPASSWORD"));

@@ -5,13 +5,6 @@
 
 #include <QDateTime>
 
-#include <libpq-fe.h>
-
-#include <memory>
-
-namespace {
-using TResult = std::unique_ptr<PGresult, decltype(&PQclear)>;
-} // namespace
 
 bool TPgStore::ReadMonths(const QString& site, int count, std::vector<TMonthIntervals>& months, QTimeZone& zone,
                           bool& unknownSite)
@@ -50,33 +43,16 @@ bool TPgStore::ReadMonths(const QString& site, int count, std::vector<TMonthInte
         return fail();
     }
 
-    const auto query = [this](const QString& sql, const QStringList& params) {
-        std::vector<QByteArray> bytes;
-        std::vector<const char*> values;
-        for (const QString& p : params)
-            bytes.push_back(p.toUtf8());
-        for (const QByteArray& b : bytes)
-            values.push_back(b.constData());
-        TResult result(PQexecParams(Conn, sql.toUtf8().constData(), int(values.size()), nullptr, values.data(),
-                                    nullptr, nullptr, 0),
-                       &PQclear);
-        if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) {
-            Error = QString::fromUtf8(result ? PQresultErrorMessage(result.get()) : PQerrorMessage(Conn)).trimmed();
-            result.reset();
-        }
-        return result;
-    };
-    const TResult stored = query(QStringLiteral("SELECT extract(year FROM month)::int, extract(month FROM month)::int, "
-                                                "interval_minutes FROM qdr.month WHERE site_id = $1 "
-                                                "ORDER BY month DESC LIMIT $2"),
-                                 {siteId, QString::number(count)});
-    if (!stored)
+    // Read through Exec, so the run's time-out bounds these too.
+    std::vector<QStringList> stored;
+    if (!Exec(QStringLiteral("SELECT extract(year FROM month)::int, extract(month FROM month)::int, "
+                             "interval_minutes FROM qdr.month WHERE site_id = $1 ORDER BY month DESC LIMIT $2"),
+              {siteId, QString::number(count)}, nullptr, nullptr, &stored))
         return fail();
-    for (int i = PQntuples(stored.get()) - 1; i >= 0; --i) {
+    for (auto row = stored.rbegin(); row != stored.rend(); ++row) {
         TMonthIntervals m;
-        m.Month = static_cast<uint16_t>(std::atoi(PQgetvalue(stored.get(), i, 0)) * 12 +
-                                        std::atoi(PQgetvalue(stored.get(), i, 1)) - 1);
-        m.IntervalMinutes = std::atoi(PQgetvalue(stored.get(), i, 2));
+        m.Month = static_cast<uint16_t>(row->value(0).toInt() * 12 + row->value(1).toInt() - 1);
+        m.IntervalMinutes = row->value(2).toInt();
         m.Expected = MonthIntervalCount(m.Month, m.IntervalMinutes, zone);
         months.push_back(std::move(m));
     }
@@ -88,20 +64,21 @@ bool TPgStore::ReadMonths(const QString& site, int count, std::vector<TMonthInte
     const auto monthStart = [](uint16_t month) {
         return QStringLiteral("%1-%2-01").arg(month / 12).arg(month % 12 + 1, 2, 10, QLatin1Char('0'));
     };
-    const TResult values =
-        query(QStringLiteral("SELECT extract(epoch FROM time)::bigint, value FROM qdr.interval_values "
+    std::vector<QStringList> values;
+    if (!Exec(QStringLiteral("SELECT extract(epoch FROM time)::bigint, value FROM qdr.interval_values "
                              "WHERE site = $1 AND channel = 0 AND time >= ($2::timestamp AT TIME ZONE $4) "
                              "AND time < ($3::timestamp AT TIME ZONE $4) ORDER BY time"),
               {site, monthStart(months.front().Month), monthStart(static_cast<uint16_t>(months.back().Month + 1)),
-               QString::fromUtf8(zone.id())});
-    if (!values)
+               QString::fromUtf8(zone.id())},
+              nullptr, nullptr, &values))
         return fail();
     size_t at = 0;
-    for (int i = 0; i < PQntuples(values.get()); ++i) {
+    for (const QStringList& row : values) {
         TDemandInterval interval;
-        interval.Utc = std::atoll(PQgetvalue(values.get(), i, 0));
-        if (!PQgetisnull(values.get(), i, 1))
-            interval.Kw = static_cast<uint16_t>(std::atoi(PQgetvalue(values.get(), i, 1)));
+        interval.Utc = row.value(0).toLongLong();
+        // A value without a number is the null of a missing value.
+        if (!row.value(1).isEmpty())
+            interval.Kw = static_cast<uint16_t>(row.value(1).toInt());
         const QDateTime local = QDateTime::fromSecsSinceEpoch(interval.Utc, zone);
         interval.Offset = local.offsetFromUtc();
         const uint16_t month = static_cast<uint16_t>(local.date().year() * 12 + local.date().month() - 1);

@@ -64,9 +64,10 @@ public:
     QString Error;
 
 private:
-    // firstRow: the values of the first row; tuples: the rows affected or returned.
+    // firstRow: the values of the first row; tuples: the rows affected or
+    // returned; rows: every row returned (a null value as an empty text).
     bool Exec(const QString& sql, const QStringList& params = {}, QStringList* firstRow = nullptr,
-              int* tuples = nullptr);
+              int* tuples = nullptr, std::vector<QStringList>* rows = nullptr);
     bool Migrate();
     bool CopyIn(const QByteArray& data);
     bool Rollback();
