@@ -2,6 +2,7 @@
 // The settings the engine is started with, read from the configuration in
 // the order and with the corrections the start-up applies.
 #include "core/MailSettings.h"
+#include "core/TelemetrySettings.h"
 
 #include <QString>
 #include <QStringList>
@@ -38,6 +39,8 @@ struct TSettings {
     QStringList ApplianceNames;
     QStringList SignalNames;
     TMailSettings Mail;
+    TMqttSettings Mqtt;
+    TMetricsSettings Metrics;
     // What is wrong with the settings, empty when nothing is.
     QString Problem;
     // Numbers of the file that could not be used as written, each saying the
@@ -53,4 +56,7 @@ struct TSettings {
     static bool SplitHostPort(const QString& text, QString& host, uint16_t& port);
     // Upper-cases ASCII letters only, leaving every other character as it is.
     static QString AsciiUpper(const QString& text);
+    // Lower-case a-z, 0-9 and _ only: letters lose their accents, anything
+    // else becomes _ (runs of it one _, none at either end).
+    static QString TopicSafe(const QString& text);
 };
