@@ -98,11 +98,17 @@ try:
     with open(os.path.join(site, "qdrwin.ini"), "w") as f:
         f.write(f"[KOMUNIKACIA]\nIP={endpoint}\n[MQTT]\nHost=127.0.0.1\nPort={broker_port}\nNode=bench\n"
                 f"[METRIKY]\nListen=127.0.0.1:{metrics_port}\n")
-    driver = subprocess.Popen([driver_path, site], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    log_path = os.path.join(work.name, "driver.log")
+    with open(log_path, "w") as log:
+        driver = subprocess.Popen([driver_path, site], stdout=subprocess.PIPE, stderr=log, text=True)
     procs.append(driver)
     driver.stdout.readline()
     # Identified, archive filed, broker connected.
     time.sleep(20)
+    with open(log_path) as log:
+        said = log.read()
+    if "mqtt-connected" not in said or "metrics-listening" not in said:
+        sys.exit("the outputs did not start:\n" + said)
     hz = os.sysconf("SC_CLK_TCK")
     rows = []
     for run in range(runs):

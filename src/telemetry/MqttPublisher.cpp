@@ -376,6 +376,7 @@ void TMqttPublisher::HandleConnect(uint32_t session, int rc)
     AnnouncedState.clear();
     AnnouncedComponent.clear();
     States.clear();
+    Changed = true;
     Update();
 }
 
@@ -472,11 +473,37 @@ bool TMqttPublisher::Send(const QString& topic, const QByteArray& payload, bool 
            MOSQ_ERR_SUCCESS;
 }
 
+QString TMqttPublisher::Shape() const
+{
+    QString shape = QStringLiteral("%1 %2 %3 %4 %5 ")
+                        .arg(Model.Known())
+                        .arg(Model.Generation())
+                        .arg(Model.LiveChannels())
+                        .arg(Model.ArchiveChannels())
+                        .arg(Model.Appliances());
+    for (int c = 1; c < TTelemetryModel::MaxChannels; ++c)
+        shape += Model.Reactive(c) ? QLatin1Char('r') : QLatin1Char('a');
+    return shape + QLatin1Char('|') + Model.SiteName() + QLatin1Char('|') + Model.Identification().value_or(QString());
+}
+
+const std::vector<TMqttEntity>& TMqttPublisher::Entities()
+{
+    // Rebuilt only when what the regulator has, or what it is called, changed.
+    const QString shape = Shape();
+    if (shape != EntitiesShape) {
+        FEntities = MqttEntities(Model);
+        EntitiesShape = shape;
+        Changed = true;
+    }
+    return FEntities;
+}
+
 void TMqttPublisher::Announce(bool all)
 {
     if (FSettings.Discovery.isEmpty() || !Connected)
         return;
-    const std::vector<TMqttEntity> entities = MqttEntities(Model);
+    const std::vector<TMqttEntity>& entities = Entities();
+    Changed = false;
     QSet<QString> now;
     for (const TMqttEntity& e : entities) {
         now.insert(e.Object);
@@ -532,8 +559,10 @@ void TMqttPublisher::Update()
     }
     if (!Running || !Connected)
         return;
-    Announce(false);
-    for (const TMqttEntity& e : MqttEntities(Model)) {
+    Entities();
+    if (Changed)
+        Announce(false);
+    for (const TMqttEntity& e : Entities()) {
         const QByteArray payload = e.Payload(Model);
         if (payload.isNull())
             continue;
@@ -548,6 +577,8 @@ void TMqttPublisher::Update()
 
 void TMqttPublisher::Reannounce()
 {
+    // The names are not in the shape: built anew.
+    EntitiesShape.clear();
     if (Running && Connected)
         Announce(true);
 }

@@ -92,6 +92,8 @@ private:
     void HandleDiscoveryOnline(uint32_t session);
     QString TakeComplaints();
     void Announce(bool all);
+    QString Shape() const;
+    const std::vector<TMqttEntity>& Entities();
     bool Send(const QString& topic, const QByteArray& payload, bool retain, int qos);
     QByteArray Config(const TMqttEntity& e) const;
     QString ConfigTopic(const QString& component, const QString& object) const;
@@ -119,4 +121,7 @@ private:
     QHash<QString, QString> AnnouncedState;// object -> its state topic
     QHash<QString, QString> AnnouncedComponent;
     QHash<QString, QByteArray> States;     // state topic -> payload
+    std::vector<TMqttEntity> FEntities;    // as last built
+    QString EntitiesShape;                 // what they were built from
+    bool Changed = true;                   // built anew since last announced
 };
