@@ -3,16 +3,19 @@
 #include "telemetry/TelemetryModel.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSet>
+#include <QThread>
 
 #include <mosquitto.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -65,6 +68,13 @@ QByteArray PowerText(std::optional<double> v, bool reactive)
     return reactive ? Number(*v * 1000.0, 0) : Number(*v, 1);
 }
 
+// strerror is not for two threads at once.
+QString ErrorText(int error)
+{
+    char buffer[256];
+    return QString::fromLocal8Bit(strerror_r(error, buffer, sizeof buffer));
+}
+
 QStringList Tasks() { return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot); }
 } // namespace
 
@@ -77,6 +87,8 @@ struct TMqttPublisher::TContext {
     // main thread may fail, and complain, before it returns.
     std::mutex Lock;
     QStringList Complaints;
+    // Set by the network thread as the connection ends.
+    std::atomic<bool> Gone{false};
 };
 
 std::vector<TMqttEntity> MqttEntities(const TTelemetryModel& model)
@@ -229,7 +241,7 @@ bool TMqttPublisher::Start()
     const QByteArray id = FSettings.ClientId.toUtf8();
     Client = mosquitto_new(id.constData(), true, Context.get());
     if (!Client) {
-        Problem = QStringLiteral("cannot make an MQTT client: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        Problem = QStringLiteral("cannot make an MQTT client: %1").arg(ErrorText(errno));
         Context.reset();
         return false;
     }
@@ -272,12 +284,12 @@ bool TMqttPublisher::Start()
     });
     mosquitto_disconnect_callback_set(Client, [](mosquitto*, void* data, int rc) {
         auto* c = static_cast<TContext*>(data);
+        c->Gone = true;
         // errno is this thread's: the reason of a failed socket call is
         // taken here, and EPROTO ends the library's thread like the codes.
         const int error = errno;
         const int code = rc == MOSQ_ERR_ERRNO && error == EPROTO ? MOSQ_ERR_PROTOCOL : rc;
-        const QString why = rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(std::strerror(error))
-                                                 : QString::fromUtf8(mosquitto_strerror(rc));
+        const QString why = rc == MOSQ_ERR_ERRNO ? ErrorText(error) : QString::fromUtf8(mosquitto_strerror(rc));
         QMetaObject::invokeMethod(c->Self, [self = c->Self, s = c->Session, code, why] { self->HandleDisconnect(s, code, why); },
                                   Qt::QueuedConnection);
     });
@@ -315,7 +327,7 @@ void TMqttPublisher::TryConnect()
     TakeComplaints();
     const QByteArray host = FSettings.Host.toUtf8();
     int rc = mosquitto_connect_async(Client, host.constData(), FSettings.Port, FSettings.KeepAlive);
-    QString why = rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(std::strerror(errno)) : QString::fromUtf8(mosquitto_strerror(rc));
+    QString why = rc == MOSQ_ERR_ERRNO ? ErrorText(errno) : QString::fromUtf8(mosquitto_strerror(rc));
     if (rc == MOSQ_ERR_SUCCESS) {
         // The thread's task, to see it end: a TLS handshake that fails ends
         // the library's thread without a word.
@@ -386,10 +398,8 @@ void TMqttPublisher::HandleDisconnect(uint32_t session, int rc, const QString& w
         return;
     const bool was = Connected;
     Connected = false;
-    if (!Running) {
-        Stopped = true;
+    if (!Running)
         return;
-    }
     QString reason = why;
     if (const QString complaints = TakeComplaints(); !complaints.isEmpty())
         reason += QStringLiteral(" (") + complaints + QLatin1Char(')');
@@ -605,31 +615,37 @@ void TMqttPublisher::Stop(int waitMs)
     }
     const bool wasRunning = Running;
     Running = false;
-    Stopped = false;
+    bool ended = true;
     if (Connected) {
         // Said before the goodbye, so that the broker keeps "offline" and
         // sends no will.
+        Context->Gone = false;
         Send(FSettings.Topic + QStringLiteral("/status"), QByteArrayLiteral("offline"), true, 1);
         mosquitto_disconnect(Client);
-        if (waitMs > 0) {
-            QEventLoop loop;
-            QTimer limit;
-            limit.setSingleShot(true);
-            QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
-            QTimer poll;
-            QObject::connect(&poll, &QTimer::timeout, &loop, [this, &loop] {
-                if (Stopped)
-                    loop.quit();
-            });
-            limit.start(waitMs);
-            poll.start(10);
-            loop.exec();
+        // The network thread writes both and ends. It is not cancelled
+        // while it may be writing (it would keep the library's locks), so
+        // a stop without waiting still gives it a moment, though without
+        // serving events: that is a destructor's.
+        QElapsedTimer waited;
+        waited.start();
+        const int limit = std::max(waitMs, 300);
+        while (!Context->Gone && waited.elapsed() < limit) {
+            if (waitMs > 0) {
+                QEventLoop loop;
+                QTimer::singleShot(10, &loop, &QEventLoop::quit);
+                loop.exec();
+            } else {
+                QThread::msleep(5);
+            }
         }
+        ended = Context->Gone;
     } else {
         // Leaves the library's reconnecting loop.
         mosquitto_disconnect(Client);
     }
-    Destroy(!Stopped);
+    // A thread not ended waits on a broker that does not answer, or before
+    // its next try: nothing of the library's is held there.
+    Destroy(!ended);
     Connected = false;
     if (wasRunning)
         Log(TLogLine(QStringLiteral("mqtt-stopped")));

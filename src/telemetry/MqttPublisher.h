@@ -66,7 +66,8 @@ public:
     // cannot even be set up (no such CAFile, ...).
     bool Start();
     // Says "offline", disconnects and stops the network thread, waiting at
-    // most waitMs (processing events) for the broker to take it.
+    // most waitMs (processing events) for the broker to take it; 0 waits
+    // a moment without processing events, as a destructor must.
     void Stop(int waitMs = 1000);
     bool IsConnected() const { return Connected; }
     const TMqttSettings& Settings() const { return FSettings; }
@@ -110,7 +111,6 @@ private:
     bool Threaded = false;
     QString ThreadTask;     // the network thread's entry in /proc/self/task
     bool Connected = false;
-    bool Stopped = false;   // the disconnect asked for by Stop has come
     QTimer Retry;
     int RetrySeconds = 1;
     QString LastFailure;    // the last reason logged, so a failing broker logs once

@@ -157,8 +157,11 @@ public:
             const QByteArray line = Buffer.left(nl);
             Buffer.remove(0, nl + 1);
             const qsizetype space = line.indexOf(' ');
+            // mosquitto_sub shows an empty payload (a cleared retained
+            // message) as "(null)".
+            const QByteArray payload = line.mid(space + 1);
             if (space > 0)
-                List.push_back({Clock.elapsed(), QString::fromUtf8(line.left(space)), line.mid(space + 1)});
+                List.push_back({Clock.elapsed(), QString::fromUtf8(line.left(space)), payload == "(null)" ? QByteArray() : payload});
         }
         return List;
     }
