@@ -3,6 +3,7 @@
 // the order and with the corrections the start-up applies.
 #include "core/MailSettings.h"
 #include "demand/Contract.h"
+#include "core/TelemetrySettings.h"
 
 #include <QString>
 #include <QStringList>
@@ -42,6 +43,8 @@ struct TSettings {
     // ZMLUVA: what the site's demand is billed by; its own Problem, so that
     // only what bills the demand stops on it.
     TContract Contract;
+    TMqttSettings Mqtt;
+    TMetricsSettings Metrics;
     // What is wrong with the settings, empty when nothing is.
     QString Problem;
     // Numbers of the file that could not be used as written, each saying the
@@ -57,4 +60,7 @@ struct TSettings {
     static bool SplitHostPort(const QString& text, QString& host, uint16_t& port);
     // Upper-cases ASCII letters only, leaving every other character as it is.
     static QString AsciiUpper(const QString& text);
+    // Lower-case a-z, 0-9 and _ only: letters lose their accents, anything
+    // else becomes _ (runs of it one _, none at either end).
+    static QString TopicSafe(const QString& text);
 };
