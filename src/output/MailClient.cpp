@@ -414,7 +414,9 @@ QString TMailClient::TlsProblem() const
 bool TMailClient::Open(const QString& host, bool& unresolved)
 {
     unresolved = false;
+    ConnectionProblem.clear();
     if (Port < 1 || Port > 65535) {
+        ConnectionProblem = QStringLiteral("port %1 nie je platný").arg(Port);
         if (OnConnectionFailed)
             OnConnectionFailed();
         return false;
@@ -438,6 +440,8 @@ bool TMailClient::Open(const QString& host, bool& unresolved)
     if (r == TWaitResult::Done)
         return true;
     const QAbstractSocket::SocketError error = Socket->error();
+    ConnectionProblem = r == TWaitResult::TimedOut ? QStringLiteral("server neodpovedal do %1 s").arg((TimeoutMs + 999) / 1000)
+                                                   : Socket->errorString();
     const bool tcpUp = tlsNow && error == QAbstractSocket::SslHandshakeFailedError;
     if (tcpUp)
         LastError = TlsProblem();

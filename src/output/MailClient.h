@@ -90,6 +90,9 @@ public:
     // refusal, the server's certificate, a missing STARTTLS); empty otherwise.
     // Never holds the password.
     QString LastError;
+    // Why the last connection could not be made, as the system says it
+    // (refused, unreachable, no answer in time); empty after a connection.
+    QString ConnectionProblem;
     // The last OnAuthenticationFailed came from a refused AUTH, not HELO.
     bool LoginRefused = false;
 

@@ -36,7 +36,8 @@ void DrawStrip(QPainter& p, const TDispArch& view, const TPrintLayout& l, const 
     const auto frame = [&p](const QRect& r) { p.drawRect(r.adjusted(0, 0, -1, -1)); };
     frame(Corners(o, top, right, top + l.StripHeight - i));
     const int scaleLeft = o + i;
-    DrawScale(p, view, Corners(scaleLeft, top + l.TitleHeight, scaleLeft + l.ScaleWidth, top + l.TitleHeight + plot));
+    DrawScale(p, view, Corners(scaleLeft, top + l.TitleHeight, scaleLeft + l.ScaleWidth, top + l.StripHeight - 2 * i),
+              false, plot);
     const int graphLeft = scaleLeft + l.ScaleWidth + i;
     DrawGraph(p, view, Corners(graphLeft, top + l.TitleHeight, graphLeft + l.StripWidth, top + l.StripHeight - 2 * i),
               strip.Graph, plot, strip.Offset, l.PrintMode);
