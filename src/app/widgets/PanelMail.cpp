@@ -77,8 +77,18 @@ void TPanelMail::SetClient(TMailClient* client)
         MailClient->OnSuccess = nullptr;
     }
     MailClient = client;
-    if (client)
-        BindMailEvents(*client, MailMessage, [] { TDialogs::Message(MailText::Sent); });
+    if (!client)
+        return;
+    BindMailEvents(*client, MailMessage, [] { TDialogs::Message(MailText::Sent); });
+    // A failed connection names the server and the system's reason, so the
+    // user can tell a wrong name from a server that is down or a firewall.
+    client->OnConnectionFailed = [this, client] {
+        MailMessage = QStringLiteral("Chyba pri nadviazaní spojenia so serverom %1 (port %2): %3")
+                          .arg(client->Host.trimmed())
+                          .arg(client->Port)
+                          .arg(client->ConnectionProblem.isEmpty() ? QStringLiteral("neznáma príčina")
+                                                                   : client->ConnectionProblem);
+    };
 }
 
 bool TPanelMail::Compose(std::function<QString()> recipients, std::function<QString()> attachment)
@@ -144,7 +154,9 @@ void TPanelMail::ButtonMYClick()
     ButtonMN->setEnabled(true);
     ButtonMY->setEnabled(true);
     Sending = false;
-    Close();
+    // A failure keeps the panel and what was typed in it for another try.
+    if (Accepted || !MailClient)
+        Close();
 }
 
 void TPanelMail::Close()
