@@ -91,9 +91,11 @@ void DrawGraph(QPainter& painter, const TDispArch& view, QRect rect, int graph, 
     for (uint8_t k = 0; k < view.SelectedCount; ++k)
         if ((graph < 0 || graph >= view.SelectedCount || graph == k) && view.SelectedChannel(k) == 0)
             regulated = true;
+    // A limit of 0 is none (a report given only the VT limit).
     if (regulated)
         for (uint8_t i = 0; i < 2; ++i)
-            DottedLine(painter, left, right, plot.Y(view.RegulatedPower(i)), th, screen);
+            if (view.RegulatedPower(i) > 0)
+                DottedLine(painter, left, right, plot.Y(view.RegulatedPower(i)), th, screen);
     painter.drawLine(left, plot.Bottom, right - 1, plot.Bottom);
     painter.setPen(Qt::black);
     painter.drawLine(left, top + h, right - 1, top + h);

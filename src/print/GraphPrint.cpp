@@ -4,7 +4,10 @@
 #include "print/PrintLayout.h"
 #include "regulator/DispArch.h"
 
+#include <QFontMetrics>
 #include <QPagedPaintDevice>
+
+#include <algorithm>
 
 #include <vector>
 
@@ -29,7 +32,11 @@ void DrawStrip(QPainter& p, const TDispArch& view, const TPrintLayout& l, const 
     const int i = l.PrintMarginInner;
     const int right = l.PrintPageWidth - o;
     const int top = strip.Slot * l.StripHeight + o;
-    const int plot = ((l.StripHeight - l.TitleHeight - 2 * i) * 4) / 5;
+    // The plot leaves room below it for the tick row and the day labels,
+    // three lines of text, so a date is not cut at the strip's frame.
+    const int avail = l.StripHeight - l.TitleHeight - 2 * i;
+    const int th = QFontMetrics(p.font()).height();
+    const int plot = std::max(1, std::min(avail * 4 / 5, avail - 3 * th - th / 4));
     p.setPen(Qt::black);
     p.setBrush(Qt::NoBrush);
     // A stroked QRect covers one pixel more than its size on each axis.

@@ -259,6 +259,7 @@ bool OpenInSpreadsheetProgram(const QString& path)
 void TSheetMeasurements::SetPrinter(std::unique_ptr<QPrinter> printer)
 {
     FPrinter = std::move(printer);
+    PrinterKnown = true;
     ShowPrinterState();
 }
 
@@ -308,6 +309,7 @@ void TSheetMeasurements::PrinterArrived(std::unique_ptr<QPrinter> printer)
         LookupThread.reset();
     }
     Lookup = false;
+    PrinterKnown = true;
     if (Printing) {
         // The running print keeps the printer it started with.
         Parked = std::move(printer);
@@ -326,7 +328,9 @@ void TSheetMeasurements::PrinterArrived(std::unique_ptr<QPrinter> printer)
 
 void TSheetMeasurements::ShowPrinterState()
 {
-    const bool none = !Lookup && !LookupAgain && (!PrinterPresent || !FPrinter);
+    // A lookup running keeps what the last one found, so the hint does not
+    // blink each time the sheet is shown.
+    const bool none = PrinterKnown && (!PrinterPresent || !FPrinter);
     const QString why = none ? NoPrinter : QString();
     LabelPrinter->setText(none ? QStringLiteral("Žiadna tlačiareň") : QString());
     LabelPrinter->setToolTip(why);

@@ -149,6 +149,7 @@ private:
     void Notice(const QString& text);
     bool Lookup = false;
     bool LookupAgain = false;
+    bool PrinterKnown = false; // a lookup has answered (or a printer was given)
     std::unique_ptr<QThread> LookupThread;
     bool WaitingForPrinter = false;
     // A print uses the printer: an answer waits in Parked until it ends.
