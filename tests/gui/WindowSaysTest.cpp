@@ -90,7 +90,11 @@ TEST(WindowSays, ARegulatorSilencedMidDownloadAndBack)
         << s.Text("PanelInf").toStdString();
     EXPECT_TRUE(down.match(s.Text("LabelArStatus")).hasMatch()) << s.Text("LabelArStatus").toStdString();
     ASSERT_TRUE(PumpUntil([&] { return s.Lamp() == Red; }, 3000));
-    EXPECT_TRUE(s.Find<QLabel>("LedC")->toolTip().startsWith(QStringLiteral("Regulátor neodpovedá od ")));
+    // Each lamp's hint: what it shows and since when.
+    const auto hint = [&] { return s.Find<QLabel>("LedC")->toolTip(); };
+    EXPECT_TRUE(PumpUntil([&] { return hint().contains(QStringLiteral("Timeout od ")); }, 5000)) << hint().toStdString();
+    EXPECT_TRUE(hint().startsWith(QStringLiteral("Regulátor neodpovedá od ")));
+    EXPECT_TRUE(s.Find<QWidget>("LedR")->toolTip().startsWith(QStringLiteral("Príjem: ")));
     // It stays said while the exchanges go on failing.
     const QString said = s.Text("PanelInf");
     Pump(2500);

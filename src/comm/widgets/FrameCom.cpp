@@ -156,6 +156,11 @@ void TFrameCom::Tick()
         if (PendingCode >= 0) {
             const auto code = static_cast<uint8_t>(PendingCode);
             PendingCode = -1;
+            if (code != ShownCode) {
+                ShownCode = code;
+                ShownSince = now;
+                UpdateHints(now);
+            }
             SetLedC(Red, code <= 2 ? QString() : QString(Root->CodeChar(code)).trimmed());
         } else {
             SetLedC(Red, LedC->text());
