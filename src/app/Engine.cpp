@@ -346,8 +346,10 @@ void TEngine::ComBufData(uint8_t address, uint8_t command, uint8_t length, const
                 ValueTres->SetValue(GetLong(data + 12), 0);
                 ValueKrs->SetValue(data[17], 0);
                 ValueKso->SetValue(data[18], 0);
+                ListIO->SetReportedAppliances(data[18]);
                 RegulatedPowerArrived(GetLong(data + 20));
                 ValueKem->SetValue(data[16], 0);
+                GridEm->SetReportedMeters(data[16]);
                 // Generation 3 reports the main measurement as a channel of its
                 // own, and its meter kinds with every measurement block.
                 uint8_t channels = data[16];

@@ -112,3 +112,21 @@ void TComBufQDR::Tick(void* sender)
         }
     }
 }
+
+QString TComBufQDR::CommandName(uint8_t command)
+{
+    switch (command) {
+    case 0: return QStringLiteral("identifikácia");
+    case 1: return QStringLiteral("informácie");
+    case 2: return QStringLiteral("meranie");
+    case 3: return QStringLiteral("archív");
+    case 4: return QStringLiteral("záznam intervalu");
+    case 5: return QStringLiteral("spotrebiče a signály");
+    case 6: return QStringLiteral("vstupy a výstupy");
+    case 7: return QStringLiteral("regulovaný výkon");
+    case 8: return QStringLiteral("meranie elektromerov");
+    case 9: return QStringLiteral("archívny záznam");
+    case 10: return QStringLiteral("odber");
+    default: return QStringLiteral("príkaz %1").arg(command);
+    }
+}

@@ -31,4 +31,7 @@ public:
     uint8_t MaxCommand() const { return Extended ? 128 + 12 : 128 + 9; }
     // Fixed reply data length of a command (without bit 7), or AnyLength.
     static int ReplyLength(uint8_t command);
+    // What a command asks for, in a few Slovak words ("informácie"), for
+    // the communication log.
+    static QString CommandName(uint8_t command);
 };

@@ -198,6 +198,7 @@ QString TComRootInterface::Description() const { return {}; }
 bool TComRootInterface::IsIdle() const { return true; }
 uint16_t TComRootInterface::LogCount() const { return 0; }
 bool TComRootInterface::TakeLog(QStringList&) { return false; }
+bool TComRootInterface::TakeLogEntries(std::vector<TComList::TEntry>&) { return false; }
 
 void TComRootInterface::Tick(void* sender)
 {
@@ -344,6 +345,10 @@ QString TComThreadInterface::Description() const { return Thread ? Thread->Descr
 bool TComThreadInterface::IsIdle() const { return Thread ? Thread->IsIdle() : true; }
 uint16_t TComThreadInterface::LogCount() const { return Thread ? Thread->Log.Count() : 0; }
 bool TComThreadInterface::TakeLog(QStringList& strings) { return Thread ? Thread->Log.ToStrings(strings, true) : false; }
+bool TComThreadInterface::TakeLogEntries(std::vector<TComList::TEntry>& entries)
+{
+    return Thread ? Thread->Log.TakeEntries(entries) : false;
+}
 
 // ---------------------------------------------------------------- TSerialInterface
 

@@ -5,6 +5,7 @@
 // exchange ends in one result code numbered across the chain (the root's own
 // codes first, then each child's).
 #include "comm/ComEvents.h"
+#include "comm/ComList.h"
 
 #include <QString>
 #include <QStringList>
@@ -82,6 +83,8 @@ public:
     virtual bool IsIdle() const;
     virtual uint16_t LogCount() const;
     virtual bool TakeLog(QStringList& strings);
+    // The log's entries themselves, with their times; emptied as TakeLog.
+    virtual bool TakeLogEntries(std::vector<TComList::TEntry>& entries);
 
     void Tick(void* sender) override;
     void IdleTick(void* sender) override;
@@ -126,6 +129,7 @@ public:
     bool IsIdle() const override;
     uint16_t LogCount() const override;
     bool TakeLog(QStringList& strings) override;
+    bool TakeLogEntries(std::vector<TComList::TEntry>& entries) override;
 };
 
 class TSerialThread;

@@ -1,5 +1,7 @@
 #include "comm/ComList.h"
 
+#include <QDateTime>
+
 TComList::TComList(uint16_t capacity) { SetCapacity(capacity); }
 
 void TComList::SetCapacity(uint16_t n)
@@ -32,6 +34,7 @@ void TComList::Add(char kind, const uint8_t* data, uint16_t size)
         return;
     TEntry e;
     e.Kind = kind;
+    e.Time = QDateTime::currentMSecsSinceEpoch();
     if (data && size > 0)
         e.Data = QByteArray(reinterpret_cast<const char*>(data), size);
     if (Used == cap) {
@@ -76,6 +79,19 @@ bool TComList::ToStrings(QStringList& strings, bool clear)
         Head = 0;
         Used = 0;
     }
+    return any;
+}
+
+bool TComList::TakeEntries(std::vector<TEntry>& entries)
+{
+    std::lock_guard<std::mutex> guard(Lock);
+    const bool any = Used > 0;
+    for (uint16_t i = 0; i < Used; ++i)
+        entries.push_back(std::move(Items[(Head + i) % Items.size()]));
+    for (auto& e : Items)
+        e = TEntry{};
+    Head = 0;
+    Used = 0;
     return any;
 }
 

@@ -14,6 +14,7 @@ public:
     struct TEntry {
         QByteArray Data;
         char Kind = ' '; // '>' sent, '<' received, '#' discarded before a reply was awaited
+        qint64 Time = 0; // when it crossed, milliseconds since the epoch (UTC)
     };
 
     explicit TComList(uint16_t capacity = 0);
@@ -29,6 +30,9 @@ public:
     // Appends the text of every entry, oldest first; empties the ring when
     // clear is set. True when there was at least one entry.
     bool ToStrings(QStringList& strings, bool clear);
+    // Moves every entry out, oldest first, and empties the ring; true when
+    // there was at least one.
+    bool TakeEntries(std::vector<TEntry>& entries);
     void Clear();
 
 private:

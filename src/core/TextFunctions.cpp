@@ -110,6 +110,28 @@ QString MonthYearText(uint16_t n)
     return Names[n % 12u] + QString::number(n / 12u).rightJustified(5, QLatin1Char(' '));
 }
 
+QString CountText(uint32_t n, const QString& one, const QString& few, const QString& many)
+{
+    return QString::number(n) + QLatin1Char(' ') + (n == 1 ? one : n >= 2 && n <= 4 ? few : many);
+}
+
+QString RecordsText(uint32_t n)
+{
+    return CountText(n, QStringLiteral("záznam"), QStringLiteral("záznamy"), QStringLiteral("záznamov"));
+}
+
+QString RemainingRecordsText(uint32_t records)
+{
+    // The verb agrees with the count: "zostávajú 3 záznamy".
+    const QString verb = records >= 2 && records <= 4 ? QStringLiteral("zostávajú") : QStringLiteral("zostáva");
+    return verb + QLatin1Char(' ') + RecordsText(records);
+}
+
+QString RemainingText(uint16_t month, uint32_t records)
+{
+    return MonthText(month) + QStringLiteral(": ") + RemainingRecordsText(records);
+}
+
 QString MonthFileName(uint16_t month, const QString& ext)
 {
     if (month / 12u == 0)

@@ -44,6 +44,15 @@ QString MonthYearText(uint16_t n);
 // "2005nov." for an empty extension; empty when the year is 0.
 QString MonthFileName(uint16_t month, const QString& ext);
 
+// "1 záznam", "3 záznamy", "5 záznamov": a count with the Slovak noun form
+// it takes (one, two to four, else).
+QString CountText(uint32_t n, const QString& one, const QString& few, const QString& many);
+QString RecordsText(uint32_t n);
+// What is left of a download: "zostáva 2862 záznamov", "zostávajú 3 záznamy".
+QString RemainingRecordsText(uint32_t records);
+// The same for a month: "2026NOV: zostáva 2862 záznamov".
+QString RemainingText(uint16_t month, uint32_t records);
+
 // The absolute, cleaned form of a file name, so that two spellings of one
 // file compare equal; case is kept, as file systems may tell it apart.
 // Empty for empty.

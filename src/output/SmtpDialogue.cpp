@@ -155,7 +155,8 @@ TSmtpDialogue::TSmtpDialogue(QObject* parent)
             else if (error == QAbstractSocket::HostNotFoundError)
                 Finish(TMailFault::InvalidHost, MailText::InvalidHost);
             else if (Socket->state() != QAbstractSocket::ConnectedState)
-                Finish(TMailFault::ConnectionFailed, MailText::ConnectionFailed);
+                Finish(TMailFault::ConnectionFailed,
+                       MailText::ConnectionFailedTo(Host(), Server.Port, Socket->errorString()));
             return;
         }
         if (Step == TStep::Handshake && error == QAbstractSocket::SslHandshakeFailedError) {
@@ -233,7 +234,9 @@ void TSmtpDialogue::Start(const TMailMessage& message, std::function<void(const 
                                                          .arg(SizeText(Encoding->Size()), SizeText(SizeLimit)) +
                                                      NotSent);
     if (Server.Port < 1 || Server.Port > 65535)
-        return FinishLater(TMailFault::ConnectionFailed, MailText::ConnectionFailed);
+        return FinishLater(TMailFault::ConnectionFailed,
+                           MailText::ConnectionFailedTo(Host(), Server.Port,
+                                                        QStringLiteral("port %1 nie je platný").arg(Server.Port)));
 
     Connect();
 }
@@ -311,7 +314,7 @@ void TSmtpDialogue::OnClosed()
         Complete();
         return;
     case TStep::Connecting:
-        Finish(TMailFault::ConnectionFailed, MailText::ConnectionFailed);
+        Finish(TMailFault::ConnectionFailed, MailText::ConnectionFailedTo(host, Server.Port, Socket->errorString()));
         return;
     case TStep::Greeting:
         Finish(TMailFault::NoGreeting, MailText::NoGreeting(host));
@@ -354,7 +357,9 @@ void TSmtpDialogue::OnStepTimeout()
     case TStep::Connecting:
         // Refused, unreachable, or a TLS handshake that never ended: no
         // connection was established.
-        Finish(TMailFault::ConnectionFailed, MailText::ConnectionFailed);
+        Finish(TMailFault::ConnectionFailed,
+               MailText::ConnectionFailedTo(host, Server.Port,
+                                            QStringLiteral("server neodpovedal do %1 s").arg((StepTimeoutMs + 999) / 1000)));
         return;
     case TStep::Greeting:
         Finish(TMailFault::NoGreeting, MailText::NoGreeting(host));

@@ -171,6 +171,12 @@ private:
 namespace MailText {
 inline const QString InvalidHost = QStringLiteral("Nesprávny server !");
 inline const QString ConnectionFailed = QStringLiteral("Chyba pri nadviazaní spojenia !");
+// A failed connection names the server and the system's reason, so the user
+// can tell a wrong name from a server that is down or a firewall.
+inline QString ConnectionFailedTo(const QString& host, int port, const QString& why)
+{
+    return QStringLiteral("Chyba pri nadviazaní spojenia so serverom %1 (port %2): %3").arg(host).arg(port).arg(why);
+}
 inline const QString AuthenticationFailed = QStringLiteral("Neznámy užívateľ !");
 inline const QString NoSender = QStringLiteral("Chýba adresa odosielateľa !");
 inline const QString NoRecipient = QStringLiteral("Chýba adresa príjemcu !");

@@ -85,8 +85,17 @@ void DrawGraph(QPainter& painter, const TDispArch& view, QRect rect, int graph, 
         painter.fillRect(rect, Qt::white);
     }
     painter.setPen(lines);
-    for (uint8_t i = 0; i < 2; ++i)
-        DottedLine(painter, left, right, plot.Y(view.RegulatedPower(i)), th, screen);
+    // The regulated powers limit measurement 00 alone: their lines belong on
+    // a graph that shows its curve, not on another meter's or a kVAr one's.
+    bool regulated = false;
+    for (uint8_t k = 0; k < view.SelectedCount; ++k)
+        if ((graph < 0 || graph >= view.SelectedCount || graph == k) && view.SelectedChannel(k) == 0)
+            regulated = true;
+    // A limit of 0 is none (a report given only the VT limit).
+    if (regulated)
+        for (uint8_t i = 0; i < 2; ++i)
+            if (view.RegulatedPower(i) > 0)
+                DottedLine(painter, left, right, plot.Y(view.RegulatedPower(i)), th, screen);
     painter.drawLine(left, plot.Bottom, right - 1, plot.Bottom);
     painter.setPen(Qt::black);
     painter.drawLine(left, top + h, right - 1, top + h);
@@ -105,10 +114,21 @@ void DrawGraph(QPainter& painter, const TDispArch& view, QRect rect, int graph, 
         bool quiet = view.RecordToPosition(from, mode) > 0;
         uint32_t prevHour = 0;
         int prevDay = -1;
+        // The day at the left edge, and where the first whole day label
+        // starts: a graph scrolled into a day still says which day it is.
+        int leftDay = -1;
+        int firstLabel = right;
+        bool leftDayLabelled = false;
         const int dayRow = top + h + 4 * (th / 2);
         const int hourRow = top + h + th / 2;
         const int tickEnd = top + h + 3 * (th / 2);
         const QFontMetrics fm(painter.font());
+        const auto dayLabel = [&](int day) {
+            QString label = IntToStrZero(static_cast<uint32_t>(day), 2);
+            if (!narrow)
+                label += view.MonthSuffix;
+            return label;
+        };
         painter.save();
         painter.setClipRect(rect, Qt::IntersectClip);
         for (uint32_t i = from; i < view.RecordCount; ++i) {
@@ -121,13 +141,18 @@ void DrawGraph(QPainter& painter, const TDispArch& view, QRect rect, int graph, 
                 continue;
             const uint32_t hour = view.IntervalTime(static_cast<uint16_t>(i)) / 60u;
             const int day = static_cast<int>(hour / 24u);
+            if (leftDay < 0 && x + p > left)
+                leftDay = day;
             if (!quiet && hour != prevHour && hour != 0) {
                 bool mark = false;
                 if (day != prevDay) {
-                    QString label = IntToStrZero(static_cast<uint32_t>(day), 2);
-                    if (!narrow)
-                        label += view.MonthSuffix;
-                    painter.drawText(x + tw / 2, dayRow + fm.ascent(), label);
+                    // A label the left edge would cut is left to the one
+                    // pinned there below.
+                    if (x + tw / 2 >= left) {
+                        painter.drawText(x + tw / 2, dayRow + fm.ascent(), dayLabel(day));
+                        firstLabel = std::min(firstLabel, x + tw / 2);
+                        leftDayLabelled = leftDayLabelled || day == leftDay;
+                    }
                     if (x >= left)
                         painter.drawLine(x, top, x, rect.bottom());
                     mark = true;
@@ -142,6 +167,11 @@ void DrawGraph(QPainter& painter, const TDispArch& view, QRect rect, int graph, 
             quiet = false;
             prevHour = hour;
             prevDay = day;
+        }
+        if (leftDay >= 0 && !leftDayLabelled) {
+            const QString label = dayLabel(leftDay);
+            if (left + tw / 2 + fm.horizontalAdvance(label) + tw <= firstLabel)
+                painter.drawText(left + tw / 2, dayRow + fm.ascent(), label);
         }
         painter.restore();
     }
@@ -191,7 +221,7 @@ void DrawGraph(QPainter& painter, const TDispArch& view, QRect rect, int graph, 
     painter.restore();
 }
 
-void DrawScale(QPainter& painter, const TDispArch& view, const QRect& rect, bool graphEmpty)
+void DrawScale(QPainter& painter, const TDispArch& view, const QRect& rect, bool graphEmpty, int plotHeight)
 {
     painter.save();
     painter.fillRect(rect, Qt::white);
@@ -199,32 +229,37 @@ void DrawScale(QPainter& painter, const TDispArch& view, const QRect& rect, bool
         painter.restore();
         return;
     }
-    const TPlot plot(painter, rect.top(), rect.height(), view.FullScale);
+    const int height = plotHeight < 0 ? rect.height() : std::min(plotHeight, rect.height());
+    const TPlot plot(painter, rect.top(), height, view.FullScale);
     const int th = plot.TextHeight;
     const int tw = plot.TextWidth;
     const int right = rect.left() + rect.width(); // exclusive
-    const int n = th > 0 ? (rect.height() - th / 4) / (2 * th) : 0;
+    const int n = th > 0 ? (height - th / 4) / (2 * th) : 0;
     // Too small for one label: the box stays blank rather than crowded.
     if (n < 1) {
         painter.restore();
         return;
     }
     painter.setPen(Qt::black);
-    painter.drawLine(right - tw / 2, rect.top(), right - tw / 2, rect.bottom());
+    painter.drawLine(right - tw / 2, rect.top(), right - tw / 2, plot.Bottom);
     uint32_t s = 1;
     uint32_t minor = 1;
     TDispArch::ScaleSteps(view.FullScale, n, s, minor);
     painter.setClipRect(rect, Qt::IntersectClip);
     const QFontMetrics fm(painter.font());
+    // Each label is centred on its tick, so that a number reads beside the
+    // line it names; the tick runs from just after the text to the axis.
+    const int textRight = right - tw - tw / 2;
+    const int half = (fm.capHeight() + 1) / 2;
     for (uint64_t v = 0;; v += minor) {
         const int y = plot.Y(static_cast<int64_t>(v));
         if (y <= rect.top() || v > 0xFFFFFFu)
             break;
         if (v % s == 0) {
-            painter.drawLine(rect.left(), y, right - 1, y);
+            painter.drawLine(textRight + tw / 4, y, right - 1, y);
             const QString text = QString::number(v);
-            const int textRight = right - tw - tw / 2;
-            painter.drawText(textRight - fm.horizontalAdvance(text), y - fm.descent(), text);
+            if (y - half - 1 >= rect.top() && y + half <= rect.bottom())
+                painter.drawText(textRight - fm.horizontalAdvance(text), y + half, text);
         } else {
             painter.drawLine(right - tw, y, right - 1, y);
         }

@@ -15,4 +15,8 @@ class TDispArch;
 void DrawGraph(QPainter& painter, const TDispArch& view, QRect rect, int graph, int plotHeight, int offset,
                uint8_t mode);
 // graphEmpty: there is no graph to scale; the box is only filled.
-void DrawScale(QPainter& painter, const TDispArch& view, const QRect& rect, bool graphEmpty = false);
+// plotHeight: the height of the plot it scales, from rect's top (-1: rect's
+// height); the box may reach below it, so that the label of 0, centred on
+// its tick, is not cut.
+void DrawScale(QPainter& painter, const TDispArch& view, const QRect& rect, bool graphEmpty = false,
+               int plotHeight = -1);

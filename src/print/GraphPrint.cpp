@@ -4,7 +4,10 @@
 #include "print/PrintLayout.h"
 #include "regulator/DispArch.h"
 
+#include <QFontMetrics>
 #include <QPagedPaintDevice>
+
+#include <algorithm>
 
 #include <vector>
 
@@ -29,14 +32,19 @@ void DrawStrip(QPainter& p, const TDispArch& view, const TPrintLayout& l, const 
     const int i = l.PrintMarginInner;
     const int right = l.PrintPageWidth - o;
     const int top = strip.Slot * l.StripHeight + o;
-    const int plot = ((l.StripHeight - l.TitleHeight - 2 * i) * 4) / 5;
+    // The plot leaves room below it for the tick row and the day labels,
+    // three lines of text, so a date is not cut at the strip's frame.
+    const int avail = l.StripHeight - l.TitleHeight - 2 * i;
+    const int th = QFontMetrics(p.font()).height();
+    const int plot = std::max(1, std::min(avail * 4 / 5, avail - 3 * th - th / 4));
     p.setPen(Qt::black);
     p.setBrush(Qt::NoBrush);
     // A stroked QRect covers one pixel more than its size on each axis.
     const auto frame = [&p](const QRect& r) { p.drawRect(r.adjusted(0, 0, -1, -1)); };
     frame(Corners(o, top, right, top + l.StripHeight - i));
     const int scaleLeft = o + i;
-    DrawScale(p, view, Corners(scaleLeft, top + l.TitleHeight, scaleLeft + l.ScaleWidth, top + l.TitleHeight + plot));
+    DrawScale(p, view, Corners(scaleLeft, top + l.TitleHeight, scaleLeft + l.ScaleWidth, top + l.StripHeight - 2 * i),
+              false, plot);
     const int graphLeft = scaleLeft + l.ScaleWidth + i;
     DrawGraph(p, view, Corners(graphLeft, top + l.TitleHeight, graphLeft + l.StripWidth, top + l.StripHeight - 2 * i),
               strip.Graph, plot, strip.Offset, l.PrintMode);

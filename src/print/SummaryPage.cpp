@@ -69,11 +69,13 @@ public:
         Y += fm.lineSpacing();
     }
     void Skip(int pixels) { Y += pixels; }
-    void Rule()
+    // A line under the text, at least as wide as the area; width: the
+    // columns' extent when they reach further.
+    void Rule(int width = 0)
     {
         const QFontMetrics fm(P.font());
         const int y = Y + fm.descent();
-        P.fillRect(Area.left(), y, Area.width(), std::max(1, fm.height() / 16), Qt::black);
+        P.fillRect(Area.left(), y, std::max(Area.width(), width), std::max(1, fm.height() / 16), Qt::black);
         Y += fm.height() / 2;
     }
     int Top() const { return Y; }
@@ -161,7 +163,9 @@ void DrawSummaryPage(QPainter& p, const QRect& page, int dpi, const TDispArch& v
     // characters, so a long label is cut rather than pushed into the numbers.
     const QFontMetrics fm(text);
     const int cw = std::max(1, QFontMetrics(table).horizontalAdvance(QLatin1Char('0')));
-    const int labelChars = std::max(8, area.width() / cw - 66);
+    // The columns after the label take 70 characters up to the end of
+    // "Bez hodnoty".
+    const int labelChars = std::max(8, area.width() / cw - 70);
     const int xEnergy = (labelChars + 1) * cw;
     const int xPeak = xEnergy + 14 * cw;
     const int xTime = xPeak + 12 * cw;
@@ -176,7 +180,7 @@ void DrawSummaryPage(QPainter& p, const QRect& page, int dpi, const TDispArch& v
                {xTime + cw, 0, QStringLiteral("Čas špičky")},
                {xMean, 11 * cw, QStringLiteral("Priemer")},
                {xMissing, 12 * cw, QStringLiteral("Bez hodnoty")}});
-    out.Rule();
+    out.Rule(xMissing + 12 * cw);
     for (const TChannelSummary& ch : s.Channels) {
         const bool any = ch.Values > 0;
         out.Cells({{0, 0, titles.Label(ch.Channel).left(labelChars)},

@@ -90,7 +90,5 @@ QString TArchiveQDR::DownloadStatusText() const
 {
     if (RequestCount == 0)
         return QString();
-    QString count = QString::number(RequestCount);
-    PadLeft(count, 10);
-    return MonthText(RequestMonth) + QLatin1Char(':') + count;
+    return RemainingText(RequestMonth, RequestCount);
 }

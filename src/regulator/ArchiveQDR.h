@@ -34,7 +34,7 @@ public:
     // Computes the pending request; true when its count or month changed
     // (a move of its start alone is not worth telling).
     bool Poll();
-    // "2005NOV:        13" while records are pending, empty otherwise.
+    // "2005NOV: zostáva 13 záznamov" while records are pending, empty otherwise.
     QString DownloadStatusText() const;
 
     // Written by the reply handlers; copied into the monthly file on every store.

@@ -429,7 +429,7 @@ TDispArch::TStep TDispArch::Step(uint8_t mode) const
 {
     switch (mode) {
     case 0:
-        return {1, 4};
+        return ScreenFit;
     case 2:
         return {6, 1};
     case 3:
@@ -457,6 +457,16 @@ uint32_t TDispArch::RecordToPosition(uint32_t record, uint8_t mode) const
 {
     const TStep s = Step(mode);
     return record / s.Records * s.Pixels;
+}
+
+void TDispArch::FitScreenWidth(uint32_t width)
+{
+    if (width == 0)
+        return;
+    // The records of a 31-day month at this interval length, whatever the
+    // shown month holds, so the step does not change as a month fills.
+    const uint32_t month = 31u * 1440u / std::max<uint32_t>(IntervalMinutes, 1u);
+    ScreenFit = {1, static_cast<uint16_t>(std::clamp<uint32_t>((month + width - 1) / width, 1u, 0xFFFFu))};
 }
 
 void TDispArch::FitPrintWidth(uint32_t& width)

@@ -97,6 +97,9 @@ public:
     uint32_t GraphWidth(uint8_t mode) const;
     uint32_t PositionToRecord(uint32_t x, uint8_t mode) const;
     uint32_t RecordToPosition(uint32_t record, uint8_t mode) const;
+    // Makes the widest screen mode (0) show a whole month of 31 days in width
+    // pixels: one pixel for as many records as that takes.
+    void FitScreenWidth(uint32_t width);
     // Rounds width down to a multiple of 128 and makes the print modes fit
     // the month (at least 3072 records) into it and into four times it.
     void FitPrintWidth(uint32_t& width);
@@ -122,6 +125,7 @@ public:
     uint16_t FullScale = 0;
     uint8_t SelectedCount = 0;
     std::array<TStep, 2> PrintZoom{{{1, 2}, {2, 1}}};
+    TStep ScreenFit{1, 4};
 
 private:
     const TFileArchQDR* Arch() const;

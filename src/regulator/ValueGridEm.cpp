@@ -3,6 +3,8 @@
 #include "core/LittleEndian.h"
 #include "core/TextFunctions.h"
 
+#include <algorithm>
+
 TValueGridEm::TValueGridEm(const QString& title, const uint8_t& generation, TValueWord* powerValue,
                            TValueWord* averageValue, TValueInt* reactiveValue, uint8_t meterPlus, uint8_t meterMinus,
                            uint16_t maxAge, const QStringList& meterNames)
@@ -13,6 +15,8 @@ TValueGridEm::TValueGridEm(const QString& title, const uint8_t& generation, TVal
     , ReactiveValue(reactiveValue)
     , MeterPlus(meterPlus)
     , MeterMinus(meterMinus)
+    , Title(title)
+    , MeterNames(meterNames)
 {
     // A difference of two meters can be negative, so it shows its sign.
     if (ReactiveValue && MeterPlus > 0 && MeterMinus > 0)
@@ -30,6 +34,18 @@ QStringList TValueGridEm::MakeRowNames(const QString& title, const QStringList& 
         names << (name.isEmpty() ? QString() : IntToStrZero(uint32_t(n), 2) + QStringLiteral(": ") + name);
     }
     return names;
+}
+
+void TValueGridEm::SetReportedMeters(int meters)
+{
+    QStringList names = MeterNames;
+    for (int n = 1; n <= std::min(meters, int(Meters)); ++n) {
+        while (names.size() < n)
+            names << QString();
+        if (names.at(n - 1).isEmpty())
+            names[n - 1] = QStringLiteral("Elektromer ") + QString::number(n);
+    }
+    RowNames = MakeRowNames(Title, names);
 }
 
 void TValueGridEm::SetReadings(const uint8_t* readings, uint16_t kindWord)

@@ -22,6 +22,9 @@ public:
     // The measurement labels by channel: "00: " + title, then "NN: name" for
     // each named meter and an empty text for one without a name.
     static QStringList MakeRowNames(const QString& title, const QStringList& meterNames);
+    // The meters the regulator reports: each one without a configured name
+    // is listed as "NN: Elektromer n" until it is given one.
+    void SetReportedMeters(int meters);
 
     // readings: 52 bytes, for the main measurement and meters 1 to 12 the
     // instantaneous and the average power, little-endian.
@@ -41,4 +44,8 @@ public:
     uint8_t MeterPlus;
     uint8_t MeterMinus;
     uint8_t MeterCount = 0;
+
+private:
+    QString Title;
+    QStringList MeterNames;
 };

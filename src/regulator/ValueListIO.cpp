@@ -25,7 +25,21 @@ TValueListIO::TValueListIO(uint16_t maxAge, const QStringList& applianceNames, c
         if (!signal.isEmpty())
             SignalCount = n;
     }
+    NamedAppliances = ApplianceCount;
     ItemCount = std::max(ApplianceCount, SignalCount);
+}
+
+void TValueListIO::SetReportedAppliances(int count)
+{
+    count = std::clamp(count, 0, int(MaxItems));
+    if (count == ReportedAppliances)
+        return;
+    ReportedAppliances = count;
+    ApplianceCount = std::max(NamedAppliances, count);
+    ItemCount = std::max(ApplianceCount, SignalCount);
+    // Repainted with the new rows at the next tick, whether or not the
+    // states change.
+    ChangedPending = true;
 }
 
 void TValueListIO::SetStates(const uint8_t* signalStates, const uint8_t* applianceStates)
@@ -55,7 +69,10 @@ QString TValueListIO::ItemName(int index) const
 {
     if (!ItemExists(index))
         return QString();
-    return Tab == TabAppliances ? ApplianceNames.at(index) : SignalNames.at(index);
+    if (Tab == TabSignals)
+        return SignalNames.at(index);
+    const QString& name = ApplianceNames.at(index);
+    return name.isEmpty() && index < ReportedAppliances ? QStringLiteral("Spotrebič ") + QString::number(index + 1) : name;
 }
 
 bool TValueListIO::ItemActive(int index) const

@@ -16,6 +16,10 @@ public:
     // first 64 count, and missing entries are empty.
     TValueListIO(uint16_t maxAge, const QStringList& applianceNames, const QStringList& signalNames);
 
+    // The appliances the regulator reports: the list holds at least that
+    // many, each one without a configured name as "Spotrebič n".
+    void SetReportedAppliances(int count);
+
     // 8 bytes each, little-endian: bit n - 1 is signal (appliance) n.
     void SetStates(const uint8_t* signalStates, const uint8_t* applianceStates);
     void SetStates(uint64_t signalStates, uint64_t applianceStates);
@@ -33,4 +37,8 @@ public:
     uint64_t SignalStates = 0;
     uint64_t ApplianceStates = 0;
     int32_t Tab = TabAppliances;
+
+private:
+    int32_t NamedAppliances = 0;
+    int32_t ReportedAppliances = 0;
 };

@@ -290,11 +290,15 @@ TEST(EngineReplies, GenerationThreeBlocksFeedTheGridTheArchiveAndTheConsumption)
     EXPECT_EQ(me.AgreedEnergy->GetValue(), 100);
     EXPECT_EQ(me.MeasuredEnergy->GetValue(), 40);
 
-    // The grid shows the named meters with their readings in generation 3.
+    // The grid shows the four reported meters with their readings in
+    // generation 3, the named one by its name, the others by their numbers.
     QString text;
     int alignment = 2;
     EXPECT_TRUE(e.GridEm->IsRowShown(1, 3));
-    EXPECT_FALSE(e.GridEm->IsRowShown(1, 2));
+    EXPECT_TRUE(e.GridEm->IsRowShown(1, 2));
+    EXPECT_FALSE(e.GridEm->IsRowShown(1, 5));
+    e.GridEm->GetCellText(0, 2, text, alignment);
+    EXPECT_EQ(text, QStringLiteral("02: Elektromer 2"));
     e.GridEm->GetCellText(0, 3, text, alignment);
     EXPECT_EQ(text, QStringLiteral("03: Kompresor"));
     e.GridEm->GetCellText(1, 3, text, alignment);
@@ -654,7 +658,7 @@ TEST(EngineTick, TheTickDrivesTheDownloadStatusAndAgesTheValues)
     Feed(e, 2, MeasurementBlock(2, MonthTable(Nov2026, 0, 13, 0, 0)));
     e.ComBufTick();
     EXPECT_EQ(ticks, 1);
-    EXPECT_EQ(e.DownloadStatus, QStringLiteral("2026NOV:        13"));
+    EXPECT_EQ(e.DownloadStatus, QStringLiteral("2026NOV: zostáva 13 záznamov"));
     EXPECT_EQ(shown.size(), 1u);
     EXPECT_TRUE(e.InterfaceME->Power->Changed) << "a fresh value is marked changed at the next tick";
     e.ComBufTick();

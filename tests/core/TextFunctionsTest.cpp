@@ -112,6 +112,12 @@ TEST(TextFunctions, MonthTextsNamesAndFileNames)
     EXPECT_EQ(MonthFileName(24070, QString()), "2005nov.");
     EXPECT_EQ(MonthFileName(0, QStringLiteral("QDR")), "");
     EXPECT_EQ(MonthFileName(7, QStringLiteral("QDR")), "");
+
+    // Slovak counts: one, two to four, the rest.
+    EXPECT_EQ(RemainingText(24070, 1), QStringLiteral("2005NOV: zostáva 1 záznam"));
+    EXPECT_EQ(RecordsText(4), QStringLiteral("4 záznamy"));
+    EXPECT_EQ(RecordsText(0), QStringLiteral("0 záznamov"));
+    EXPECT_EQ(RecordsText(22), QStringLiteral("22 záznamov"));
 }
 
 TEST(TextFunctions, NormalizeFileNameMakesOneSpellingPerFileAndKeepsCase)

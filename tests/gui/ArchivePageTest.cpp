@@ -123,6 +123,23 @@ TEST(ArchivePage, OpensAMonthThroughTheChooserAndTotalsASelectedBlock)
     EXPECT_FALSE(view.IntervalBlockSet());
     EXPECT_EQ(view.DayCell(0, 2), QString::number(288 * 40 / 4));
 
+    // The other order: a row first, then the button, which takes it.
+    ClickRow(page.DrawGridArP, 1 + 10);
+    QTest::mouseClick(page.SpeedButtonArZ, Qt::LeftButton);
+    EXPECT_FALSE(page.SpeedButtonArZ->isChecked());
+    ClickRow(page.DrawGridArP, 1 + 20);
+    QTest::mouseClick(page.SpeedButtonArK, Qt::LeftButton);
+    EXPECT_EQ(view.BlockStart, 10);
+    EXPECT_EQ(view.BlockEnd, 20);
+    // A pressed button shows it plainly; "Zrušiť" releases either.
+    QTest::mouseClick(page.SpeedButtonArK, Qt::LeftButton);
+    EXPECT_TRUE(page.SpeedButtonArK->isChecked());
+    EXPECT_EQ(page.SpeedButtonArK->palette().color(QPalette::Button), QColor(255, 255, 0));
+    QTest::mouseClick(page.SpeedButtonArQ, Qt::LeftButton);
+    EXPECT_FALSE(page.SpeedButtonArK->isChecked());
+    EXPECT_NE(page.SpeedButtonArK->palette().color(QPalette::Button), QColor(255, 255, 0));
+    EXPECT_FALSE(view.IntervalBlockSet());
+
     // Zooming keeps the left-edge record; the buttons stop at the ends.
     page.PageControlA->setCurrentIndex(1);
     QTest::qWait(20);

@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -23,6 +24,17 @@
 namespace {
 
 using Sink = SmtpSink;
+
+// A loopback port nothing listens on any more.
+int FreeTcpPort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost))
+        return 1;
+    const int port = probe.serverPort();
+    probe.close();
+    return port;
+}
 
 } // namespace
 
@@ -84,14 +96,30 @@ TEST(MailPanel, SendsThroughItsButtonsAndIsReadyAgainAfterwards)
     EXPECT_TRUE(panel->isHidden());
     EXPECT_EQ(sink.Count("wire-*.log"), 1);
 
-    // A refused only recipient: its message, and no "CHYBA !" over it, once
-    // the panel closes; Enter in the subject sends.
+    // A refused only recipient: its message, and no "CHYBA !" over it; the
+    // panel stays with what was typed for another try. Enter in the subject
+    // sends.
     recipient = QStringLiteral("zly@firma.sk");
     shown.clear();
-    QTimer::singleShot(0, panel, [&] { QTest::keyClick(panel->EditS, Qt::Key_Return); });
+    bool kept = false;
+    QTimer::singleShot(0, panel, [&] {
+        QTest::keyClicks(panel->MemoM, "Druhy pokus");
+        QTest::keyClick(panel->EditS, Qt::Key_Return);
+        kept = panel->isVisible() && panel->MemoM->toPlainText() == QStringLiteral("Druhy pokus");
+        // A server that refuses the connection is named, with the reason.
+        client.Port = FreeTcpPort();
+        QTest::mouseClick(panel->ButtonMY, Qt::LeftButton);
+        QTest::mouseClick(panel->ButtonMN, Qt::LeftButton);
+    });
     EXPECT_FALSE(panel->Compose(recipients, attachment));
-    EXPECT_EQ(shown, QStringList{QStringLiteral("Neznámy príjemca \"zly@firma.sk\" ! Server: 550 5.1.1 no such user. "
-                                                "Správa nebola odoslaná.")});
+    EXPECT_TRUE(kept);
+    ASSERT_EQ(shown.size(), 2);
+    EXPECT_EQ(shown[0], QStringLiteral("Neznámy príjemca \"zly@firma.sk\" ! Server: 550 5.1.1 no such user. "
+                                       "Správa nebola odoslaná."));
+    EXPECT_TRUE(shown[1].startsWith(QStringLiteral("Chyba pri nadviazaní spojenia so serverom 127.0.0.1 (port %1): ")
+                                        .arg(client.Port)))
+        << shown[1].toStdString();
+    EXPECT_GT(shown[1].size(), QStringLiteral("Chyba pri nadviazaní spojenia so serverom 127.0.0.1 (port 1): ").size());
     EXPECT_TRUE(panel->MailMessage.isEmpty());
     EXPECT_TRUE(panel->ButtonMY->isEnabled() && panel->ButtonMN->isEnabled());
     EXPECT_EQ(sink.Count("msg-*.eml"), 1);

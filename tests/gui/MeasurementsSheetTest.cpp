@@ -225,10 +225,13 @@ TEST(MeasurementsSheet, ColourSquaresAndTheHiddenCross)
 TEST(MeasurementsSheet, TextFileAsksBeforeOverwriting)
 {
     Sheet s;
+    QStringList notices;
+    s.M.OnNotice = [&](const QString& text) { notices << text; };
     const QString name = s.Dir.filePath(QStringLiteral("nov.txt"));
     s.M.EditF->setText(name);
     s.M.ButtonF->click();
     EXPECT_TRUE(s.Asked.empty());
+    EXPECT_EQ(notices, QStringList{QStringLiteral("Zapísaný súbor ") + QFileInfo(name).absoluteFilePath()});
     const QByteArray written = FileContents(name);
     EXPECT_TRUE(written.startsWith(ToCp1250(QStringLiteral("ARCHÍV          [November 2026]\r\n\r\n00: Hlavné"))));
     EXPECT_TRUE(written.endsWith("\r\n"));
@@ -243,7 +246,7 @@ TEST(MeasurementsSheet, TextFileAsksBeforeOverwriting)
     s.Answer = false;
     s.M.ButtonF->click();
     ASSERT_EQ(s.Asked.size(), 1u);
-    EXPECT_EQ(s.Asked[0].Text, QStringLiteral("Súbor \"") + name + QStringLiteral("\" existuje. Prepísať ?"));
+    EXPECT_EQ(s.Asked[0].Text, QStringLiteral("Súbor \"") + name + QStringLiteral("\" existuje. Prepísať?"));
     EXPECT_EQ(FileContents(name), QByteArray("mine"));
     s.Answer = true;
     s.M.ButtonF->click();
@@ -254,6 +257,9 @@ TEST(MeasurementsSheet, TextFileAsksBeforeOverwriting)
     s.M.ButtonF->click();
     ASSERT_EQ(s.Asked.size(), 3u);
     EXPECT_EQ(s.Asked.back().Type, TDialogRequest::Error);
+    EXPECT_TRUE(notices.back().startsWith(QStringLiteral("Súbor ") + s.Dir.filePath(QStringLiteral("no/such/folder/x.txt")) +
+                                          QStringLiteral(" sa nepodarilo zapísať: ")))
+        << notices.back().toStdString();
 }
 
 TEST(MeasurementsSheet, TextPrintGoesToThePrinterAndStopDropsIt)
@@ -264,7 +270,7 @@ TEST(MeasurementsSheet, TextPrintGoesToThePrinterAndStopDropsIt)
     EXPECT_FALSE(s.M.ButtonS->isVisible());
     EXPECT_EQ(s.M.ButtonS->text(), QStringLiteral("STOP"));
     ASSERT_FALSE(progress.isEmpty());
-    EXPECT_TRUE(progress.filter(QRegularExpression(QStringLiteral("^STOP \\([1-9][0-9]?\\)%$"))).size() > 0)
+    EXPECT_TRUE(progress.filter(QRegularExpression(QStringLiteral("^STOP [1-9][0-9]? %$"))).size() > 0)
         << progress.join(',').toStdString();
     // Columns as words: the PDF's text keeps their order, not their blanks.
     const QString text =
@@ -343,7 +349,7 @@ TEST(MeasurementsSheet, SpreadsheetOutputWritesTheWorkbookAndShowsIt)
     s.Answer = false;
     s.M.ButtonE->click();
     ASSERT_EQ(s.Asked.size(), 1u);
-    EXPECT_EQ(s.Asked[0].Text, QStringLiteral("Súbor \"") + shown.value(0) + QStringLiteral("\" existuje. Prepísať ?"));
+    EXPECT_EQ(s.Asked[0].Text, QStringLiteral("Súbor \"") + shown.value(0) + QStringLiteral("\" existuje. Prepísať?"));
     EXPECT_EQ(shown.size(), 1);
     s.Answer = true;
 
@@ -438,6 +444,27 @@ TEST(MeasurementsSheet, MailWritesTheTextFileAndSendsIt)
     const QByteArray encoded = message.mid(start, message.indexOf("\r\n--", start) - start);
     EXPECT_EQ(QByteArray::fromBase64(encoded), FileContents(file));
     EXPECT_TRUE(FileContents(file).startsWith("ARCH"));
+
+    // The next mailing rewrites its own file without asking; a file of the
+    // user's under that name is asked about.
+    const auto send = [&] {
+        QTimer::singleShot(0, &s.Page, [&] { s.M.PanelM->ButtonMY->click(); });
+        s.M.ButtonM->click();
+    };
+    s.Asked.clear();
+    send();
+    ASSERT_EQ(s.Asked.size(), 1u);
+    EXPECT_EQ(s.Asked[0].Text, QStringLiteral("Správa odoslaná"));
+    QFile mine(file);
+    ASSERT_TRUE(mine.open(QIODevice::WriteOnly));
+    mine.write("mine\r\n");
+    mine.close();
+    s.Asked.clear();
+    s.Answer = false;
+    send();
+    ASSERT_FALSE(s.Asked.empty());
+    EXPECT_EQ(s.Asked[0].Text, QStringLiteral("Súbor \"") + file + QStringLiteral("\" existuje. Prepísať?"));
+    EXPECT_EQ(FileContents(file), QByteArray("mine\r\n"));
 }
 
 TEST(MeasurementsSheet, ReportOfTheWholeMonthBesideTheTextFileAndStopLeavesTheOldOne)
@@ -453,7 +480,7 @@ TEST(MeasurementsSheet, ReportOfTheWholeMonthBesideTheTextFileAndStopLeavesTheOl
     ASSERT_TRUE(QFile::exists(pdf));
     EXPECT_FALSE(s.Busy);
     EXPECT_EQ(s.View.SelectedCount, 2);
-    EXPECT_TRUE(progress.filter(QRegularExpression(QStringLiteral("^STOP \\([1-9][0-9]?\\)%$"))).size() > 0);
+    EXPECT_TRUE(progress.filter(QRegularExpression(QStringLiteral("^STOP [1-9][0-9]? %$"))).size() > 0);
     EXPECT_TRUE(RunProgram(QStringLiteral("pdfinfo"), {pdf}).contains(QStringLiteral("November 2026 – Mesačný prehľad")));
     const QString page1 = RunProgram(QStringLiteral("pdftotext"),
                                      {QStringLiteral("-l"), QStringLiteral("1"), QStringLiteral("-layout"), pdf,

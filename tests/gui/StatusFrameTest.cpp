@@ -10,6 +10,7 @@
 
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTextBlock>
@@ -108,7 +109,7 @@ TEST(StatusFrame, SerialLinkLightsTheLampsWhileSendingAndReceiving)
     EXPECT_EQ(h.LedColor(), QColor(0x00, 0x80, 0x00));
 }
 
-TEST(StatusFrame, LogIsShownInBatchesSavedWithCrLfAndDiscardedOnCancel)
+TEST(StatusFrame, LogIsShownInBatchesSavedWithCrLfAndKeptOnCancel)
 {
     auto sim = StartUdpSim();
     ASSERT_TRUE(sim->Ready);
@@ -135,7 +136,13 @@ TEST(StatusFrame, LogIsShownInBatchesSavedWithCrLfAndDiscardedOnCancel)
     EXPECT_TRUE(h.Memo->isVisible());
     const QStringList first = h.Memo->toPlainText().split('\n');
     ASSERT_GE(first.size(), 2);
-    EXPECT_TRUE(first.front().contains('>')) << first.front().toStdString();
+    // Each exchange with its time and its command: the reply under the
+    // request it answers.
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} >  0 identifikácia +\\[    4\\] :    2   0   0   0$"))
+                    .match(first.front())
+                    .hasMatch())
+        << first.front().toStdString();
+    EXPECT_TRUE(first.at(1).contains(QStringLiteral(" <  0 identifikácia"))) << first.at(1).toStdString();
 
     // A second batch through the letter lamp, behind a separator.
     const size_t codes = s.Codes.size();
@@ -153,10 +160,10 @@ TEST(StatusFrame, LogIsShownInBatchesSavedWithCrLfAndDiscardedOnCancel)
 
     // A save into a folder that does not exist keeps the log and says why.
     answer = dir.filePath("no/such/folder/x.log");
-    QTest::mouseClick(h.Memo->viewport(), Qt::LeftButton);
+    h.Frame->SaveLog();
     ASSERT_EQ(asked.size(), 2u);
     EXPECT_EQ(asked[0].Type, TDialogRequest::Input);
-    EXPECT_EQ(asked[0].Text, QString("Ulozit do suboru ?"));
+    EXPECT_EQ(asked[0].Text, QStringLiteral("Uložiť do súboru?"));
     EXPECT_EQ(asked[0].Value, dir.filePath("com.log"));
     EXPECT_EQ(asked[1].Type, TDialogRequest::Error);
     EXPECT_EQ(h.Memo->toPlainText().split('\n'), both);
@@ -164,7 +171,7 @@ TEST(StatusFrame, LogIsShownInBatchesSavedWithCrLfAndDiscardedOnCancel)
 
     // The typed name is used once; the offered default is written in CR LF lines.
     answer.clear();
-    QTest::mouseClick(h.Memo->viewport(), Qt::LeftButton);
+    h.Frame->SaveLog();
     ASSERT_EQ(asked.size(), 3u);
     EXPECT_EQ(asked[2].Value, dir.filePath("com.log"));
     QFile saved(dir.filePath("com.log"));
@@ -173,7 +180,7 @@ TEST(StatusFrame, LogIsShownInBatchesSavedWithCrLfAndDiscardedOnCancel)
     EXPECT_TRUE(h.Memo->document()->isEmpty());
     EXPECT_TRUE(h.Memo->isHidden());
 
-    // Cancelling discards the log unsaved.
+    // Cancelling keeps the log where it is; going back keeps its lines.
     ASSERT_TRUE(PumpUntil([&] { return s.Engine->Root()->LogCount() > 0; }, 5000));
     h.Frame->ShowLog();
     ASSERT_TRUE(h.Memo->isVisible());
@@ -181,8 +188,12 @@ TEST(StatusFrame, LogIsShownInBatchesSavedWithCrLfAndDiscardedOnCancel)
     answer = dir.filePath("cancelled.log");
     h.Frame->SaveLog();
     EXPECT_FALSE(QFile::exists(answer));
-    EXPECT_TRUE(h.Memo->document()->isEmpty());
+    EXPECT_FALSE(h.Memo->document()->isEmpty());
+    EXPECT_TRUE(h.Memo->isVisible());
+    h.Frame->HideLog();
     EXPECT_TRUE(h.Memo->isHidden());
+    EXPECT_FALSE(h.Memo->document()->isEmpty());
+    h.Memo->clear();
 
     // With the ring empty a click changes nothing.
     s.Engine->Close();

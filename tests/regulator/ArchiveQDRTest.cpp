@@ -96,7 +96,7 @@ TEST_F(ArchiveTest, CompleteMonthIsWrittenByteForByte)
     EXPECT_EQ(Archive->RequestMonth, Nov2005);
     EXPECT_EQ(Archive->RequestStart, 1);
     EXPECT_EQ(Archive->RequestCount, 3);
-    EXPECT_EQ(Archive->DownloadStatusText(), "2005NOV:         3");
+    EXPECT_EQ(Archive->DownloadStatusText(), QStringLiteral("2005NOV: zostávajú 3 záznamy"));
     EXPECT_FALSE(QFile::exists(Path("2005nov.qdr")));
 
     Answer();
@@ -188,7 +188,7 @@ TEST_F(ArchiveTest, PollReportsCountOrMonthButNotStartAlone)
     EXPECT_FALSE(Archive->Poll());
     EXPECT_EQ(Archive->RequestStart, 2);
     EXPECT_EQ(Archive->RequestCount, 50);
-    EXPECT_EQ(Archive->DownloadStatusText(), "2005NOV:        50");
+    EXPECT_EQ(Archive->DownloadStatusText(), QStringLiteral("2005NOV: zostáva 50 záznamov"));
 }
 
 TEST_F(ArchiveTest, RestartedNumberingShiftsAndKeepsWhatIsFiled)

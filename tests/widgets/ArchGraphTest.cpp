@@ -23,21 +23,23 @@ void Word(QByteArray& b, uint16_t v)
     b.append(char(v >> 8));
 }
 
-// A November file of one channel: one record per value, 15 minutes apart
-// from 00:15 of the 1st; 65535 is a missing value.
+// A November file of one channel (or more, each with the same values):
+// one record per value, 15 minutes apart from 00:15 of the 1st; 65535 is a
+// missing value.
 struct Month {
     QTemporaryDir Dir;
     std::unique_ptr<TArchiveQDR> Archive;
     std::unique_ptr<TDispArch> View;
 
-    explicit Month(const std::vector<uint16_t>& values)
+    explicit Month(const std::vector<uint16_t>& values, int channels = 1)
     {
         QByteArray b;
-        for (uint16_t w : {12, 4, 0, 2026 * 12 + 10, 0, 0})
-            Word(b, w);
+        for (int w : {12, 2 + 2 * channels, 0, 2026 * 12 + 10, 0, 0})
+            Word(b, uint16_t(w));
         for (size_t k = 0; k < values.size(); ++k) {
             Word(b, uint16_t(1440 + 15 * (k + 1)));
-            Word(b, values[k]);
+            for (int c = 0; c < channels; ++c)
+                Word(b, values[k]);
         }
         QFile f(Dir.filePath(QStringLiteral("2026nov.qdr")));
         EXPECT_TRUE(f.open(QIODevice::WriteOnly));
@@ -107,23 +109,33 @@ TEST(ArchGraph, ScaleStepsAndATooSmallBox)
     const QFontMetrics fm(measure.font());
     measure.end();
     const int th = fm.height();
-    // Room for exactly six labels: steps of 50, ticks every 10.
+    // Room for exactly six labels: steps of 50, ticks every 10; the box
+    // reaches a text line below the plot.
     const int h = 12 * th + th / 4 + th / 2;
-    QImage image = BlankImage(60, h, Qt::red);
+    QImage image = BlankImage(60, h + th, Qt::red);
     {
         QPainter p(&image);
-        DrawScale(p, v, image.rect());
+        DrawScale(p, v, image.rect(), false, h);
     }
-    int lines = 0, ticks = 0;
-    for (int y = 0; y < h; ++y) {
-        if (Pixel(image, 0, y) == QColor(Qt::black))
-            ++lines;
+    const int tw = fm.horizontalAdvance(QLatin1Char('0'));
+    const int textRight = 60 - tw - tw / 2;
+    std::vector<int> lines;
+    int ticks = 0;
+    for (int y = 0; y < h + th; ++y) {
+        if (Pixel(image, textRight + tw / 4, y) == QColor(Qt::black))
+            lines.push_back(y);
         else if (Pixel(image, 59, y) == QColor(Qt::black))
             ++ticks;
     }
-    EXPECT_EQ(lines, 3);  // 0, 50, 100
-    EXPECT_EQ(ticks, 12); // 10 .. 140 but for the lines
+    EXPECT_EQ(lines.size(), 3u); // 0, 50, 100
+    EXPECT_EQ(ticks, 12);        // 10 .. 140 but for the lines
     EXPECT_EQ(CountColor(image, image.rect(), Qt::red), 0);
+    // Each label is centred on its line, "0" too.
+    for (int y : lines) {
+        const QRect ink = InkBounds(image, QRect(0, y - th, textRight, 2 * th), Qt::white);
+        ASSERT_FALSE(ink.isEmpty()) << y;
+        EXPECT_LE(std::abs(ink.top() + ink.bottom() - 2 * y), 2) << y << " " << ink.top() << ".." << ink.bottom();
+    }
 
     // A box too small for one label is only filled; nothing breaks on it,
     // nor on an empty graph.
@@ -173,4 +185,44 @@ TEST(ArchGraph, OnPaperTheRegulatedPowerIsDotsAsLargeAsTheTextMakesThem)
         dotted += runs >= 10 && shortest >= 4;
     }
     EXPECT_GE(dotted, 4) << "rows of dots several pixels wide and high";
+}
+
+TEST(ArchGraph, OnlyMeasurement00CarriesTheRegulatedPowersAndAScrolledGraphDatesItsFirstDay)
+{
+    std::vector<uint16_t> values(3 * 96, 100);
+    Month m(values, 2);
+    TDispArch& v = *m.View;
+    v.SetRegulatedPower(0, 150);
+    v.SetRegulatedPower(1, 150);
+    ASSERT_EQ(v.SelectedCount, 2);
+    QImage probe(1, 1, QImage::Format_RGB32);
+    QPainter measure(&probe);
+    const int th = QFontMetrics(measure.font()).height();
+    measure.end();
+    const int plot = 150;
+    const auto silverDots = [&](int graph) {
+        QImage image = BlankImage(300, plot + 4 * th, Qt::black);
+        QPainter p(&image);
+        DrawGraph(p, v, image.rect(), graph, plot, 0, 2);
+        p.end();
+        return CountColor(image, QRect(0, 0, 300, plot - th), Silver);
+    };
+    EXPECT_GT(silverDots(0), 0);
+    EXPECT_EQ(silverDots(1), 0) << "another meter's graph";
+    EXPECT_GT(silverDots(255), 0) << "every curve, 00's among them";
+
+    // Scrolled into the 2nd, no day begins in view: the day is still named
+    // at the left edge of the day row.
+    QImage image = BlankImage(300, plot + 4 * th, Qt::black);
+    {
+        QPainter p(&image);
+        DrawGraph(p, v, image.rect(), 255, plot, 6 * (95 + 30), 2);
+    }
+    const int dayRow = plot + 4 * (th / 2);
+    EXPECT_FALSE(InkBounds(image, QRect(0, dayRow, 150, th), Qt::white).isEmpty());
+
+    // The widest step shows a whole 31-day month in the width it is given.
+    v.FitScreenWidth(700);
+    EXPECT_LE((31 * 96 + v.Step(0).Records - 1) / v.Step(0).Records, 700);
+    EXPECT_GT(31 * 96 / (v.Step(0).Records - 1), 700) << "not smaller than needed";
 }

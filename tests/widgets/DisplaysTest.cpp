@@ -122,8 +122,15 @@ TEST(DispInt, LimitColoursOnlyWhileFresh)
 TEST(FormDebug, SizesToItsRowsAndPaintsValidValuesOnWhite)
 {
     TFormDebug form;
+    // Without rows it opens all the same and says that it has nothing.
     EXPECT_FALSE(form.ShowOrRaise(nullptr));
-    EXPECT_FALSE(form.isVisible());
+    EXPECT_TRUE(form.isVisible());
+    QImage empty = BlankImage(form.ClientWidth(), form.ClientHeight());
+    QPainter emptyPainter(&empty);
+    form.PaintRows(emptyPainter, empty.rect());
+    emptyPainter.end();
+    EXPECT_FALSE(InkBounds(empty, empty.rect(), Silver).isEmpty());
+    form.hide();
 
     TValueWord valid(0), invalid(40);
     valid.SetValue(42, 0);

@@ -112,7 +112,9 @@ TEST(DispGrid, MetersGridShowsHiddenRowsGreyAndEmpty)
     grid.show();
     TDispGrid disp(&value, &grid);
     disp.Update();
-    EXPECT_EQ(grid.ColWidth(3), 37);
+    // The designed 37 pixels, or what the font needs for "[kVAr]".
+    EXPECT_EQ(grid.ColWidth(3),
+              std::max(37, QFontMetrics(grid.font()).horizontalAdvance(QStringLiteral("[kVAr]")) + 6));
 
     auto paint = [&] {
         QImage image = BlankImage(300, 13 * 19);

@@ -13,7 +13,9 @@
 #include "PageRecord.h"
 #include "PanelPreg.h"
 #include "app/Engine.h"
+#include "app/EngineObserver.h"
 #include "app/Settings.h"
+#include "core/TextFunctions.h"
 #include "comm/widgets/FrameCom.h"
 #include "core/SafeFile.h"
 #include "core/widgets/Dialogs.h"
@@ -46,12 +48,36 @@
 #include <QPrinterInfo>
 #include <QPushButton>
 #include <QScreen>
+#include <QKeyEvent>
 #include <QSignalBlocker>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
 #include <chrono>
 #include <cstdio>
+
+namespace {
+// Hands the engine's link changes to the window.
+class TLinkFollower : public TEngineObserver {
+public:
+    explicit TLinkFollower(TFormMain& window)
+        : Window(window)
+    {
+    }
+    void LinkChanged(const TEngine&) override { Window.LinkChanged(); }
+
+private:
+    TFormMain& Window;
+};
+
+// "14:32:05", or with its date when it was not today.
+QString SinceText(const QDateTime& at)
+{
+    if (at.date() != QDate::currentDate())
+        return at.toString(QStringLiteral("d.M.yyyy HH:mm:ss"));
+    return at.toString(QStringLiteral("HH:mm:ss"));
+}
+} // namespace
 
 TFormMain::TFormMain(const TSettings& settings, uint16_t timerPeriod, const QString& archiveFolder, QWidget* parent)
     : QMainWindow(parent)
@@ -68,6 +94,9 @@ TFormMain::TFormMain(const TSettings& settings, uint16_t timerPeriod, const QStr
     PageControl->setTabVisible(TEngine::PageConsumption, Engine->Merania != 0);
 
     FrameCom->Bind(Engine->ComBuf.get(), MemoCom, QStringLiteral("com.log"));
+    FrameCom->LogView = PanelCom;
+    Follower = std::make_unique<TLinkFollower>(*this);
+    Engine->AddObserver(Follower.get());
     if (!settings.Problem.isEmpty()) {
         // Said once at start-up and kept in the status frame's hint; the link
         // does not guess a port.
@@ -95,10 +124,7 @@ TFormMain::TFormMain(const TSettings& settings, uint16_t timerPeriod, const QStr
     CreateDisplays();
 
     Engine->OnTicked = [this](void*) { Tick(); };
-    Engine->OnDownloadStatus = [this](const QString& text) {
-        PendingStatus = text;
-        StatusPending = true;
-    };
+    Engine->OnDownloadStatus = [this](const QString&) { FollowDownload(); };
     // A monthly file the archive could not read whole, would not touch or
     // could not save is said where the download speaks, and stays said.
     Engine->Archive->OnNotice = [this](const TFileNotice& notice) {
@@ -119,7 +145,7 @@ TFormMain::TFormMain(const TSettings& settings, uint16_t timerPeriod, const QStr
             break;
         }
         PanelInf->setToolTip(notice.Detail);
-        ShowInf(Engine->DownloadStatus);
+        ShowInf(StatusText());
     };
     Engine->OnArchiveChanged = [this](uint16_t month) { PageA->ArchiveRecordsArrived(month); };
     Engine->OnRegulatedPower = [this](uint16_t vt, uint16_t nt) {
@@ -127,21 +153,29 @@ TFormMain::TFormMain(const TSettings& settings, uint16_t timerPeriod, const QStr
         DispArch->SetRegulatedPower(1, nt);
         PageA->UpdateGraphSize();
     };
-    DebugView->setWindowTitle(SavedCaption);
+    DebugView->setWindowTitle(SavedCaption + QStringLiteral(" – ladiace okno"));
+    // The debug view lists every single figure the pages show, by the
+    // control that shows it.
+    for (const QString& name : TEngine::ControlNames())
+        if (name.startsWith(QLatin1String("Label")) || name.startsWith(QLatin1String("Panel")))
+            DebugView->AddRow(name, Engine->Value(name));
 }
 
 void TFormMain::ShowInf(const QString& status)
 {
-    if (FileNotice.isEmpty() || status.isEmpty())
-        PanelInf->setText(status + FileNotice);
-    else
-        PanelInf->setText(status + QStringLiteral("  –  ") + FileNotice);
+    QStringList parts;
+    for (const QString& part : {status, OutputNotice, FileNotice})
+        if (!part.isEmpty())
+            parts << part;
+    PanelInf->setText(parts.join(QStringLiteral("  –  ")));
 }
 
 TFormMain::~TFormMain()
 {
     if (Engine && !Engine->Closed())
         Engine->Close();
+    if (Engine && Follower)
+        Engine->RemoveObserver(Follower.get());
     // Displays go before the values they show, the values with the engine;
     // the archive saves its open monthly files on the way.
     Disps.reset();
@@ -162,6 +196,8 @@ void TFormMain::CreateOutputs(const TSettings& settings)
     sheet->TimeZone = settings.TimeZone;
     sheet->Site = settings.Miesto;
     sheet->SetContract(settings.Contract);
+    // Run off the main thread (a print system that does not answer must not
+    // stall the link), so it touches nothing of the window.
     sheet->LookUpPrinter = [] {
         const QList<QPrinterInfo> printers = QPrinterInfo::availablePrinters();
         if (printers.isEmpty())
@@ -173,9 +209,12 @@ void TFormMain::CreateOutputs(const TSettings& settings)
             info = printers.constFirst();
         return std::make_unique<QPrinter>(info, QPrinter::HighResolution);
     };
-    sheet->SetPrinter(sheet->LookUpPrinter());
-    PrinterPresent = sheet->Printer() != nullptr;
-    sheet->PrinterPresent = PrinterPresent;
+    sheet->OnNotice = [this](const QString& text) {
+        OutputNotice = text;
+        PanelInf->setToolTip(text);
+        ShowInf(StatusText());
+    };
+    sheet->RequestPrinter();
     ReadMailConfig(settings);
     auto server = std::make_unique<TSheetServer>();
     sheet->Sheets = server.get();
@@ -191,7 +230,7 @@ void TFormMain::ReadMailConfig(const TSettings& settings)
     MailClient->Configure(settings.Mail);
     PageA->TabSheetAM->MailClient = MailClient.get();
     PageA->TabSheetAM->PanelM->SetClient(MailClient.get());
-    PageA->TabSheetAM->EditM->setText(settings.Mail.ToAdr.isEmpty() ? QStringLiteral("@") : settings.Mail.ToAdr);
+    PageA->TabSheetAM->EditM->setText(settings.Mail.ToAdr);
 }
 
 void TFormMain::CreatePages()
@@ -222,10 +261,36 @@ void TFormMain::CreatePages()
     PageControl->addTab(TabSheetO, QStringLiteral("ODBER"));
     connect(PageControl, &QTabWidget::currentChanged, this, [this](int index) { PageChanged(index); });
 
-    // The log lies over the pages while it is shown.
-    MemoCom = new QPlainTextEdit(central);
+    // The log lies over the pages while it is shown, with its way back
+    // ("Späť" or Esc) and its save.
+    PanelCom = new QWidget(central);
+    PanelCom->setObjectName(QStringLiteral("PanelCom"));
+    PanelCom->setAutoFillBackground(true);
+    auto* title = new QLabel(QStringLiteral("Komunikácia s regulátorom: čas, smer (> požiadavka, < odpoveď), "
+                                            "príkaz, dĺžka a bajty"),
+                             PanelCom);
+    title->setWordWrap(true);
+    ButtonComSave = new QPushButton(QStringLiteral("Uložiť do súboru…"), PanelCom);
+    ButtonComSave->setObjectName(QStringLiteral("ButtonComSave"));
+    ButtonComBack = new QPushButton(QStringLiteral("Späť"), PanelCom);
+    ButtonComBack->setObjectName(QStringLiteral("ButtonComBack"));
+    ButtonComBack->setToolTip(QStringLiteral("Späť na stránky (Esc)"));
+    MemoCom = new QPlainTextEdit(PanelCom);
     MemoCom->setObjectName(QStringLiteral("MemoCom"));
-    MemoCom->hide();
+    auto* comButtons = new QHBoxLayout;
+    comButtons->addWidget(title, 1);
+    comButtons->addWidget(ButtonComSave);
+    comButtons->addWidget(ButtonComBack);
+    auto* comLayout = new QVBoxLayout(PanelCom);
+    comLayout->setContentsMargins(0, 0, 0, 0);
+    comLayout->addLayout(comButtons);
+    comLayout->addWidget(MemoCom, 1);
+    connect(ButtonComBack, &QPushButton::clicked, this, [this] { FrameCom->HideLog(); });
+    connect(ButtonComSave, &QPushButton::clicked, this, [this] { FrameCom->SaveLog(); });
+    // Esc from the lines or the buttons (they pass it on to the panel).
+    MemoCom->installEventFilter(this);
+    PanelCom->installEventFilter(this);
+    PanelCom->hide();
     PageControl->installEventFilter(this);
 
     PanelInf = new QLabel(central);
@@ -310,22 +375,88 @@ void TFormMain::CreateDisplays()
         Disps->Add(std::make_unique<TDispListQ>(e.ListQ[i], PageZ->ListBoxQ[i], PageZ->PaintBoxQ[i]));
 }
 
+void TFormMain::FollowDownload()
+{
+    const TArchiveQDR& archive = *Engine->Archive;
+    if (archive.RequestCount > 0 && !Engine->Stall.Stalled) {
+        CountingMonth = archive.RequestMonth;
+        FinishedText.clear();
+    } else if (archive.RequestCount == 0 && CountingMonth != 0 && Engine->LinkUp()) {
+        // Everything the regulator holds of the month is filed.
+        FinishedText = MonthText(CountingMonth) + QStringLiteral(" stiahnutý");
+        FinishedAt = QDateTime::currentMSecsSinceEpoch();
+        CountingMonth = 0;
+    }
+    StatusPending = true;
+}
+
+void TFormMain::LinkChanged()
+{
+    const TEngine::TLink& link = Engine->Link();
+    const bool down = link.State == TEngine::TLinkState::Down;
+    FrameCom->SetLinkDown(down, down ? QStringLiteral("Regulátor neodpovedá od ") + SinceText(link.Since) : QString());
+    // Said at once, not after the second a count waits for.
+    StatusShownAt = 0;
+    StatusPending = true;
+}
+
+QString TFormMain::StatusText() const
+{
+    const TEngine& e = *Engine;
+    const TArchiveQDR& archive = *e.Archive;
+    QStringList parts;
+    if (e.Link().State == TEngine::TLinkState::Down) {
+        parts << QStringLiteral("Regulátor neodpovedá od ") + SinceText(e.Link().Since);
+        // A download the silence cut off is said to wait, not to run.
+        if (archive.RequestCount > 0) {
+            parts << MonthText(archive.RequestMonth) + QStringLiteral(": sťahovanie prerušené, ") +
+                         RemainingRecordsText(archive.RequestCount);
+            if (!e.MovedAsideText.isEmpty())
+                parts << e.MovedAsideText;
+            return parts.join(QStringLiteral("  –  "));
+        }
+    }
+    if (!e.DownloadStatus.isEmpty())
+        parts << e.DownloadStatus;
+    else if (!FinishedText.isEmpty())
+        parts << FinishedText;
+    return parts.join(QStringLiteral("  –  "));
+}
+
+QString TFormMain::ArchiveStatusText() const
+{
+    const TEngine& e = *Engine;
+    // A download going on is said to be one.
+    if (e.Link().State != TEngine::TLinkState::Down && e.Archive->RequestCount > 0 && !e.Stall.Stalled &&
+        !e.DownloadStatus.isEmpty())
+        return QStringLiteral("Sťahuje sa ") + e.DownloadStatus;
+    return StatusText();
+}
+
 void TFormMain::ShowDownloadStatus()
 {
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (!FinishedText.isEmpty() && now - FinishedAt >= FinishedShowMs) {
+        FinishedText.clear();
+        StatusPending = true;
+    }
     if (!StatusPending)
         return;
-    // "2026NOV:       13": the same month counting down waits for its second.
-    const QString shown = PanelInf->text();
-    const auto head = [](const QString& t) { return t.section(QLatin1Char(':'), 0, 0); };
-    const bool counting = !shown.isEmpty() && !PendingStatus.isEmpty() && head(shown) == head(PendingStatus) &&
-        head(shown).size() == 7;
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    if (counting && now - StatusShownAt < 1000)
+    // The same month counting down on a link that answers waits for its
+    // second; anything else is shown at once.
+    const TEngine& e = *Engine;
+    const QString key = QStringLiteral("%1 %2 %3 %4 %5")
+                            .arg(int(e.Link().State))
+                            .arg(e.Archive->RequestCount > 0 ? e.Archive->RequestMonth : 0)
+                            .arg(e.Stall.Stalled)
+                            .arg(FinishedText, e.MovedAsideText);
+    if (key == StatusShownKey && now - StatusShownAt < 1000)
         return;
     StatusPending = false;
     StatusShownAt = now;
-    ShowInf(PendingStatus);
-    PageA->SetDownloadStatus(PendingStatus);
+    StatusShownKey = key;
+    ShowInf(StatusText());
+    PageA->SetDownloadStatus(ArchiveStatusText());
 }
 
 void TFormMain::Tick()
@@ -414,7 +545,7 @@ bool TFormMain::SaveScreenshots(const QString& dir, int dwellMs)
         FrameCom->ShowLog();
         QCoreApplication::processEvents();
         ok = SaveShot(grab(), QDir(dir).filePath(QStringLiteral("komunikacia.png"))) && ok;
-        MemoCom->hide();
+        FrameCom->HideLog();
     }
     TFormOpenFile* chooser = TFormOpenFile::Instance();
     chooser->SetDirectory(QDir::currentPath());
@@ -477,6 +608,11 @@ void TFormMain::paintEvent(QPaintEvent* event)
 bool TFormMain::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == PageControl && (event->type() == QEvent::Resize || event->type() == QEvent::Move))
-        MemoCom->setGeometry(PageControl->geometry());
+        PanelCom->setGeometry(PageControl->geometry());
+    if ((watched == MemoCom || watched == PanelCom) && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        FrameCom->HideLog();
+        return true;
+    }
     return QMainWindow::eventFilter(watched, event);
 }

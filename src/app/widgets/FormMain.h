@@ -16,6 +16,7 @@ class QTabWidget;
 class TDispArch;
 class TDisps;
 class TEngine;
+class TEngineObserver;
 class TFormDebug;
 class TFrameCom;
 class TFrameME;
@@ -47,8 +48,9 @@ public:
     // Freed before the engine, whose values its rows may show.
     std::unique_ptr<TFormDebug> DebugView;
     QString SavedCaption;
-    bool PrinterPresent = false;
     std::unique_ptr<TEngine> Engine;
+    // Follows the engine's link state; removed before the engine goes.
+    std::unique_ptr<TEngineObserver> Follower;
     std::unique_ptr<TDisps> Disps;
     // The archive view: freed before the engine, whose archive it holds a
     // file of.
@@ -69,21 +71,41 @@ public:
     TPanelPreg* PanelPreg = nullptr;
     TFrameCom* FrameCom = nullptr;
     QPushButton* BitBtnK = nullptr;
+    // The communication log over the pages: its buttons and the lines.
+    QWidget* PanelCom = nullptr;
+    QPushButton* ButtonComBack = nullptr;
+    QPushButton* ButtonComSave = nullptr;
     QPlainTextEdit* MemoCom = nullptr;
     QLabel* PanelInf = nullptr;
-    // The download status followed by the last word about a monthly file.
+    // The status line: the link and the download (StatusText), the last
+    // word about a written output and about a monthly file.
     void ShowInf(const QString& status);
     QString FileNotice;
+    QString OutputNotice;
 
     // The window's part of every tick: repaint what changed.
     void Tick();
-    // The download's status as the engine last said it, shown by the tick:
-    // at once when its month or kind changes, otherwise at most once a
-    // second, since the count falls with every record of a bulk download.
-    QString PendingStatus;
+    // What the link and the download are doing, for the status line and
+    // for ARCHÍV: "Regulátor neodpovedá od 14:32:05", "2026NOV: zostáva
+    // 2862 záznamov", "2026NOV stiahnutý" for a minute after the end.
+    QString StatusText() const;
+    QString ArchiveStatusText() const;
+    // Shown by the tick: at once when the link, the month or the kind of
+    // news changes, otherwise at most once a second, since the count falls
+    // with every record of a bulk download.
     bool StatusPending = false;
     qint64 StatusShownAt = 0;
+    QString StatusShownKey;
     void ShowDownloadStatus();
+    // The month whose download was last seen running, and the word that it
+    // ended (shown until FinishedAt + FinishedShowMs).
+    static constexpr qint64 FinishedShowMs = 60000;
+    uint16_t CountingMonth = 0;
+    QString FinishedText;
+    qint64 FinishedAt = 0;
+    void FollowDownload();
+    // The engine's link state changed.
+    void LinkChanged();
     // SIGTERM and SIGINT: closes as soon as a running output has been
     // stopped and has wound down.
     void Shutdown();

@@ -31,6 +31,8 @@ using namespace Colors;
 constexpr int TextOffset = -6;
 // Room below the plot for the hour and day labels.
 constexpr int LabelRows = 3;
+// A row chosen for the block buttons, not yet taken by one.
+const QColor Picked(0xA6, 0xCA, 0xF0);
 
 QPushButton* Button(const QString& name, const QString& caption, QWidget* parent)
 {
@@ -108,17 +110,27 @@ TPageArchive::TPageArchive(TArchiveQDR& archive, TDispArch& view, bool& outputBu
     SpeedButtonArZ = Button(QStringLiteral("SpeedButtonArZ"), QStringLiteral("Začiatok"), block);
     SpeedButtonArK = Button(QStringLiteral("SpeedButtonArK"), QStringLiteral("Koniec"), block);
     SpeedButtonArQ = Button(QStringLiteral("SpeedButtonArQ"), QStringLiteral("Zrušiť"), block);
-    // One group of toggles in which every button may be up.
+    // One group of toggles in which every button may be up. A button takes
+    // the row chosen before it at once; otherwise it stays pressed (yellow,
+    // the block's colour) until a row is chosen.
     SpeedButtonArZ->setCheckable(true);
     SpeedButtonArK->setCheckable(true);
-    connect(SpeedButtonArZ, &QPushButton::toggled, this, [this](bool down) {
-        if (down)
-            SpeedButtonArK->setChecked(false);
-    });
-    connect(SpeedButtonArK, &QPushButton::toggled, this, [this](bool down) {
-        if (down)
-            SpeedButtonArZ->setChecked(false);
-    });
+    SpeedButtonArZ->setToolTip(QStringLiteral("Začiatok bloku: zvolený riadok, alebo riadok zvolený po stlačení"));
+    SpeedButtonArK->setToolTip(QStringLiteral("Koniec bloku: zvolený riadok, alebo riadok zvolený po stlačení"));
+    for (QPushButton* b : {SpeedButtonArZ, SpeedButtonArK}) {
+        connect(b, &QPushButton::clicked, this, [this, b](bool down) { BlockButtonClick(b, down); });
+        connect(b, &QPushButton::toggled, this, [b](bool down) {
+            QPalette look = b->parentWidget()->palette();
+            if (down) {
+                look.setColor(QPalette::Button, Yellow);
+                look.setColor(QPalette::ButtonText, Qt::black);
+            }
+            b->setPalette(look);
+            QFont font = b->font();
+            font.setBold(down);
+            b->setFont(font);
+        });
+    }
     connect(SpeedButtonArQ, &QPushButton::clicked, this, [this] { ClearBlockClick(); });
     auto* blockLayout = new QVBoxLayout(block);
     blockLayout->addWidget(SpeedButtonArZ);
@@ -149,7 +161,7 @@ TPageArchive::TPageArchive(TArchiveQDR& archive, TDispArch& view, bool& outputBu
     ScrollBoxAr->setWidget(PaintBoxArG);
     ScrollBoxAr->viewport()->installEventFilter(this);
     PaintBoxArS->OnPaint = [this](QPainter& p, const QRect&) {
-        DrawScale(p, View, PaintBoxArS->rect(), View.GraphWidth(ArchiveZoom) == 0);
+        DrawScale(p, View, PaintBoxArS->rect(), View.GraphWidth(ArchiveZoom) == 0, PlotHeight());
     };
     PaintBoxArG->OnPaint = [this](QPainter& p, const QRect&) {
         DrawGraph(p, View, PaintBoxArG->rect(), 255, PlotHeight(), 0, ArchiveZoom);
@@ -197,7 +209,8 @@ TPageArchive::TPageArchive(TArchiveQDR& archive, TDispArch& view, bool& outputBu
 
 void TPageArchive::SetDownloadStatus(const QString& text)
 {
-    LabelStatus->setText(text.isEmpty() ? QString() : QStringLiteral("Sťahuje sa: ") + text);
+    LabelStatus->setText(text);
+    LabelStatus->setToolTip(text);
 }
 
 // ---------------------------------------------------------------- view
@@ -304,6 +317,8 @@ void TPageArchive::DrawPowerCell(QPainter& painter, int col, int row, const QRec
         fill = DrawGridArP->FixedColor;
     else if (View.InIntervalBlock(static_cast<uint16_t>(std::min(row - 1, 0xFFFF))))
         fill = Yellow;
+    else if (row - 1 == PickedRecord)
+        fill = Picked;
     painter.setBrush(fill);
     painter.setPen(row == 0 || col == 0 ? DrawGridArP->FixedFontColor : DrawGridArP->FontColor);
     DrawCellText(painter, rect, View.IntervalCell(row, col), TextOffset);
@@ -316,6 +331,8 @@ void TPageArchive::DrawEnergyCell(QPainter& painter, int col, int row, const QRe
         fill = DrawGridArA->FixedColor;
     else if (row == 0 ? View.IntervalBlockSet() : View.InDayBlock(static_cast<uint8_t>(std::min(row - 2, 255))))
         fill = Yellow;
+    else if (row >= 2 && row - 2 == PickedDay)
+        fill = Picked;
     painter.setBrush(fill);
     painter.setPen(row <= 1 || col == 0 ? DrawGridArA->FixedFontColor : DrawGridArA->FontColor);
     DrawCellText(painter, rect, View.DayCell(row, col), TextOffset);
@@ -323,29 +340,44 @@ void TPageArchive::DrawEnergyCell(QPainter& painter, int col, int row, const QRe
 
 // ---------------------------------------------------------------- block
 
-void TPageArchive::ApplyBlockButtons(const std::function<bool()>& setStart, const std::function<bool()>& setEnd)
+bool TPageArchive::ApplyBlockButtons(const std::function<bool()>& setStart, const std::function<bool()>& setEnd)
 {
     // A button that did its work is released; the tables repaint on a change.
+    bool pressed = false;
     bool changed = false;
-    for (auto [button, set] : {std::pair{SpeedButtonArZ, &setStart}, std::pair{SpeedButtonArK, &setEnd}})
-        if (button->isChecked() && (*set)()) {
+    for (auto [button, set] : {std::pair{SpeedButtonArZ, &setStart}, std::pair{SpeedButtonArK, &setEnd}}) {
+        if (!button->isChecked())
+            continue;
+        pressed = true;
+        if ((*set)()) {
             button->setChecked(false);
             changed = true;
         }
+    }
     if (changed) {
         RefreshArchiveTables();
         TabSheetAM->CheckAM();
     }
+    return pressed;
 }
 
 void TPageArchive::SelectInterval(uint16_t record)
 {
-    ApplyBlockButtons([&] { return View.SetBlockStart(record); }, [&] { return View.SetBlockEnd(record); });
+    // With no button pressed the row waits for one.
+    const bool taken =
+        ApplyBlockButtons([&] { return View.SetBlockStart(record); }, [&] { return View.SetBlockEnd(record); });
+    PickedRecord = taken ? -1 : record;
+    PickedDay = -1;
+    RefreshArchiveTables();
 }
 
 void TPageArchive::SelectDay(uint8_t day)
 {
-    ApplyBlockButtons([&] { return View.SetDayBlockStart(day); }, [&] { return View.SetDayBlockEnd(day); });
+    const bool taken =
+        ApplyBlockButtons([&] { return View.SetDayBlockStart(day); }, [&] { return View.SetDayBlockEnd(day); });
+    PickedDay = taken ? -1 : day;
+    PickedRecord = -1;
+    RefreshArchiveTables();
     uint16_t first = 0, last = 0;
     if (!View.DayRange(day, first, last))
         return;
@@ -361,9 +393,38 @@ void TPageArchive::SelectDay(uint8_t day)
     DrawGridArP->SetTopRow(top + fixed);
 }
 
+void TPageArchive::BlockButtonClick(QPushButton* button, bool down)
+{
+    QPushButton* other = button == SpeedButtonArZ ? SpeedButtonArK : SpeedButtonArZ;
+    if (!down)
+        return;
+    other->setChecked(false);
+    // A row chosen before the button is taken at once.
+    const int record = PickedRecord;
+    const int day = PickedDay;
+    PickedRecord = -1;
+    PickedDay = -1;
+    if (record >= 0)
+        SelectInterval(static_cast<uint16_t>(record));
+    else if (day >= 0)
+        SelectDay(static_cast<uint8_t>(day));
+    // The taken row stays chosen for the other button only if this one
+    // could not use it.
+    if (button->isChecked()) {
+        PickedRecord = -1;
+        PickedDay = -1;
+    }
+    RefreshArchiveTables();
+}
+
 void TPageArchive::ClearBlockClick()
 {
     View.ClearBlock();
+    // Nothing stays pressed or chosen for a block that is gone.
+    SpeedButtonArZ->setChecked(false);
+    SpeedButtonArK->setChecked(false);
+    PickedRecord = -1;
+    PickedDay = -1;
     RefreshArchiveTables();
     TabSheetAM->CheckAM();
     SpeedButtonArQ->setDown(false);
@@ -371,10 +432,12 @@ void TPageArchive::ClearBlockClick()
 
 // ---------------------------------------------------------------- graph
 
-int TPageArchive::PlotHeight() const { return PaintBoxArS->height(); }
+int TPageArchive::PlotHeight() const { return FPlotHeight; }
 
 void TPageArchive::UpdateGraphSize()
 {
+    // The widest step shows a whole month in the view.
+    View.FitScreenWidth(static_cast<uint32_t>(std::max(ScrollBoxAr->viewport()->width(), 0)));
     const uint32_t w = View.GraphWidth(ArchiveZoom);
     LayoutGraph();
     PaintBoxArG->setFixedWidth(static_cast<int>(std::min<uint32_t>(w, QWIDGETSIZE_MAX)));
@@ -403,7 +466,9 @@ void TPageArchive::LayoutGraph()
     const int height = std::max(ScrollBoxAr->viewport()->height(), 1);
     const int th = QFontMetrics(PaintBoxArG->font()).height();
     PaintBoxArG->setFixedHeight(height);
-    PaintBoxArS->setFixedHeight(std::max(height - LabelRows * th - 4, 1));
+    FPlotHeight = std::max(height - LabelRows * th - 4, 1);
+    // Below the plot, room for the label of 0 centred on its tick.
+    PaintBoxArS->setFixedHeight(FPlotHeight + th);
 }
 
 bool TPageArchive::eventFilter(QObject* watched, QEvent* event)

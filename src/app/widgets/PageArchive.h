@@ -45,6 +45,7 @@ public:
     QPushButton* BitBtnZi = nullptr;
     uint8_t ArchiveZoom = 0;
 
+    // What the download (or the link under it) is doing, as the window says it.
     void SetDownloadStatus(const QString& text);
     void OpenArchiveView(const QString& name);
     // Records of month were stored by the download.
@@ -62,14 +63,21 @@ public:
     void SelectInterval(uint16_t record);
     void SelectDay(uint8_t day);
     void ClearBlockClick();
-    // Height of the plot: the scale box's.
+    // "Začiatok" or "Koniec" pressed (down) or released by the user.
+    void BlockButtonClick(QPushButton* button, bool down);
+    // The row chosen while no block button was pressed: a record of the
+    // power table or a day of the energy table, -1 when none.
+    int PickedRecord = -1;
+    int PickedDay = -1;
+    // Height of the plot, from the scale box's top.
     int PlotHeight() const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void ApplyBlockButtons(const std::function<bool()>& setStart, const std::function<bool()>& setEnd);
+    // Lets a pressed button take the row; true when one was pressed.
+    bool ApplyBlockButtons(const std::function<bool()>& setStart, const std::function<bool()>& setEnd);
     void SetRowCounts();
     void SetColumnCounts();
     void FitColumns();
@@ -79,4 +87,5 @@ private:
 
     TArchiveQDR& Archive;
     TDispArch& View;
+    int FPlotHeight = 1;
 };

@@ -77,8 +77,9 @@ void TPanelMail::SetClient(TMailClient* client)
         MailClient->OnSuccess = nullptr;
     }
     MailClient = client;
-    if (client)
-        BindMailEvents(*client, MailMessage, [] { TDialogs::Message(MailText::Sent); });
+    if (!client)
+        return;
+    BindMailEvents(*client, MailMessage, [] { TDialogs::Message(MailText::Sent); });
 }
 
 bool TPanelMail::Compose(std::function<QString()> recipients, std::function<QString()> attachment)
@@ -144,7 +145,9 @@ void TPanelMail::ButtonMYClick()
     ButtonMN->setEnabled(true);
     ButtonMY->setEnabled(true);
     Sending = false;
-    Close();
+    // A failure keeps the panel and what was typed in it for another try.
+    if (Accepted || !MailClient)
+        Close();
 }
 
 void TPanelMail::Close()

@@ -36,11 +36,12 @@ public:
     // Opens the panel with the subject "Mesacny archiv" and an empty message
     // and returns when it is closed again (sent or cancelled), processing
     // events meanwhile. recipients and attachment are read when the user
-    // sends. True when the server accepted the message.
+    // sends (each try). True when the server accepted the message.
     bool Compose(std::function<QString()> recipients, std::function<QString()> attachment);
     // "Zrušiť": closes the panel, sends nothing.
     void ButtonMNClick();
-    // "Odoslať": sends, shows the outcome, closes the panel.
+    // "Odoslať": sends and shows the outcome; closes the panel once the
+    // message went out, keeps it with its text after a failure.
     void ButtonMYClick();
 
     QLabel* Label29 = nullptr;

@@ -62,6 +62,14 @@ TPanelPreg::TPanelPreg(TEngine& engine, QWidget* parent)
     auto* passwordCaption = new QLabel(QStringLiteral("Heslo"), this);
     passwordCaption->setBuddy(LabeledEditPassword);
 
+    LabelPregError = new QLabel(QStringLiteral("Nesprávne heslo"), this);
+    LabelPregError->setObjectName(QStringLiteral("LabelPregError"));
+    QPalette red = LabelPregError->palette();
+    red.setColor(QPalette::WindowText, Qt::red);
+    LabelPregError->setPalette(red);
+    LabelPregError->hide();
+    QObject::connect(LabeledEditPassword, &QLineEdit::textEdited, LabelPregError, &QWidget::hide);
+
     BitBtnPregY = new QPushButton(QStringLiteral("OK"), this);
     BitBtnPregY->setObjectName(QStringLiteral("BitBtnPregY"));
     BitBtnPregN = new QPushButton(QStringLiteral("Zrušiť"), this);
@@ -79,10 +87,11 @@ TPanelPreg::TPanelPreg(TEngine& engine, QWidget* parent)
     grid->addWidget(new QLabel(QStringLiteral("kW"), this), 1, 2);
     grid->addWidget(passwordCaption, 2, 0);
     grid->addWidget(LabeledEditPassword, 2, 1, 1, 2);
+    grid->addWidget(LabelPregError, 3, 0, 1, 3);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(BitBtnPregY);
     buttons->addWidget(BitBtnPregN);
-    grid->addLayout(buttons, 3, 0, 1, 3);
+    grid->addLayout(buttons, 4, 0, 1, 3);
 
     QObject::connect(BitBtnPregY, &QPushButton::clicked, this, [this] { BitBtnPregYClick(); });
     QObject::connect(BitBtnPregN, &QPushButton::clicked, this, [this] { BitBtnPregNClick(); });
@@ -112,6 +121,7 @@ void TPanelPreg::ButtonPregClick()
     EditPregV->selectAll();
     EditPregN->setText(Engine.ValuePregN->GetDisplay());
     LabeledEditPassword->clear();
+    LabelPregError->hide();
 }
 
 void TPanelPreg::BitBtnPregNClick() { hide(); }
@@ -120,8 +130,15 @@ void TPanelPreg::BitBtnPregYClick()
 {
     if (Writing)
         return;
-    if (!Engine.Password.isEmpty() && LabeledEditPassword->text() != Engine.Password)
+    // Said, so the operator does not take the old powers for the new ones;
+    // nothing goes to the regulator.
+    if (!Engine.Password.isEmpty() && LabeledEditPassword->text() != Engine.Password) {
+        LabelPregError->show();
+        LabeledEditPassword->selectAll();
+        LabeledEditPassword->setFocus();
         return;
+    }
+    LabelPregError->hide();
     int v = Shown(Engine.ValuePregV);
     if (!EditToInt(EditPregV, v, 0, 65535))
         return;

@@ -30,6 +30,8 @@ public:
     QLineEdit* LabeledEditPassword = nullptr;
     QLineEdit* EditPregV = nullptr;
     QLineEdit* EditPregN = nullptr;
+    // "Nesprávne heslo" after a confirm with a wrong password; hidden otherwise.
+    QLabel* LabelPregError = nullptr;
 
 private:
     TEngine& Engine;

@@ -22,6 +22,11 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QPointer>
+#include <QThread>
+#include <QTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -47,6 +52,16 @@ T* Named(T* widget, const char* name)
     widget->setObjectName(QLatin1String(name));
     return widget;
 }
+
+const QString NoPrinter = QStringLiteral("Nie je nainštalovaná žiadna tlačiareň: tlač nie je možná. "
+                                         "Tlačiareň sa hľadá znova pri každom zobrazení tejto strany.");
+
+QString Overwrite(const QString& name)
+{
+    return QStringLiteral("Súbor \"") + name + QStringLiteral("\" existuje. Prepísať?");
+}
+
+QString FullPath(const QString& name) { return QDir::toNativeSeparators(QFileInfo(name).absoluteFilePath()); }
 } // namespace
 
 TSheetMeasurements::TSheetMeasurements(TDispArch& view, bool& outputBusy, QWidget* parent)
@@ -139,6 +154,12 @@ TSheetMeasurements::TSheetMeasurements(TDispArch& view, bool& outputBusy, QWidge
     keep.setRetainSizeWhenHidden(true);
     ButtonQ->setSizePolicy(keep);
     ButtonQ->hide();
+    LabelPrinter = Named(new QLabel(groupGraph), "LabelPrinter");
+    LabelPrinter->setWordWrap(true);
+    QPalette hint = LabelPrinter->palette();
+    hint.setColor(QPalette::WindowText, Qt::darkRed);
+    LabelPrinter->setPalette(hint);
+    LabelPrinter->hide();
     auto* graph = new QGridLayout(groupGraph);
     graph->addWidget(CheckBoxS, 0, 0, 1, 3);
     graph->addWidget(CheckBoxM, 1, 0, 1, 3);
@@ -146,7 +167,8 @@ TSheetMeasurements::TSheetMeasurements(TDispArch& view, bool& outputBusy, QWidge
     graph->addWidget(LabelP, 2, 1);
     graph->addWidget(ButtonT, 3, 0, 1, 2);
     graph->addWidget(ButtonQ, 3, 2);
-    graph->setRowStretch(4, 1);
+    graph->addWidget(LabelPrinter, 4, 0, 1, 3);
+    graph->setRowStretch(5, 1);
 
     PanelM = new TPanelMail(this);
     PanelM->hide();
@@ -187,7 +209,38 @@ TSheetMeasurements::TSheetMeasurements(TDispArch& view, bool& outputBusy, QWidge
     ColorsChanged();
 }
 
-TSheetMeasurements::~TSheetMeasurements() = default;
+TSheetMeasurements::~TSheetMeasurements()
+{
+    // A lookup still running is given a moment; one the print system holds
+    // up is left to end on its own (its answer then finds no sheet).
+    if (LookupThread && !LookupThread->wait(3000))
+        static_cast<void>(LookupThread.release());
+}
+
+// The printer is in use: a lookup's answer waits until the print ends.
+class TSheetMeasurements::TPrinting {
+public:
+    explicit TPrinting(TSheetMeasurements& sheet)
+        : Sheet(sheet)
+    {
+        Sheet.Printing = true;
+    }
+    ~TPrinting()
+    {
+        Sheet.Printing = false;
+        if (Sheet.HasParked) {
+            Sheet.HasParked = false;
+            Sheet.FPrinter = std::move(Sheet.Parked);
+            Sheet.PrinterPresent = Sheet.FPrinter != nullptr;
+            Sheet.ShowPrinterState();
+        }
+    }
+    TPrinting(const TPrinting&) = delete;
+    TPrinting& operator=(const TPrinting&) = delete;
+
+private:
+    TSheetMeasurements& Sheet;
+};
 
 class TSheetMeasurements::TRunning {
 public:
@@ -214,7 +267,94 @@ bool OpenInSpreadsheetProgram(const QString& path)
     return program.Found() && OpenWorkbook(program, path);
 }
 
-void TSheetMeasurements::SetPrinter(std::unique_ptr<QPrinter> printer) { FPrinter = std::move(printer); }
+void TSheetMeasurements::SetPrinter(std::unique_ptr<QPrinter> printer)
+{
+    FPrinter = std::move(printer);
+    PrinterKnown = true;
+    ShowPrinterState();
+}
+
+void TSheetMeasurements::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // A printer installed since the last look is found here.
+    RequestPrinter();
+}
+
+void TSheetMeasurements::RequestPrinter()
+{
+    if (!LookUpPrinter)
+        return;
+    if (Lookup) {
+        // One more after the running one, so the answer is as fresh as the request.
+        LookupAgain = true;
+        return;
+    }
+    Lookup = true;
+    LookupAgain = false;
+    ShowPrinterState();
+    // A one-shot thread of its own: it calls the lookup, which touches
+    // nothing shared, and hands the printer back by a queued call on the
+    // application object (the sheet may be gone by then; a call never made
+    // frees the printer with it).
+    QPointer<TSheetMeasurements> sheet(this);
+    LookupThread.reset(QThread::create([look = LookUpPrinter, sheet = std::move(sheet)]() mutable {
+        auto box = std::make_shared<std::unique_ptr<QPrinter>>(look());
+        QMetaObject::invokeMethod(
+            qApp,
+            [sheet = std::move(sheet), box] {
+                if (sheet)
+                    sheet->PrinterArrived(std::move(*box));
+            },
+            Qt::QueuedConnection);
+    }));
+    LookupThread->setObjectName(QStringLiteral("printer lookup"));
+    LookupThread->start();
+}
+
+void TSheetMeasurements::PrinterArrived(std::unique_ptr<QPrinter> printer)
+{
+    // The thread has handed its answer over and is ending.
+    if (LookupThread) {
+        LookupThread->wait();
+        LookupThread.reset();
+    }
+    Lookup = false;
+    PrinterKnown = true;
+    if (Printing) {
+        // The running print keeps the printer it started with.
+        Parked = std::move(printer);
+        HasParked = true;
+    } else {
+        FPrinter = std::move(printer);
+        PrinterPresent = FPrinter != nullptr;
+        if (!Running)
+            CheckAM();
+    }
+    if (LookupAgain)
+        RequestPrinter();
+    else
+        ShowPrinterState();
+}
+
+void TSheetMeasurements::ShowPrinterState()
+{
+    // A lookup running keeps what the last one found, so the hint does not
+    // blink each time the sheet is shown.
+    const bool none = PrinterKnown && (!PrinterPresent || !FPrinter);
+    const QString why = none ? NoPrinter : QString();
+    LabelPrinter->setText(none ? QStringLiteral("Žiadna tlačiareň") : QString());
+    LabelPrinter->setToolTip(why);
+    LabelPrinter->setVisible(none);
+    for (QPushButton* b : {ButtonP, ButtonT})
+        b->setToolTip(why);
+}
+
+void TSheetMeasurements::Notice(const QString& text)
+{
+    if (OnNotice)
+        OnNotice(text);
+}
 
 void TSheetMeasurements::FitGrid()
 {
@@ -345,6 +485,7 @@ void TSheetMeasurements::ShowDemand()
 
 void TSheetMeasurements::CheckAM()
 {
+    ShowPrinterState();
     // A running output keeps the layout and the buttons it started with.
     if (Running) {
         for (QPushButton* b : {ButtonF, ButtonP, ButtonE, ButtonM, ButtonT, ButtonR, ButtonC})
@@ -411,7 +552,7 @@ void TSheetMeasurements::SetOutputBusy(QPushButton* button, bool busy, QString& 
 
 void TSheetMeasurements::ShowProgress(QPushButton* stop, const QString& savedCaption, int percent)
 {
-    stop->setText(savedCaption + QStringLiteral(" (") + QString::number(percent) + QStringLiteral(")%"));
+    stop->setText(savedCaption + QLatin1Char(' ') + QString::number(percent) + QStringLiteral(" %"));
 }
 
 std::function<bool(int)> TSheetMeasurements::Progress(QPushButton* stop, const QString& savedCaption)
@@ -432,15 +573,37 @@ namespace {
 void Pump() { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
 } // namespace
 
-void TSheetMeasurements::TakeDefaultPrinter()
+bool TSheetMeasurements::TakeDefaultPrinter()
 {
     if (LookUpPrinter) {
-        FPrinter = LookUpPrinter();
-        PrinterPresent = FPrinter != nullptr;
+        RequestPrinter();
+        // The window keeps painting and the link keeps polling meanwhile;
+        // the window may not close under the wait.
+        WaitingForPrinter = true;
+        QPointer<TSheetMeasurements> self(this);
+        QElapsedTimer waited;
+        waited.start();
+        while (self && LookingForPrinter() && waited.elapsed() < PrinterWaitMs) {
+            QEventLoop loop;
+            QTimer::singleShot(20, &loop, &QEventLoop::quit);
+            loop.exec(QEventLoop::ExcludeUserInputEvents);
+        }
+        if (!self)
+            return false;
+        WaitingForPrinter = false;
+        if (LookingForPrinter()) {
+            TDialogs::Error(QStringLiteral("Tlačový systém neodpovedá; tlač sa nedá spustiť."));
+            return false;
+        }
     }
     // Gone, or another page: the buttons and the layout follow.
     if (!FPrinter || PageSizeChanged(*FPrinter, Layout))
         CheckAM();
+    if (!FPrinter || !PrinterPresent) {
+        TDialogs::Error(NoPrinter);
+        return false;
+    }
+    return true;
 }
 
 void TSheetMeasurements::TitleJob(const QString& output)
@@ -457,18 +620,43 @@ void TSheetMeasurements::ButtonFClick()
     QApplication::beep();
 }
 
-void TSheetMeasurements::WriteTextFile()
+namespace {
+// The file holds a text output of the same month: its first line is the
+// caption line about to be written. Only a regular file is read, and only
+// its start.
+bool HoldsTextOutput(const QString& name, const QString& firstLine)
+{
+    const QFileInfo info(name);
+    if (!info.isFile() || info.isSymLink())
+        return false;
+    QFile file(name);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray start = file.read(256);
+    const qsizetype end = start.indexOf("\r\n");
+    return end >= 0 && start.left(end) == ToCp1250(firstLine);
+}
+} // namespace
+
+bool TSheetMeasurements::WriteTextFile(bool mailing)
 {
     const QString name = EditF->text();
-    if (QFileInfo::exists(name) &&
-        !TDialogs::Confirm(QStringLiteral("Súbor \"") + name + QStringLiteral("\" existuje. Prepísať ?")))
-        return;
     QStringList lines;
     BuildText(lines, View, Choice(), 0, {});
+    // A mailing rewrites its own attachment, the month's text output, each
+    // time without a question; anything else is asked about.
+    const bool own = mailing && !lines.isEmpty() && HoldsTextOutput(name, lines.constFirst());
+    if (QFileInfo::exists(name) && !own && !TDialogs::Confirm(Overwrite(name)))
+        return false;
     // Said, not swallowed: the user would take the old file, or none, for
     // the month's tables (a mail still goes on with whatever file exists).
-    if (QString error; !SaveTextLines(lines, name, &error))
+    if (QString error; !SaveTextLines(lines, name, &error)) {
+        Notice(QStringLiteral("Súbor %1 sa nepodarilo zapísať: %2").arg(FullPath(name), error));
         TDialogs::Error(QStringLiteral("Súbor \"") + name + QStringLiteral("\" sa nepodarilo zapísať !\n") + error);
+        return false;
+    }
+    Notice(QStringLiteral("Zapísaný súbor ") + FullPath(name));
+    return true;
 }
 
 void TSheetMeasurements::ButtonCClick()
@@ -479,8 +667,7 @@ void TSheetMeasurements::ButtonCClick()
     if (dot > name.lastIndexOf(QLatin1Char('/')))
         name.truncate(dot);
     name += QStringLiteral(".csv");
-    if (QFileInfo::exists(name) &&
-        !TDialogs::Confirm(QStringLiteral("Súbor \"") + name + QStringLiteral("\" existuje. Prepísať ?")))
+    if (QFileInfo::exists(name) && !TDialogs::Confirm(Overwrite(name)))
         return;
     const QTimeZone zone = ZoneByName(TimeZone);
     if (!zone.isValid()) {
@@ -494,19 +681,23 @@ void TSheetMeasurements::ButtonCClick()
     choice.Labels = Labels;
     QString error;
     const QString month = View.File() ? View.File()->FileName() : QString();
-    if (!SaveCsv(BuildCsv(View, TimedRecords(View, zone), choice), name, month, error))
+    if (!SaveCsv(BuildCsv(View, TimedRecords(View, zone), choice), name, month, error)) {
+        Notice(QStringLiteral("Súbor %1 sa nepodarilo zapísať: %2").arg(FullPath(name), error));
         TDialogs::Error(QStringLiteral("Súbor \"") + name + QStringLiteral("\" sa nepodarilo zapísať !\n") + error);
+    } else {
+        Notice(QStringLiteral("Zapísaný súbor ") + FullPath(name));
+    }
     QApplication::beep();
 }
 
 void TSheetMeasurements::ButtonPClick()
 {
-    if (Running || OutputBusy)
+    if (Running || OutputBusy || WaitingForPrinter)
         return;
-    TakeDefaultPrinter();
-    if (!FPrinter)
+    if (!TakeDefaultPrinter())
         return;
     const TRunning running(*this);
+    const TPrinting printing(*this);
     TitleJob(QStringLiteral("Tlač tabuliek"));
     QString saved;
     SetOutputBusy(ButtonP, true, saved);
@@ -527,14 +718,12 @@ void TSheetMeasurements::ButtonPClick()
 
 void TSheetMeasurements::ButtonTClick()
 {
-    if (Running || OutputBusy)
-        return;
     // Another printer may have become the default since the layout was
     // made; once the output runs, the layout stays as it is.
-    TakeDefaultPrinter();
-    if (!FPrinter)
+    if (Running || OutputBusy || WaitingForPrinter || !TakeDefaultPrinter())
         return;
     const TRunning running(*this);
+    const TPrinting printing(*this);
     TitleJob(QStringLiteral("Tlač grafov"));
     OutputBusy = true;
     const QString saved = ButtonQ->text();
@@ -560,7 +749,7 @@ void TSheetMeasurements::ButtonMClick()
         return;
     const TRunning running(*this);
     OutputBusy = true;
-    WriteTextFile();
+    WriteTextFile(true);
     PanelM->setGeometry(DrawGridM->x() + 16, DrawGridM->y() + 14, 569, 209);
     PanelM->raise();
     // The file just written goes out, whatever EditF says by the time the
@@ -579,8 +768,7 @@ void TSheetMeasurements::ButtonEClick()
     const QString workbook =
         XlsxFileName(EditF->text().isEmpty() ? MonthText(View.Month()) + QStringLiteral(".TXT") : EditF->text());
     // The workbook is a file here, perhaps one the user has worked on since.
-    if (Sheets && QFileInfo::exists(workbook) &&
-        !TDialogs::Confirm(QStringLiteral("Súbor \"") + workbook + QStringLiteral("\" existuje. Prepísať ?")))
+    if (Sheets && QFileInfo::exists(workbook) && !TDialogs::Confirm(Overwrite(workbook)))
         return;
     QString saved;
     SetOutputBusy(ButtonE, true, saved);
@@ -591,6 +779,10 @@ void TSheetMeasurements::ButtonEClick()
         [this] { return OutputBusy; });
     // The workbook is shown before the sheet is free again: finding the
     // program waits in an event loop of its own.
+    if (Sheets && !Sheets->SaveError().isEmpty())
+        Notice(QStringLiteral("Súbor %1 sa nepodarilo zapísať: %2").arg(FullPath(workbook), Sheets->SaveError()));
+    else if (done && Sheets && !Sheets->SavedPath().isEmpty())
+        Notice(QStringLiteral("Zapísaný súbor ") + FullPath(Sheets->SavedPath()));
     if (!done || (Sheets && !Sheets->SaveError().isEmpty()))
         TDialogs::Error(QStringLiteral("CHYBA !"));
     else if (Sheets && !Sheets->SavedPath().isEmpty() && !(OpenSpreadsheet && OpenSpreadsheet(Sheets->SavedPath())))
@@ -606,8 +798,7 @@ void TSheetMeasurements::ButtonRClick()
         return;
     const TRunning running(*this);
     const QString name = ReportFileName(EditF->text());
-    if (QFileInfo::exists(name) &&
-        !TDialogs::Confirm(QStringLiteral("Súbor \"") + name + QStringLiteral("\" existuje. Prepísať ?")))
+    if (QFileInfo::exists(name) && !TDialogs::Confirm(Overwrite(name)))
         return;
     // A view of its own over the same file: the report shows the channels in
     // groups, and the page keeps the user's choice meanwhile.
@@ -628,7 +819,11 @@ void TSheetMeasurements::ButtonRClick()
     QString error;
     const TPrintResult result = WriteMonthReport(view, request, name, Progress(ButtonS, saved), Pump, error);
     SetOutputBusy(ButtonR, false, saved);
-    if (result == TPrintResult::Failed)
+    if (result == TPrintResult::Failed) {
+        Notice(QStringLiteral("Súbor %1 sa nepodarilo zapísať: %2").arg(FullPath(name), error));
         TDialogs::Error(QStringLiteral("Súbor \"") + name + QStringLiteral("\" sa nepodarilo zapísať !\n") + error);
+    } else if (result == TPrintResult::Printed) {
+        Notice(QStringLiteral("Zapísaný súbor ") + FullPath(name));
+    }
     QApplication::beep();
 }

@@ -22,6 +22,7 @@ class QLineEdit;
 class QPrinter;
 class QPushButton;
 class QRadioButton;
+class QThread;
 class TAdvExcel;
 class TDispArch;
 class TDrawGrid;
@@ -63,15 +64,30 @@ public:
     QPushButton* ButtonQ = nullptr;
     TPanelMail* PanelM = nullptr;
 
-    // Set at start-up: a printer is installed and Printer is the default one
-    // (a test gives a PDF printer instead).
+    // A printer is installed and Printer is the default one (a test gives a
+    // PDF printer instead).
     bool PrinterPresent = false;
     void SetPrinter(std::unique_ptr<QPrinter> printer);
-    // The default printer as it is now, null when none is installed: a print
-    // looks it up when it starts, so a changed default or page size is seen.
+    // The default printer as it is now, null when none is installed. It is
+    // called off the main thread (a print system may take long to answer,
+    // or never), so it must touch nothing shared; its result comes back by
+    // a queued call.
     std::function<std::unique_ptr<QPrinter>()> LookUpPrinter;
     QPrinter* Printer() const { return FPrinter.get(); }
     TPrintLayout Layout;
+    // Looks for the default printer again without waiting for it: at
+    // start-up, whenever the sheet is shown and at each print. The buttons
+    // follow when the answer comes.
+    void RequestPrinter();
+    // A lookup runs or is asked for.
+    bool LookingForPrinter() const { return Lookup || LookupAgain; }
+    // A print waits this long for the print system, processing events.
+    int PrinterWaitMs = 15000;
+    // Says why the print buttons are disabled while no printer exists.
+    QLabel* LabelPrinter = nullptr;
+    // What an output wrote (its full path) or why it could not; the window
+    // shows it in its status line.
+    std::function<void(const QString&)> OnNotice;
 
     // Not owned; null when the window has none.
     TMailClient* MailClient = nullptr;
@@ -103,7 +119,7 @@ public:
     bool OutputRunning() const { return Running; }
     // Busy or still winding down: the window may not close or change pages,
     // nor the archive page open another month.
-    bool OutputActive() const { return OutputBusy || Running; }
+    bool OutputActive() const { return OutputBusy || Running || WaitingForPrinter; }
 
     void CheckAM();
     void SetOutputBusy(QPushButton* button, bool busy, QString& savedCaption);
@@ -114,7 +130,10 @@ public:
     void ButtonSClick();
     void DrawGridMSelectCell(int col, int row);
     void ButtonFClick();
-    void WriteTextFile();
+    // Writes the text file named in EditF; mailing: the file is the mail's
+    // own and is overwritten without asking when it holds a text output of
+    // the same month. True when it was written.
+    bool WriteTextFile(bool mailing = false);
     void ButtonPClick();
     void ButtonTClick();
     void ButtonMClick();
@@ -129,12 +148,30 @@ public:
     // The open month's billing demand and charge, as its records are now.
     void ShowDemand();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void DrawGridMDrawCell(QPainter& painter, int col, int row, const QRect& rect);
+    // The answer of a lookup, on the main thread.
+    void PrinterArrived(std::unique_ptr<QPrinter> printer);
+    void ShowPrinterState();
+    void Notice(const QString& text);
+    bool Lookup = false;
+    bool LookupAgain = false;
+    bool PrinterKnown = false; // a lookup has answered (or a printer was given)
+    std::unique_ptr<QThread> LookupThread;
+    bool WaitingForPrinter = false;
+    // A print uses the printer: an answer waits in Parked until it ends.
+    bool Printing = false;
+    bool HasParked = false;
+    std::unique_ptr<QPrinter> Parked;
     void FitGrid();
     void PlaceStop(QPushButton* button);
-    // A print starts: the default printer now, and the layout for its page.
-    void TakeDefaultPrinter();
+    // A print starts: the default printer now (looked up afresh, waiting
+    // with events processed), and the layout for its page. False, with the
+    // reason said, when there is none or the print system does not answer.
+    bool TakeDefaultPrinter();
     // Names the job after the month and the output.
     void TitleJob(const QString& output);
 
@@ -142,6 +179,7 @@ private:
     bool& OutputBusy;
     bool Running = false;
     class TRunning;
+    class TPrinting;
     QGroupBox* GroupTable = nullptr;
     std::unique_ptr<QPrinter> FPrinter;
     TContract FContract;

@@ -7,6 +7,7 @@
 // --version and --help answer without a display.
 #include "FormMain.h"
 #include "ShutdownSignals.h"
+#include "Translation.h"
 #include "app/Config.h"
 #include "app/Settings.h"
 #include "core/widgets/Dialogs.h"
@@ -53,6 +54,9 @@ int main(int argc, char** argv)
         return info;
     QApplication app(argc, argv);
     QApplication::setApplicationVersion(QStringLiteral(QDR_VERSION));
+    if (!InstallSlovakTranslation(app))
+        std::fprintf(stderr, "qdrwin: the toolkit's Slovak translation (qt6-translations-l10n) is missing; "
+                             "its standard texts stay English\n");
     QString config;
     QString shots;
     double after = 5;

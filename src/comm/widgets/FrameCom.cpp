@@ -7,6 +7,7 @@
 #include "core/widgets/Colors.h"
 #include "core/widgets/Dialogs.h"
 
+#include <QDateTime>
 #include <QFontDatabase>
 #include <QLabel>
 #include <QMouseEvent>
@@ -22,6 +23,15 @@
 namespace {
 
 using namespace Colors;
+
+QString ClockText(qint64 ms)
+{
+    const QDateTime at = QDateTime::fromMSecsSinceEpoch(ms);
+    // Another day than today is told by its date too.
+    if (at.date() != QDate::currentDate())
+        return at.toString(QStringLiteral("d.M.yyyy HH:mm:ss"));
+    return at.toString(QStringLiteral("HH:mm:ss"));
+}
 
 void SetBackground(QWidget* w, const QColor& background, const QColor& text)
 {
@@ -64,8 +74,6 @@ void TFrameCom::Bind(TComBufQDR* link, QPlainTextEdit* logMemo, const QString& l
     // The log is set up even without a link, so it never shows as an
     // editable box of its own.
     if (logMemo) {
-        if (LogMemo && LogMemo != logMemo)
-            LogMemo->viewport()->removeEventFilter(this);
         LogMemo = logMemo;
         LogFile = logFile;
         LogMemo->setReadOnly(true);
@@ -76,7 +84,8 @@ void TFrameCom::Bind(TComBufQDR* link, QPlainTextEdit* logMemo, const QString& l
         if (!QFontInfo(font).fixedPitch())
             font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
         LogMemo->setFont(font);
-        LogMemo->viewport()->installEventFilter(this);
+        // A long session keeps the newest lines only.
+        LogMemo->setMaximumBlockCount(20000);
         LogMemo->hide();
     }
     if (!link)
@@ -136,6 +145,28 @@ void TFrameCom::Tick()
 {
     if (!Root)
         return;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (now - HintsAt >= 1000)
+        UpdateHints(now);
+    // A regulator that does not answer: red, whatever the exchanges in
+    // between do, so the lamp does not flicker yellow while waiting in vain.
+    if (LinkDown) {
+        WaitingDue = false;
+        WaitingShown = false;
+        if (PendingCode >= 0) {
+            const auto code = static_cast<uint8_t>(PendingCode);
+            PendingCode = -1;
+            if (code != ShownCode) {
+                ShownCode = code;
+                ShownSince = now;
+                UpdateHints(now);
+            }
+            SetLedC(Red, code <= 2 ? QString() : QString(Root->CodeChar(code)).trimmed());
+        } else {
+            SetLedC(Red, LedC->text());
+        }
+        return;
+    }
     if (WaitingDue && !WaitingShown) {
         WaitingDue = false;
         WaitingShown = true;
@@ -147,6 +178,11 @@ void TFrameCom::Tick()
         return;
     const auto code = static_cast<uint8_t>(PendingCode);
     PendingCode = -1;
+    if (code != ShownCode) {
+        ShownCode = code;
+        ShownSince = now;
+        UpdateHints(now);
+    }
     // The label shows plain text, so an ampersand needs no doubling here.
     const QString letter = code <= 2 ? QString() : QString(Root->CodeChar(code)).trimmed();
     SetLedC(ResultColor(code), letter);
@@ -163,6 +199,42 @@ void TFrameCom::ShowStatus(uint8_t code)
     PendingCode = code;
 }
 
+void TFrameCom::SetLinkDown(bool down, const QString& text)
+{
+    LinkDown = down;
+    LinkText = text;
+    if (down)
+        SetLedC(Red, LedC->text());
+    UpdateHints(QDateTime::currentMSecsSinceEpoch());
+}
+
+void TFrameCom::UpdateHints(qint64 now)
+{
+    HintsAt = now;
+    QString result;
+    if (ShownCode < 0)
+        result = QStringLiteral("Výsledok výmeny s regulátorom: zatiaľ žiadna výmena");
+    else
+        result = QStringLiteral("Výsledok výmeny s regulátorom: %1 od %2")
+                     .arg(ShownCode == 0 ? QStringLiteral("v poriadku") : Root ? Root->CodeText(uint8_t(ShownCode)) : QString(),
+                          ClockText(ShownSince));
+    if (LinkDown && !LinkText.isEmpty())
+        result = LinkText + QLatin1Char('\n') + result;
+    if (!Problem.isEmpty())
+        result += QLatin1Char('\n') + Problem;
+    LedC->setToolTip(result);
+    if (Simple) {
+        LedR->setToolTip(QStringLiteral("Príjem: pri spojení cez UDP nesvieti; výsledok ukazuje ľavé políčko"));
+        LedT->setToolTip(QStringLiteral("Vysielanie: pri spojení cez UDP nesvieti; výsledok ukazuje ľavé políčko"));
+        return;
+    }
+    const auto last = [](qint64 at) {
+        return at == 0 ? QStringLiteral("zatiaľ nikdy") : QStringLiteral("naposledy ") + ClockText(at);
+    };
+    LedR->setToolTip(QStringLiteral("Príjem: svieti, kým prichádza odpoveď regulátora; ") + last(LastReceived));
+    LedT->setToolTip(QStringLiteral("Vysielanie: svieti, kým sa posiela požiadavka; ") + last(LastSent));
+}
+
 void TFrameCom::SetProblem(const QString& text)
 {
     Problem = text;
@@ -172,12 +244,16 @@ void TFrameCom::SetProblem(const QString& text)
 
 void TFrameCom::ShowSending(bool active)
 {
+    if (active)
+        LastSent = QDateTime::currentMSecsSinceEpoch();
     if (!Simple)
         LedT->SetOn(active);
 }
 
 void TFrameCom::ShowReceiving(bool active)
 {
+    if (active)
+        LastReceived = QDateTime::currentMSecsSinceEpoch();
     if (!Simple)
         LedR->SetOn(active);
 }
@@ -193,20 +269,43 @@ bool TFrameCom::MemoHasLines() const
     return LogMemo && !LogMemo->document()->isEmpty();
 }
 
+QString TFrameCom::LogLine(const TComList::TEntry& entry, int& command)
+{
+    // A request carries its command in its third byte; a reply belongs to
+    // the request before it.
+    if (entry.Kind == '>' && entry.Data.size() >= 3)
+        command = static_cast<uint8_t>(entry.Data.at(2));
+    QString what;
+    if (entry.Kind == '#')
+        what = QStringLiteral("zahodené");
+    else if (command >= 0)
+        what = QStringLiteral("%1 %2").arg(command, 2).arg(TComBufQDR::CommandName(uint8_t(command)));
+    const QString time = QDateTime::fromMSecsSinceEpoch(entry.Time).toString(QStringLiteral("HH:mm:ss.zzz"));
+    // The direction, then the command, then the bytes as before.
+    const QString bytes = TComList::EntryText(entry);
+    return time + QLatin1Char(' ') + bytes.left(1) + QLatin1Char(' ') + what.leftJustified(24, QLatin1Char(' ')) +
+           bytes.mid(1);
+}
+
 void TFrameCom::ShowLog()
 {
     if (!LogMemo || !Root || Root->LogCount() == 0)
         return;
-    QStringList lines;
-    if (!Root->TakeLog(lines) || lines.isEmpty())
+    std::vector<TComList::TEntry> entries;
+    if (!Root->TakeLogEntries(entries) || entries.empty())
         return;
     const int first = MemoHasLines() ? LogMemo->document()->blockCount() : 0;
     if (MemoHasLines())
         LogMemo->appendPlainText(QString(79, QLatin1Char('=')));
-    for (const QString& line : lines)
-        LogMemo->appendPlainText(line);
+    for (const TComList::TEntry& entry : entries)
+        LogMemo->appendPlainText(LogLine(entry, LogCommand));
     LogMemo->show();
+    if (LogView) {
+        LogView->show();
+        LogView->raise();
+    }
     LogMemo->raise();
+    LogMemo->setFocus();
     // The direction and length at the start of each line stay in view; the
     // new block is shown from its first line, or whole when it fits.
     LogMemo->setTextCursor(QTextCursor(LogMemo->document()->findBlockByNumber(first)));
@@ -219,20 +318,29 @@ void TFrameCom::SaveLog()
 {
     if (!LogMemo)
         return;
-    if (MemoHasLines()) {
-        QString name = LogFile;
-        if (TDialogs::Input(QStringLiteral("Komunikácia"), QStringLiteral("Ulozit do suboru ?"), name) &&
-            !name.isEmpty()) {
-            QString error;
-            if (!SaveTextLines(LogMemo->toPlainText().split(QLatin1Char('\n')), name, &error)) {
-                // The log stays where it is, so the user can try another name.
-                TDialogs::Error(QStringLiteral("%1: %2").arg(name, error));
-                return;
-            }
-        }
-        LogMemo->clear();
+    if (!MemoHasLines()) {
+        HideLog();
+        return;
     }
-    LogMemo->hide();
+    QString name = LogFile;
+    if (!TDialogs::Input(QStringLiteral("Komunikácia"), QStringLiteral("Uložiť do súboru?"), name) || name.isEmpty())
+        return;
+    QString error;
+    if (!SaveTextLines(LogMemo->toPlainText().split(QLatin1Char('\n')), name, &error)) {
+        // The log stays where it is, so the user can try another name.
+        TDialogs::Error(QStringLiteral("%1: %2").arg(name, error));
+        return;
+    }
+    LogMemo->clear();
+    HideLog();
+}
+
+void TFrameCom::HideLog()
+{
+    if (LogView)
+        LogView->hide();
+    else if (LogMemo)
+        LogMemo->hide();
 }
 
 void TFrameCom::mouseReleaseEvent(QMouseEvent* event)
@@ -242,14 +350,3 @@ void TFrameCom::mouseReleaseEvent(QMouseEvent* event)
     QFrame::mouseReleaseEvent(event);
 }
 
-bool TFrameCom::eventFilter(QObject* watched, QEvent* event)
-{
-    if (event->type() == QEvent::MouseButtonRelease &&
-        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-        if (LogMemo && watched == LogMemo->viewport()) {
-            SaveLog();
-            return true;
-        }
-    }
-    return QFrame::eventFilter(watched, event);
-}

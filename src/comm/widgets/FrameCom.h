@@ -1,7 +1,11 @@
 #pragma once
 // The link's status at a glance: the letter and colour of the last
-// exchange's result, the send and receive lamps, and the way to the
-// communication log (click the frame to show it, click the log to save it).
+// exchange's result (red while the regulator does not answer), the send and
+// receive lamps, each with a hint of what it shows and since when, and the
+// way to the communication log (click the frame to show it; the log's own
+// buttons save it or go back to the pages).
+#include "comm/ComList.h"
+
 #include <QColor>
 #include <QFrame>
 #include <QString>
@@ -22,11 +26,26 @@ public:
     // installed there before and calling them after its own. With a memo the
     // frame shows and saves the log in it; logFile is the name a save offers.
     void Bind(TComBufQDR* link, QPlainTextEdit* logMemo, const QString& logFile);
+    // What is shown and hidden with the log (the memo with its buttons);
+    // the memo alone when not set.
+    QWidget* LogView = nullptr;
 
-    // Moves the log ring's entries into the memo and shows it.
+    // Moves the log ring's entries into the memo, each with its time and
+    // the command's name, and shows it.
     void ShowLog();
-    // Offers to save the memo's lines, then clears and hides it.
+    // Offers to save the memo's lines; once saved, clears and hides them.
+    // Cancelled or failed, the log stays as it is.
     void SaveLog();
+    // Back to the pages; the lines stay for the next ShowLog.
+    void HideLog();
+    // One log entry as the memo shows it; command is the request the entry
+    // belongs to (a reply carries none of its own), updated by a request.
+    static QString LogLine(const TComList::TEntry& entry, int& command);
+
+    // The engine's link state: while down the letter lamp stays red and its
+    // hint says since when the regulator does not answer (text).
+    void SetLinkDown(bool down, const QString& text = QString());
+    bool LinkDown = false;
 
     // The result and the waiting phase are noted as they happen and painted
     // on the link's next 100 ms tick (Tick), at most one change per tick: a
@@ -58,12 +77,20 @@ public:
 
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     TComRootInterface* Root = nullptr;
     void SetLedC(const QColor& background, const QString& text);
+    // The lamps' hints, from what they show and since when.
+    void UpdateHints(qint64 now);
     int PendingCode = -1;     // result not painted yet
+    int ShownCode = -1;       // result painted last
+    qint64 ShownSince = 0;    // when that result began, ms since the epoch
+    qint64 LastSent = 0;
+    qint64 LastReceived = 0;
+    qint64 HintsAt = 0;
+    QString LinkText;
+    int LogCommand = -1;      // the request of the entries taken last
     bool WaitingDue = false;  // a waiting phase began since the last paint
     bool WaitingShown = false;
     // The memo holds lines: the document is not just its one empty block.

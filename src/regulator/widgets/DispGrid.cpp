@@ -5,7 +5,10 @@
 #include "regulator/ValueGridAr.h"
 #include "regulator/ValueGridEm.h"
 
+#include <QFontMetrics>
 #include <QPainter>
+
+#include <algorithm>
 
 namespace {
 const int UnitColumnWidth = 37;
@@ -14,8 +17,11 @@ const int UnitColumnWidth = 37;
 void SetupGrid(TValueGrid& value, TDrawGrid& grid)
 {
     if (dynamic_cast<TValueGridEm*>(&value)) {
+        // The designed width held for a small bitmap font; the unit with its
+        // 2 pixels of offset decides here, so "[kVAr]" is not cut.
+        const int unit = QFontMetrics(grid.font()).horizontalAdvance(QStringLiteral("[kVAr]")) + 6;
         if (grid.ColCount() > 0)
-            grid.SetColWidth(grid.ColCount() - 1, UnitColumnWidth);
+            grid.SetColWidth(grid.ColCount() - 1, std::max(UnitColumnWidth, unit));
         grid.SetAutoStretch(0, 1);
     } else if (dynamic_cast<TValueGridAr*>(&value)) {
         grid.SetAutoStretch(1, 1);

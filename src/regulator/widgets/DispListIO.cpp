@@ -30,6 +30,13 @@ void TDispListIO::TabChanged()
     Refresh();
 }
 
+void TDispListIO::Refresh()
+{
+    if (List && ValueIO && List->Count() != ValueIO->ItemCount)
+        List->SetCount(ValueIO->ItemCount);
+    TDispList::Refresh();
+}
+
 void TDispListIO::DrawItem(QPainter& painter, int index, bool fresh, const QRect& rect)
 {
     if (!ValueIO) {

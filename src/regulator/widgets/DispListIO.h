@@ -16,6 +16,9 @@ public:
     ~TDispListIO() override;
 
     void TabChanged();
+    // The list follows the value's item count (the regulator may report
+    // more appliances than are named).
+    void Refresh() override;
     void DrawItem(QPainter& painter, int index, bool fresh, const QRect& rect) override;
 
     TValueListIO* ValueIO;

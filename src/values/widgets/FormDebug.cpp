@@ -88,6 +88,12 @@ void TFormDebug::PaintRows(QPainter& painter, const QRect& area)
     painter.save();
     painter.setFont(font());
     painter.fillRect(area, Silver);
+    if (Rows.isEmpty()) {
+        painter.setPen(Qt::black);
+        painter.drawText(QRect(0, 0, width, height()), Qt::AlignCenter, NoRowsText());
+        painter.restore();
+        return;
+    }
     const int pos = ScrollPos();
     const int first = std::max(0, (area.y() + pos) / RowHeight);
     const int end = std::min((areaBottom + pos - 1) / RowHeight + 1, RowCount());
@@ -112,21 +118,21 @@ void TFormDebug::PaintRows(QPainter& painter, const QRect& area)
     painter.restore();
 }
 
+QString TFormDebug::NoRowsText() { return QStringLiteral("Žiadne údaje"); }
+
 bool TFormDebug::ShowOrRaise(QWidget* over)
 {
-    if (Rows.isEmpty())
-        return false;
     if (isVisible()) {
         raise();
         activateWindow();
-        return true;
+        return !Rows.isEmpty();
     }
     if (over) {
         const QRect frame = over->frameGeometry();
         move(frame.center() - QPoint(width() / 2, height() / 2));
     }
     show();
-    return true;
+    return !Rows.isEmpty();
 }
 
 void TFormDebug::paintEvent(QPaintEvent* event)

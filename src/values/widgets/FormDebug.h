@@ -46,9 +46,10 @@ public:
     // painter: what the paint event does.
     void PaintRows(QPainter& painter, const QRect& area);
 
-    // With at least one row: brings the view to the front when it is shown,
-    // otherwise shows it centred on over. False (nothing done) without rows.
+    // Brings the view to the front when it is shown, otherwise shows it
+    // centred on over; without rows it says NoRowsText. True when it has rows.
     bool ShowOrRaise(QWidget* over);
+    static QString NoRowsText();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
