@@ -16,6 +16,7 @@ class QTabWidget;
 class TDispArch;
 class TDisps;
 class TEngine;
+class TFolderLock;
 class TFormDebug;
 class TFrameCom;
 class TFrameME;
@@ -74,6 +75,16 @@ public:
     // The download status followed by the last word about a monthly file.
     void ShowInf(const QString& status);
     QString FileNotice;
+    // One program downloads into a folder at a time: the window holds the
+    // folder it downloads into, and on a folder another program holds it
+    // shows the live values and the files but downloads nothing, saying why
+    // (FolderNotice). It tries again every few seconds, and follows the
+    // file chooser to another folder.
+    std::unique_ptr<TFolderLock> FolderLock;
+    QString LockedFolder;
+    QString FolderNotice;
+    qint64 FolderTriedAt = 0;
+    void HoldFolder();
 
     // The window's part of every tick: repaint what changed.
     void Tick();
