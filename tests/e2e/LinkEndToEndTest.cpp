@@ -69,13 +69,14 @@ TEST_P(LinkPerGeneration, IdentifiesAndPollsOverSerialWithBusEcho)
     // PauseW ms without a byte, so the first echoed byte must arrive within
     // PauseW of the write; here the echo comes from another process that a
     // busy machine (tests run two at a time, under sanitizers) can hold up
-    // for tens of milliseconds, so this site sets PauseW as one with a slow
-    // converter would, and the regulator's turnaround stays well above it.
-    SimProcess sim({"--serial", "--echo", "--turnaround", "150", "--generation", QString::number(g.Number),
+    // for a good part of a hundred milliseconds, so this site sets PauseW as
+    // one with a slow converter would, and the regulator's turnaround stays
+    // well above it.
+    SimProcess sim({"--serial", "--echo", "--turnaround", "500", "--generation", QString::number(g.Number),
                     "--meters", QString::number(g.Meters), "--preg", "450,320", "--now", "2026-11-15T10:07",
                     "--speed", "0"});
     ASSERT_TRUE(sim.Ready) << sim.StdErr().toStdString();
-    Session s(QStringLiteral("[KOMUNIKACIA]\nDevice=%1\nPauseW=75\n").arg(sim.Serial));
+    Session s(QStringLiteral("[KOMUNIKACIA]\nDevice=%1\nPauseW=200\n").arg(sim.Serial));
     EXPECT_TRUE(s.Engine->Description().startsWith(sim.Serial + ":1200,N,8,1"));
     ExpectIdentifiedAndLive(s, g);
 }
