@@ -9,6 +9,7 @@
 #include "app/Engine.h"
 #include "comm/ComInterface.h"
 #include "comm/ComThread.h"
+#include "core/FolderLock.h"
 #include "core/TextFunctions.h"
 
 #include <QDir>
@@ -44,10 +45,15 @@ const QString FetchUsage = QStringLiteral(
     "afresh, and this is said. A monthly file name that is a link, FIFO, device or folder\n"
     "is refused: nothing is read from it or written through it.\n"
     "\n"
+    "One program downloads into a folder at a time: the run holds the folder (the lock\n"
+    "file .qdrwin.lock) until it ends, and a run in a folder that the window or another\n"
+    "run holds ends at once with status 3, naming the holder.\n"
+    "\n"
     "Exit status: 0 done; 1 the regulator does not answer, or the download makes no\n"
     "progress (the last line names the month, the record and why); 2 bad command line or\n"
-    "configuration; 3 the port or socket cannot be used; 4 the folder or a monthly file\n"
-    "cannot be written (said at once, naming the file and the reason);\n"
+    "configuration; 3 the port or socket cannot be used, or another program holds the\n"
+    "folder; 4 the folder or a monthly file cannot be written (said at once, naming the\n"
+    "file and the reason), or a month whose records changed size cannot be moved aside;\n"
     "130/143 interrupted by SIGINT/SIGTERM (what was fetched is saved).");
 
 // Records taken between two saves of the month being downloaded: an
@@ -103,7 +109,8 @@ QString StallReason(const TEngine& engine)
     case TArchiveReplies::OtherRecord: return QStringLiteral("the regulator answers with another record");
     case TArchiveReplies::TooMany: return QStringLiteral("the replies hold more records than asked for");
     case TArchiveReplies::Repeat: return QStringLiteral("the replies repeat records already filed");
-    case TArchiveReplies::Unconfirmed: return QStringLiteral("empty records are not confirmed by a second answer");
+    case TArchiveReplies::Unconfirmed: return QStringLiteral("the replies are not confirmed by a second answer alike");
+    case TArchiveReplies::BadTime: return QStringLiteral("the records' times are no times of the month asked for");
     case TArchiveReplies::NotFiled:
         return QStringLiteral("the records (%1 bytes) cannot be filed").arg(engine.Archive->ArchiveRecordSize());
     case TArchiveReplies::None: break;
@@ -139,7 +146,9 @@ public:
             return false;
         for (uint8_t i = 0; i < 2; ++i) {
             const TMonthEntry& e = Archive.MonthEntry(i);
-            if (!Named(e.Month) || e.Count <= e.Lost)
+            // A month whose file cannot be moved aside waits; the run ends
+            // when the others are done and says so.
+            if (!Named(e.Month) || e.Count <= e.Lost || e.Month == Archive.BlockedMonth)
                 continue;
             const TMonthProgress& p = Archive.MonthProgress(i);
             if (p.Done < e.Count && p.Filed < Archive.Capacity())
@@ -205,6 +214,8 @@ private:
     bool SavedOnce = false;
     // The first monthly file that cannot be written, and why.
     QString WriteProblem;
+    // Why the month that cannot be moved aside waits.
+    QString BlockedProblem;
     // Rate of the month in progress: when it began in this run, and its
     // records done then.
     int RateEntry = -1;
@@ -359,15 +370,19 @@ int TFetch::Run()
     };
     Engine.OnReply = [&](uint8_t, uint8_t command, uint8_t, const uint8_t*) {
         const uint8_t c = command & 0x7F;
-        if (c == 2 || c == 8 || c == 10)
+        // The engine takes no month table from a block that may be a late
+        // answer of another kind until a second one agrees.
+        if ((c == 2 || c == 8 || c == 10) && Engine.GridAr->IsValid())
             TableSeen = true;
     };
     Engine.StallMs = static_cast<uint32_t>(TimeoutMs);
     Engine.OnMovedAside = [&](const TArchiveQDR::TMovedAside& moved) {
-        if (moved.Aside.isEmpty())
+        if (moved.Aside.isEmpty()) {
+            BlockedProblem = QStringLiteral("%1: records are now %2 bytes (were %3) and the month's file cannot be moved aside: %4; nothing more of that month is fetched")
+                                 .arg(MonthText(moved.Month)).arg(moved.NewSize).arg(moved.OldSize).arg(moved.Why);
             Line(QStringLiteral("%1  records are now %2 bytes (were %3); the month's file cannot be moved aside: %4")
                      .arg(MonthText(moved.Month)).arg(moved.NewSize).arg(moved.OldSize).arg(moved.Why));
-        else
+        } else
             Line(QStringLiteral("%1  records are now %2 bytes (were %3); the %4 positions filed are kept in %5, the month is fetched anew")
                      .arg(MonthText(moved.Month)).arg(moved.NewSize).arg(moved.OldSize).arg(moved.Records)
                      .arg(QFileInfo(moved.Aside).fileName()));
@@ -456,6 +471,12 @@ int TFetch::Run()
                 }
                 MonthsFinished();
                 Out(DoneLine());
+                if (Engine.Archive->BlockedMonth != 0) {
+                    Fail(BlockedProblem.isEmpty() ? QStringLiteral("%1 cannot be fetched: its file cannot be moved aside")
+                                                        .arg(MonthText(Engine.Archive->BlockedMonth))
+                                                  : BlockedProblem);
+                    status = ExitFolder;
+                }
                 break;
             }
         }
@@ -489,8 +510,25 @@ int RunFetch(const QStringList& args)
         return ExitFolder;
     }
 
+    // One program downloads into a folder at a time: two would each save
+    // their own copy of a month over the other's.
+    TFolderLock lock;
+    switch (lock.Take(dir, QStringLiteral("qdrtool fetch"))) {
+    case TFolderLock::Taken:
+        break;
+    case TFolderLock::Held:
+        Fail(QStringLiteral("folder %1 is in use by %2; only one program downloads into a folder at a time").arg(dir, lock.Holder));
+        return ExitPort;
+    case TFolderLock::Failed:
+        Fail(lock.Error);
+        return ExitFolder;
+    }
+
     CatchStopSignals();
     TEngine engine(settings, 100, dir);
+    // A meter added while the run goes on changes the records' size: the
+    // information block tells, so it is asked for again every minute.
+    engine.InformationEveryMs = 60000;
     TFetch fetch(engine, settings, timeoutSeconds);
     return fetch.Run();
 }

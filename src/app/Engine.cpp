@@ -84,6 +84,8 @@ TEngine::TEngine(const TSettings& settings, uint16_t timerPeriod, const QString&
     if (settings.PauseW == 0)
         root->Thread->Purge = false;
     root->Thread->Timeout = settings.Timeout;
+    // A late reply comes within a few time-outs of its request, if at all.
+    ComBuf->SuspectMs = std::max<uint32_t>(2000, 2u * settings.Timeout);
     root->Thread->SetLogCapacity(96);
     root->OnStatus = [this](uint8_t code) {
         LastStatus = code;
@@ -98,6 +100,7 @@ TEngine::TEngine(const TSettings& settings, uint16_t timerPeriod, const QString&
     Password = TSettings::AsciiUpper(settings.Password);
     InterfaceME = std::make_unique<TInterfaceME>(MaxAge, settings.Intervaly);
     InterfaceME->PowerFactor->Computed = true;
+    ArchiveReplies->IntervalMinutes = InterfaceME->IntervalMinutes;
     CreateValues();
 }
 
@@ -253,15 +256,17 @@ void TEngine::ComBufCycle()
                             break;
                         }
                         if (PollStep == 1) {
-                            if (ActivePage == PageArchive && Archive->RequestCount != 0 && Merania == 0) {
+                            if (ActivePage == PageArchive && Download && Archive->RequestCount != 0 && Merania == 0) {
                                 // The archive download gets the line.
                             } else if (ActivePage == PageRecord && RecordIndex != 0) {
                                 // The four record blocks are read back to back.
                             } else {
                                 command = Merania ? 10 : Generation >= 3 ? 8 : 2;
                             }
-                        } else if (InformationEveryMs != 0 && ActivePage != PageInformation &&
-                                   GetTick() + ClockShift - InformationStamp >= InformationEveryMs) {
+                        } else if (ActivePage != PageInformation &&
+                                   (InformationHeld.Length != 0 ||
+                                    (InformationEveryMs != 0 &&
+                                     GetTick() + ClockShift - InformationStamp >= InformationEveryMs))) {
                             command = 1;
                             // Asked once per period, answered or not.
                             InformationStamp = GetTick() + ClockShift;
@@ -290,7 +295,7 @@ void TEngine::ComBufCycle()
                 }
             }
         } else if (PollGroup == 2) {
-            if (Archive->RequestCount != 0) {
+            if (Download && Archive->RequestCount != 0) {
                 PutWord(data, Archive->RequestMonth);
                 if (Generation >= 3) {
                     command = 9;
@@ -339,7 +344,7 @@ void TEngine::ComBufData(uint8_t address, uint8_t command, uint8_t length, const
             }
             break;
         case 1:
-            if (length >= 24) {
+            if (length >= 24 && InformationAgrees(data)) {
                 ValueTini->SetValue(GetLong(data + 0), 0);
                 ValueTnmi->SetValue(GetLong(data + 4), 0);
                 ValueTcfg->SetValue(GetLong(data + 8), 0);
@@ -377,16 +382,23 @@ void TEngine::ComBufData(uint8_t address, uint8_t command, uint8_t length, const
                 ValuePmN->SetValue(GetWord(data + 15), 0);
                 ValueTmV->SetValue(GetLong(data + 17), 0);
                 ValueTmN->SetValue(GetLong(data + 21), 0);
-                GridAr->SetTable(data + 25);
+                if (TableAgrees(data + 25, 10))
+                    GridAr->SetTable(data + 25);
                 FollowInterval(GetLong(data + 1), GetWord(data + 5), GetWord(data + 9));
                 live = 2;
             }
             break;
         case 3:
         case 9: {
+            // A front end that stopped downloading writes no record.
+            if (!Download) {
+                ArchiveReplies->Asked = {};
+                break;
+            }
             const TArchiveReplies::TAsked asked = ArchiveReplies->Asked;
             const uint32_t before = ArchiveReplies->Stored;
-            const uint16_t month = command == 0x83 ? ArchiveReplies->Records(data, length) : ArchiveReplies->Record(data, length);
+            const uint16_t month = command == 0x83 ? ArchiveReplies->Records(data, length, ComBuf->Suspect())
+                                                   : ArchiveReplies->Record(data, length);
             if (month != 0 && OnArchiveChanged)
                 OnArchiveChanged(month);
             if (const uint32_t filed = ArchiveReplies->Stored - before; month != 0 && filed != 0)
@@ -452,6 +464,48 @@ void TEngine::ComBufData(uint8_t address, uint8_t command, uint8_t length, const
         OnReply(address, command, length, data);
 }
 
+bool TEngine::InformationAgrees(const uint8_t* data)
+{
+    // The meter count fixes the size of every record filed from now on, and
+    // a change moves the month's file aside: a block that may be the late
+    // answer to another request (24 bytes are four archive records), or one
+    // that changes the count, is taken only when the next information block
+    // brings the same bytes. Until then the schedule asks for it again.
+    uint8_t channels = data[16];
+    if (Generation == 3)
+        ++channels;
+    const uint16_t size = Archive->ArchiveRecordSize();
+    const bool changes = size != 0 && size != 2 + 2 * channels;
+    if (!ComBuf->Suspect() && !changes) {
+        InformationHeld.Length = 0;
+        return true;
+    }
+    const bool agrees = InformationHeld.Length == 24 && std::memcmp(InformationHeld.Bytes.data(), data, 24) == 0;
+    if (agrees) {
+        InformationHeld.Length = 0;
+        return true;
+    }
+    std::memcpy(InformationHeld.Bytes.data(), data, 24);
+    InformationHeld.Length = 24;
+    return false;
+}
+
+bool TEngine::TableAgrees(const uint8_t* bytes, uint8_t length)
+{
+    // What the download asks for follows the month table (and, for
+    // generation 3, the meter kinds before it): from a block that may be a
+    // late answer of another kind it is taken only when the next block says
+    // the same.
+    if (!ComBuf->Suspect()) {
+        TableHeld.Length = 0;
+        return true;
+    }
+    const bool agrees = TableHeld.Length == length && std::memcmp(TableHeld.Bytes.data(), bytes, length) == 0;
+    std::memcpy(TableHeld.Bytes.data(), bytes, length);
+    TableHeld.Length = length;
+    return agrees;
+}
+
 void TEngine::RegulatedPowerArrived(uint32_t powers)
 {
     const auto vt = static_cast<uint16_t>(powers);
@@ -470,8 +524,10 @@ void TEngine::MeasurementArrived(const uint8_t* data)
     InterfaceME->IntervalTime->SetValue(GetWord(data + 4), 0);
     const uint16_t kinds = GetWord(data + 58);
     GridEm->SetReadings(data + 6, kinds);
-    Archive->KindMask = kinds;
-    GridAr->SetTable(data + 60);
+    if (TableAgrees(data + 58, 12)) {
+        Archive->KindMask = kinds;
+        GridAr->SetTable(data + 60);
+    }
     FollowInterval(GetLong(data + 0), GetWord(data + 4), GetWord(data + 8));
 }
 
@@ -536,7 +592,8 @@ QString TEngine::StallText() const
         case TArchiveReplies::OtherRecord: why = QStringLiteral("regulátor posiela iný záznam"); break;
         case TArchiveReplies::TooMany: why = QStringLiteral("odpoveď má viac záznamov, ako sa žiadalo"); break;
         case TArchiveReplies::Repeat: why = QStringLiteral("odpovede opakujú uložené záznamy"); break;
-        case TArchiveReplies::Unconfirmed: why = QStringLiteral("prázdne záznamy sa nepotvrdili"); break;
+        case TArchiveReplies::Unconfirmed: why = QStringLiteral("odpovede sa nepotvrdili druhou rovnakou"); break;
+        case TArchiveReplies::BadTime: why = QStringLiteral("čas záznamu nepatrí do mesiaca"); break;
         case TArchiveReplies::NotFiled:
             why = QStringLiteral("záznamy sa nedajú uložiť (%1 B)").arg(Archive->ArchiveRecordSize());
             break;

@@ -226,6 +226,19 @@ private:
     TLink FLink;
     uint32_t LastReplyStamp = 0;
     uint32_t InformationStamp = 0;
+    // An information block held back until the next one agrees (see
+    // InformationAgrees); Length 0 when none is.
+    struct {
+        std::array<uint8_t, 24> Bytes{};
+        uint8_t Length = 0;
+    } InformationHeld;
+    bool InformationAgrees(const uint8_t* data);
+    // Likewise the month table of the live blocks (with the meter kinds).
+    struct {
+        std::array<uint8_t, 12> Bytes{};
+        uint8_t Length = 0;
+    } TableHeld;
+    bool TableAgrees(const uint8_t* bytes, uint8_t length);
     void ValidReply();
     void WatchLink(uint32_t now);
 

@@ -67,7 +67,27 @@ void TComBufQDR::SendCommand(uint8_t command, uint8_t length, const uint8_t* dat
         Hold = holdTime;
 }
 
+void TComBufQDR::Failed()
+{
+    FailedAt = GetTick();
+    EverFailed = true;
+}
+
+void TComBufQDR::DoTimeout()
+{
+    Failed();
+    TComData::DoTimeout();
+}
+
 uint8_t TComBufQDR::Receive(const uint8_t*& buffer, uint16_t& length)
+{
+    const uint8_t code = Check(buffer, length);
+    if (code != 0)
+        Failed();
+    return code;
+}
+
+uint8_t TComBufQDR::Check(const uint8_t*& buffer, uint16_t& length)
 {
     const uint8_t pending = Pending;
     Pending = 0;
@@ -92,8 +112,11 @@ uint8_t TComBufQDR::Receive(const uint8_t*& buffer, uint16_t& length)
     const int expected = ReplyLength(static_cast<uint8_t>(pending & ~ReplyBit));
     if (expected != AnyLength && expected != dataLength)
         return 7;
-    if (OnData)
+    if (OnData) {
+        FSuspect = EverFailed && GetTick() - FailedAt < SuspectMs;
         OnData(static_cast<uint8_t>(b[1] & ~ReplyBit), pending, dataLength, b + 2);
+        FSuspect = false;
+    }
     return 0;
 }
 

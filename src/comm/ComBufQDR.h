@@ -29,9 +29,27 @@ public:
     QString ErrorText(uint8_t code) const override;
 
     uint8_t MaxCommand() const { return Extended ? 128 + 12 : 128 + 9; }
+
+    // A reply carries no command code: one that comes after its request
+    // failed is taken as the answer to whatever is outstanding when it
+    // arrives. Every reply received within SuspectMs of a failed exchange (a
+    // time-out, or a reply refused here) may be such a late answer; it is
+    // marked Suspect while OnData runs, so the owner can ask for it twice
+    // before acting on it.
+    uint32_t SuspectMs = 2400;
+    bool Suspect() const { return FSuspect; }
+    void DoTimeout() override;
     // Fixed reply data length of a command (without bit 7), or AnyLength.
     static int ReplyLength(uint8_t command);
     // What a command asks for, in a few Slovak words ("informácie"), for
     // the communication log.
     static QString CommandName(uint8_t command);
+
+private:
+    // The checks of Receive, in their fixed order.
+    uint8_t Check(const uint8_t*& buffer, uint16_t& length);
+    void Failed();
+    uint32_t FailedAt = 0;
+    bool EverFailed = false;
+    bool FSuspect = false;
 };

@@ -78,3 +78,23 @@ bool TSerialThread::WaitForInput(uint32_t ms)
 {
     return Serial && Serial->IsOpen() && Serial->WaitForData(ms);
 }
+
+// Bytes already waiting when a request goes out (a reply that came after its
+// time-out, the rest of a long block) cannot answer it; without PauseW there
+// is no purge after the write to drop them.
+void TSerialThread::DiscardStale()
+{
+    if (!Serial || !Serial->IsOpen())
+        return;
+    uint8_t stale[256];
+    // Bounded, so a line that never goes quiet cannot hold the worker here.
+    for (int i = 0; i < 16; ++i) {
+        const int waiting = Serial->Waiting();
+        if (waiting <= 0)
+            return;
+        const int got = Serial->ReadBytes(stale, std::min<int>(waiting, int(sizeof stale)));
+        if (got <= 0)
+            return;
+        Log.Add('#', stale, static_cast<uint16_t>(got));
+    }
+}

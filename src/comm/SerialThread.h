@@ -32,4 +32,5 @@ public:
     void Write(const uint8_t* buffer, uint16_t length) override;
     QString Description() const override;
     bool WaitForInput(uint32_t ms) override;
+    void DiscardStale() override;
 };

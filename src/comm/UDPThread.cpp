@@ -1,5 +1,9 @@
 #include "comm/UDPThread.h"
 
+#include "core/Tick.h"
+
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <vector>
@@ -23,6 +27,8 @@ void TUDPThread::SetRemote(const QString& address, uint16_t port)
     RemoteHost = address;
     RemotePort = port;
     Connected = false;
+    in_addr dotted{};
+    Named = ::inet_pton(AF_INET, address.trimmed().toLatin1().constData(), &dotted) != 1;
 }
 
 // The peer is set when the first frame goes out, and again at every exchange
@@ -31,8 +37,19 @@ void TUDPThread::SetRemote(const QString& address, uint16_t port)
 // exchange ends with the interface error, so the failure shows.
 bool TUDPThread::PortReady()
 {
-    if (Connected)
+    const uint32_t now = GetTick();
+    if (Connected) {
+        // The address found at the start may be stale once the regulator
+        // stops answering (a new lease, a moved gateway): the name is looked
+        // up again. A name service that does not answer now leaves the
+        // address as it was.
+        if (Named && !Answered && now - ResolvedAt >= ResolveAgainMs.load()) {
+            ResolvedAt = now;
+            (void)Socket->SetPeer(RemoteHost, QString::number(RemotePort));
+        }
         return true;
+    }
+    ResolvedAt = now;
     Connected = Socket->SetPeer(RemoteHost, QString::number(RemotePort));
     if (!Connected) {
         LastErrorText = Socket->LastErrorText;
@@ -45,10 +62,17 @@ uint16_t TUDPThread::Available() { return static_cast<uint16_t>(std::clamp(Socke
 
 uint16_t TUDPThread::Read(uint8_t* buffer, uint16_t room)
 {
-    return static_cast<uint16_t>(std::clamp(Socket->ReadBytes(buffer, room), 0, int(room)));
+    const auto got = static_cast<uint16_t>(std::clamp(Socket->ReadBytes(buffer, room), 0, int(room)));
+    if (got > 0)
+        Answered = true;
+    return got;
 }
 
-void TUDPThread::Write(const uint8_t* buffer, uint16_t length) { Socket->WriteBytes(buffer, length); }
+void TUDPThread::Write(const uint8_t* buffer, uint16_t length)
+{
+    Answered = false;
+    Socket->WriteBytes(buffer, length);
+}
 
 // There is no purge on UDP, so a reply that came after its time-out would
 // still be queued and be taken as the answer to the next request. Whatever is

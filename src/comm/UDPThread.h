@@ -22,6 +22,10 @@ public:
     // Why the last exchange could not use the socket (worker writes it before
     // that exchange ends, the main thread reads it after).
     QString LastErrorText;
+    // A host name is looked up again after an exchange without a reply, at
+    // most this often, so a regulator that the name service moves to a new
+    // address is followed there.
+    std::atomic<uint32_t> ResolveAgainMs{5000};
 
     uint16_t Available() override;
     uint16_t Read(uint8_t* buffer, uint16_t room) override;
@@ -35,4 +39,9 @@ private:
     QString RemoteHost;
     uint16_t RemotePort = 0;
     bool Connected = false;
+    // Whether RemoteHost is a name (not a dotted address), when it was last
+    // looked up, and whether the last request got a reply.
+    bool Named = false;
+    uint32_t ResolvedAt = 0;
+    bool Answered = true;
 };

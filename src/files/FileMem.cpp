@@ -7,7 +7,9 @@
 #include <QByteArray>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 // ---------------------------------------------------------------- TFileMem
 
@@ -153,13 +155,70 @@ bool TFileMem::Save()
     return WriteAll();
 }
 
+std::unique_ptr<TFileMem> TFileMem::NewEmpty() const { return std::make_unique<TFileMem>(FDefaultRecordSize, Capacity()); }
+
+bool TFileMem::Holds(uint16_t position) const
+{
+    return position >= FOrigin && position < Count() && Records.Get(static_cast<uint16_t>(position - FOrigin)) != nullptr;
+}
+
+bool TFileMem::TakeInSaved()
+{
+    if (FLoad == TLoad::Rejected || FLoad == TLoad::Refused)
+        return true;
+    std::unique_ptr<TFileMem> saved = NewEmpty();
+    saved->Load(FFileName);
+    if (saved->LoadResult() != TLoad::Whole || saved->Held() == 0)
+        return true;
+    if (RecordSize() == 0)
+        SetRecordSize(saved->RecordSize());
+    const uint16_t size = RecordSize();
+    if (saved->RecordSize() != size) {
+        // Records of another layout: not this image's to replace.
+        QString error;
+        (void)MoveAside(FFileName, QString::fromLatin1(SizeSuffix), error);
+        FSaveProblem = error;
+        return error.isEmpty();
+    }
+    bool adds = false;
+    for (uint32_t p = saved->Origin(); p < saved->Count() && !adds; ++p)
+        adds = !Holds(static_cast<uint16_t>(p));
+    if (!adds)
+        return true;
+    // Rebuilt over the union of both: this image's records where it holds
+    // one, the saved file's elsewhere.
+    const uint16_t origin = Held() == 0 ? saved->Origin() : std::min(FOrigin, saved->Origin());
+    const uint16_t count = std::max(Count(), saved->Count());
+    const uint16_t span = static_cast<uint16_t>(std::min<uint32_t>(count - origin, Capacity()));
+    QByteArray merged(qsizetype(span) * size, '\0');
+    std::vector<bool> present(span, false);
+    for (uint16_t i = 0; i < span; ++i) {
+        const auto p = static_cast<uint16_t>(origin + i);
+        const uint8_t* record = Holds(p) ? Records.Get(static_cast<uint16_t>(p - FOrigin))
+                                         : (p >= saved->Origin() && p < saved->Count() ? saved->Get(size, p) : nullptr);
+        if (record) {
+            std::memcpy(merged.data() + qsizetype(i) * size, record, size);
+            present[i] = true;
+        }
+    }
+    Records.Clear();
+    FOrigin = origin;
+    for (uint16_t i = 0; i < span; ++i)
+        if (present[i])
+            if (uint8_t* record = Records.Alloc(i))
+                std::memcpy(record, merged.constData() + qsizetype(i) * size, size);
+    return true;
+}
+
 bool TFileMem::WriteAll()
 {
     FSaveProblem.clear();
     const uint16_t headerSize = HeaderSize();
-    const uint16_t size = RecordSize();
     if (headerSize > MaxHeaderSize)
         return false;
+    if (!TakeInSaved())
+        return false;
+    const uint16_t size = RecordSize();
     QByteArray image(static_cast<qsizetype>(headerSize) + static_cast<qsizetype>(Held()) * size, '\0');
     auto* out = reinterpret_cast<uint8_t*>(image.data());
     WriteHeader(out);
@@ -221,6 +280,11 @@ const uint8_t* TFileMem::Get(uint16_t size, uint16_t position) const
 
 // ------------------------------------------------------------- TFileMemOrg
 
+std::unique_ptr<TFileMem> TFileMemOrg::NewEmpty() const
+{
+    return std::make_unique<TFileMemOrg>(DefaultRecordSize(), Capacity());
+}
+
 TFileMemOrg::~TFileMemOrg() { Save(); }
 
 void TFileMemOrg::WriteHeader(uint8_t* buffer) const
@@ -246,6 +310,11 @@ const uint8_t* TFileMemOrg::RecordAt(uint16_t i) const
 }
 
 // -------------------------------------------------------------- TFileMonth
+
+std::unique_ptr<TFileMem> TFileMonth::NewEmpty() const
+{
+    return std::make_unique<TFileMonth>(DefaultRecordSize(), Capacity());
+}
 
 TFileMonth::~TFileMonth() { Save(); }
 
@@ -296,6 +365,11 @@ void TFileMonth::SetMonth(uint16_t month)
 }
 
 // --------------------------------------------------------------- TFileArch
+
+std::unique_ptr<TFileMem> TFileArch::NewEmpty() const
+{
+    return std::make_unique<TFileArch>(DefaultRecordSize(), Capacity());
+}
 
 TFileArch::~TFileArch() { Save(); }
 

@@ -31,6 +31,9 @@ public:
     // What a rejected file is kept as: "2026nov.qdr.unreadable" (".1", ".2"
     // after it when that name is taken).
     static constexpr const char* AsideSuffix = ".unreadable";
+    // What a file of records of another size is kept as when it must make
+    // way: "2026nov.qdr.recordsize".
+    static constexpr const char* SizeSuffix = ".recordsize";
 
     // How the last Load found the file.
     enum class TLoad : uint8_t {
@@ -66,9 +69,14 @@ public:
     // temporary file beside it, flushed to disk and then renamed over the old
     // one (ReplaceFile), so a failed or interrupted save leaves the old file
     // whole; a rejected file is first moved aside, a refused one is never
-    // replaced. False when the write failed (SaveProblem says why); Modified
-    // is cleared either way.
+    // replaced. What the file on the disk holds now is taken in first (see
+    // TakeInSaved), so a save never replaces more records with fewer. False
+    // when the write failed (SaveProblem says why); Modified is cleared
+    // either way.
     virtual bool Save();
+    // An empty object of this file's own class, made as this one was (a
+    // second image of the file, for reading what the disk holds).
+    virtual std::unique_ptr<TFileMem> NewEmpty() const;
 
     TLoad LoadResult() const { return FLoad; }
     // Why the file was rejected or refused; empty otherwise.
@@ -109,6 +117,15 @@ protected:
 
 private:
     bool WriteAll(); // the save itself
+    // Another writer (a second program in the folder, one that started
+    // before this file was loaded) may have saved records this image does not
+    // hold: the file on the disk is read again and every position it holds
+    // that this image does not is taken in. A file of another record size is
+    // kept under SizeSuffix rather than replaced. False (SaveProblem set)
+    // when that file cannot be kept.
+    bool TakeInSaved();
+    // Whether a record is stored at the position (not a gap, not outside).
+    bool Holds(uint16_t position) const;
     // Takes the records of a file image whose header was accepted; false
     // when they could not all be taken.
     bool TakeRecords(const QByteArray& image, qint64 fileSize);
@@ -132,6 +149,7 @@ public:
 
     bool FixedOrigin() const override { return false; }
     uint16_t FormatSize() const override { return 6; }
+    std::unique_ptr<TFileMem> NewEmpty() const override;
     void WriteHeader(uint8_t* buffer) const override;
     void ReadHeader(const uint8_t* buffer) override;
     void ResetHeader() override;
@@ -147,6 +165,7 @@ public:
     ~TFileMonth() override;
 
     uint16_t FormatSize() const override { return 8; }
+    std::unique_ptr<TFileMem> NewEmpty() const override;
     void WriteHeader(uint8_t* buffer) const override;
     void ReadHeader(const uint8_t* buffer) override;
     void ResetHeader() override;
@@ -174,6 +193,7 @@ public:
     ~TFileArch() override;
 
     uint16_t FormatSize() const override { return 10; }
+    std::unique_ptr<TFileMem> NewEmpty() const override;
     void WriteHeader(uint8_t* buffer) const override;
     void ReadHeader(const uint8_t* buffer) override;
     void ResetHeader() override;

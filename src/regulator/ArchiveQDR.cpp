@@ -3,6 +3,7 @@
 #include "core/LittleEndian.h"
 #include "core/TextFunctions.h"
 #include "core/SafeFile.h"
+#include "core/Tick.h"
 
 TArchiveQDR::TArchiveQDR(const QString& folder)
     : TFilesArch(QStringLiteral("QDR"), CacheSlots, FileCapacity, 0, folder)
@@ -38,15 +39,20 @@ bool TArchiveQDR::StoreRecord(uint16_t month, uint16_t index, const uint8_t* dat
     return stored;
 }
 
-bool TArchiveQDR::Taken(TFileArch& file)
+bool TArchiveQDR::Skipped(uint16_t month) const
+{
+    return month != 0 && month == BlockedMonth && GetTick() - BlockedAt < BlockedRetryMs;
+}
+
+TFilesArch::TTake TArchiveQDR::Taken(TFileArch& file)
 {
     const uint16_t old = file.RecordSize();
     if (FArchiveRecordSize == 0 || old == FArchiveRecordSize || old == 0)
-        return false;
+        return TTake::Kept;
     const uint16_t month = file.Month();
     if (file.Held() == 0) {
         file.SetRecordSize(FArchiveRecordSize);
-        return false;
+        return TTake::Kept;
     }
     TMovedAside moved{month, old, FArchiveRecordSize, file.Count(), {}, {}};
     // What is in memory goes to disk first, so the file moved aside is whole.
@@ -61,12 +67,13 @@ bool TArchiveQDR::Taken(TFileArch& file)
     if (moved.Aside.isEmpty()) {
         // The records cannot be kept elsewhere: nothing more of the month is
         // taken, rather than overwrite them.
+        BlockedAt = GetTick();
         if (BlockedMonth != month) {
             BlockedMonth = month;
             if (OnMovedAside)
                 OnMovedAside(moved);
         }
-        return false;
+        return TTake::Blocked;
     }
     if (BlockedMonth == month)
         BlockedMonth = 0;
@@ -75,7 +82,7 @@ bool TArchiveQDR::Taken(TFileArch& file)
     file.SetRecordSize(FArchiveRecordSize);
     if (OnMovedAside)
         OnMovedAside(moved);
-    return true;
+    return TTake::Changed;
 }
 
 bool TArchiveQDR::Poll()

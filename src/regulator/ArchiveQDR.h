@@ -62,13 +62,17 @@ public:
     // Every file moved aside (or that could not be), as it happens.
     std::function<void(const TMovedAside&)> OnMovedAside;
     // A month whose file could not be moved aside: nothing of it is fetched
-    // until that is mended (0 = none).
+    // until that is mended (0 = none); the other months go on meanwhile, and
+    // the move is tried again every BlockedRetryMs.
     uint16_t BlockedMonth = 0;
+    uint32_t BlockedRetryMs = 10000;
 
 protected:
     std::unique_ptr<TFileMem> NewFile() const override;
-    bool Taken(TFileArch& file) override;
+    TTake Taken(TFileArch& file) override;
+    bool Skipped(uint16_t month) const override;
 
 private:
     uint16_t FArchiveRecordSize = 0;
+    uint32_t BlockedAt = 0;
 };

@@ -4,6 +4,8 @@
 #include "core/Tick.h"
 #include "regulator/ArchiveQDR.h"
 
+#include <QDate>
+
 #include <algorithm>
 #include <cstring>
 
@@ -29,7 +31,8 @@ void TArchiveReplies::Sent(uint8_t command, uint8_t length, const uint8_t* data)
     if (command == 3) {
         Asked.Start = static_cast<uint16_t>(GetWord(data + 2) + 1);
         Asked.Count = data[4];
-        Recent[RecentNext] = {Asked.Month, Asked.Start, Asked.Count, GetTick16()};
+        SentStamp = GetTick16();
+        Recent[RecentNext] = {Asked.Month, Asked.Start, Asked.Count, SentStamp};
         RecentNext = (RecentNext + 1) % Recent.size();
     } else {
         Asked.Start = GetWord(data + 2);
@@ -62,7 +65,21 @@ bool TArchiveReplies::Store(uint16_t month, uint16_t index, const uint8_t* data,
     return stored;
 }
 
-uint16_t TArchiveReplies::Records(const uint8_t* data, uint8_t length)
+bool TArchiveReplies::TimeOfMonth(uint16_t time, uint16_t month)
+{
+    const QDate first(month / 12, month % 12 + 1, 1);
+    const unsigned day = time / 1440u;
+    return first.isValid() && day >= 1 && day <= unsigned(first.daysInMonth());
+}
+
+bool TArchiveReplies::NearPosition(uint16_t time, uint16_t index) const
+{
+    const int32_t minutes = int32_t(time) - 1440;
+    const int32_t position = (int32_t(index) - 1) * std::max<int32_t>(1, IntervalMinutes);
+    return minutes >= position - EarlierMinutes;
+}
+
+uint16_t TArchiveReplies::Records(const uint8_t* data, uint8_t length, bool suspect)
 {
     const TAsked asked = Asked;
     Asked = {};
@@ -72,22 +89,49 @@ uint16_t TArchiveReplies::Records(const uint8_t* data, uint8_t length)
         return Refuse(Unasked);
     if (records > asked.Count)
         return Refuse(TooMany);
-    bool allEmpty = records > 0;
-    for (unsigned k = 0; k < records && allEmpty; ++k)
-        allEmpty = !PossibleIntervalTime(GetWord(data + k * Slot)) || GetWord(data + k * Slot) == 0;
-    if (allEmpty) {
-        // A reply of nothing but empty records carries no mark of the
-        // request it answers: a late one would file a gap over records with
-        // a time. It is filed when a second answer to the same request says
-        // the same.
-        const TAsked seen = EmptySeen;
-        EmptySeen = {3, asked.Month, asked.Start, static_cast<uint8_t>(records)};
-        if (!(seen == EmptySeen))
-            return Refuse(Unconfirmed);
-    } else if (records > 0 && RepeatsFiled(asked, data, records)) {
-        return Refuse(Repeat);
+    if (records == 0) {
+        Problem = None;
+        return 0;
     }
-    EmptySeen = {};
+    bool allEmpty = true;
+    bool near = true;
+    for (unsigned k = 0; k < records; ++k) {
+        const uint16_t time = GetWord(data + k * Slot);
+        if (time == 0 || time == ErasedTime)
+            continue;
+        allEmpty = false;
+        // A live block or the records of another month cut into slots: not
+        // an answer to this request, however often it comes.
+        if (!TimeOfMonth(time, asked.Month))
+            return Refuse(BadTime);
+        near = near && NearPosition(time, static_cast<uint16_t>(asked.Start + k));
+    }
+    if (!allEmpty && RepeatsFiled(asked, data, records))
+        return Refuse(Repeat);
+    // A reply of nothing but empty records carries no mark of the request it
+    // answers (a late one would file a gap over records with a time); a
+    // shorter one than asked may be the late answer to a smaller request; one
+    // whose times lie far before their positions may be an earlier batch's.
+    // None of them is filed until a second answer to the same request agrees.
+    if (suspect || allEmpty || records < asked.Count || !near) {
+        const auto bytes = static_cast<uint8_t>(records * Slot);
+        const bool agrees = HeldAsked == asked && HeldLength == bytes && std::memcmp(HeldBytes.data(), data, bytes) == 0;
+        if (!agrees) {
+            HeldAsked = asked;
+            HeldLength = bytes;
+            std::memcpy(HeldBytes.data(), data, bytes);
+            HeldStamp = GetTick16();
+            HeldSuspect = suspect;
+            return Refuse(Unconfirmed);
+        }
+        // A copy of the held reply (sent twice by the line, or late twice)
+        // arrives within moments of it: only a request sent after those
+        // moments can confirm what the link made suspect.
+        if ((suspect || HeldSuspect) && uint16_t(SentStamp - HeldStamp) < ConfirmGapMs)
+            return Refuse(Unconfirmed);
+    }
+    HeldAsked = {};
+    HeldLength = 0;
     // Each slot holds one record of two channels; a regulator whose records
     // are of another size cannot be served by this command, and the archive
     // refuses the slot rather than read past it.

@@ -42,18 +42,7 @@ const TFileArchQDR* TDispArch::Arch() const { return FArch; }
 
 bool TDispArch::Open(const QString& name)
 {
-    MonthSuffix.clear();
-    Channels = 0;
-    SelectedCount = 0;
-    RecordCount = 0;
-    DayCount = 0;
-    ClearBlock();
-    MaxValue = 0;
-    ComputeFullScale();
-    for (uint8_t c = 0; c < MaxChannels; ++c) {
-        FChannelColor[c] = static_cast<uint8_t>(c + 1);
-        Sums[c] = TSums{};
-    }
+    Reset();
     // Looked up once: every cell and curve point reads through it.
     FArch = nullptr;
     if (Archive && Archive->Reopen(name, FFile))
@@ -67,6 +56,24 @@ bool TDispArch::Open(const QString& name)
     return true;
 }
 
+void TDispArch::Reset()
+{
+    MonthSuffix.clear();
+    Channels = 0;
+    ScannedSize = 0;
+    ScannedOrigin = 0;
+    SelectedCount = 0;
+    RecordCount = 0;
+    DayCount = 0;
+    ClearBlock();
+    MaxValue = 0;
+    ComputeFullScale();
+    for (uint8_t c = 0; c < MaxChannels; ++c) {
+        FChannelColor[c] = static_cast<uint8_t>(c + 1);
+        Sums[c] = TSums{};
+    }
+}
+
 uint16_t TDispArch::Month() const
 {
     const TFileArchQDR* file = Arch();
@@ -78,7 +85,18 @@ void TDispArch::Scan()
     const TFileArchQDR* file = Arch();
     if (!file)
         return;
+    // The file was started anew under the view (its records changed size and
+    // the old ones were moved aside): everything counted so far is gone, and
+    // the channels are those of the new records.
+    if ((ScannedSize != 0 && file->RecordSize() != ScannedSize) || file->Held() < RecordCount ||
+        file->Origin() != ScannedOrigin) {
+        const QString suffix = MonthSuffix;
+        Reset();
+        MonthSuffix = suffix;
+    }
+    ScannedOrigin = file->Origin();
     if (Channels == 0 && file->RecordSize() >= 2) {
+        ScannedSize = file->RecordSize();
         Channels = static_cast<uint8_t>(std::min<int>((file->RecordSize() - 2) / 2, MaxChannels));
         RebuildSelection();
     }
@@ -120,8 +138,9 @@ void TDispArch::Scan()
 
 const uint8_t* TDispArch::Record(uint16_t i) const
 {
+    // Never a record of another size than the channels were counted for.
     const TFileArchQDR* file = Arch();
-    return file && i < RecordCount ? file->RecordAt(i) : nullptr;
+    return file && i < RecordCount && file->RecordSize() == ScannedSize ? file->RecordAt(i) : nullptr;
 }
 
 uint16_t TDispArch::IntervalTime(uint16_t i) const

@@ -129,6 +129,12 @@ public:
 
 private:
     const TFileArchQDR* Arch() const;
+    // Forgets what was scanned and selected (the file stays).
+    void Reset();
+    // The record size the channels were counted for.
+    uint16_t ScannedSize = 0;
+    // The file's origin when scanned: records are counted from it.
+    uint16_t ScannedOrigin = 0;
     void ComputeFullScale();
     void RebuildSelection();
     void ComputeBlockSums();

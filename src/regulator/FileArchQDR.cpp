@@ -2,6 +2,11 @@
 
 TFileArchQDR::~TFileArchQDR() { Save(); }
 
+std::unique_ptr<TFileMem> TFileArchQDR::NewEmpty() const
+{
+    return std::make_unique<TFileArchQDR>(DefaultRecordSize(), Capacity());
+}
+
 void TFileArchQDR::WriteHeader(uint8_t* buffer) const
 {
     if (OldHeader) {

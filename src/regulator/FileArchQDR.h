@@ -12,6 +12,7 @@ public:
     ~TFileArchQDR() override;
 
     uint16_t FormatSize() const override { return 12; }
+    std::unique_ptr<TFileMem> NewEmpty() const override;
     uint16_t HeaderSize() const override { return OldHeader ? 6 : FormatSize(); }
     void WriteHeader(uint8_t* buffer) const override;
     void ReadHeader(const uint8_t* buffer) override;

@@ -79,6 +79,8 @@ uint16_t TFilesArch::NextRequest(uint16_t& month, uint16_t& start)
             }
             continue;
         }
+        if (Skipped(e.Month))
+            continue;
         p = TMonthProgress{};
         if (!ReopenMonth(e.Month, FCurrent))
             return 0; // every slot of the cache is in use: try again later
@@ -87,14 +89,24 @@ uint16_t TFilesArch::NextRequest(uint16_t& month, uint16_t& start)
             return 0;
         // Worked out from the file twice when the file had to make way for
         // the records still to come.
+        TTake take = TTake::Kept;
         for (int pass = 0; pass < 2; ++pass) {
             file->AdjustShift(e.Count, e.Lost);
             p.Filed = file->Count();
             p.Done = file->ArchCount();
             if (p.Done < e.Lost)
                 p.Done = e.Lost;
-            if (pass != 0 || !(p.Filed < Capacity() && e.Count > p.Done) || !Taken(*file))
+            if (pass != 0 || !(p.Filed < Capacity() && e.Count > p.Done))
                 break;
+            take = Taken(*file);
+            if (take != TTake::Changed)
+                break;
+        }
+        if (take == TTake::Blocked) {
+            // Asked for again and again, this month would starve the months
+            // after it: they go on, and it is tried again later.
+            Release(FCurrent);
+            continue;
         }
         if (p.Filed < Capacity() && e.Count > p.Done) {
             month = e.Month;
@@ -111,9 +123,8 @@ bool TFilesArch::StoreRecord(uint16_t month, uint16_t index, uint16_t size, cons
     if (index == 0 || !data || !ReopenMonth(month, FCurrent))
         return false;
     TFileArch* file = CurrentArch();
-    if (!file)
+    if (!file || Taken(*file) == TTake::Blocked)
         return false;
-    (void)Taken(*file);
     const auto position = static_cast<uint16_t>((index - 1) + file->Shift());
     if (position < file->Count())
         return false;

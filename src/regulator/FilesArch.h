@@ -60,8 +60,15 @@ public:
 protected:
     // Called when the download is about to ask for or store records of a
     // month's file: the place to make way for records the file cannot hold.
-    // True when the file was changed, so what was worked out from it is redone.
-    virtual bool Taken(TFileArch& file) { (void)file; return false; }
+    enum class TTake : uint8_t {
+        Kept,    // the file takes the records as it is
+        Changed, // the file was changed: what was worked out from it is redone
+        Blocked, // the file cannot take them: the month waits, the others go on
+    };
+    virtual TTake Taken(TFileArch& file) { (void)file; return TTake::Kept; }
+    // A month left out of the download for now (its file could not be made
+    // ready a moment ago), so that it does not hold up the others.
+    virtual bool Skipped(uint16_t month) const { (void)month; return false; }
 
     TFileMem* FCurrent = nullptr;
 

@@ -168,6 +168,9 @@ TEST(EngineReplies, InformationFeedsItsValuesAndCountsChannelsByGeneration)
     e.PollStep = 2;
     Feed(e, 0, IdentBlock("X 2002"));
     e.Archive->KindMask = 0x55;
+    // A block that changes the record size is taken when a second agrees.
+    Feed(e, 1, InfoBlock(4));
+    EXPECT_EQ(e.Archive->ArchiveRecordSize(), 10);
     Feed(e, 1, InfoBlock(4));
     EXPECT_EQ(e.ValueKem->GetValue(), 4) << "the meters as received";
     EXPECT_EQ(e.GridEm->MeterCount, 5) << "generation 3 adds the main measurement";
@@ -424,7 +427,12 @@ TEST(EngineArchive, RecordsOfCommandThreeAreFiledWhereTheRequestSaid)
     EXPECT_EQ(e.ArchiveReplies->Asked.Start, 1);
     EXPECT_EQ(e.ArchiveReplies->Asked.Count, 13);
 
-    // Fewer records than asked are fine; they land at indexes 1..6.
+    // Fewer records than asked may be the late answer to a smaller request:
+    // they are filed, at indexes 1..6, when a second answer agrees.
+    Feed(e, 3, Recs(1, 6));
+    EXPECT_EQ(e.ArchiveReplies->Problem, TArchiveReplies::Unconfirmed);
+    EXPECT_EQ(e.ArchiveReplies->Stored, 0u);
+    ASSERT_NO_FATAL_FAILURE(Ask(rig));
     Feed(e, 3, Recs(1, 6));
     EXPECT_EQ(changed, 1);
     EXPECT_EQ(e.ArchiveReplies->Stored, 6u);
@@ -441,7 +449,7 @@ TEST(EngineArchive, RecordsOfCommandThreeAreFiledWhereTheRequestSaid)
     EXPECT_EQ(e.ArchiveReplies->Asked.Start, 7);
     Feed(e, 3, Recs(7, 13));
     EXPECT_EQ(FiledOf(*e.Archive, Nov2026).Count, 19);
-    EXPECT_EQ(e.ArchiveReplies->Refused, 0u);
+    EXPECT_EQ(e.ArchiveReplies->Refused, 1u);
 }
 
 TEST(EngineArchive, OnlyRepliesThatCannotAnswerTheRequestAreRefused)
@@ -461,36 +469,39 @@ TEST(EngineArchive, OnlyRepliesThatCannotAnswerTheRequestAreRefused)
     EXPECT_EQ(e.ArchiveReplies->Problem, TArchiveReplies::Unasked);
     EXPECT_EQ(FiledOf(*e.Archive, Nov2026).Count, 0);
 
-    // 40 data bytes: six records, the last 4 bytes are no record.
+    // 82 data bytes: thirteen records, the last 4 bytes are no record.
     ASSERT_NO_FATAL_FAILURE(Ask(rig));
-    Bytes trailing = Recs(1, 7);
-    trailing.resize(40);
+    Bytes trailing = Recs(1, 14);
+    trailing.resize(82);
     Feed(e, 3, trailing);
-    EXPECT_EQ(FiledOf(*e.Archive, Nov2026).Count, 6);
+    EXPECT_EQ(FiledOf(*e.Archive, Nov2026).Count, 13);
 
-    // Times that are no time of the month (an erased slot, day 0, day 32)
-    // are filed as empty records with their channels as received, and the
-    // download goes on past them.
+    // A record whose time is no time of the month asked for (day 0, the
+    // 31st of November) cannot answer the request: the reply is refused.
     e.Archive->Poll();
+    for (const uint16_t time : {uint16_t(1439), uint16_t(31 * 1440)}) {
+        ASSERT_NO_FATAL_FAILURE(Ask(rig));
+        ASSERT_EQ(e.ArchiveReplies->Asked.Start, 14);
+        Bytes odd = Recs(14, 13);
+        Put16(odd, 6, time);
+        Feed(e, 3, odd);
+        EXPECT_EQ(e.ArchiveReplies->Problem, TArchiveReplies::BadTime) << time;
+        EXPECT_EQ(FiledOf(*e.Archive, Nov2026).Count, 13) << time;
+    }
+    // An erased slot (its time 0xFFFF) is filed as the empty record with its
+    // channels as received, and the download goes on past it.
     ASSERT_NO_FATAL_FAILURE(Ask(rig));
-    ASSERT_EQ(e.ArchiveReplies->Asked.Start, 7);
-    Bytes odd = Recs(7, 4);
-    Put16(odd, 0, 0xFFFF);
-    Put16(odd, 6, 1439);
-    Put16(odd, 12, 32 * 1440);
-    Put16(odd, 18, 32 * 1440 - 1); // 31st, 23:59: a time
+    Bytes odd = Recs(14, 13);
+    Put16(odd, 6, 0xFFFF);
     Feed(e, 3, odd);
     const Filed f = FiledOf(*e.Archive, Nov2026);
-    ASSERT_EQ(f.Count, 10);
-    for (uint16_t k = 0; k < 3; ++k) {
-        Bytes empty(odd.begin() + 6 * k, odd.begin() + 6 * k + 6);
-        Put16(empty, 0, 0);
-        EXPECT_EQ(f.At(6 + k), empty) << k;
-    }
-    EXPECT_EQ(f.At(9), Bytes(odd.begin() + 18, odd.end()));
-    EXPECT_EQ(e.ArchiveReplies->Refused, 2u);
+    ASSERT_EQ(f.Count, 26);
+    Bytes empty(odd.begin() + 6, odd.begin() + 12);
+    Put16(empty, 0, 0);
+    EXPECT_EQ(f.At(14), empty);
+    EXPECT_EQ(f.At(15), Rec(16));
     e.Archive->Poll();
-    EXPECT_EQ(e.Archive->RequestStart, 11);
+    EXPECT_EQ(e.Archive->RequestStart, 27);
 }
 
 TEST(EngineArchive, EmptyRecordsAreFiledAsGapsAndTheDownloadGoesOn)
@@ -599,6 +610,46 @@ TEST(EngineArchive, ALateOrRepeatedReplyIsNotFiledAtTheNextRecords)
     Feed(e, 3, Recs(1, 13, 100));
     EXPECT_EQ(FiledOf(*e.Archive, Nov2026).Count, 13);
     EXPECT_EQ(FiledOf(*e.Archive, Nov2026).At(0), Rec(1, 100));
+}
+
+// Replies carry no command code: a reply that missed its time-out arrives as
+// the answer to whatever request is outstanding then.
+TEST(LateReply, ALiveBlockArrivingForAnArchiveRequestIsNotFiled)
+{
+    TEngineRig rig;
+    TEngine& e = *rig.Engine;
+    rig.Model.Generation = 1;
+    rig.Model.Meters = 2;
+    ASSERT_TRUE(rig.Identify());
+    Table(e, MonthTable(Nov2026, 0, 40, 0, 0));
+    ASSERT_NO_FATAL_FAILURE(Ask(rig));
+    // The 35 bytes of a measurement block: five slots and five bytes more.
+    Feed(e, 3, MeasurementBlock(2, MonthTable(Nov2026, 0, 40, 0, 0)));
+    EXPECT_EQ(FiledOf(*e.Archive, Nov2026).Count, 0);
+    // The batch asked again is answered and filed.
+    ASSERT_NO_FATAL_FAILURE(Ask(rig));
+    Feed(e, 3, Recs(1, 13));
+    EXPECT_EQ(FiledOf(*e.Archive, Nov2026).Count, 13);
+    EXPECT_EQ(FiledOf(*e.Archive, Nov2026).At(1), Rec(2));
+}
+
+TEST(LateReply, FourArchiveRecordsAreNotTakenForTheInformationBlock)
+{
+    TEngineRig rig;
+    TEngine& e = *rig.Engine;
+    Known(e, 1, 2);
+    ASSERT_EQ(e.Archive->ArchiveRecordSize(), 6);
+    // 24 bytes, the length of the information block: its meter count would
+    // be a record's value, and the month's file would be moved aside.
+    Feed(e, 1, Recs(1, 4));
+    EXPECT_EQ(e.Archive->ArchiveRecordSize(), 6);
+    EXPECT_EQ(e.ValueKem->GetValue(), 2);
+    // A meter really added is taken once a second block says the same.
+    Feed(e, 1, InfoBlock(3));
+    EXPECT_EQ(e.Archive->ArchiveRecordSize(), 6);
+    Feed(e, 1, InfoBlock(3));
+    EXPECT_EQ(e.Archive->ArchiveRecordSize(), 8);
+    EXPECT_EQ(e.ValueKem->GetValue(), 3);
 }
 
 TEST(EngineArchive, CommandNineIsFiledOnlyForTheMonthAndIndexAsked)

@@ -4,6 +4,8 @@
 #include "support/SimProcess.h"
 #include "support/ToolRun.h"
 
+#include "core/FolderLock.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -245,4 +247,22 @@ TEST(FetchTool, MonthlyFileNamesCannotBeTurnedAgainstTheSite)
     EXPECT_EQ(Contents(site.Path(oct + ".unreadable.1")), junk);
     EXPECT_TRUE(r.Err.contains(QStringLiteral("kept as ") + site.Path(oct + ".unreadable.1"))) << r.Err.toStdString();
     EXPECT_EQ(RecordsIn(Contents(site.Path(oct))), 26);
+}
+
+TEST(FetchTool, AFolderAnotherProgramHoldsEndsWithStatusThreeNamingIt)
+{
+    REQUIRE_TOOL();
+    SimProcess sim(ShortMonths());
+    ASSERT_TRUE(sim.Ready);
+    SiteDir site(UdpSite(sim));
+    TFolderLock window;
+    ASSERT_EQ(window.Take(site.Path(), QStringLiteral("qdrwin")), TFolderLock::Taken);
+    const FetchResult held = Fetch(site.Path(), {QStringLiteral("--timeout"), QStringLiteral("10")});
+    EXPECT_EQ(held.Exit, 3) << held.Text().toStdString();
+    EXPECT_TRUE(held.Err.contains(QStringLiteral("is in use by qdrwin (PID %1)").arg(::getpid()))) << held.Err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(site.Path(QStringLiteral("2026nov.qdr"))));
+    // Once it is let go, the folder is fetched into.
+    window.Release();
+    const FetchResult free = Fetch(site.Path(), {QStringLiteral("--timeout"), QStringLiteral("10")});
+    EXPECT_EQ(free.Exit, 0) << free.Text().toStdString();
 }

@@ -43,11 +43,14 @@ TEST(Schedule, OnlyIdentificationAndInformationUntilBothAnswered)
 
     rig.Model.AnswerInfo = true;
     const size_t before = rig.Regulator.Requests.size();
-    ASSERT_TRUE(rig.Run(25));
+    ASSERT_TRUE(rig.Run(35));
     const std::vector<uint8_t> after = rig.CommandsFrom(before);
-    ASSERT_GE(after.size(), 2u);
+    ASSERT_GE(after.size(), 3u);
     EXPECT_EQ(after[0], 1);
-    EXPECT_EQ(after[1], 8) << "generation 3 polls the live block with command 8";
+    // Right after time-outs an answer may be a late one: the block is taken
+    // when a second agrees.
+    EXPECT_EQ(after[1], 1);
+    EXPECT_EQ(after[2], 8) << "generation 3 polls the live block with command 8";
     EXPECT_EQ(rig.Engine->PollStep, 2);
     EXPECT_TRUE(rig.Engine->ValueKem->IsValid());
 }
@@ -233,6 +236,6 @@ TEST(Schedule, StoppedPollingSendsNothing)
     ASSERT_TRUE(rig.Identify());
     rig.Engine->PollGroup = 0;
     const size_t before = rig.Regulator.Requests.size();
-    ASSERT_TRUE(rig.Run(25));
+    ASSERT_TRUE(rig.Run(35));
     EXPECT_EQ(rig.Regulator.Requests.size(), before);
 }

@@ -285,6 +285,38 @@ TEST_F(FileMemTest, AdjustShiftFollowsRestartWithoutOverwriting)
     EXPECT_EQ(static_cast<uint16_t>(0 + g.Shift()), g.Count());
 }
 
+TEST_F(FileMemTest, TwoWritersNeverShrinkTheFile)
+{
+    // Two programs load the month while it has no file; the one with more
+    // records saves first, the one that went silent after 48 saves last.
+    const QString name = Path("2005nov.qdr");
+    TFileArch more(6, 400), fewer(6, 400);
+    more.LoadMonth(name, Nov2005);
+    fewer.LoadMonth(name, Nov2005);
+    for (uint16_t i = 0; i < 300; ++i) {
+        const Bytes r = Words({uint16_t(1440 + 15 * i), i, 7});
+        ASSERT_TRUE(more.Put(r.data(), 6, i));
+        if (i < 48 || i == 100) {
+            ASSERT_TRUE(fewer.Put(r.data(), 6, i));
+        }
+    }
+    ASSERT_TRUE(more.Save());
+    const Bytes saved = ReadBytes(name);
+    ASSERT_TRUE(fewer.Save());
+    EXPECT_EQ(ReadBytes(name), saved) << "the file holds all 300 records";
+    EXPECT_EQ(fewer.Count(), 300) << "and so does the image that saved last";
+
+    // Records of another size are another layout: kept aside, not replaced.
+    TFileArch other(8, 400);
+    other.LoadMonth(Path("2005dec.qdr"), Nov2005 + 1);
+    WriteBytes(Path("2005dec.qdr"), Cat(Words({10, 6, 0, Nov2005 + 1, 0}), Words({1440, 1, 2})));
+    const Bytes eight = Words({1440, 1, 2, 3});
+    ASSERT_TRUE(other.Put(eight.data(), 8, 0));
+    ASSERT_TRUE(other.Save());
+    EXPECT_EQ(ReadBytes(Path("2005dec.qdr.recordsize")), Cat(Words({10, 6, 0, Nov2005 + 1, 0}), Words({1440, 1, 2})));
+    EXPECT_EQ(ReadBytes(Path("2005dec.qdr")), Cat(Words({10, 8, 0, Nov2005 + 1, 0}), eight));
+}
+
 // Failing writes: a file size limit makes every write past it fail, even for
 // a user whom permissions do not stop.
 class FileSizeLimit {

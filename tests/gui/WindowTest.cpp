@@ -4,9 +4,11 @@
 #include "app/widgets/FormMain.h"
 #include "app/widgets/PageInformation.h"
 #include "comm/widgets/FrameCom.h"
+#include "core/FolderLock.h"
 #include "core/widgets/Dialogs.h"
 #include "core/widgets/DrawGrid.h"
 
+#include <QDir>
 #include <QLabel>
 #include <QTabWidget>
 #include <gtest/gtest.h>
@@ -135,4 +137,35 @@ TEST(Window, AConfigurationTheLinkCannotUseIsSaid)
     EXPECT_TRUE(frame->toolTip().contains(QStringLiteral("port nie je číslo"))) << frame->toolTip().toStdString();
     EXPECT_EQ(window.Engine->LastStatus, 2) << "no port is guessed";
     TDialogs::SetResponder(nullptr);
+}
+
+TEST(Window, AFolderAnotherProgramHoldsIsShownButNotDownloadedInto)
+{
+    auto sim = StartUdpSim({"--generation", "1", "--lost", "2966"});
+    ASSERT_TRUE(sim->Ready);
+    SiteDir site(QStringLiteral("[KOMUNIKACIA]\nIP=%1\nAdr=0\n").arg(sim->Udp));
+    TFolderLock fetch;
+    ASSERT_EQ(fetch.Take(site.Path(), QStringLiteral("qdrtool fetch")), TFolderLock::Taken);
+    TMIniFile cfg(site.Path("qdrwin.ini"));
+    TFormMain window(TSettings::Read(cfg), 100, site.Path());
+    window.show();
+    int archiveRequests = 0;
+    window.Engine->OnSent = [&](uint8_t command) { archiveRequests += command == 3; };
+    auto monthly = [&] { return QDir(site.Path()).entryList({QStringLiteral("*.qdr")}, QDir::Files); };
+    // The live figures come, the archive is not asked for, and the window says why.
+    ASSERT_TRUE(PumpUntil([&] { return window.Engine->ValueKem->IsValid() && window.Engine->GridAr->IsValid(); }, 15000));
+    Pump(1500);
+    EXPECT_FALSE(window.Engine->Download);
+    EXPECT_EQ(archiveRequests, 0);
+    EXPECT_EQ(window.Engine->ArchiveReplies->Stored, 0u);
+    EXPECT_TRUE(monthly().isEmpty());
+    EXPECT_TRUE(window.PanelInf->text().contains(
+        QStringLiteral("Archív sa nesťahuje: priečinok %1 používa qdrtool fetch (PID ").arg(QDir(site.Path()).absolutePath())))
+        << window.PanelInf->text().toStdString();
+    // The other program ends: the window takes the folder and downloads.
+    fetch.Release();
+    ASSERT_TRUE(PumpUntil([&] { return window.Engine->Download && window.Engine->ArchiveReplies->Stored > 0; }, 15000));
+    EXPECT_FALSE(window.PanelInf->text().contains(QStringLiteral("nesťahuje")));
+    window.Engine->Archive->SaveAll();
+    EXPECT_FALSE(monthly().isEmpty());
 }

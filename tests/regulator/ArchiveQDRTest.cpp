@@ -279,6 +279,30 @@ TEST_F(ArchiveTest, RecordsOfAnotherSizeAreRefused)
     EXPECT_EQ(aside.readAll().mid(12), QByteArray(reinterpret_cast<const char*>(Rec(1).data()), 6));
 }
 
+TEST_F(ArchiveTest, AMonthThatCannotBeMovedAsideDoesNotStarveTheOthers)
+{
+    Archive->SetMonthEntry(1, {Oct2005, 20, 0});
+    Archive->SetMonthEntry(0, {Nov2005, 5, 0});
+    Archive->Poll();
+    ASSERT_TRUE(Answer(3));
+    Archive->SaveAll();
+    // A meter is added; every name October's file could be kept under is taken.
+    for (int n = 0; n < 1000; ++n)
+        WriteBytes(Path(QStringLiteral("2005oct.qdr.recordsize") + (n ? QStringLiteral(".%1").arg(n) : QString())), {});
+    Archive->SetChannels(3);
+    Archive->Poll();
+    EXPECT_EQ(Archive->BlockedMonth, Oct2005);
+    EXPECT_EQ(Archive->RequestMonth, Nov2005) << "the current month goes on";
+    EXPECT_EQ(Archive->RequestStart, 1);
+    // Once a name is free again, October is moved aside and fetched anew.
+    ASSERT_TRUE(QFile::remove(Path("2005oct.qdr.recordsize.7")));
+    Archive->BlockedRetryMs = 0;
+    Archive->Poll();
+    EXPECT_EQ(Archive->BlockedMonth, 0);
+    EXPECT_EQ(Archive->RequestMonth, Oct2005);
+    EXPECT_EQ(ReadBytes(Path("2005oct.qdr.recordsize.7")).size(), 12u + 3u * 6u);
+}
+
 TEST_F(ArchiveTest, FullCacheProducesNoRequestUntilASlotFrees)
 {
     std::vector<TFileMem*> views;

@@ -183,6 +183,24 @@ TEST(DispArch, ScanTakesInRecordsAsTheDownloadAddsThem)
     EXPECT_NE(v.DayCell(0, 1), before);
 }
 
+TEST(DispArch, AMonthStartedAnewInAnotherRecordSizeIsCountedAgain)
+{
+    // Three channels shown; a meter is removed and the download moves the
+    // month aside and files two-channel records into the same file object.
+    Folder folder(HandMonth({{1440, 10, 11, 12}, {1455, 20, 21, 22}}), 15);
+    TDispArch& v = *folder.View;
+    ASSERT_EQ(v.Channels, 3);
+    folder.Archive->SetChannels(2);
+    const QByteArray record = QByteArray::fromHex("a005" "1e00" "1f00");
+    ASSERT_TRUE(folder.Archive->StoreRecord(November2026, 1, reinterpret_cast<const uint8_t*>(record.constData())));
+    v.Scan();
+    EXPECT_EQ(v.Channels, 2);
+    EXPECT_EQ(v.RecordCount, 1);
+    EXPECT_EQ(v.ChannelValue(0, 1), 31);
+    EXPECT_EQ(v.ChannelValue(0, 2), TDispArch::NoValue) << "no read past the record";
+    EXPECT_EQ(v.Sums[0].Total, 30u);
+}
+
 TEST(DispArch, BlocksInEitherOrderDayBlocksAndMissingValues)
 {
     // Three days of four records; record 5 lacks channel 1, record 9 is empty.

@@ -16,7 +16,10 @@
 #include "app/EngineObserver.h"
 #include "app/Settings.h"
 #include "core/TextFunctions.h"
+#include "comm/ComInterface.h"
+#include "comm/SerialThread.h"
 #include "comm/widgets/FrameCom.h"
+#include "core/FolderLock.h"
 #include "core/SafeFile.h"
 #include "core/widgets/Dialogs.h"
 #include "core/widgets/DrawGrid.h"
@@ -92,6 +95,11 @@ TFormMain::TFormMain(const TSettings& settings, uint16_t timerPeriod, const QStr
     // the values, in the order the engine creates them.
     Engine = std::make_unique<TEngine>(settings, timerPeriod, archiveFolder);
     PageControl->setTabVisible(TEngine::PageConsumption, Engine->Merania != 0);
+    // A meter added while the window runs changes the records' size: the
+    // information block tells, so it is asked for again every minute.
+    Engine->InformationEveryMs = 60000;
+    FolderLock = std::make_unique<TFolderLock>();
+    HoldFolder();
 
     FrameCom->Bind(Engine->ComBuf.get(), MemoCom, QStringLiteral("com.log"));
     FrameCom->LogView = PanelCom;
@@ -148,6 +156,9 @@ TFormMain::TFormMain(const TSettings& settings, uint16_t timerPeriod, const QStr
         ShowInf(StatusText());
     };
     Engine->OnArchiveChanged = [this](uint16_t month) { PageA->ArchiveRecordsArrived(month); };
+    // A month started anew in another record size: the view counts its
+    // channels again.
+    Engine->OnMovedAside = [this](const TArchiveQDR::TMovedAside& moved) { PageA->ArchiveRecordsArrived(moved.Month); };
     Engine->OnRegulatedPower = [this](uint16_t vt, uint16_t nt) {
         DispArch->SetRegulatedPower(0, vt);
         DispArch->SetRegulatedPower(1, nt);
@@ -164,10 +175,41 @@ TFormMain::TFormMain(const TSettings& settings, uint16_t timerPeriod, const QStr
 void TFormMain::ShowInf(const QString& status)
 {
     QStringList parts;
-    for (const QString& part : {status, OutputNotice, FileNotice})
+    for (const QString& part : {FolderNotice, status, OutputNotice, FileNotice})
         if (!part.isEmpty())
             parts << part;
     PanelInf->setText(parts.join(QStringLiteral("  –  ")));
+}
+
+void TFormMain::HoldFolder()
+{
+    FolderTriedAt = QDateTime::currentMSecsSinceEpoch();
+    const QString given = Engine->Archive->Folder();
+    const QString folder = QDir(given.isEmpty() ? QDir::currentPath() : given).absolutePath();
+    QString notice;
+    if (!FolderLock->Holds() || folder != LockedFolder) {
+        FolderLock->Release();
+        LockedFolder = folder;
+        switch (FolderLock->Take(folder, QStringLiteral("qdrwin"))) {
+        case TFolderLock::Taken:
+            break;
+        case TFolderLock::Held:
+            notice = QStringLiteral("Archív sa nesťahuje: priečinok %1 používa %2").arg(folder, FolderLock->Holder);
+            // The program that holds the folder holds the serial port too.
+            if (const auto* serial = dynamic_cast<const TSerialInterface*>(Engine->Root());
+                serial && !serial->SerialThread()->Serial->IsOpen())
+                notice += QStringLiteral("; sériový port: %1").arg(Engine->PortProblem());
+            break;
+        case TFolderLock::Failed:
+            notice = QStringLiteral("Archív sa nesťahuje: %1").arg(FolderLock->Error);
+            break;
+        }
+    }
+    Engine->Download = FolderLock->Holds();
+    if (notice != FolderNotice) {
+        FolderNotice = notice;
+        ShowInf(StatusText());
+    }
 }
 
 TFormMain::~TFormMain()
@@ -461,6 +503,8 @@ void TFormMain::ShowDownloadStatus()
 
 void TFormMain::Tick()
 {
+    if (QDateTime::currentMSecsSinceEpoch() - FolderTriedAt >= 3000)
+        HoldFolder();
     ShowDownloadStatus();
     Disps->UpdateAll();
     FrameME->Tick();

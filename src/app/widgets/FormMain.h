@@ -17,6 +17,7 @@ class TDispArch;
 class TDisps;
 class TEngine;
 class TEngineObserver;
+class TFolderLock;
 class TFormDebug;
 class TFrameCom;
 class TFrameME;
@@ -82,6 +83,16 @@ public:
     void ShowInf(const QString& status);
     QString FileNotice;
     QString OutputNotice;
+    // One program downloads into a folder at a time: the window holds the
+    // folder it downloads into, and on a folder another program holds it
+    // shows the live values and the files but downloads nothing, saying why
+    // (FolderNotice). It tries again every few seconds, and follows the
+    // file chooser to another folder.
+    std::unique_ptr<TFolderLock> FolderLock;
+    QString LockedFolder;
+    QString FolderNotice;
+    qint64 FolderTriedAt = 0;
+    void HoldFolder();
 
     // The window's part of every tick: repaint what changed.
     void Tick();
