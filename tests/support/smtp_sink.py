@@ -18,6 +18,7 @@ import argparse
 import asyncio
 import os
 import signal
+import time
 import socket
 import ssl
 import sys
@@ -80,13 +81,11 @@ class LoggingSMTP(SMTP):
             self.wire.write(b"EARLY\r\n")
         self.wire.write(data)
         super().data_received(data)
-        if self.reading_slowly and not self.transport.is_closing():
-            self.transport.pause_reading()
-            asyncio.get_running_loop().call_later(0.1, self.resume)
-
-    def resume(self):
-        if not self.transport.is_closing():
-            self.transport.resume_reading()
+        if self.reading_slowly:
+            # Pausing the transport is not enough: the stream reader resumes
+            # it as soon as its buffer drains. Holding the loop is certain,
+            # and this sink serves one client.
+            time.sleep(0.1)
 
     async def smtp_DATA(self, arg):
         if self.envelope.rcpt_tos:
