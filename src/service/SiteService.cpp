@@ -532,14 +532,40 @@ void TSiteService::ReleaseHeld()
     Letting = false;
 }
 
+void TSiteService::OlderGone()
+{
+    // The regulator dropped the older month of its table (the month turned)
+    // before all of it was filed: what its file lacks is gone for good.
+    TArchiveQDR& archive = *Engine->Archive;
+    TFileMem* opened = archive.OpenMonth(OlderMonth);
+    const auto* file = dynamic_cast<const TFileArch*>(opened);
+    const uint16_t filed = file ? std::max(file->ArchCount(), OlderLost) : OlderLost;
+    archive.Release(opened);
+    if (OlderCount <= filed)
+        return;
+    Log(TLogLine(QStringLiteral("records-lost"))
+            .Add(QStringLiteral("month"), MonthText(OlderMonth))
+            .Add(QStringLiteral("count"), qlonglong(OlderCount - filed)));
+}
+
 void TSiteService::WatchMonths()
 {
     const TArchiveQDR& archive = *Engine->Archive;
     const TArchiveProgress progress(archive);
+    if (const TMonthEntry& older = archive.MonthEntry(1); TArchiveProgress::Named(older.Month)) {
+        if (older.Month != OlderMonth && TArchiveProgress::Named(OlderMonth) && OlderMonth != archive.MonthEntry(0).Month &&
+            std::find(MonthsTold.begin(), MonthsTold.end(), OlderMonth) == MonthsTold.end())
+            OlderGone();
+        OlderMonth = older.Month;
+        OlderCount = older.Count;
+        OlderLost = older.Lost;
+    }
     // The month before the current one is whole once every record the
     // regulator holds of it is filed.
+    // Told once it is on disk, not while its save is failing.
     const TMonthEntry& last = archive.MonthEntry(1);
-    if (progress.EntryComplete(1) && std::find(MonthsTold.begin(), MonthsTold.end(), last.Month) == MonthsTold.end()) {
+    if (progress.EntryComplete(1) && std::find(MonthsTold.begin(), MonthsTold.end(), last.Month) == MonthsTold.end() &&
+        Held.count(archive.FullName(archive.MonthFileName(last.Month))) == 0) {
         MonthsTold.push_back(last.Month);
         uint32_t done = 0;
         uint32_t total = 0;

@@ -141,6 +141,11 @@ private:
     bool StallTold = false;
     std::map<uint16_t, uint16_t> LostTold; // month: records told lost
     std::vector<uint16_t> MonthsTold;      // months told filed
+    // The older month of the regulator's table as last seen.
+    uint16_t OlderMonth = 0;
+    uint16_t OlderCount = 0;
+    uint16_t OlderLost = 0;
+    void OlderGone();
 
     // Monthly files whose save failed: held open (records in memory) and
     // saved again every WriteRetryMs.
