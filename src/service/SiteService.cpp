@@ -171,6 +171,9 @@ QString TSiteService::PartsRefuse(const TSettings& settings) const
 int TSiteService::Run()
 {
     Loop = std::make_unique<QEventLoop>();
+    // A log reader that went away (a journal restarted, a closed pipe) is no
+    // reason to end: the write fails and the service goes on.
+    std::signal(SIGPIPE, SIG_IGN);
     // Caught first, so that a stop sent while starting is not lost.
     Signals = std::make_unique<TSignalPipe>();
     Signals->OnSignal = [this](int signal) { OnSignal(signal); };
