@@ -377,10 +377,13 @@ void TSiteService::Reload()
         const bool reopen = !SameLink(Settings, settings);
         Settings = settings;
         if (Engine) {
-            if (reopen)
+            if (reopen) {
+                // The new link's state is news, whatever the old one's was.
+                LinkTold = TTold::Nothing;
                 MakeEngine();
-            else
+            } else {
                 Engine->ApplyNames(Settings);
+            }
         }
         for (TServicePart* part : Parts)
             part->Apply(Settings);
