@@ -5,6 +5,7 @@
 // the files on disk are the progress, so a second run fetches only what is new.
 #include "Tool.h"
 
+#include "app/ArchiveProgress.h"
 #include "app/Config.h"
 #include "app/Engine.h"
 #include "comm/ComInterface.h"
@@ -96,81 +97,6 @@ bool NoisyLine(const TEngine& engine)
     return root && root->Thread && root->Thread->LineNoisy.load();
 }
 
-// Why the engine's download stands, in a few words.
-QString StallReason(const TEngine& engine)
-{
-    const TEngine::TStall& s = engine.Stall;
-    if (s.Blocked)
-        return QStringLiteral("the month's file of the old record size cannot be moved aside");
-    if (s.Code != 0)
-        return QStringLiteral("archive requests end with result %1 %2").arg(s.Code).arg(engine.ComBuf->CodeText(s.Code));
-    switch (s.Problem) {
-    case TArchiveReplies::Unasked: return QStringLiteral("the replies answer no archive request");
-    case TArchiveReplies::OtherRecord: return QStringLiteral("the regulator answers with another record");
-    case TArchiveReplies::TooMany: return QStringLiteral("the replies hold more records than asked for");
-    case TArchiveReplies::Repeat: return QStringLiteral("the replies repeat records already filed");
-    case TArchiveReplies::Unconfirmed: return QStringLiteral("the replies are not confirmed by a second answer alike");
-    case TArchiveReplies::BadTime: return QStringLiteral("the records' times are no times of the month asked for");
-    case TArchiveReplies::NotFiled:
-        return QStringLiteral("the records (%1 bytes) cannot be filed").arg(engine.Archive->ArchiveRecordSize());
-    case TArchiveReplies::None: break;
-    }
-    return QStringLiteral("no records arrive");
-}
-
-// The download as the regulator's month table and the files say it stands.
-class TFetchProgress {
-public:
-    explicit TFetchProgress(const TArchiveQDR& archive)
-        : Archive(archive)
-    {
-    }
-
-    static bool Named(uint16_t month) { return month / 12 != 0; }
-
-    // Records of an entry the regulator still holds, and how many of them are filed.
-    void Entry(uint8_t i, uint32_t& done, uint32_t& total) const
-    {
-        const TMonthEntry& e = Archive.MonthEntry(i);
-        const TMonthProgress& p = Archive.MonthProgress(i);
-        total = e.Count > e.Lost ? uint32_t(e.Count - e.Lost) : 0;
-        done = p.Done > e.Lost ? std::min<uint32_t>(p.Done - e.Lost, total) : 0;
-        if (p.Filed >= Archive.Capacity())
-            done = total;
-    }
-
-    // Every month of the table needs nothing more.
-    bool Complete() const
-    {
-        if (Archive.RequestCount != 0)
-            return false;
-        for (uint8_t i = 0; i < 2; ++i) {
-            const TMonthEntry& e = Archive.MonthEntry(i);
-            // A month whose file cannot be moved aside waits; the run ends
-            // when the others are done and says so.
-            if (!Named(e.Month) || e.Count <= e.Lost || e.Month == Archive.BlockedMonth)
-                continue;
-            const TMonthProgress& p = Archive.MonthProgress(i);
-            if (p.Done < e.Count && p.Filed < Archive.Capacity())
-                return false;
-        }
-        return true;
-    }
-
-    // The entry being downloaded, or -1.
-    int Active() const
-    {
-        if (Archive.RequestCount == 0)
-            return -1;
-        for (uint8_t i = 0; i < 2; ++i)
-            if (Archive.MonthEntry(i).Month == Archive.RequestMonth)
-                return i;
-        return -1;
-    }
-
-    const TArchiveQDR& Archive;
-};
-
 class TFetch {
 public:
     TFetch(TEngine& engine, const TSettings& settings, int timeoutSeconds)
@@ -198,7 +124,7 @@ private:
 
     TEngine& Engine;
     const TSettings& Settings;
-    TFetchProgress Progress;
+    TArchiveProgress Progress;
     qint64 TimeoutMs;
     bool Terminal;
     bool LineOpen = false;
@@ -319,16 +245,12 @@ void TFetch::MonthsFinished()
 {
     // The older month first, as the download goes.
     for (uint8_t i : {uint8_t(1), uint8_t(0)}) {
-        const TMonthEntry& e = Engine.Archive->MonthEntry(i);
-        if (Finished[i] || !TFetchProgress::Named(e.Month) || e.Count <= e.Lost)
+        if (Finished[i] || !Progress.EntryComplete(i))
             continue;
+        const TMonthEntry& e = Engine.Archive->MonthEntry(i);
         uint32_t done = 0;
         uint32_t total = 0;
         Progress.Entry(i, done, total);
-        // Entry 0 is complete only while nothing of it is pending.
-        const bool pending = Engine.Archive->RequestCount != 0 && Engine.Archive->RequestMonth == e.Month;
-        if (done < total || pending || Engine.Archive->MonthProgress(i).Done == 0)
-            continue;
         Finished[i] = true;
         Line(QStringLiteral("%1  %2/%3 records  complete").arg(MonthText(e.Month)).arg(done).arg(total));
     }
@@ -340,7 +262,7 @@ QString TFetch::DoneLine()
     TArchiveQDR& archive = *Engine.Archive;
     for (int i = 1; i >= 0; --i) {
         const TMonthEntry& e = archive.MonthEntry(static_cast<uint8_t>(i));
-        if (!TFetchProgress::Named(e.Month))
+        if (!TArchiveProgress::Named(e.Month))
             continue;
         TFileMem* file = archive.OpenMonth(e.Month);
         const uint32_t held = file ? file->Held() : 0;
@@ -404,7 +326,7 @@ int TFetch::Run()
             Engine.Close();
             SaveAtEnd();
             Fail(QStringLiteral("download stalled at %1 record %2: %3 (no progress for %4 s)")
-                     .arg(MonthText(Engine.Stall.Month)).arg(Engine.Stall.Record).arg(StallReason(Engine)).arg(TimeoutMs / 1000));
+                     .arg(MonthText(Engine.Stall.Month)).arg(Engine.Stall.Record).arg(Engine.StallReason()).arg(TimeoutMs / 1000));
             status = ExitNoAnswer;
             break;
         }

@@ -603,6 +603,47 @@ QString TEngine::StallText() const
     return QStringLiteral("%1 stojí pri zázname %2: %3").arg(MonthText(Stall.Month)).arg(Stall.Record).arg(why);
 }
 
+QString TEngine::StallReason() const
+{
+    const TStall& s = Stall;
+    if (s.Blocked)
+        return QStringLiteral("the month's file of the old record size cannot be moved aside");
+    if (s.Code != 0)
+        return QStringLiteral("archive requests end with result %1 %2").arg(s.Code).arg(ComBuf->CodeText(s.Code));
+    switch (s.Problem) {
+    case TArchiveReplies::Unasked: return QStringLiteral("the replies answer no archive request");
+    case TArchiveReplies::OtherRecord: return QStringLiteral("the regulator answers with another record");
+    case TArchiveReplies::TooMany: return QStringLiteral("the replies hold more records than asked for");
+    case TArchiveReplies::Repeat: return QStringLiteral("the replies repeat records already filed");
+    case TArchiveReplies::Unconfirmed: return QStringLiteral("the replies are not confirmed by a second answer alike");
+    case TArchiveReplies::BadTime: return QStringLiteral("the records' times are no times of the month asked for");
+    case TArchiveReplies::NotFiled:
+        return QStringLiteral("the records (%1 bytes) cannot be filed").arg(Archive->ArchiveRecordSize());
+    case TArchiveReplies::None: break;
+    }
+    return QStringLiteral("no records arrive");
+}
+
+void TEngine::ApplyNames(const TSettings& settings)
+{
+    Settings.Miesto = settings.Miesto;
+    Settings.TimeZone = settings.TimeZone;
+    Settings.Password = settings.Password;
+    Password = TSettings::AsciiUpper(settings.Password);
+    Settings.Mail = settings.Mail;
+    Settings.MeterNames = settings.MeterNames;
+    Settings.ApplianceNames = settings.ApplianceNames;
+    Settings.SignalNames = settings.SignalNames;
+    GridEm->RowNames = TValueGridEm::MakeRowNames(MainMeterTitle, settings.MeterNames);
+    // The counts shown follow the names, as the list works them out.
+    const TValueListIO named(MaxAge, settings.ApplianceNames, settings.SignalNames);
+    ListIO->ApplianceNames = named.ApplianceNames;
+    ListIO->SignalNames = named.SignalNames;
+    ListIO->ApplianceCount = named.ApplianceCount;
+    ListIO->SignalCount = named.SignalCount;
+    ListIO->ItemCount = named.ItemCount;
+}
+
 void TEngine::PublishDownloadStatus()
 {
     QStringList parts;

@@ -60,6 +60,10 @@ public:
     QString Description() const;
 
     TSettings Settings;
+    // Takes what the settings name (site, meters, appliances, signals, mail,
+    // zone) without touching the link: a configuration read again while the
+    // engine runs. Whatever the link is built from stays as it was.
+    void ApplyNames(const TSettings& settings);
 
     // Schedule state.
     uint8_t PollGroup = 1;
@@ -214,6 +218,8 @@ public:
     TStall Stall;
     // Why the download stands, in Slovak for the window.
     QString StallText() const;
+    // The same in a few English words, for the command-line tool and the log.
+    QString StallReason() const;
     // The last file moved aside because the regulator's record size changed,
     // in Slovak; empty when none was.
     QString MovedAsideText;

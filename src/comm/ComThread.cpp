@@ -95,6 +95,7 @@ void TComThread::ListenRule(uint8_t mode)
 void TComThread::Execute()
 {
     while (!Terminated()) {
+        PassStamp.store(GetTick(), std::memory_order_relaxed);
         if (NextState != State) {
             Synchronize([this] { Sync(); });
             // Without an owner yet the state cannot move; don't spin on it.

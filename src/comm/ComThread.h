@@ -53,6 +53,10 @@ public:
     static constexpr uint16_t DefaultTimeout = 1200;
     // Set by the worker when the purge gave up; read after the exchange ended.
     std::atomic<bool> LineNoisy{false};
+    // GetTick of the worker's last pass through its loop, which it makes at
+    // least once a second: one that stops moving is a worker stuck in a call
+    // to its port (a watchdog asks).
+    std::atomic<uint32_t> PassStamp{0};
 
     // Main thread: queue one frame; false when empty or one is already queued.
     virtual bool Accept(const uint8_t* buffer, uint16_t length);

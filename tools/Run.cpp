@@ -1,0 +1,62 @@
+// qdrtool run: the site service. Follows the regulator for as long as it
+// runs, files the archive as records appear and tells what happens one line
+// per event; systemd runs it as qdrtool-run@SITE.service.
+#include "Tool.h"
+
+#include "service/SiteService.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+namespace {
+
+const QString RunUsage = QStringLiteral(
+    "usage: qdrtool run [--config FILE] [--dir DIR]\n"
+    "\n"
+    "Follows the regulator without a window until stopped: identifies it, polls its live\n"
+    "values as the window's MERANIE page does, asks for its information block every minute\n"
+    "and copies each new archive record into the monthly files within seconds. It holds the\n"
+    "folder, so no window or fetch writes there meanwhile. A port that is missing is opened\n"
+    "again every 10 s, a regulator that does not answer is asked on, a monthly file that\n"
+    "cannot be written is kept in memory and saved again every 30 s.\n"
+    "\n"
+    "  --config FILE   configuration file (default qdrwin.ini, current directory first,\n"
+    "                  then beside the program); read again on SIGHUP\n"
+    "  --dir DIR       folder of the monthly files (default: the current directory)\n"
+    "\n"
+    "Standard error gets one line per event, never one per poll: the event, then key=value\n"
+    "pairs (values with blanks in double quotes): start, link-up, link-down reason=...,\n"
+    "identified ident=... generation=... meters=..., month-filed month=... records=...,\n"
+    "stall month=... record=... reason=..., records-lost month=... count=...,\n"
+    "recordsize-changed month=... was=... now=... kept=..., write-failed file=... reason=...,\n"
+    "write-resumed file=..., file-unreadable, file-kept, file-refused, config-note,\n"
+    "config-reloaded changed=..., config-refused reason=..., folder-held, port-held, stop.\n"
+    "Under systemd (Type=notify) it reports READY, a STATUS line, RELOADING around SIGHUP,\n"
+    "STOPPING and the watchdog's keep-alive while its threads work.\n"
+    "\n"
+    "SIGTERM and SIGINT end it within 2 s with the files saved. SIGHUP reads the\n"
+    "configuration again and applies what changed (a changed link is opened anew); a\n"
+    "configuration that cannot be used is refused and the one in use kept.\n"
+    "\n"
+    "Exit status: 0 stopped by SIGTERM or SIGINT; 2 bad command line, configuration or\n"
+    "folder; 3 the folder or the serial port is held by another program (named).");
+
+int RunRun(const QStringList& args)
+{
+    TToolOptions options;
+    if (!options.Parse(args, {QStringLiteral("config"), QStringLiteral("dir")}, {})) {
+        Fail(options.Error + QStringLiteral(" (try 'qdrtool help run')"));
+        return ExitUsage;
+    }
+    TServiceOptions service;
+    service.ConfigName = options.Value(QStringLiteral("config"));
+    service.Folder = QDir(options.Value(QStringLiteral("dir"), QStringLiteral("."))).absolutePath();
+    service.Version = QCoreApplication::applicationVersion();
+    TSiteService site(service);
+    return site.Run();
+}
+
+const TToolRegistration Registration({QStringLiteral("run"),
+                                      QStringLiteral("follow the regulator as the site's service"), RunUsage, RunRun});
+
+} // namespace
