@@ -2,6 +2,8 @@
 
 #include "app/Config.h"
 
+#include <QRegularExpression>
+
 #include <limits>
 
 namespace {
@@ -30,6 +32,64 @@ T Number(const TMIniFile& ini, const QString& section, const QString& key, T def
                      .arg(int(std::numeric_limits<T>::max()))
                      .arg(int(used));
     return used;
+}
+
+// A number of the ALARMY section within lo..hi: a missing key gives def,
+// text that is no number gives def and a number out of range the nearest
+// bound, each said in notes.
+uint32_t Bounded(const TMIniFile& ini, const QString& section, const QString& key, uint32_t def, uint32_t lo,
+                 uint32_t hi, QStringList& notes)
+{
+    if (!ini.ValueExists(section, key))
+        return def;
+    const QString text = ini.ReadString(section, key, QString()).trimmed();
+    int32_t v = 0;
+    if (!TMIniFile::ParseInteger(text, v)) {
+        notes << QStringLiteral("%1 %2=%3 is not a whole number; %4 is used").arg(section, key, text).arg(def);
+        return def;
+    }
+    if (v < 0 || uint32_t(v) < lo || uint32_t(v) > hi) {
+        const uint32_t used = v < 0 || uint32_t(v) < lo ? lo : hi;
+        notes << QStringLiteral("%1 %2=%3 is out of range %4 to %5; %6 is used").arg(section, key, text).arg(lo).arg(hi).arg(used);
+        return used;
+    }
+    return uint32_t(v);
+}
+
+void ReadAlerts(const TMIniFile& ini, TSettings& s)
+{
+    const QString section = QStringLiteral("ALARMY");
+    TAlertSettings& a = s.Alerts;
+    const QString kinds = ini.ReadString(section, QStringLiteral("Druhy"), QString()).trimmed();
+    if (!kinds.isEmpty() && kinds.compare(QLatin1String("all"), Qt::CaseInsensitive) != 0) {
+        a.Kinds = 0;
+        const QStringList names = kinds.split(QRegularExpression(QStringLiteral("[,;\\s]+")), Qt::SkipEmptyParts);
+        for (const QString& name : names) {
+            const TAlertSettings::TKind kind = TAlertSettings::KindOf(name);
+            if (kind == TAlertSettings::KindCount)
+                s.Notes << QStringLiteral("ALARMY Druhy: %1 is no kind of alert; it is left out").arg(name);
+            else
+                a.Kinds |= 1u << kind;
+        }
+    }
+    a.Reserve = uint16_t(Bounded(ini, section, QStringLiteral("Rezerva"), 0, 0, 65535, s.Notes));
+    a.Earliest = uint16_t(Bounded(ini, section, QStringLiteral("Najskor"), 60, 0, 3600, s.Notes));
+    a.LinkSeconds = uint16_t(Bounded(ini, section, QStringLiteral("Spojenie"), 120, 0, 65535, s.Notes));
+    a.ClockSeconds = uint16_t(Bounded(ini, section, QStringLiteral("Hodiny"), 120, 1, 65535, s.Notes));
+    a.MailInterval = Bounded(ini, section, QStringLiteral("MailInterval"), 900, 1, 7 * 86400, s.Notes);
+    const uint32_t length = 3600u / s.Intervaly;
+    if (a.Enabled(TAlertSettings::Projected) && a.Earliest >= length)
+        s.Notes << QStringLiteral("ALARMY Najskor=%1 is not below the interval's %2 s; no projection is ever judged")
+                       .arg(a.Earliest).arg(length);
+    const QString reading = ini.ReadString(section, QStringLiteral("Priemer"), QString()).trimmed().toLower();
+    if (reading == QLatin1String("interval"))
+        a.Reading = TAverageReading::Interval;
+    else if (!reading.isEmpty() && reading != QLatin1String("elapsed"))
+        s.Notes << QStringLiteral("ALARMY Priemer=%1 is neither elapsed nor interval; elapsed is used").arg(reading);
+    const QString mail = ini.ReadString(section, QStringLiteral("Mail"), QString());
+    for (const QString& to : mail.split(QRegularExpression(QStringLiteral("[,;]")), Qt::SkipEmptyParts))
+        if (!to.trimmed().isEmpty())
+            a.Mail << to.trimmed();
 }
 } // namespace
 
@@ -144,5 +204,6 @@ TSettings TSettings::Read(const TMIniFile& ini)
     s.Mail.Login = ini.ReadString(mail, QStringLiteral("Login"), QString());
     s.Mail.Password = ini.ReadString(mail, QStringLiteral("Password"), QString());
     s.Mail.CAFile = ini.ReadString(mail, QStringLiteral("CAFile"), QString()).trimmed();
+    ReadAlerts(ini, s);
     return s;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The settings the engine is started with, read from the configuration in
 // the order and with the corrections the start-up applies.
+#include "app/AlertSettings.h"
 #include "core/MailSettings.h"
 
 #include <QString>
@@ -38,6 +39,7 @@ struct TSettings {
     QStringList ApplianceNames;
     QStringList SignalNames;
     TMailSettings Mail;
+    TAlertSettings Alerts; // ALARMY
     // What is wrong with the settings, empty when nothing is.
     QString Problem;
     // Numbers of the file that could not be used as written, each saying the

@@ -1,5 +1,7 @@
 #include "FormMain.h"
 
+#include "AlertView.h"
+#include "alerts/Alerts.h"
 #include "FrameME.h"
 #include "PageArchive.h"
 #include "PanelMail.h"
@@ -82,6 +84,7 @@ TFormMain::TFormMain(const TSettings& settings, uint16_t timerPeriod, const QStr
     connect(PageI->ButtonPreg, &QPushButton::clicked, this, [this] { PanelPreg->ButtonPregClick(); });
     PageI->OnIdClick = [this] { ShowDebugView(); };
     FrameME->Bind(Engine->InterfaceME.get());
+    CreateAlerts(settings);
     // The archive view over the engine's archive, and its page.
     DispArch = std::make_unique<TDispArch>(Engine->Archive.get(), Engine->InterfaceME->IntervalMinutes);
     PageA = new TPageArchive(*Engine->Archive, *DispArch, OutputBusy, TabSheetA);
@@ -130,10 +133,31 @@ TFormMain::TFormMain(const TSettings& settings, uint16_t timerPeriod, const QStr
 
 void TFormMain::ShowInf(const QString& status)
 {
-    if (FileNotice.isEmpty() || status.isEmpty())
-        PanelInf->setText(status + FileNotice);
-    else
-        PanelInf->setText(status + QStringLiteral("  –  ") + FileNotice);
+    QStringList parts;
+    for (const QString& part : {status, FileNotice, AlertNotice})
+        if (!part.isEmpty())
+            parts << part;
+    PanelInf->setText(parts.join(QStringLiteral("  –  ")));
+}
+
+void TFormMain::CreateAlerts(const TSettings& settings)
+{
+    Alerts = std::make_unique<TAlerts>(*Engine, settings);
+    // Mail is left to the process that owns the site folder (the service);
+    // the window only shows.
+    Alerts->SetMayMail(false);
+    Alerts->OnAlert = [this](const TAlert& alert) {
+        // The projection has its own figures on MERANIE and VYHODNOTENIE.
+        if (alert.Group == TAlertSettings::Projected)
+            return;
+        AlertNotice = QStringLiteral("%1 %2").arg(QDateTime::currentDateTime().toString(QStringLiteral("HH:mm")), alert.Text);
+        ShowInf(Engine->DownloadStatus);
+    };
+    Alerts->OnLog = [](const QString& line) { std::fprintf(stderr, "qdrwin: %s\n", line.toLocal8Bit().constData()); };
+    FrameProjection = new TFrameProjection(FrameME->TabEvaluation);
+    auto* layout = new QVBoxLayout(FrameME->TabEvaluation);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(FrameProjection);
 }
 
 TFormMain::~TFormMain()
@@ -150,6 +174,7 @@ TFormMain::~TFormMain()
     DebugView.reset();
     // The view lets go of its monthly file before the archive goes.
     DispArch.reset();
+    Alerts.reset();
     Engine.reset();
 }
 
@@ -330,6 +355,9 @@ void TFormMain::Tick()
     ShowDownloadStatus();
     Disps->UpdateAll();
     FrameME->Tick();
+    TAlertView::ShowProjection(PageM->LabelPj, Alerts->Projection());
+    if (Engine->Merania)
+        FrameProjection->Show(Alerts->Projection(), Alerts->MonthPeak(), Alerts->Config().Reserve);
     DebugView->RefreshIfChanged();
     PageA->CheckArchiveView(CurrentPage == TEngine::PageArchive);
 }

@@ -27,6 +27,8 @@ class TPanelPreg;
 struct TSettings;
 
 class TAdvExcel;
+class TAlerts;
+class TFrameProjection;
 class TMailClient;
 
 class TFormMain : public QMainWindow {
@@ -56,6 +58,11 @@ public:
     // A measurement output runs: neither the page nor the window may change.
     bool OutputBusy = false;
     std::unique_ptr<TMailClient> MailClient;
+    // The alerts over the engine: freed before it. The projection shows on
+    // MERANIE and in ODBER's VYHODNOTENIE, the other alerts in PanelInf.
+    std::unique_ptr<TAlerts> Alerts;
+    TFrameProjection* FrameProjection = nullptr;
+    QString AlertNotice;
     std::unique_ptr<TAdvExcel> Excel;
 
     QTabWidget* PageControl = nullptr;
@@ -109,6 +116,7 @@ private:
     void CreatePages();
     void CreateOutputs(const TSettings& settings);
     void ReadMailConfig(const TSettings& settings);
+    void CreateAlerts(const TSettings& settings);
     void CreateDisplays();
     void PlaceWindow();
     void PageChanged(int index);
