@@ -69,8 +69,7 @@ QString Hhmm(const QDateTime& t) { return t.isValid() ? t.toString(QStringLitera
 
 } // namespace
 
-TAlerts::TAlerts(TEngine& engine, const TSettings& settings)
-    : Engine(engine)
+TAlerts::TAlerts(const TSettings& settings)
 {
     LinkTimer.setSingleShot(true);
     LinkTimer.callOnTimeout([this] { LinkLost(); });
@@ -79,17 +78,26 @@ TAlerts::TAlerts(TEngine& engine, const TSettings& settings)
             OnLog(line);
     };
     Apply(settings);
-    if (engine.ValuePregV->IsValid() && engine.ValuePregN->IsValid())
-        Limits = {engine.ValuePregV->GetValue(), engine.ValuePregN->GetValue()};
     HostClock.Start();
-    Engine.AddObserver(this);
-    if (engine.Link().State == TEngine::TLinkState::Down)
-        LinkChanged(engine);
 }
 
 TAlerts::~TAlerts()
 {
-    Engine.RemoveObserver(this);
+    Follow(nullptr);
+}
+
+void TAlerts::Follow(TEngine* engine)
+{
+    if (Followed)
+        Followed->RemoveObserver(this);
+    Followed = engine;
+    if (!engine)
+        return;
+    engine->AddObserver(this);
+    if (engine->ValuePregV->IsValid() && engine->ValuePregN->IsValid())
+        Limits = {engine->ValuePregV->GetValue(), engine->ValuePregN->GetValue()};
+    if (engine->Link().State != TEngine::TLinkState::Starting)
+        LinkChanged(*engine);
 }
 
 void TAlerts::Apply(const TSettings& settings)
@@ -318,6 +326,7 @@ void TAlerts::LinkChanged(const TEngine& e)
         LinkDown = true;
         LinkLostRaised = false;
         LinkSince = e.Link().Since;
+        LinkReason = e.LinkReason();
         FProjection.Valid = false;
         SetStanding(false);
         LinkClock.start();
@@ -360,10 +369,17 @@ void TAlerts::LinkLost()
     a.Kind = QStringLiteral("link-lost");
     a.Add(QStringLiteral("since"), AlertTime(LinkSince, Zone))
         .Add(QStringLiteral("down"), down)
-        .Add(QStringLiteral("reason"), Engine.LinkReason().isEmpty() ? QStringLiteral("no reply") : Engine.LinkReason());
+        .Add(QStringLiteral("reason"), LinkReason.isEmpty() ? QStringLiteral("no reply") : LinkReason);
     a.Text = QStringLiteral("Regulátor neodpovedá od %1 (%2).")
                  .arg(LinkSince.toTimeZone(Zone).toString(QStringLiteral("d.M. HH:mm:ss")), AlertDuration(down));
     Raise(a);
+}
+
+void TAlerts::ExchangeEnded(const TEngine& e, uint8_t code)
+{
+    // While the link is down, the reason the alert gives is the latest one.
+    if (LinkDown && code != 0)
+        LinkReason = e.LinkReason();
 }
 
 void TAlerts::Silenced(const TEngine&)

@@ -27,10 +27,13 @@ class TEngine;
 
 class TAlerts : public TEngineObserver {
 public:
-    // Follows engine (which must outlive it) from now on, with the alert,
-    // mail, site and zone settings of settings.
-    TAlerts(TEngine& engine, const TSettings& settings);
+    // With the alert, mail, site and zone settings of settings. It follows
+    // every engine it is added to as an observer (the site service makes a
+    // new engine when the link changes); Follow adds it to one.
+    explicit TAlerts(const TSettings& settings);
     ~TAlerts() override;
+    // Follows engine (which must outlive this or be left with Follow(nullptr)).
+    void Follow(TEngine* engine);
     TAlerts(const TAlerts&) = delete;
     TAlerts& operator=(const TAlerts&) = delete;
 
@@ -90,10 +93,11 @@ public:
     void IntervalClosed(const TEngine&, const TClosedInterval&) override;
     void RecordsFiled(const TEngine&, uint16_t month, uint16_t first, uint16_t count) override;
     void DownloadChanged(const TEngine&) override;
+    void ExchangeEnded(const TEngine&, uint8_t code) override;
     void Silenced(const TEngine&) override;
 
 private:
-    TEngine& Engine;
+    TEngine* Followed = nullptr;
     TAlertSettings Settings;
     TMailSettings MailServer;
     QString Site;
@@ -142,6 +146,7 @@ private:
     bool LinkLostRaised = false;
     QDateTime LinkSince;       // the last valid reply before the outage
     QElapsedTimer LinkClock;   // since the link went down
+    QString LinkReason;        // why, as the engine last said it
     void LinkLost();
 
     // The regulator's clock.

@@ -38,18 +38,22 @@ struct TWatch : TEngineObserver {
 
 // A simulated regulator, an engine on it and the alerts over the engine.
 struct Site {
-    Site(const QStringList& sim, const QString& alarmy, THostClock::TState host = THostClock::TState::NotSynchronized)
+    // One-minute intervals unless ine says otherwise.
+    Site(const QStringList& sim, const QString& alarmy, const QString& ine = QStringLiteral("Intervaly=60"))
         : Sim(QStringList{QStringLiteral("--udp"), QStringLiteral("127.0.0.1:0")} + sim)
     {
-        Dir.WriteIni(QStringLiteral("[KOMUNIKACIA]\nIP=%1\n[INE]\nMiesto=Skúšobňa 2\nIntervaly=60\n[ALARMY]\n%2\n")
-                         .arg(Sim.Udp, alarmy));
+        Dir.WriteIni(QStringLiteral("[KOMUNIKACIA]\nIP=%1\n[INE]\nMiesto=Skúšobňa 2\n%2\n[ALARMY]\n%3\n")
+                         .arg(Sim.Udp, ine, alarmy));
         TMIniFile ini(Dir.Path(QStringLiteral("qdrwin.ini")));
         Settings = TSettings::Read(ini);
         Engine = std::make_unique<TEngine>(Settings, 100, Dir.Path());
         // The archive of one-minute intervals is no part of these cases.
         Engine->Download = false;
-        Alerts = std::make_unique<TAlerts>(*Engine, Settings);
-        Alerts->HostClock.Forced = host;
+        Alerts = std::make_unique<TAlerts>(Settings);
+        // Most cases run the regulator's clock fast: the host's is not
+        // synchronised, so that it is not judged.
+        Alerts->HostClock.Forced = THostClock::TState::NotSynchronized;
+        Alerts->Follow(Engine.get());
         Alerts->OnAlert = [this](const TAlert& a) { Raised.push_back(a); };
         Watch.Alerts = Alerts.get();
         Watch.Earliest = Settings.Alerts.Earliest;
@@ -181,4 +185,24 @@ TEST(Alerts, AClockFiveMinutesOffIsToldOnceAndOnlyAgainstASynchronisedHost)
     EXPECT_EQ(a.Kind, QStringLiteral("clock-drift"));
     EXPECT_NEAR(a.Field(QStringLiteral("offset")).toInt(), 300, 5) << qPrintable(a.Line());
     EXPECT_TRUE(a.Text.contains(QStringLiteral("popredu"))) << qPrintable(a.Text);
+}
+
+TEST(Alerts, EachRunOfEmptyRecordsFiledIsToldOnceEvenAcrossReplies)
+{
+    // Generation 1 files batches of records; the run 12-15 spans two.
+    Site site({QStringLiteral("--generation"), QStringLiteral("1"), QStringLiteral("--now"), QStringLiteral("2026-11-02T10:00"),
+               QStringLiteral("--lost"), QStringLiteral("2970"), QStringLiteral("--gaps"), QStringLiteral("12-15,20")},
+              QStringLiteral("Druhy=archive-gap"), QStringLiteral("TimeZone=Europe/Bratislava"));
+    ASSERT_TRUE(site.Sim.Ready);
+    site.Engine->Download = true;
+    ASSERT_TRUE(PumpUntil([&] { return site.Engine->Archive->RequestCount == 0 && site.Raised.size() >= 2; }, 60000))
+        << qPrintable(site.Kinds());
+    Pump(1000);
+    ASSERT_EQ(site.Raised.size(), 2u) << qPrintable(site.Kinds());
+    EXPECT_EQ(site.Raised[0].Field(QStringLiteral("month")), QStringLiteral("2026NOV"));
+    EXPECT_EQ(site.Raised[0].Field(QStringLiteral("first")), QStringLiteral("12"));
+    EXPECT_EQ(site.Raised[0].Field(QStringLiteral("count")), QStringLiteral("4"));
+    EXPECT_EQ(site.Raised[0].Field(QStringLiteral("after")), QStringLiteral("2026-11-01T02:30:00+01:00")) << qPrintable(site.Raised[0].Line());
+    EXPECT_EQ(site.Raised[1].Field(QStringLiteral("first")), QStringLiteral("20"));
+    EXPECT_EQ(site.Raised[1].Field(QStringLiteral("count")), QStringLiteral("1"));
 }

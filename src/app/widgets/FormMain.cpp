@@ -142,7 +142,8 @@ void TFormMain::ShowInf(const QString& status)
 
 void TFormMain::CreateAlerts(const TSettings& settings)
 {
-    Alerts = std::make_unique<TAlerts>(*Engine, settings);
+    Alerts = std::make_unique<TAlerts>(settings);
+    Alerts->Follow(Engine.get());
     // Mail is left to the process that owns the site folder (the service);
     // the window only shows.
     Alerts->SetMayMail(false);
