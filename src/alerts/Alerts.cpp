@@ -69,7 +69,7 @@ QString Hhmm(const QDateTime& t) { return t.isValid() ? t.toString(QStringLitera
 
 } // namespace
 
-TAlerts::TAlerts(const TSettings& settings)
+TAlerts::TAlerts()
 {
     LinkTimer.setSingleShot(true);
     LinkTimer.callOnTimeout([this] { LinkLost(); });
@@ -77,7 +77,6 @@ TAlerts::TAlerts(const TSettings& settings)
         if (OnLog)
             OnLog(line);
     };
-    Apply(settings);
     HostClock.Start();
 }
 

@@ -27,18 +27,19 @@ class TEngine;
 
 class TAlerts : public TEngineObserver {
 public:
-    // With the alert, mail, site and zone settings of settings. It follows
-    // every engine it is added to as an observer (the site service makes a
-    // new engine when the link changes); Follow adds it to one.
-    explicit TAlerts(const TSettings& settings);
+    // Raises nothing until Apply gives it settings (set OnAlert and OnLog
+    // first: Apply logs what it cannot use). It follows every engine it is
+    // added to as an observer (the site service makes a new engine when the
+    // link changes); Follow adds it to one.
+    TAlerts();
     ~TAlerts() override;
     // Follows engine (which must outlive this or be left with Follow(nullptr)).
     void Follow(TEngine* engine);
     TAlerts(const TAlerts&) = delete;
     TAlerts& operator=(const TAlerts&) = delete;
 
-    // New settings (a reload): what follows uses them; an interval already
-    // alerted stays alerted.
+    // The alert, mail, site and zone settings of settings: the first ones,
+    // or those of a reload (an interval already alerted stays alerted).
     void Apply(const TSettings& settings);
     // Only the process that owns the site folder mails, so that a window
     // opened beside the service does not mail every alert a second time.
@@ -98,7 +99,13 @@ public:
 
 private:
     TEngine* Followed = nullptr;
-    TAlertSettings Settings;
+    TAlertSettings Settings = NoAlerts();
+    static TAlertSettings NoAlerts()
+    {
+        TAlertSettings none;
+        none.Kinds = 0;
+        return none;
+    }
     TMailSettings MailServer;
     QString Site;
     QTimeZone Zone;

@@ -49,12 +49,13 @@ struct Site {
         Engine = std::make_unique<TEngine>(Settings, 100, Dir.Path());
         // The archive of one-minute intervals is no part of these cases.
         Engine->Download = false;
-        Alerts = std::make_unique<TAlerts>(Settings);
+        Alerts = std::make_unique<TAlerts>();
         // Most cases run the regulator's clock fast: the host's is not
         // synchronised, so that it is not judged.
         Alerts->HostClock.Forced = THostClock::TState::NotSynchronized;
-        Alerts->Follow(Engine.get());
         Alerts->OnAlert = [this](const TAlert& a) { Raised.push_back(a); };
+        Alerts->Apply(Settings);
+        Alerts->Follow(Engine.get());
         Watch.Alerts = Alerts.get();
         Watch.Earliest = Settings.Alerts.Earliest;
         Engine->AddObserver(&Watch);

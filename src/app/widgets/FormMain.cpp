@@ -142,11 +142,7 @@ void TFormMain::ShowInf(const QString& status)
 
 void TFormMain::CreateAlerts(const TSettings& settings)
 {
-    Alerts = std::make_unique<TAlerts>(settings);
-    Alerts->Follow(Engine.get());
-    // Mail is left to the process that owns the site folder (the service);
-    // the window only shows.
-    Alerts->SetMayMail(false);
+    Alerts = std::make_unique<TAlerts>();
     Alerts->OnAlert = [this](const TAlert& alert) {
         // The projection has its own figures on MERANIE and VYHODNOTENIE.
         if (alert.Group == TAlertSettings::Projected)
@@ -155,6 +151,11 @@ void TFormMain::CreateAlerts(const TSettings& settings)
         ShowInf(Engine->DownloadStatus);
     };
     Alerts->OnLog = [](const QString& line) { std::fprintf(stderr, "qdrwin: %s\n", line.toLocal8Bit().constData()); };
+    Alerts->Apply(settings);
+    // Mail is left to the process that owns the site folder (the service);
+    // the window only shows.
+    Alerts->SetMayMail(false);
+    Alerts->Follow(Engine.get());
     FrameProjection = new TFrameProjection(FrameME->TabEvaluation);
     auto* layout = new QVBoxLayout(FrameME->TabEvaluation);
     layout->setContentsMargins(0, 0, 0, 0);
