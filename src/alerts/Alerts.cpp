@@ -101,8 +101,10 @@ void TAlerts::Follow(TEngine* engine)
 
 void TAlerts::Apply(const TSettings& settings)
 {
-    const bool mailChanged = settings.Mail.Host != MailServer.Host || settings.Mail.Port != MailServer.Port ||
-        settings.Alerts.Mail != Settings.Mail;
+    const TMailSettings& m = settings.Mail;
+    const bool mailChanged = m.Host != MailServer.Host || m.Port != MailServer.Port || m.User != MailServer.User ||
+        m.FromAdr != MailServer.FromAdr || m.Security != MailServer.Security || m.Login != MailServer.Login ||
+        m.Password != MailServer.Password || m.CAFile != MailServer.CAFile || settings.Alerts.Mail != Settings.Mail;
     Settings = settings.Alerts;
     MailServer = settings.Mail;
     Site = settings.Miesto;

@@ -108,7 +108,7 @@ private:
     }
     TMailSettings MailServer;
     QString Site;
-    QTimeZone Zone;
+    QTimeZone Zone = QTimeZone::systemTimeZone();
     bool FMayMail = false;
 
     void Raise(TAlert alert);
