@@ -31,15 +31,18 @@ const QString CsvUsage = QStringLiteral(
     "\n"
     "  -o, --output FILE  the CSV file (default: the month as the window names its text\n"
     "                     file, with .csv, e.g. 2026NOV.csv, in the current directory);\n"
-    "                     written beside and renamed over an existing file; - for stdout\n"
-    "  --tz ZONE          the regulator clock's zone: an IANA name (Europe/Bratislava) or a\n"
-    "                     fixed offset (UTC+01:00); default TimeZone of [INE], else the\n"
-    "                     system's zone\n"
+    "                     written beside and renamed over an existing file; - for stdout;\n"
+    "                     the monthly file itself, a .qdr name, a link, FIFO or device is\n"
+    "                     refused"
+    "  --tz ZONE          the regulator clock's zone: a zone of the system's database\n"
+    "                     (Europe/Bratislava, Etc/GMT-1) or a fixed offset (UTC+01:00);\n"
+    "                     default TimeZone of [INE], else the system's zone\n"
     "  --config FILE      configuration file (default qdrwin.ini, current directory first,\n"
     "                     then beside the program)\n"
     "\n"
-    "Exit status: 0 written; 2 bad command line, configuration, zone or monthly file;\n"
-    "4 the CSV file cannot be written.");
+    "Exit status: 0 written; 2 bad command line, configuration, zone, monthly file (one\n"
+    "without a record dated within its month: nothing to write) or refused output; 4 the\n"
+    "CSV file cannot be written.");
 
 int RunCsv(const QStringList& args)
 {
@@ -57,10 +60,9 @@ int RunCsv(const QStringList& args)
         return ExitUsage;
     TToolMonth month;
     const QString input = options.Positional.first();
-    if (!month.Open(input, settings)) {
-        Fail(month.Error);
-        return ExitUsage;
-    }
+    if (const int exit = month.Load(input, options.Value(QStringLiteral("output")), QStringLiteral("csv"), settings, true);
+        exit >= 0)
+        return exit;
     const TDispArch& view = *month.View;
     int invalid = 0;
     const std::vector<TTimedRecord> records = TimedRecords(view, zone, &invalid);
@@ -71,7 +73,7 @@ int RunCsv(const QStringList& args)
     int rows = 0;
     const QByteArray csv = BuildCsv(view, records, WholeMonth(view, month.Choice.Labels), &rows);
 
-    QString name = options.Value(QStringLiteral("output"));
+    const QString& name = month.Output;
     if (name == QLatin1String("-")) {
         const bool written = std::fwrite(csv.constData(), 1, size_t(csv.size()), stdout) == size_t(csv.size()) &&
                              std::fflush(stdout) == 0;
@@ -79,8 +81,6 @@ int RunCsv(const QStringList& args)
             Fail(QStringLiteral("cannot write to standard output"));
         return written ? ExitOk : ExitFolder;
     }
-    if (name.isEmpty())
-        name = MonthText(view.Month()) + QStringLiteral(".csv");
     QString error;
     if (!SaveCsv(csv, name, QFileInfo(input).absoluteFilePath(), error)) {
         Fail(error);

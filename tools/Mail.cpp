@@ -28,9 +28,16 @@ const QString MailUsage = QStringLiteral(
     "  --to ADDR       recipient (default ToAdr of section MAIL); 'Name <addr>' is accepted\n"
     "  --subject TEXT  subject (default 'Mesacny archiv')\n"
     "\n"
-    "Exit status: 0 the server accepted the message (a recipient it refused is still\n"
-    "reported on stderr); 1 it was not sent; 2 bad command line or configuration (no Host,\n"
-    "no recipient, a Port or Security that is not understood, FILE cannot be read).");
+    "A message whose encoding would pass 25 MB, or the SIZE the server states, is not\n"
+    "sent; the file is never read whole into memory. The connection and each reply wait\n"
+    "at most 30 s, the whole dialogue at most 2 minutes and a second for every 16 KB of\n"
+    "the message.\n"
+    "\n"
+    "Exit status: 0 the server accepted the message; 1 it was not sent (the server could not\n"
+    "be reached, refused a recipient, the sender or the message, broke off or fell silent;\n"
+    "its reply is quoted on stderr); 2 bad command line or configuration (no Host, no\n"
+    "recipient, a Port or Security that is not understood, FILE cannot be read, the message\n"
+    "too large).");
 
 // Standard error carries the outcome and nothing else: the socket layer's
 // own warnings would read as a second message.
@@ -108,7 +115,9 @@ int MailFile(const TMailSettings& mail, const QString& file, const QString& to, 
     const bool sent = DeliverMail(client, message);
     if (!message.isEmpty())
         Fail(message);
-    return sent ? ExitOk : ExitNoAnswer;
+    if (sent)
+        return ExitOk;
+    return client.LastResult.LocalFault() ? ExitUsage : ExitNoAnswer;
 }
 
 namespace {

@@ -5,21 +5,13 @@
 #include "app/Settings.h"
 #include "core/SafeFile.h"
 #include "core/TextFunctions.h"
+#include "output/RecordClock.h"
 #include "regulator/ArchiveQDR.h"
-#include "output/SheetServer.h"
 #include "regulator/DispArch.h"
 
 #include <QFileInfo>
 
 TToolMonth::TToolMonth() = default;
-
-QString TToolMonth::OutputName(const QString& command) const
-{
-    if (!Output.isEmpty())
-        return Output;
-    const QString text = MonthText(View->Month()) + QStringLiteral(".TXT");
-    return command == QLatin1String("xlsx") ? XlsxFileName(text) : text;
-}
 TToolMonth::~TToolMonth() = default;
 
 bool TToolMonth::Open(const QString& fileName, const TSettings& settings)
@@ -54,7 +46,30 @@ bool TToolMonth::Open(const QString& fileName, const TSettings& settings)
     return true;
 }
 
-int TToolMonth::OpenFromArgs(const QStringList& args, const QString& command, TSettings& settings)
+int TToolMonth::Load(const QString& input, const QString& output, const QString& extension,
+                     const TSettings& settings, bool allowStdout)
+{
+    if (!Open(input, settings)) {
+        Fail(Error);
+        return ExitUsage;
+    }
+    // An empty table would pass for the month's.
+    if (Error = NothingToWrite(*View, input); !Error.isEmpty()) {
+        Fail(Error);
+        return ExitUsage;
+    }
+    Output = output.isEmpty() ? MonthText(View->Month()) + QLatin1Char('.') + extension : output;
+    if (allowStdout && Output == QLatin1String("-"))
+        return -1;
+    if (Error = OutputProblem(Output, input); !Error.isEmpty()) {
+        Fail(Error);
+        return ExitUsage;
+    }
+    return -1;
+}
+
+int TToolMonth::OpenFromArgs(const QStringList& args, const QString& command, const QString& extension,
+                             TSettings& settings)
 {
     TToolOptions options;
     if (!options.Parse(args, {QStringLiteral("config"), QStringLiteral("output")}, {}, 1,
@@ -66,14 +81,5 @@ int TToolMonth::OpenFromArgs(const QStringList& args, const QString& command, TS
     }
     if (!ReadToolSettings(options.Value(QStringLiteral("config")), settings))
         return ExitUsage;
-    if (!Open(options.Positional.first(), settings)) {
-        Fail(Error);
-        return ExitUsage;
-    }
-    Output = options.Value(QStringLiteral("output"));
-    if (const QString problem = OutputProblem(OutputName(command), options.Positional.first()); !problem.isEmpty()) {
-        Fail(problem);
-        return ExitUsage;
-    }
-    return -1;
+    return Load(options.Positional.first(), options.Value(QStringLiteral("output")), extension, settings);
 }

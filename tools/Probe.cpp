@@ -4,6 +4,8 @@
 
 #include "app/Config.h"
 #include "app/Engine.h"
+#include "comm/ComInterface.h"
+#include "comm/ComThread.h"
 #include "comm/SerialThread.h"
 #include "core/TextFunctions.h"
 
@@ -25,7 +27,8 @@ const QString ProbeUsage = QStringLiteral(
     "\n"
     "  --config FILE      configuration file (default qdrwin.ini, current directory first,\n"
     "                     then beside the program)\n"
-    "  --timeout SECONDS  how long to wait for the regulator to answer (default 10); with\n"
+    "  --timeout SECONDS  how long to wait for the regulator to answer (default 10), trying\n"
+    "                     again through a noisy line or a network that is not up yet; with\n"
     "                     --count, also the longest wait for each live reply\n"
     "  --count N          live replies to wait for after the information block (default 0)\n"
     "  --allow-fewer      exit 0 even when fewer than N live replies came\n"
@@ -33,7 +36,8 @@ const QString ProbeUsage = QStringLiteral(
     "Exit status: 0 the regulator answered the identification, the information request and\n"
     "all N live replies; 1 it did not within the time-out (fewer live replies than N\n"
     "included, unless --allow-fewer); 2 bad command line or configuration; 3 the port or\n"
-    "socket cannot be used.");
+    "socket cannot be used (a serial port at once, a noisy line or a socket when it still\n"
+    "fails at the time-out).");
 
 QString Column(const QString& text, int width) { return text.leftJustified(width); }
 
@@ -46,6 +50,12 @@ QString StatusColumns(const TComBufQDR& buf, uint8_t code)
 }
 
 bool IsLive(uint8_t command) { return command == 2 || command == 8 || command == 10; }
+
+bool NoisyLine(const TEngine& engine)
+{
+    const auto* root = dynamic_cast<const TComThreadInterface*>(engine.Root());
+    return root && root->Thread && root->Thread->LineNoisy.load();
+}
 
 // A value's text as the window would show it, "-" while it is missing.
 QString Shown(const TValue* v)
@@ -156,7 +166,10 @@ int RunProbe(const QStringList& args)
             ++liveReplies;
             waitStart = clock.elapsed();
         }
-        if (code == 2 && !portFailed) {
+        // A serial port that cannot be opened stays so; a line that is
+        // noisy for a while, or a network that is not up yet, may answer at
+        // the next exchange, so only the time-out ends those.
+        if (code == 2 && !portFailed && settings.Serial() && !NoisyLine(engine)) {
             portFailed = true;
             portError = PortProblem(engine, settings);
         }
@@ -196,6 +209,11 @@ int RunProbe(const QStringList& args)
         }
         if (informationShown && liveReplies >= count)
             break;
+        if (!informationShown && clock.elapsed() > limit && lastCode == 2) {
+            Fail(PortProblem(engine, settings));
+            status = ExitPort;
+            break;
+        }
         if (!informationShown && clock.elapsed() > limit) {
             const QString last = lastCode == 0 ? QString() : QStringLiteral(" (last result %1 %2)").arg(lastCode).arg(engine.ComBuf->CodeText(lastCode));
             if (engine.ValueId->IsValid())

@@ -5,6 +5,7 @@
 #include "Tool.h"
 
 #include "app/Settings.h"
+#include "core/SafeFile.h"
 #include "core/TextFunctions.h"
 #include "output/MailClient.h"
 #include "print/MonthReport.h"
@@ -25,7 +26,9 @@ const QString ReportUsage = QStringLiteral(
     "'last' is the previous month's file in the current folder, for a timer on the 1st.\n"
     "\n"
     "  -o, --output FILE  the PDF (default: the month's text-file name with .pdf, e.g.\n"
-    "                     2026NOV.pdf); written beside it and renamed over it when whole\n"
+    "                     2026NOV.pdf); written beside it and renamed over it when whole;\n"
+    "                     the monthly file itself, a .qdr name, a link, FIFO or device is\n"
+    "                     refused\n"
     "  --limit KW         the regulated power measurement 00 is held to (exceedances)\n"
     "  --mail             send the PDF through the SMTP server of section MAIL with the\n"
     "                     subject 'Mesacny archiv' and the month\n"
@@ -34,7 +37,8 @@ const QString ReportUsage = QStringLiteral(
     "                     then beside the program)\n"
     "\n"
     "Exit status: 0 written (and with --mail, accepted by the server); 1 the mail was not\n"
-    "sent; 2 bad command line, configuration or monthly file; 4 the PDF cannot be written.");
+    "sent; 2 bad command line, configuration, monthly file (one without a record dated within\n"
+    "its month: nothing to write) or refused output; 4 the PDF cannot be written.");
 
 // The previous month's file in the current folder.
 QString LastMonthFile()
@@ -79,23 +83,16 @@ int RunReport(const QStringList& args)
     QString monthFile = options.Positional.first();
     if (monthFile == QLatin1String("last")) {
         monthFile = LastMonthFile();
-        if (!QFileInfo(monthFile).isFile()) {
+        if (!QFileInfo::exists(monthFile) && NotRegularProblem(monthFile).isEmpty()) {
             Fail(QStringLiteral("no file of last month here: %1").arg(monthFile));
             return ExitUsage;
         }
     }
     TToolMonth month;
-    if (!month.Open(monthFile, settings)) {
-        Fail(month.Error);
-        return ExitUsage;
-    }
-    if (month.View->RecordCount == 0) {
-        Fail(QStringLiteral("%1 holds no record (a monthly file is read under its month's name, e.g. 2026nov.qdr)")
-                 .arg(monthFile));
-        return ExitUsage;
-    }
-    const QString output = options.Value(QStringLiteral("output"),
-                                         ReportFileName(MonthText(month.View->Month()) + QStringLiteral(".TXT")));
+    if (const int exit = month.Load(monthFile, options.Value(QStringLiteral("output")), QStringLiteral("pdf"), settings);
+        exit >= 0)
+        return exit;
+    const QString& output = month.Output;
     TReportRequest request;
     request.Titles.Caption = month.Choice.Caption;
     request.Titles.Labels = month.Choice.Labels;
@@ -103,7 +100,7 @@ int RunReport(const QStringList& args)
     request.Limit = static_cast<uint16_t>(limit);
     QString error;
     if (WriteMonthReport(*month.View, request, output, {}, {}, error) != TPrintResult::Printed) {
-        Fail(QStringLiteral("cannot write %1: %2").arg(output, error));
+        Fail(error);
         return ExitFolder;
     }
     Out(QFileInfo(output).absoluteFilePath());

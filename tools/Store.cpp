@@ -15,7 +15,8 @@
 namespace {
 
 const QString StoreUsage = QStringLiteral(
-    "usage: qdrtool store --db CONNINFO --site NAME [--tz ZONE] [--config FILE] MONTHFILE...\n"
+    "usage: qdrtool store --db CONNINFO --site NAME [--tz ZONE] [--timeout SECONDS] [--config FILE]\n"
+    "                     MONTHFILE...\n"
     "\n"
     "Stores monthly archive files (2026nov.qdr, ...) of one site in a PostgreSQL database.\n"
     "Schema qdr is created on first use. Each file is stored in one transaction, so an\n"
@@ -27,22 +28,28 @@ const QString StoreUsage = QStringLiteral(
     "  --db CONNINFO  the database as libpq takes it: \"host=db.example dbname=energy\" or\n"
     "                 postgresql://user@host/db; a password belongs in ~/.pgpass or\n"
     "                 PGPASSWORD (one given here is warned about: others can read it)\n"
-    "  --site NAME    the site the months belong to\n"
+    "  --site NAME    the site the months belong to (UTF-8 text); the site is created with\n"
+    "                 its first month stored\n"
     "  --tz ZONE      the regulator clock's IANA zone (Europe/Bratislava); default TimeZone of\n"
     "                 [INE], else the system's zone; a site keeps the zone it was first\n"
     "                 stored with\n"
     "  --config FILE  configuration file (default qdrwin.ini, current directory first, then\n"
     "                 beside the program); Intervaly and the meter names come from it\n"
+    "  --timeout SECONDS\n"
+    "                 the longest the whole run may take (default 300): connecting, every\n"
+    "                 statement and every lock waited for; the statement still running then\n"
+    "                 is cancelled\n"
     "\n"
-    "Exit status: 0 all stored; 2 bad command line, configuration or zone, or a file that is\n"
-    "not a monthly archive (the others are stored); 5 the database could not be reached or\n"
-    "refused (the files before stay stored).");
+    "Exit status: 0 all stored; 2 bad command line, configuration or zone, a site name that\n"
+    "is not UTF-8, or a file that is not a monthly archive (the others are stored); 5 the\n"
+    "database could not be reached, refused, or did not finish within the time-out (the\n"
+    "files before stay stored).");
 
 int RunStore(const QStringList& args)
 {
     TToolOptions options;
     if (!options.Parse(args, {QStringLiteral("config"), QStringLiteral("db"), QStringLiteral("site"),
-                              QStringLiteral("tz")},
+                              QStringLiteral("tz"), QStringLiteral("timeout")},
                        {}, 1000) ||
         options.Positional.isEmpty() || options.Value(QStringLiteral("db")).isEmpty() ||
         options.Value(QStringLiteral("site")).trimmed().isEmpty()) {
@@ -51,12 +58,24 @@ int RunStore(const QStringList& args)
              QStringLiteral(" (try 'qdrtool help store')"));
         return ExitUsage;
     }
+    int timeout = 300;
+    if (!options.Integer(QStringLiteral("timeout"), 1, 86400, timeout)) {
+        Fail(options.IntegerError);
+        return ExitUsage;
+    }
+    const QString site = options.Value(QStringLiteral("site")).trimmed();
+    // Bytes that are not UTF-8 reach here as U+FFFD: two such names would be
+    // one site, and one would replace the other's months.
+    if (site.contains(QChar::ReplacementCharacter)) {
+        Fail(QStringLiteral("the site name is not valid UTF-8 text"));
+        return ExitUsage;
+    }
     TSettings settings;
     QTimeZone zone;
     if (!ReadToolZone(options, settings, zone))
         return ExitUsage;
-    const QString site = options.Value(QStringLiteral("site")).trimmed();
     TPgStore store;
+    store.SetTimeout(timeout);
     if (TPgStore::HasPassword(options.Value(QStringLiteral("db"))))
         Fail(QStringLiteral("warning: the password in --db can be read by every user of this machine; "
                             "keep it in ~/.pgpass or PGPASSWORD"));

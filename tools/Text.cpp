@@ -26,8 +26,9 @@ const QString TextUsage = QStringLiteral(
     "  --config FILE      configuration file (default qdrwin.ini, current directory first,\n"
     "                     then beside the program)\n"
     "\n"
-    "Exit status: 0 written; 2 bad command line, configuration or monthly file (one that\n"
-    "cannot be read whole: nothing is written); 130/143 interrupted by SIGINT/SIGTERM;\n"
+    "Exit status: 0 written; 2 bad command line, configuration, monthly file (one that\n"
+    "cannot be read whole or holds no record dated within its month: nothing is written)\n"
+    "or refused output; 130/143 interrupted by SIGINT/SIGTERM;\n"
     "4 the text file cannot be written.");
 
 int RunText(const QStringList& args)
@@ -35,9 +36,9 @@ int RunText(const QStringList& args)
     CatchStopSignals();
     TSettings settings;
     TToolMonth month;
-    if (const int exit = month.OpenFromArgs(args, QStringLiteral("text"), settings); exit >= 0)
+    if (const int exit = month.OpenFromArgs(args, QStringLiteral("text"), QStringLiteral("TXT"), settings); exit >= 0)
         return exit;
-    const QString name = month.OutputName(QStringLiteral("text"));
+    const QString& name = month.Output;
     QStringList lines;
     BuildText(lines, *month.View, month.Choice, 0, {});
     if (StopSignal())

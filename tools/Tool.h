@@ -59,7 +59,8 @@ bool ReadToolSettings(const QString& configName, TSettings& settings);
 
 // Mails file to the recipient entry to through the server of mail, as the
 // window's mail panel does, telling the outcome; the exit status: 0 the
-// server accepted it, 1 not sent, 2 no server or no recipient configured.
+// server accepted it, 1 not sent, 2 no server or no recipient configured, or
+// a message that cannot be sent as it is (too large, a file not readable).
 int MailFile(const TMailSettings& mail, const QString& file, const QString& to, const QString& subject);
 
 // Options of the form --name VALUE or --name=VALUE; flags take no value.

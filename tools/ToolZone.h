@@ -6,5 +6,8 @@
 struct TSettings;
 class TToolOptions;
 
-// False after telling why on stderr (exit 2 then).
-bool ReadToolZone(const TToolOptions& options, TSettings& settings, QTimeZone& zone);
+// False after telling why on stderr (exit 2 then). Every zone of the
+// system's zone database is taken (Etc/GMT-1 and Etc/UTC too) and, unless
+// databaseOnly (for a database that names its zones as the zone database
+// does), a fixed offset such as UTC+01:00.
+bool ReadToolZone(const TToolOptions& options, TSettings& settings, QTimeZone& zone, bool databaseOnly = false);

@@ -13,7 +13,41 @@
 
 #include <QFileInfo>
 
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
+
+// The spreadsheet library prints remarks of its own on stderr when a write
+// fails, naming the private scratch file; the command tells the reason once,
+// with the workbook's name, so they are kept from the user while it writes.
+class TQuietLibrary {
+public:
+    TQuietLibrary()
+    {
+        std::fflush(stderr);
+        Saved = ::dup(STDERR_FILENO);
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (Saved >= 0 && null >= 0)
+            ::dup2(null, STDERR_FILENO);
+        if (null >= 0)
+            ::close(null);
+    }
+    ~TQuietLibrary()
+    {
+        std::fflush(stderr);
+        if (Saved >= 0) {
+            ::dup2(Saved, STDERR_FILENO);
+            ::close(Saved);
+        }
+    }
+    TQuietLibrary(const TQuietLibrary&) = delete;
+    TQuietLibrary& operator=(const TQuietLibrary&) = delete;
+
+private:
+    int Saved = -1;
+};
 
 const QString XlsxUsage = QStringLiteral(
     "usage: qdrtool xlsx MONTHFILE [-o NAME] [--config FILE]\n"
@@ -31,8 +65,9 @@ const QString XlsxUsage = QStringLiteral(
     "  --config FILE      configuration file (default qdrwin.ini, current directory first,\n"
     "                     then beside the program)\n"
     "\n"
-    "Exit status: 0 written; 2 bad command line, configuration or monthly file (one that\n"
-    "cannot be read whole: nothing is written); 130/143 interrupted by SIGINT/SIGTERM;\n"
+    "Exit status: 0 written; 2 bad command line, configuration, monthly file (one that\n"
+    "cannot be read whole or holds no record dated within its month: nothing is written)\n"
+    "or refused output; 130/143 interrupted by SIGINT/SIGTERM;\n"
     "4 the workbook cannot be written.");
 
 int RunXlsx(const QStringList& args)
@@ -40,9 +75,9 @@ int RunXlsx(const QStringList& args)
     CatchStopSignals();
     TSettings settings;
     TToolMonth month;
-    if (const int exit = month.OpenFromArgs(args, QStringLiteral("xlsx"), settings); exit >= 0)
+    if (const int exit = month.OpenFromArgs(args, QStringLiteral("xlsx"), QStringLiteral("xlsx"), settings); exit >= 0)
         return exit;
-    const QString name = month.OutputName(QStringLiteral("xlsx"));
+    const QString& name = month.Output;
     // The server is given no file: the workbook is written here, and only
     // when every table went in, so a failed run leaves an earlier one as it was.
     auto server = std::make_unique<TSheetServer>();
@@ -57,7 +92,12 @@ int RunXlsx(const QStringList& args)
         return ExitFolder;
     }
     const std::vector<TSheet>& book = sheets.Sheets();
-    if (const QString error = WriteWorkbook(book, name); !error.isEmpty()) {
+    QString error;
+    {
+        const TQuietLibrary quiet;
+        error = WriteWorkbook(book, name);
+    }
+    if (!error.isEmpty()) {
         Fail(error);
         return ExitFolder;
     }

@@ -4,6 +4,8 @@
 #include "core/LittleEndian.h"
 #include "core/LogLine.h"
 #include "core/TextFunctions.h"
+#include "output/MailMessage.h"
+#include "output/SmtpDialogue.h"
 #include "output/RecordClock.h"
 
 #include <algorithm>
@@ -77,6 +79,15 @@ TAlerts::TAlerts()
         if (OnLog)
             OnLog(line);
     };
+    // The asynchronous send of output's SMTP client: a short message, no
+    // file; it ends (unanswered) with MailContext.
+    MailContext = std::make_unique<QObject>();
+    Mailer.Transport = [this](const TAlertMail& mail, TAlertMailer::TDone done) {
+        SendMail(MailServer, mail.To, mail.Subject, mail.Body.join(QLatin1Char('\n')), QString(), MailContext.get(),
+                 [done](const TMailResult& result) {
+                     done(result.Sent ? QString() : result.Reason.isEmpty() ? QStringLiteral("not sent") : result.Reason);
+                 });
+    };
     HostClock.Start();
 }
 
@@ -133,7 +144,14 @@ void TAlerts::SetMayMail(bool may)
 
 void TAlerts::ConfigureMail()
 {
-    QStringList to = FMayMail ? Settings.Mail : QStringList();
+    QStringList to;
+    for (const QString& entry : FMayMail ? Settings.Mail : QStringList()) {
+        if (MailValidAddress(MailRecipientAddress(entry)))
+            to << entry;
+        else
+            Log(TLogLine(QStringLiteral("alert-config")).Add(QStringLiteral("reason"),
+                    QStringLiteral("ALARMY Mail: %1 is no mail address; it gets no alerts").arg(entry)).Line());
+    }
     if (!to.isEmpty()) {
         QString problem = MailServer.Problem;
         if (problem.isEmpty() && MailServer.Host.trimmed().isEmpty())

@@ -16,12 +16,14 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QObject>
 #include <QTimeZone>
 #include <QTimer>
 
 #include <array>
 #include <deque>
 #include <functional>
+#include <memory>
 
 class TEngine;
 
@@ -110,6 +112,7 @@ private:
     QString Site;
     QTimeZone Zone = QTimeZone::systemTimeZone();
     bool FMayMail = false;
+    std::unique_ptr<QObject> MailContext;
 
     void Raise(TAlert alert);
     void Log(const QString& line) const;

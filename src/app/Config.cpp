@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QStringDecoder>
 
 #include <memory>
@@ -233,8 +232,9 @@ bool TMIniFile::UpdateFile()
     const QString text = Text();
     QByteArray bytes;
     bytes = Legacy ? ToCp1250(text) : text.toUtf8();
-    QSaveFile f(FileName);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit())
+    // The file holds the mail password: the safe path keeps its owner, group
+    // and permissions and never writes through a link.
+    if (!ReplaceFile(FileName, bytes).isEmpty())
         return false;
     Modified = false;
     return true;

@@ -11,11 +11,12 @@ const QString Diagram = QStringLiteral("DIAGRAM");
 const QString Komunikacia = QStringLiteral("KOMUNIKACIA");
 const QString Ine = QStringLiteral("INE");
 
-// A number key kept to the width the setting has: a missing key gives def;
-// text that is no number gives def and a value out of range is cut to the
-// width, as before, but either is said in notes.
+// A number key kept to the range the setting has (at most its width): a
+// missing key gives def; text that is no number gives def and a value out of
+// range the nearest bound, either said in notes.
 template <typename T>
-T Number(const TMIniFile& ini, const QString& section, const QString& key, T def, QStringList& notes)
+T Number(const TMIniFile& ini, const QString& section, const QString& key, T def, QStringList& notes,
+         int32_t min = 0, int32_t max = int32_t(std::numeric_limits<T>::max()))
 {
     if (!ini.ValueExists(section, key))
         return def;
@@ -25,35 +26,16 @@ T Number(const TMIniFile& ini, const QString& section, const QString& key, T def
         notes << QStringLiteral("%1 %2=%3 is not a whole number; %4 is used").arg(section, key, text).arg(int(def));
         return def;
     }
-    const auto used = static_cast<T>(v);
-    if (v < 0 || v > int32_t(std::numeric_limits<T>::max()))
-        notes << QStringLiteral("%1 %2=%3 is out of range 0 to %4; %5 is used")
+    if (v < min || v > max) {
+        const int32_t used = v < min ? min : max;
+        notes << QStringLiteral("%1 %2=%3 is out of range %4 to %5; %6 is used")
                      .arg(section, key, text)
-                     .arg(int(std::numeric_limits<T>::max()))
-                     .arg(int(used));
-    return used;
-}
-
-// A number of the ALARMY section within lo..hi: a missing key gives def,
-// text that is no number gives def and a number out of range the nearest
-// bound, each said in notes.
-uint32_t Bounded(const TMIniFile& ini, const QString& section, const QString& key, uint32_t def, uint32_t lo,
-                 uint32_t hi, QStringList& notes)
-{
-    if (!ini.ValueExists(section, key))
-        return def;
-    const QString text = ini.ReadString(section, key, QString()).trimmed();
-    int32_t v = 0;
-    if (!TMIniFile::ParseInteger(text, v)) {
-        notes << QStringLiteral("%1 %2=%3 is not a whole number; %4 is used").arg(section, key, text).arg(def);
-        return def;
+                     .arg(min)
+                     .arg(max)
+                     .arg(used);
+        return static_cast<T>(used);
     }
-    if (v < 0 || uint32_t(v) < lo || uint32_t(v) > hi) {
-        const uint32_t used = v < 0 || uint32_t(v) < lo ? lo : hi;
-        notes << QStringLiteral("%1 %2=%3 is out of range %4 to %5; %6 is used").arg(section, key, text).arg(lo).arg(hi).arg(used);
-        return used;
-    }
-    return uint32_t(v);
+    return static_cast<T>(v);
 }
 
 void ReadAlerts(const TMIniFile& ini, TSettings& s)
@@ -72,11 +54,11 @@ void ReadAlerts(const TMIniFile& ini, TSettings& s)
                 a.Kinds |= 1u << kind;
         }
     }
-    a.Reserve = uint16_t(Bounded(ini, section, QStringLiteral("Rezerva"), 0, 0, 65535, s.Notes));
-    a.Earliest = uint16_t(Bounded(ini, section, QStringLiteral("Najskor"), 60, 0, 3600, s.Notes));
-    a.LinkSeconds = uint16_t(Bounded(ini, section, QStringLiteral("Spojenie"), 120, 0, 65535, s.Notes));
-    a.ClockSeconds = uint16_t(Bounded(ini, section, QStringLiteral("Hodiny"), 120, 1, 65535, s.Notes));
-    a.MailInterval = Bounded(ini, section, QStringLiteral("MailInterval"), 900, 1, 7 * 86400, s.Notes);
+    a.Reserve = Number<uint16_t>(ini, section, QStringLiteral("Rezerva"), 0, s.Notes);
+    a.Earliest = Number<uint16_t>(ini, section, QStringLiteral("Najskor"), 60, s.Notes, 0, 3600);
+    a.LinkSeconds = Number<uint16_t>(ini, section, QStringLiteral("Spojenie"), 120, s.Notes);
+    a.ClockSeconds = Number<uint16_t>(ini, section, QStringLiteral("Hodiny"), 120, s.Notes, 1);
+    a.MailInterval = Number<uint32_t>(ini, section, QStringLiteral("MailInterval"), 900, s.Notes, 1, 7 * 86400);
     const uint32_t length = 3600u / s.Intervaly;
     if (a.Enabled(TAlertSettings::Projected) && a.Earliest >= length)
         s.Notes << QStringLiteral("ALARMY Najskor=%1 is not below the interval's %2 s; no projection is ever judged")
@@ -126,11 +108,7 @@ TSettings TSettings::Read(const TMIniFile& ini)
     TSettings s;
     s.Merania = Number<uint8_t>(ini, Diagram, QStringLiteral("Merania"), 0, s.Notes);
 
-    s.Limit = Number<uint8_t>(ini, Komunikacia, QStringLiteral("Limit"), 80, s.Notes);
-    if (s.Limit < 32) {
-        s.Notes << QStringLiteral("KOMUNIKACIA Limit=%1 is below 32; 32 is used").arg(int(s.Limit));
-        s.Limit = 32;
-    }
+    s.Limit = Number<uint8_t>(ini, Komunikacia, QStringLiteral("Limit"), 80, s.Notes, 32);
     s.IP = ini.ReadString(Komunikacia, QStringLiteral("IP"), QString()).trimmed();
     s.PauseW = Number<uint16_t>(ini, Komunikacia, QStringLiteral("PauseW"), 10, s.Notes);
     s.Adr = Number<uint8_t>(ini, Komunikacia, QStringLiteral("Adr"), 0, s.Notes);
@@ -146,8 +124,8 @@ TSettings TSettings::Read(const TMIniFile& ini)
     s.Timeout = Number<uint16_t>(ini, Komunikacia, QStringLiteral("Timeout"), 1200, s.Notes);
 
     s.Password = AsciiUpper(ini.ReadString(Ine, QStringLiteral("Password"), QString()));
-    s.Intervaly = Number<uint8_t>(ini, Ine, QStringLiteral("Intervaly"), 4, s.Notes);
-    if (s.Intervaly == 0 || 60 % s.Intervaly != 0) {
+    s.Intervaly = Number<uint8_t>(ini, Ine, QStringLiteral("Intervaly"), 4, s.Notes, 1, 60);
+    if (60 % s.Intervaly != 0) {
         s.Notes << QStringLiteral("INE Intervaly=%1 does not divide an hour; 4 is used").arg(int(s.Intervaly));
         s.Intervaly = 4;
     }

@@ -1,4 +1,5 @@
 #include "comm/BlockSerial.h"
+#include "core/SafeFile.h"
 #include "core/Tick.h"
 
 #include <QFile>
@@ -70,23 +71,57 @@ QString TBlockSerial::LockFolder = QStringLiteral("/run/lock");
 
 TBlockSerial::~TBlockSerial() { Close(); }
 
+namespace {
+// The process number a lock file holds: ASCII, ten characters wide, as
+// serial programs write it, or from older programs a binary int; 0 when it
+// holds none. Read as a regular file only: a FIFO put in the shared lock
+// folder must not hold the port's opening.
+long LockHolder(const QString& path, TFileRead& read, QString& error)
+{
+    QByteArray text;
+    qint64 size = 0;
+    read = ReadRegularFile(path, 64, text, size, error);
+    if (read != TFileRead::Read)
+        return 0;
+    bool ok = false;
+    long pid = text.trimmed().toLong(&ok);
+    if (!ok && text.size() == int(sizeof(int))) {
+        int binary = 0;
+        std::memcpy(&binary, text.constData(), sizeof binary);
+        pid = binary;
+    }
+    return pid > 0 && pid <= 0x7FFFFFFF ? pid : 0;
+}
+} // namespace
+
 void TBlockSerial::Close()
 {
     if (Fd >= 0)
         ::close(Fd);
     Fd = -1;
-    if (!FLockFile.isEmpty())
-        ::unlink(QFile::encodeName(FLockFile).constData());
+    // Only a lock file that still names this process is removed: another
+    // program may have taken over the name meanwhile.
+    if (!FLockFile.isEmpty()) {
+        TFileRead read = TFileRead::Failed;
+        QString error;
+        if (LockHolder(FLockFile, read, error) == ::getpid())
+            ::unlink(QFile::encodeName(FLockFile).constData());
+    }
     FLockFile.clear();
 }
 
 QString TBlockSerial::LockName(const QString& device)
 {
-    QString name = QFileInfo(device).absoluteFilePath();
+    // Named after the device itself, so that /dev/serial/by-id/... and
+    // /dev/ttyUSB0 are one lock, as other serial programs name it.
+    const QFileInfo info(device);
+    QString name = info.canonicalFilePath();
+    if (name.isEmpty())
+        name = info.absoluteFilePath();
     if (name.startsWith(QLatin1String("/dev/")))
         name = name.mid(5);
     else
-        name = QFileInfo(device).fileName();
+        name = QFileInfo(name).fileName();
     name.replace(QLatin1Char('/'), QLatin1Char('_'));
     return QStringLiteral("LCK..") + name;
 }
@@ -97,34 +132,39 @@ bool TBlockSerial::TakeLockFile(const QString& name)
     const QByteArray file = QFile::encodeName(path);
     // The owner's PID in ASCII, ten characters wide, as serial programs write it.
     const QByteArray mine = QByteArray::number(::getpid()).rightJustified(10, ' ') + '\n';
+    // Without a lock file the port is still ours through the flock; that
+    // keeps out programs that use flock, not those that only look at lock
+    // files, which is said.
+    const auto flockAlone = [&](const QString& why) {
+        LockNote = QStringLiteral("serial port %1: %2; only the device's flock locks it").arg(name, why);
+        qWarning("%s", qPrintable(LockNote));
+        return true;
+    };
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const int fd = ::open(file.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        const int fd = ::open(file.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         if (fd >= 0) {
             const bool written = ::write(fd, mine.constData(), size_t(mine.size())) == mine.size();
+            const int e = errno;
             ::close(fd);
             if (written) {
                 FLockFile = path;
                 return true;
             }
             ::unlink(file.constData());
-            return true;
+            return flockAlone(QStringLiteral("cannot write the lock file %1 (%2)")
+                                  .arg(path, QString::fromLocal8Bit(std::strerror(e))));
         }
         if (errno != EEXIST)
-            return true; // no lock folder, or no right to write there
-        QFile held(path);
-        long pid = 0;
-        if (held.open(QIODevice::ReadOnly)) {
-            const QByteArray text = held.read(64);
-            // Text or, from older programs, a binary int.
-            bool ok = false;
-            pid = text.trimmed().toLong(&ok);
-            if (!ok && text.size() == int(sizeof(int))) {
-                int binary = 0;
-                std::memcpy(&binary, text.constData(), sizeof binary);
-                pid = binary;
-            }
-        }
-        if (pid > 0 && pid <= 0x7FFFFFFF && pid != ::getpid() && (::kill(pid_t(pid), 0) == 0 || errno == EPERM)) {
+            return flockAlone(QStringLiteral("cannot create the lock file %1 (%2)")
+                                  .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+        TFileRead read = TFileRead::Failed;
+        QString error;
+        const long pid = LockHolder(path, read, error);
+        if (read == TFileRead::Missing)
+            continue; // removed meanwhile
+        if (read != TFileRead::Read)
+            return flockAlone(error);
+        if (pid > 0 && pid != ::getpid() && (::kill(pid_t(pid), 0) == 0 || errno == EPERM)) {
             LastError = EBUSY;
             LastErrorText = QStringLiteral("%1 is in use by process %2 (%3)").arg(name).arg(pid).arg(path);
             return false;
@@ -132,7 +172,7 @@ bool TBlockSerial::TakeLockFile(const QString& name)
         // Left behind by a process that is gone: taken over.
         ::unlink(file.constData());
     }
-    return true;
+    return flockAlone(QStringLiteral("cannot take over the lock file %1").arg(path));
 }
 
 void TBlockSerial::SetError(int err, const QString& what)
@@ -145,6 +185,7 @@ void TBlockSerial::Open(const QString& name)
 {
     LastError = 0;
     LastErrorText.clear();
+    LockNote.clear();
     Close();
     const QByteArray path = name.toLocal8Bit();
     // Non-blocking throughout: reads are driven by poll(), and an open must not

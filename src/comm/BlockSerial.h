@@ -29,8 +29,12 @@ public:
     // The lock file other serial programs honour (/run/lock/LCK..ttyS0),
     // empty when none is held.
     QString LockFile() const { return FLockFile; }
-    // The lock file's name for a device: "LCK.." and the path below /dev with
-    // '/' turned into '_' (LCK..ttyUSB0, LCK..pts_3).
+    // Why the port was opened without a lock file (also said as a warning);
+    // empty when one is held.
+    QString LockNote;
+    // The lock file's name for a device: "LCK.." and the path below /dev of
+    // the device a link leads to, with '/' turned into '_' (LCK..ttyUSB0 for
+    // /dev/serial/by-id/usb-..., LCK..pts_3).
     static QString LockName(const QString& device);
     // Folder of the lock files; tests point it elsewhere.
     static QString LockFolder;
@@ -38,8 +42,9 @@ public:
 private:
     void SetError(int err, const QString& what);
     // Takes the lock file; false with the error set when another live
-    // process holds it. A folder without write access locks nothing (the
-    // flock still keeps other clients of this kind out).
+    // process holds it. When no lock file can be had (a folder without write
+    // access, something else than a file in its place) the flock alone
+    // locks the port, and LockNote says so.
     bool TakeLockFile(const QString& name);
     void Close();
     int Fd = -1;

@@ -2,10 +2,13 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -45,6 +48,97 @@ void SyncFolder(const QString& folder)
         ::fsync(fd);
         ::close(fd);
     }
+}
+
+// Removes what a scratch folder holds (its file, whatever a writer left
+// beside it) through the folder's descriptor, so that nothing outside it can
+// be reached by a name swapped meanwhile; closes fd.
+void EmptyFolder(int fd)
+{
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        const char* name = entry->d_name;
+        if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0)
+            ::unlinkat(fd, name, 0);
+    }
+    ::closedir(dir);
+}
+
+// The process number in a scratch folder's name (".2026nov.qdr.scratch-
+// 4711-Ab12Cd"); 0 when the name is no scratch folder's.
+pid_t ScratchWriter(const char* name)
+{
+    if (name[0] != '.' || !std::strstr(name, ".scratch-"))
+        return 0;
+    static const QRegularExpression pattern(QStringLiteral("^\\..+\\.scratch-([0-9]{1,10})-[A-Za-z0-9]{6}$"));
+    const QRegularExpressionMatch m = pattern.match(QFile::decodeName(name));
+    if (!m.hasMatch())
+        return 0;
+    const qlonglong pid = m.captured(1).toLongLong();
+    return pid > 0 && pid <= 0x7FFFFFFF ? pid_t(pid) : 0;
+}
+
+// A crashed run leaves its scratch folder (and a partial file in it) beside
+// the file it was replacing. Only folders of this user whose writer is gone
+// are removed: a live writer's folder, or another user's, is not ours.
+void RemoveDeadScratch(const QString& folder)
+{
+    DIR* dir = ::opendir(Native(folder).constData());
+    if (!dir)
+        return;
+    const int dirFd = ::dirfd(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        const pid_t writer = ScratchWriter(entry->d_name);
+        if (writer == 0 || writer == ::getpid() || ::kill(writer, 0) == 0 || errno != ESRCH)
+            continue;
+        const int fd = ::openat(dirFd, entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || st.st_uid != ::geteuid()) {
+            ::close(fd);
+            continue;
+        }
+        EmptyFolder(fd);
+        ::unlinkat(dirFd, entry->d_name, AT_REMOVEDIR);
+    }
+    ::closedir(dir);
+}
+
+// Makes the finished scratch file fit to take path's place: on the disk
+// before the rename (a crash then leaves the old file or the whole new one),
+// with the owner, group and permissions of the file it replaces. Set-user
+// and set-group ID and write access for everybody are not carried over:
+// whoever could plant the old file must not get them on ours. Owner and group
+// are kept where the process may change them (root; the group for a member).
+QString SettleScratch(const QString& scratch, const QString& path)
+{
+    const int fd = ::open(Native(scratch).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return QStringLiteral("cannot write %1: %2").arg(path, SystemReason(errno));
+    struct stat mine {};
+    if (::fstat(fd, &mine) != 0 || !S_ISREG(mine.st_mode)) {
+        ::close(fd);
+        return QStringLiteral("cannot write %1: the new file is not a regular file").arg(path);
+    }
+    if (::fsync(fd) != 0) {
+        const int e = errno;
+        ::close(fd);
+        return QStringLiteral("cannot write %1: %2").arg(path, SystemReason(e));
+    }
+    struct stat old {};
+    if (::lstat(Native(path).constData(), &old) == 0 && S_ISREG(old.st_mode)) {
+        if ((old.st_uid != mine.st_uid || old.st_gid != mine.st_gid) &&
+            ::fchown(fd, old.st_uid, old.st_gid) != 0 && old.st_gid != mine.st_gid)
+            (void)::fchown(fd, uid_t(-1), old.st_gid);
+        ::fchmod(fd, old.st_mode & 0777 & ~mode_t(S_IWOTH));
+    }
+    ::close(fd);
+    return QString();
 }
 
 } // namespace
@@ -124,24 +218,26 @@ QString ReplaceFile(const QString& path, const std::function<QString(const QStri
         return problem;
     const QFileInfo info(path);
     const QString folder = info.absolutePath();
-    QByteArray pattern = Native(folder + QStringLiteral("/.") + info.fileName() + QStringLiteral(".XXXXXX"));
+    RemoveDeadScratch(folder);
+    // The writer's process number in the name tells a later run whether the
+    // folder is still being written or was left by a crash.
+    QByteArray pattern = Native(folder + QStringLiteral("/.") + info.fileName().left(64) +
+                                QStringLiteral(".scratch-%1-XXXXXX").arg(::getpid()));
     if (!::mkdtemp(pattern.data()))
         return QStringLiteral("cannot write %1: %2").arg(path, SystemReason(errno));
     const QString privateFolder = QFile::decodeName(pattern);
     const QString scratch = privateFolder + QLatin1Char('/') + info.fileName();
     QString problem = write(scratch);
-    if (problem.isEmpty()) {
-        // A file replaced keeps who may read it.
-        struct stat old {};
-        if (::lstat(Native(path).constData(), &old) == 0 && S_ISREG(old.st_mode))
-            ::chmod(Native(scratch).constData(), old.st_mode & 07777);
-        // rename replaces a link put there meanwhile rather than writing through it.
-        if (::rename(Native(scratch).constData(), Native(path).constData()) != 0)
-            problem = QStringLiteral("cannot replace %1: %2").arg(path, SystemReason(errno));
-        else
-            SyncFolder(folder);
-    }
-    ::unlink(Native(scratch).constData());
+    if (problem.isEmpty())
+        problem = SettleScratch(scratch, path);
+    // rename replaces a link put there meanwhile rather than writing through it.
+    if (problem.isEmpty() && ::rename(Native(scratch).constData(), Native(path).constData()) != 0)
+        problem = QStringLiteral("cannot replace %1: %2").arg(path, SystemReason(errno));
+    if (problem.isEmpty())
+        SyncFolder(folder);
+    const int fd = ::open(pattern.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0)
+        EmptyFolder(fd);
     ::rmdir(pattern.constData());
     return problem;
 }
@@ -161,8 +257,6 @@ QString ReplaceFile(const QString& path, const QByteArray& bytes)
             else if (n > 0)
                 done += n;
         }
-        if (e == 0 && ::fsync(fd) != 0)
-            e = errno;
         if (::close(fd) != 0 && e == 0)
             e = errno;
         return e == 0 ? QString() : QStringLiteral("cannot write %1: %2").arg(path, SystemReason(e));

@@ -27,11 +27,15 @@ TFileRead ReadRegularFile(const QString& path, qint64 limit, QByteArray& data, q
 
 // Replaces path (or creates it) with what write puts into the scratch file it
 // is given; empty on success, else why nothing was replaced. The scratch file
-// lies in a folder of its own made beside path, so nobody else can swap it
-// for a link while it is written; it is renamed over path once write returned
-// empty, and path is refused when it exists and is not a regular file.
+// lies in a folder of its own made beside path (named with this process's
+// number), so nobody else can swap it for a link while it is written; once
+// write returned empty it is flushed to the disk, given the owner, group and
+// permissions of the file it replaces (never set-ID bits or write access for
+// everybody; owner and group where the process may change them) and renamed
+// over path. path is refused when it exists and is not a regular file.
+// Scratch folders beside path left by a run that died are removed first.
 QString ReplaceFile(const QString& path, const std::function<QString(const QString& scratch)>& write);
-// The same for bytes already in memory, flushed to the disk before the rename.
+// The same for bytes already in memory.
 QString ReplaceFile(const QString& path, const QByteArray& bytes);
 
 // Moves path aside under path + suffix, or path + suffix + ".1", ".2", ...

@@ -1,11 +1,7 @@
 #include "output/CsvOutput.h"
 
+#include "core/SafeFile.h"
 #include "regulator/DispArch.h"
-
-#include <QFileInfo>
-#include <QSaveFile>
-
-#include <sys/stat.h>
 
 namespace {
 
@@ -23,14 +19,6 @@ void AppendField(QByteArray& out, const QString& text)
         out += c;
     }
     out += '"';
-}
-
-bool SameFile(const QString& a, const QString& b)
-{
-    struct stat sa {};
-    struct stat sb {};
-    return ::stat(QFile::encodeName(a).constData(), &sa) == 0 && ::stat(QFile::encodeName(b).constData(), &sb) == 0 &&
-           sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 } // namespace
@@ -87,14 +75,6 @@ bool SaveCsv(const QByteArray& bytes, const QString& fileName, const QString& mo
         error = QStringLiteral("%1 is the monthly file itself").arg(fileName);
         return false;
     }
-    const QFileInfo target(fileName);
-    if (target.exists() && !target.isFile()) {
-        error = QStringLiteral("%1 exists and is not a plain file").arg(fileName);
-        return false;
-    }
-    QSaveFile file(fileName);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
-        return true;
-    error = QStringLiteral("cannot write %1: %2").arg(fileName, file.errorString());
-    return false;
+    error = ReplaceFile(fileName, bytes);
+    return error.isEmpty();
 }

@@ -36,7 +36,7 @@ QString ChannelName(uint8_t channel, const QStringList& labels);
 QByteArray BuildCsv(const TDispArch& view, const std::vector<TTimedRecord>& records, const TCsvChoice& choice,
                     int* rows = nullptr);
 
-// Writes bytes to fileName through a temporary file beside it, renamed over
-// it once complete. Refused (error set) when fileName is the monthly file
-// shown (monthFile) or an existing thing that is not a plain file.
+// Writes bytes to fileName through a scratch file beside it, renamed over it
+// once complete (ReplaceFile). Refused (error set) when fileName is the
+// monthly file shown (monthFile) or an existing thing that is not a plain file.
 bool SaveCsv(const QByteArray& bytes, const QString& fileName, const QString& monthFile, QString& error);

@@ -1,12 +1,14 @@
 #pragma once
-// A small SMTP client that mails the month's text file as an attachment,
-// over the plain HELO dialogue or, for today's servers, over STARTTLS or TLS
-// with AUTH. It runs on the main thread: while it waits for the server it
-// spins a nested event loop, so the window keeps painting and the link keeps
-// polling.
-// Results come back as events (the window turns them into one Slovak
-// message) and as the return value; nothing is thrown.
+// The mail client of the window and of qdrtool: mails the month's text file
+// as an attachment through the server of section MAIL. It fills a message
+// (TMailMessage) and runs the dialogue (TSmtpDialogue) while a nested event
+// loop keeps the window painting and the link polling, then turns the
+// outcome into its events (the window makes one Slovak message of them) and
+// its return value; nothing is thrown. A caller that must not wait at all
+// (the alerts) uses SendMail of SmtpDialogue.h instead.
 #include "core/MailSettings.h"
+#include "output/MailMessage.h"
+#include "output/SmtpDialogue.h"
 
 #include <QObject>
 #include <QString>
@@ -14,7 +16,7 @@
 
 #include <functional>
 
-class QSslSocket;
+class QEventLoop;
 
 class TMailClient : public QObject {
 public:
@@ -35,10 +37,14 @@ public:
     QString SettingsProblem;
     // True: the message fields (sender included) are emptied after each send.
     bool ClearParams = true;
-    // The connection and every reply give up after this long (a reply counts
-    // from when its command was fully written), so a server that accepts but
-    // never answers, or answers a byte at a time, cannot hang the window.
+    // The connection and every reply give up after this long, so a server
+    // that accepts but never answers, or answers a byte at a time, cannot
+    // hang the window; the whole dialogue after DialogueTimeoutMs (0: as
+    // TSmtpDialogue::DialogueLimitMs has it for the message's size).
     int TimeoutMs = 30000;
+    qint64 DialogueTimeoutMs = 0;
+    // The largest message for a server that states no SIZE.
+    qint64 SizeLimit = TSmtpDialogue::DefaultSizeLimit;
 
     // The message.
     QString FromName;
@@ -47,9 +53,6 @@ public:
     QString Subject;
     QStringList Body;
     QStringList Attachments;
-    // Declared for a body of plain ASCII; a body with other characters goes
-    // out as UTF-8, quoted-printable (as does one with a line over 998
-    // bytes), since the plain dialogue never learns of 8BITMIME.
     QString Charset = QStringLiteral("us-ascii");
 
     // Events. A handler that sets handled asks for another attempt (after
@@ -68,96 +71,41 @@ public:
     // between sends.
     void Configure(const TMailSettings& settings);
 
-    // Connects, takes the greeting and says HELO; with security EHLO,
-    // STARTTLS where asked, EHLO again and AUTH. False on any failure.
-    bool Connect();
-    // Composes the message, then RSET, MAIL FROM, RCPT TO for each
-    // recipient, DATA and the message. True when the server accepted it.
-    bool SendMail();
-    // QUIT and close; silent whatever the server does.
-    void Disconnect();
+    // Sends the message and waits for the outcome with events processed:
+    // true when the server accepted it. Every check of Refusal comes before
+    // a connection; a refused recipient ends the send before DATA.
+    bool Deliver();
+    // A send holds a connection to the server.
     bool Connected() const;
 
     // What must not be sent: a field that would break the lines of the
-    // exchange (a line end or another control character in a header field,
-    // HELO or a file name), an address that is not local-part@domain, a
-    // setting that cannot be used, credentials over a connection without
-    // encryption. The Slovak reason, empty when everything may be sent.
-    // Connect and SendMail refuse such a message before anything reaches the
-    // server.
+    // exchange, an address that is not local-part@domain, a setting that
+    // cannot be used, credentials over a connection without encryption. The
+    // Slovak reason, empty when everything may be sent.
     QString Refusal() const;
-    // Why the last Connect or SendMail failed when no event tells it (a
-    // refusal, the server's certificate, a missing STARTTLS); empty otherwise.
-    // Never holds the password.
+    // Why the last send failed, in Slovak (the server's reply where it gave
+    // one); empty after a success. Never holds the password.
     QString LastError;
+    // The whole outcome of the last send.
+    TMailResult LastResult;
     // The last OnAuthenticationFailed came from a refused AUTH, not HELO.
     bool LoginRefused = false;
 
-    // The address of a recipient entry: between "<" and ">", else after ":",
-    // else the whole entry; blanks around it dropped.
-    static QString RecipientAddress(const QString& entry);
-    // local-part@domain as a MAIL FROM or RCPT TO path can carry it: a
-    // dot-atom local part, one "@", a domain name or an address literal.
-    static bool ValidAddress(const QString& address);
+    static QString RecipientAddress(const QString& entry) { return MailRecipientAddress(entry); }
+    static bool ValidAddress(const QString& address) { return MailValidAddress(address); }
 
     // The boundary form, for readers of the messages.
-    static constexpr const char* BoundaryPrefix = "====================54535";
+    static constexpr const char* BoundaryPrefix = TMailEncoding::BoundaryPrefix;
 
 private:
-    enum class TWaitResult { Done, Broken, TimedOut };
-    TWaitResult Wait(const std::function<bool()>& done);
-    // The code of the next whole reply (every line of a multi-line one), or
-    // -1 when the connection broke or the server fell silent.
-    int Reply();
-    int Command(const QString& line);
-    int Command(const QByteArray& line);
-    // Connects (and for TLS finishes the handshake); false with the event or
-    // LastError already given.
-    bool Open(const QString& host, bool& unresolved);
-    // The secure dialogue after the greeting: EHLO, STARTTLS, EHLO, AUTH.
-    bool Secure();
-    // HELO, or EHLO with extended; a refusal raises OnAuthenticationFailed.
-    bool Hello(bool extended);
-    bool RetryAfterRefusal(int attempt);
-    bool Encrypt();
-    bool Authenticate();
-    // Why the handshake failed, from the certificate errors.
-    QString TlsProblem() const;
-    // Why the server refused a command: a clearer text than "CHYBA !" when
-    // it asks for AUTH or encryption.
-    void ExplainRefusal();
-    bool ComposeMessage(QByteArray& message);
-    // The connection cannot be trusted any more (a time-out or a broken
-    // reply): drop it without a word.
-    void Drop();
-    // A nested wait is running: no second exchange may start inside it.
-    bool Busy = false;
-
-    QSslSocket* Socket = nullptr;
-    QByteArray Incoming;
-    QList<QByteArray> LastLines;   // the lines of the last reply
+    TMailMessage Message() const;
+    TSmtpDialogue* Dialogue = nullptr;
+    QEventLoop* Waiting = nullptr;
 };
 
-// The message the window shows for what happened during one send.
-namespace MailText {
-inline const QString InvalidHost = QStringLiteral("Nesprávny server !");
-inline const QString ConnectionFailed = QStringLiteral("Chyba pri nadviazaní spojenia !");
-inline const QString AuthenticationFailed = QStringLiteral("Neznámy užívateľ !");
-inline const QString NoSender = QStringLiteral("Chýba adresa odosielateľa !");
-inline const QString NoRecipient = QStringLiteral("Chýba adresa príjemcu !");
-inline const QString Failure = QStringLiteral("Správa neodoslaná !");
-inline const QString Error = QStringLiteral("CHYBA !");
-inline const QString Sent = QStringLiteral("Správa odoslaná");
-inline const QString LoginRefused = QStringLiteral("Server odmietol prihlásenie (MAIL Login, Password) !");
-QString RecipientNotFound(const QString& entry);
-QString AttachmentNotFound(const QString& fileName);
-} // namespace MailText
-
 // Binds the eight events: each leaves its message in mailMessage (a later
-// one overwrites an earlier one); success calls sent at once, while the
-// exchange is still open.
+// one overwrites an earlier one); success calls sent.
 void BindMailEvents(TMailClient& client, QString& mailMessage, std::function<void()> sent);
-// Connect, SendMail when connected, Disconnect when still connected. A
-// failure that left no message gives the refusal or "CHYBA !". True when the
-// server accepted the message.
+// Deliver; a failure that left no message gives the reason or "CHYBA !".
+// True when the server accepted the message.
 bool DeliverMail(TMailClient& client, QString& mailMessage);

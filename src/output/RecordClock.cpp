@@ -4,6 +4,7 @@
 #include "regulator/DispArch.h"
 
 #include <QDateTime>
+#include <QRegularExpression>
 
 #include <limits>
 
@@ -73,11 +74,40 @@ QTimeZone ZoneByName(const QString& name)
 {
     if (name.isEmpty())
         return QTimeZone::systemTimeZone();
-    const QByteArray id = name.toUtf8();
-    // Only names the zone database lists: a path-like name is never looked up.
-    if (!QTimeZone::isTimeZoneIdAvailable(id))
+    // Only a name of the zone database's form (parts of letters, digits,
+    // '_', '-' and '+' joined by '/': Etc/GMT-1 too, which the database's
+    // list of regions leaves out) or an offset such as UTC+01:00 is looked
+    // up: a path ("../x") never reaches the lookup of the zone's file.
+    static const QRegularExpression form(
+        QStringLiteral("^(UTC[+-][0-9]{2}:[0-9]{2}|[A-Za-z0-9_+-]+(/[A-Za-z0-9_+-]+)*)$"));
+    if (!form.match(name).hasMatch())
         return QTimeZone();
-    return QTimeZone(id);
+    const QTimeZone zone(name.toLatin1());
+    return zone.isValid() ? zone : QTimeZone();
+}
+
+QString NothingToWrite(const TDispArch& view, const QString& name)
+{
+    const QDate first(view.Month() / 12, view.Month() % 12 + 1, 1);
+    const int days = first.isValid() ? first.daysInMonth() : 0;
+    int records = 0;
+    for (uint32_t i = 0; i < view.RecordCount; ++i) {
+        const uint8_t* record = view.Record(static_cast<uint16_t>(i));
+        if (!record)
+            continue;
+        const int day = GetWord(record) / 1440;
+        if (day >= 1 && day <= days)
+            return QString();
+        ++records;
+    }
+    if (records == 0)
+        return QStringLiteral("%1 holds no record (a monthly file is read under its month's name, e.g. "
+                              "2026nov.qdr): nothing to write")
+            .arg(name);
+    return QStringLiteral("none of the %1 records of %2 has a time within its month (days 1 to %3): nothing to write")
+        .arg(records)
+        .arg(name)
+        .arg(days);
 }
 
 std::vector<TTimedRecord> TimedRecords(const TDispArch& view, const QTimeZone& zone, int* invalid)

@@ -67,5 +67,10 @@ QTimeZone ZoneByName(const QString& name);
 // the records whose time lies outside the month.
 std::vector<TTimedRecord> TimedRecords(const TDispArch& view, const QTimeZone& zone, int* invalid = nullptr);
 
+// Why the month gives nothing to write: empty when a record of view has a
+// time within its month, else a sentence naming the file name and why (no
+// record at all, or none dated within the month).
+QString NothingToWrite(const TDispArch& view, const QString& name);
+
 // ISO 8601 with the offset, e.g. 2026-11-01T00:15:00+01:00.
 QString IsoTime(const TTimedRecord& record);

@@ -8,7 +8,9 @@
 
 #include <xlsxwriter.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 
 namespace {
 const QString Ready = QStringLiteral("Ready");
@@ -102,11 +104,15 @@ QString XlsxFileName(const QString& name)
 
 QString WriteWorkbook(const std::vector<TSheet>& sheets, const QString& path)
 {
-    return ReplaceFile(path, [&sheets](const QString& scratch) {
+    // Messages name the workbook, not the private scratch file it is
+    // written as.
+    return ReplaceFile(path, [&sheets, &path](const QString& scratch) {
         const QByteArray scratchName = QFile::encodeName(scratch);
+        errno = 0;
         lxw_workbook* book = workbook_new(scratchName.constData());
         if (!book)
-            return QStringLiteral("cannot create %1").arg(scratch);
+            return QStringLiteral("cannot write %1: %2")
+                .arg(path, errno != 0 ? QString::fromLocal8Bit(std::strerror(errno)) : QStringLiteral("no workbook"));
         QString problem;
         for (const TSheet& sheet : sheets) {
             const QByteArray name = sheet.Name.toUtf8();
@@ -126,9 +132,14 @@ QString WriteWorkbook(const std::vector<TSheet>& sheets, const QString& path)
                     problem = QStringLiteral("cell R%1C%2: %3").arg(at.first).arg(at.second).arg(LxwProblem(e));
             }
         }
+        errno = 0;
         const lxw_error closed = workbook_close(book);
+        const int e = errno;
         if (problem.isEmpty() && closed != LXW_NO_ERROR)
-            problem = QStringLiteral("cannot write %1: %2").arg(scratch, LxwProblem(closed));
+            // The system's reason where the library failed on a file (a full
+            // disk), else the library's own.
+            problem = QStringLiteral("cannot write %1: %2")
+                          .arg(path, e != 0 ? QString::fromLocal8Bit(std::strerror(e)) : LxwProblem(closed));
         return problem;
     });
 }

@@ -1,5 +1,6 @@
 #include "print/MonthReport.h"
 
+#include "core/SafeFile.h"
 #include "output/ArchText.h"
 #include "print/GraphPrint.h"
 #include "print/MonthSummary.h"
@@ -7,10 +8,9 @@
 #include "print/TextPrint.h"
 #include "regulator/DispArch.h"
 
-#include <QFileInfo>
+#include <QBuffer>
 #include <QPageLayout>
 #include <QPdfWriter>
-#include <QSaveFile>
 
 #include <algorithm>
 
@@ -58,18 +58,14 @@ TPrintResult WriteMonthReport(TDispArch& view, const TReportRequest& request, co
 {
     if (view.RecordCount == 0 || view.Channels == 0)
         return TPrintResult::Nothing;
-    // A device, a pipe or a folder of that name would be replaced by the
-    // renamed file, not written to.
-    const QFileInfo existing(fileName);
-    if (existing.exists() && !existing.isFile()) {
-        error = QStringLiteral("not a regular file");
+    // Refused before the month is drawn; ReplaceFile checks again when the
+    // drawing is done.
+    if (error = NotRegularProblem(fileName); !error.isEmpty())
         return TPrintResult::Failed;
-    }
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly)) {
-        error = file.errorString();
-        return TPrintResult::Failed;
-    }
+    // Drawn into memory (a month's report is a few megabytes at most) and
+    // written by the one safe path.
+    QBuffer file;
+    file.open(QIODevice::WriteOnly);
     QPdfWriter writer(&file);
     writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(10, 10, 10, 10),
                                      QPageLayout::Millimeter));
@@ -139,10 +135,11 @@ TPrintResult WriteMonthReport(TDispArch& view, const TReportRequest& request, co
     if (progress)
         progress(99);
     const TPrintResult result = job.Play(writer, pump);
-    if (result != TPrintResult::Printed || !file.commit()) {
-        file.cancelWriting();
-        error = file.errorString();
+    if (result != TPrintResult::Printed) {
+        error = QStringLiteral("cannot draw the report");
         return TPrintResult::Failed;
     }
+    if (error = ReplaceFile(fileName, file.data()); !error.isEmpty())
+        return TPrintResult::Failed;
     return result;
 }

@@ -26,18 +26,30 @@ QString RecordTimeText(const TDispArch& view, uint16_t record)
     return DateText(t / 1440u, month % 12u + 1u, month / 12u) + QLatin1Char(' ') + MinutesText(t % 1440u);
 }
 
-TMonthSummary SummarizeMonth(const TDispArch& view, uint16_t limit)
+TMonthSummary SummarizeMonth(const TDispArch& view, uint16_t limit, const QDate& today)
 {
     TMonthSummary s;
     s.Month = view.Month();
     s.Records = view.RecordCount;
     s.Intervals = MonthIntervals(s.Month, view.IntervalMinutes);
     s.Exceedance.Limit = limit;
+    const QDate first(s.Month / 12, s.Month % 12 + 1, 1);
+    const int days = first.isValid() ? first.daysInMonth() : 0;
+    const auto possibleDay = [days](int day) { return day >= 1 && day <= days; };
+    // The view's day groups on a day the month does not have are left out
+    // of every sum, as the outputs with times leave such records out.
+    std::vector<bool> groupPossible(view.DayCount);
+    for (uint8_t d = 0; d < view.DayCount; ++d)
+        groupPossible[d] = possibleDay(view.Days[d]);
     for (uint8_t c = 0; c < view.Channels; ++c) {
         TChannelSummary ch;
         ch.Channel = c;
         ch.Reactive = view.IsReactive(c);
-        ch.Energy = view.Energy(view.Sums[c].Total);
+        uint32_t total = view.Sums[c].Total;
+        for (uint8_t d = 0; d < view.DayCount; ++d)
+            if (!groupPossible[d])
+                total -= view.Sums[c].DaySum[d];
+        ch.Energy = view.Energy(total);
         s.Channels.push_back(ch);
     }
     std::vector<uint64_t> sums(view.Channels, 0);
@@ -47,6 +59,10 @@ TMonthSummary SummarizeMonth(const TDispArch& view, uint16_t limit)
             ++s.Gaps;
             for (TChannelSummary& ch : s.Channels)
                 ++ch.Missing;
+            continue;
+        }
+        if (!possibleDay(view.IntervalTime(i) / 1440)) {
+            ++s.Impossible;
             continue;
         }
         for (TChannelSummary& ch : s.Channels) {
@@ -89,21 +105,38 @@ TMonthSummary SummarizeMonth(const TDispArch& view, uint16_t limit)
                       });
     s.Highest.assign(firstChannel.begin(), firstChannel.begin() + static_cast<std::ptrdiff_t>(top));
 
-    if (view.Channels > 0) {
-        for (uint8_t d = 0; d < view.DayCount; ++d) {
-            s.DayEnergies.push_back({view.Days[d], view.Energy(view.Sums[0].DaySum[d]), 0});
-            if (s.HighestDay < 0 || s.DayEnergies.back().Energy > s.DayEnergies[size_t(s.HighestDay)].Energy)
-                s.HighestDay = d;
-        }
+    std::vector<bool> recorded(size_t(days) + 1, false);
+    for (uint8_t d = 0; d < view.DayCount; ++d)
+        if (groupPossible[d])
+            recorded[view.Days[d]] = true;
+    if (view.Channels > 0 && view.DayCount > 0) {
         // A gap carries no time: it is the day's whose records surround it,
         // or else the next day's, whose first interval it would have been.
+        std::vector<uint16_t> missing(view.DayCount, 0);
         uint8_t g = 0;
-        for (uint16_t i = 0; i < view.RecordCount && !s.DayEnergies.empty(); ++i) {
+        for (uint16_t i = 0; i < view.RecordCount; ++i) {
             while (g + 1 < view.DayCount && i > view.DayLast[g])
                 ++g;
             if (view.ChannelValue(i, 0) == TDispArch::NoValue)
-                ++s.DayEnergies[g].Missing;
+                ++missing[g];
+        }
+        for (uint8_t d = 0; d < view.DayCount; ++d) {
+            if (!groupPossible[d])
+                continue;
+            s.DayEnergies.push_back({view.Days[d], view.Energy(view.Sums[0].DaySum[d]), missing[d]});
+            if (s.HighestDay < 0 || s.DayEnergies.back().Energy > s.DayEnergies[size_t(s.HighestDay)].Energy)
+                s.HighestDay = int(s.DayEnergies.size()) - 1;
         }
     }
+    // The days already over without a single record: a whole past month,
+    // the running one up to yesterday.
+    int over = 0;
+    if (first.isValid() && today >= first.addMonths(1))
+        over = days;
+    else if (first.isValid() && today > first)
+        over = today.day() - 1;
+    for (int d = 1; d <= over; ++d)
+        if (!recorded[size_t(d)])
+            s.DaysWithout.push_back(static_cast<uint8_t>(d));
     return s;
 }

@@ -3,7 +3,10 @@
 // archive view: per channel the month's energy (as the daily-energy table
 // sums it), the peak with its first time and the mean; the ten highest
 // intervals and the daily energies of channel 0; the intervals above a
-// limit. Records without a value and gaps are counted, never read as zero.
+// limit. Records without a value and gaps are counted, never read as zero;
+// a record on a day the month does not have (a 31st in November) is counted
+// apart and left out of everything else.
+#include <QDate>
 #include <QString>
 
 #include <cstdint>
@@ -46,17 +49,22 @@ struct TMonthSummary {
     uint16_t Month = 0;     // month number of the file
     uint16_t Records = 0;   // records held, gaps included
     uint16_t Gaps = 0;      // records held that carry nothing
+    uint16_t Impossible = 0; // records on a day the month does not have (not summed)
     uint32_t Intervals = 0; // intervals the whole month has
     std::vector<TChannelSummary> Channels;
     std::vector<TSummaryInterval> Highest; // at most ten, highest first, earlier first among equals
     std::vector<TDayEnergy> DayEnergies;   // channel 0, day by day
     int HighestDay = -1;                   // index into DayEnergies, -1 when there is none
+    // Days of the month (those already over, for the running month) without
+    // a single record.
+    std::vector<uint8_t> DaysWithout;
     TExceedance Exceedance;
 };
 
 // The summary of every channel of view's month (whatever is shown) against
-// limit (kW of channel 0; 0 when none is known).
-TMonthSummary SummarizeMonth(const TDispArch& view, uint16_t limit);
+// limit (kW of channel 0; 0 when none is known). today: the date the month's
+// days are over by, for the days without records (by default the system's).
+TMonthSummary SummarizeMonth(const TDispArch& view, uint16_t limit, const QDate& today = QDate::currentDate());
 
 // "dd.mm.yyyy hh:mm" of a record of view's month; empty for a gap.
 QString RecordTimeText(const TDispArch& view, uint16_t record);

@@ -144,11 +144,16 @@ void DrawSummaryPage(QPainter& p, const QRect& page, int dpi, const TDispArch& v
         out.Text(QStringLiteral("Odberné miesto: ") + titles.Site);
     out.Font(text);
     const QString month = IntToStrZero(s.Month % 12u + 1u, 2) + QLatin1Char('.');
-    QString records = QStringLiteral("Záznamy: ") + Number(s.Records - s.Gaps) + QStringLiteral(" intervalov z ") +
-                      Number(s.Intervals) + QStringLiteral(" v mesiaci");
+    QString records = QStringLiteral("Záznamy: ") + Number(s.Records - s.Gaps - s.Impossible) +
+                      QStringLiteral(" intervalov z ") + Number(s.Intervals) + QStringLiteral(" v mesiaci");
     records += s.Gaps > 0 ? QStringLiteral(", %1 prázdnych záznamov (medzery)").arg(s.Gaps)
                           : QStringLiteral(", bez medzier");
     out.Text(records);
+    // Read as the records of another day they would swell its sums.
+    if (s.Impossible > 0)
+        out.Text(s.Impossible == 1  ? QStringLiteral("1 záznam s dňom, ktorý mesiac nemá, nie je započítaný.")
+                 : s.Impossible < 5 ? QStringLiteral("%1 záznamy s dňom, ktorý mesiac nemá, nie sú započítané.").arg(s.Impossible)
+                                    : QStringLiteral("%1 záznamov s dňom, ktorý mesiac nemá, nie je započítaných.").arg(s.Impossible));
     out.Skip(p.fontMetrics().height() / 2);
 
     // One line per channel; the columns are measured in the base font's
@@ -222,6 +227,11 @@ void DrawSummaryPage(QPainter& p, const QRect& page, int dpi, const TDispArch& v
         out.Text(QStringLiteral("Prvé prekročenie %1, posledné %2.")
                      .arg(RecordTimeText(view, e.FirstRecord), RecordTimeText(view, e.LastRecord)));
     }
+    // The archive does not say which tariff an interval fell in.
+    if (e.Limit > 0) {
+        out.Text(QStringLiteral("Limit %1 kW je porovnaný so všetkými intervalmi vrátane nočných (NT):").arg(e.Limit));
+        out.Text(QStringLiteral("archív neuchováva tarifu intervalu."));
+    }
     out.Skip(fm.height() / 2);
 
     out.Font(subheading);
@@ -237,10 +247,25 @@ void DrawSummaryPage(QPainter& p, const QRect& page, int dpi, const TDispArch& v
     for (const TDayEnergy& d : s.DayEnergies)
         if (d.Missing > 0)
             shortDays << IntToStrZero(d.Day, 2) + QLatin1Char('.') + month + QStringLiteral(" (%1)").arg(d.Missing);
-    if (!shortDays.isEmpty()) {
+    QStringList notes;
+    if (!shortDays.isEmpty())
+        notes << QStringLiteral("Intervaly bez hodnoty merania 00 v dňoch: ") + shortDays.join(QStringLiteral(", "));
+    // A day without a single record has no bar at all; runs of such days
+    // are named as ranges.
+    QStringList without;
+    for (size_t i = 0; i < s.DaysWithout.size();) {
+        size_t j = i;
+        while (j + 1 < s.DaysWithout.size() && s.DaysWithout[j + 1] == s.DaysWithout[j] + 1)
+            ++j;
+        const QString from = IntToStrZero(s.DaysWithout[i], 2) + QLatin1Char('.') + month;
+        without << (j == i ? from : from + QStringLiteral("–") + IntToStrZero(s.DaysWithout[j], 2) + QLatin1Char('.') + month);
+        i = j + 1;
+    }
+    if (!without.isEmpty())
+        notes << QStringLiteral("Dni bez záznamov: ") + without.join(QStringLiteral(", "));
+    if (!notes.isEmpty()) {
         p.drawText(QRect(area.left(), chartBottom + fm.height() / 2, area.width(), area.bottom() - chartBottom),
-                   Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
-                   QStringLiteral("Intervaly bez hodnoty merania 00 v dňoch: ") + shortDays.join(QStringLiteral(", ")));
+                   Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, notes.join(QLatin1Char('\n')));
     }
     p.setFont(base);
 }

@@ -10,6 +10,7 @@
 
 class TDispArch;
 struct pg_conn;
+struct pg_result;
 
 // What storing one month did.
 struct TStoreSummary {
@@ -27,16 +28,24 @@ public:
     TPgStore(const TPgStore&) = delete;
     TPgStore& operator=(const TPgStore&) = delete;
 
+    // Bounds everything that follows, from Connect on, to seconds from now
+    // (0: no bound): connecting, every statement and every lock waited for.
+    // The statement still running then is cancelled on the server, the
+    // connection dropped, and TimedOut is set.
+    void SetTimeout(int seconds);
+    bool TimedOut() const { return FTimedOut; }
+
     bool Connect(const QString& conninfo);
     // The connection string or URL carries a password (which every user of
     // the machine can read off the command line).
     static bool HasPassword(const QString& conninfo);
-    // Creates or migrates schema qdr and registers the site with its zone;
-    // refused when the site is stored in another zone, or the database's
-    // schema is newer than this release knows.
+    // Creates or migrates schema qdr; refused when the site is stored in
+    // another zone, or the database's schema is newer than this release
+    // knows. The site itself is created with its first month.
     bool Prepare(const QString& site, const QTimeZone& zone);
-    // The shown month of view in one transaction: all of it or nothing.
-    // Values equal to those stored leave their rows untouched.
+    // The shown month of view in one transaction: all of it or nothing (the
+    // site's row included when this is its first month). Values equal to
+    // those stored leave their rows untouched.
     bool StoreMonth(const TDispArch& view, const QStringList& labels, const QString& source, TStoreSummary& summary);
 
     // The schema version this release creates.
@@ -52,9 +61,32 @@ private:
     bool Migrate();
     bool CopyIn(const QByteArray& data);
     bool Rollback();
+    // The site's row, created in the transaction that is open; its id in
+    // SiteId. False when it is stored in another zone.
+    bool RegisterSite();
+    // The refusal of a site stored in zone stored instead of Zone.
+    void ZoneRefusal(const QString& stored);
+
+    // Milliseconds to the deadline, -1 without one.
+    int64_t RemainingMs() const;
+    // Waits until the socket is ready for events (POLLIN, POLLOUT); the
+    // events that are, 0 at the deadline.
+    short WaitSocket(short events);
+    // Sends what libpq holds back; false on an error or at the deadline.
+    bool Flush();
+    // The outcome of what was sent: the first failed result, else the last
+    // one (a COPY IN at once); nullptr with Error set when there is none.
+    pg_result* Result();
+    // The deadline has come: the running statement is cancelled, the
+    // connection dropped; always false.
+    bool Expire();
 
     pg_conn* Conn = nullptr;
     int SiteId = 0;
+    QString SiteName;
     QTimeZone Zone;
     bool FHypertable = false;
+    int TimeoutSeconds = 0;
+    int64_t DeadlineMs = 0; // on the monotonic clock
+    bool FTimedOut = false;
 };

@@ -64,10 +64,49 @@ WHERE v.value IS NOT NULL
 ORDER BY s.name, v.n, r.month, v.value DESC, r.time;
 )SQL";
 
+// Version 2. A month fetched again in another record size (a meter added)
+// replaces the readings the new file holds; those it no longer holds keep
+// their old array. So each reading carries the layout it was stored in (its
+// meter kinds and interval length) and the views read that, not the
+// month's latest. A version 1 row whose array no longer matches its month's
+// channel count was stored in a layout nobody recorded: its kinds stay
+// unknown (null), and so does the unit the view gives its meters.
+const char* const Version2 = R"SQL(
+ALTER TABLE qdr.reading
+    ADD COLUMN kind_mask int,
+    ADD COLUMN interval_minutes smallint CHECK (interval_minutes BETWEEN 1 AND 60);
+UPDATE qdr.reading r
+SET kind_mask = CASE WHEN array_length(r.value, 1) = m.channels THEN m.kind_mask END,
+    interval_minutes = m.interval_minutes
+FROM qdr.month m
+WHERE m.site_id = r.site_id AND m.month = r.month;
+ALTER TABLE qdr.reading ALTER COLUMN interval_minutes SET NOT NULL;
+CREATE OR REPLACE VIEW qdr.interval_values AS
+SELECT s.name AS site, (v.n - 1)::int AS channel, coalesce(c.label, '') AS label,
+       CASE WHEN v.n = 1 THEN 'kW'
+            WHEN r.kind_mask IS NULL THEN NULL
+            WHEN (r.kind_mask >> (v.n::int - 2)) & 1 = 1 THEN 'kVAr'
+            ELSE 'kW' END AS unit,
+       r.time, v.value
+FROM qdr.reading r
+JOIN qdr.site s ON s.site_id = r.site_id
+CROSS JOIN LATERAL unnest(r.value) WITH ORDINALITY AS v(value, n)
+LEFT JOIN qdr.channel c ON c.site_id = r.site_id AND c.channel = v.n - 1;
+CREATE OR REPLACE VIEW qdr.daily_energy AS
+SELECT s.name AS site, (v.n - 1)::int AS channel, (r.time AT TIME ZONE s.time_zone)::date AS day,
+       trim_scale(sum(v.value::bigint * r.interval_minutes)::numeric / 60) AS kwh
+FROM qdr.reading r
+JOIN qdr.site s ON s.site_id = r.site_id
+CROSS JOIN LATERAL unnest(r.value) WITH ORDINALITY AS v(value, n)
+GROUP BY s.name, v.n, (r.time AT TIME ZONE s.time_zone)::date;
+)SQL";
+
 } // namespace
 
 const std::vector<TSchemaStep>& SchemaSteps()
 {
-    static const std::vector<TSchemaStep> steps{{Version1}};
+    // A later version is one more constant above and one more entry here;
+    // a step never changes once released.
+    static const std::vector<TSchemaStep> steps{{Version1}, {Version2}};
     return steps;
 }

@@ -7,7 +7,8 @@
 // Tables: site (name and zone), month (what a stored file said about its
 // month: interval length, meter kinds), channel (the label of a site's
 // measurement), reading (the values of one record per site and instant: the
-// key that makes storing a month again change nothing). Views for the fleet:
+// key that makes storing a month again change nothing; each row keeps the
+// meter kinds and interval length it was stored with). Views for the fleet:
 // interval_values, daily_energy, monthly_peak.
 #include <vector>
 

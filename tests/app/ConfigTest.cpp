@@ -153,14 +153,14 @@ TEST(Config, SettingsDefaultsWithoutAnyFile)
 TEST(Config, SettingsAreCorrectedAsTheStartUpDoes)
 {
     EXPECT_EQ(SettingsOf(QStringLiteral("[KOMUNIKACIA]\nLimit=20\n")).Limit, 32);
-    EXPECT_EQ(SettingsOf(QStringLiteral("[KOMUNIKACIA]\nLimit=300\n")).Limit, 44);
+    EXPECT_EQ(SettingsOf(QStringLiteral("[KOMUNIKACIA]\nLimit=300\n")).Limit, 255) << "the nearest bound";
     EXPECT_EQ(SettingsOf(QStringLiteral("[KOMUNIKACIA]\nLimit=255\n")).Limit, 255);
     EXPECT_EQ(SettingsOf(QStringLiteral("[KOMUNIKACIA]\nLimit=abc\n")).Limit, 80);
     EXPECT_EQ(SettingsOf(QStringLiteral("[INE]\nIntervaly=7\n")).Intervaly, 4);
     EXPECT_EQ(SettingsOf(QStringLiteral("[INE]\nIntervaly=6\n")).Intervaly, 6);
-    EXPECT_EQ(SettingsOf(QStringLiteral("[INE]\nIntervaly=0\n")).Intervaly, 4);
+    EXPECT_EQ(SettingsOf(QStringLiteral("[INE]\nIntervaly=0\n")).Intervaly, 1);
     EXPECT_EQ(SettingsOf(QStringLiteral("[INE]\nIntervaly=60\n")).Intervaly, 60);
-    EXPECT_EQ(SettingsOf(QStringLiteral("[INE]\nIntervaly=316\n")).Intervaly, 60) << "8 bits of 316 are 60";
+    EXPECT_EQ(SettingsOf(QStringLiteral("[INE]\nIntervaly=316\n")).Intervaly, 60);
     EXPECT_EQ(SettingsOf(QStringLiteral("[INE]\nPassword=Heslo-é1\n")).Password, QString::fromUtf8("HESLO-é1"));
     EXPECT_EQ(SettingsOf(QStringLiteral("[KOMUNIKACIA]\nAdr=0x1FF\n")).Adr, 0xFF);
 
@@ -177,12 +177,15 @@ TEST(Config, NumbersNotUsedAsWrittenAreSaid)
 {
     const TSettings s = SettingsOf(QStringLiteral(
         "[KOMUNIKACIA]\nLimit=300\nPauseW=-1\nTimeout=abc\nAdr=0x10\n[INE]\nIntervaly=7\n[DIAGRAM]\nJal=2\n"));
-    EXPECT_EQ(s.Notes, QStringList({QStringLiteral("KOMUNIKACIA Limit=300 is out of range 0 to 255; 44 is used"),
-                                    QStringLiteral("KOMUNIKACIA PauseW=-1 is out of range 0 to 65535; 65535 is used"),
+    // Out of range is the nearest bound, never the number cut to the width.
+    EXPECT_EQ(s.Limit, 255);
+    EXPECT_EQ(s.PauseW, 0);
+    EXPECT_EQ(s.Notes, QStringList({QStringLiteral("KOMUNIKACIA Limit=300 is out of range 32 to 255; 255 is used"),
+                                    QStringLiteral("KOMUNIKACIA PauseW=-1 is out of range 0 to 65535; 0 is used"),
                                     QStringLiteral("KOMUNIKACIA Timeout=abc is not a whole number; 1200 is used"),
                                     QStringLiteral("INE Intervaly=7 does not divide an hour; 4 is used")}));
     EXPECT_EQ(SettingsOf(QStringLiteral("[KOMUNIKACIA]\nLimit=20\n")).Notes,
-              QStringList{QStringLiteral("KOMUNIKACIA Limit=20 is below 32; 32 is used")});
+              QStringList{QStringLiteral("KOMUNIKACIA Limit=20 is out of range 32 to 255; 32 is used")});
 }
 
 TEST(Config, TheAlertsSectionWithItsDefaultsAndWhatCannotBeUsed)

@@ -169,3 +169,26 @@ TEST(ProbeTool, FewerLiveRepliesThanAskedForFail)
         EXPECT_TRUE(r.Err.contains(QStringLiteral("of 50 live replies"))) << r.Err.toStdString();
     }
 }
+
+TEST(ProbeTool, ALineThatIsNoisyForAWhileIsTriedAgainUntilTheTimeOut)
+{
+    REQUIRE_TOOL();
+    SimProcess sim({QStringLiteral("--serial"), QStringLiteral("--fast"), QStringLiteral("--noise")});
+    ASSERT_TRUE(sim.Ready);
+    SiteDir site(QStringLiteral("[KOMUNIKACIA]\nDevice=%1\nTimeout=400\n").arg(sim.Serial));
+    QProcess probe;
+    probe.setWorkingDirectory(site.Path());
+    probe.start(QStringLiteral(QDRTOOL_PATH), {QStringLiteral("probe"), QStringLiteral("--timeout"), QStringLiteral("60")});
+    ASSERT_TRUE(probe.waitForStarted(10000));
+    // The first exchange fails on the noise; the line then goes quiet.
+    QByteArray out;
+    const QRegularExpression failed(QStringLiteral("identification +2 "));
+    while (!QString::fromUtf8(out).contains(failed) && probe.waitForReadyRead(30000))
+        out += probe.readAllStandardOutput();
+    ASSERT_TRUE(QString::fromUtf8(out).contains(failed)) << out.toStdString();
+    sim.Command("noise off");
+    ASSERT_TRUE(probe.waitForFinished(60000));
+    out += probe.readAllStandardOutput();
+    EXPECT_EQ(probe.exitCode(), 0) << out.toStdString() << probe.readAllStandardError().toStdString();
+    EXPECT_TRUE(out.contains("Identification")) << out.toStdString();
+}

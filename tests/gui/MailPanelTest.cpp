@@ -90,7 +90,8 @@ TEST(MailPanel, SendsThroughItsButtonsAndIsReadyAgainAfterwards)
     shown.clear();
     QTimer::singleShot(0, panel, [&] { QTest::keyClick(panel->EditS, Qt::Key_Return); });
     EXPECT_FALSE(panel->Compose(recipients, attachment));
-    EXPECT_EQ(shown, QStringList{QStringLiteral("Neznámy príjemca \"zly@firma.sk\" !")});
+    EXPECT_EQ(shown, QStringList{QStringLiteral("Neznámy príjemca \"zly@firma.sk\" ! Server: 550 5.1.1 no such user. "
+                                                "Správa nebola odoslaná.")});
     EXPECT_TRUE(panel->MailMessage.isEmpty());
     EXPECT_TRUE(panel->ButtonMY->isEnabled() && panel->ButtonMN->isEnabled());
     EXPECT_EQ(sink.Count("msg-*.eml"), 1);

@@ -167,3 +167,28 @@ TEST(ReportTool, LastMonthMailedAndTheWaysItFails)
     EXPECT_EQ(denied.Exit, 4) << denied.Text().toStdString();
     EXPECT_FALSE(QDir(site.Path("chyba")).exists());
 }
+
+TEST(ReportTool, TheSummarySaysWhichLimitItUsesAndNamesDaysWithoutRecordsButNoImpossibleOne)
+{
+    REQUIRE_TOOL();
+    QTemporaryDir dir;
+    // November 2024: nothing at all from the 3rd to the 5th, and one record
+    // stamped 31.11. far above the limit.
+    std::vector<uint16_t> times;
+    for (int d = 1; d <= 30; ++d)
+        for (int m = 0; m < 1440 && (d < 3 || d > 5); m += 15)
+            times.push_back(At(d, 0, m));
+    times.push_back(At(31, 10, 0));
+    const int last = int(times.size()) - 1;
+    WriteTimedMonth(dir.path(), 2024 * 12 + 10, 1, 0, times, [last](int k, int) { return uint16_t(k == last ? 900 : 100); });
+    const ToolRun run = RunTool(dir.path(), {"report", "2024nov.qdr", "--limit", "200"}, 120000);
+    ASSERT_EQ(run.Exit, 0) << run.Text().toStdString();
+    const QString page1 = Text(dir.filePath("2024NOV.pdf"), 1, 1).simplified();
+    for (const char* said : {"Záznamy: 2592 intervalov z 2880 v mesiaci",
+                             "1 záznam s dňom, ktorý mesiac nemá, nie je započítaný.",
+                             "Limit 200 kW nebol prekročený.",
+                             "Limit 200 kW je porovnaný so všetkými intervalmi vrátane nočných (NT)",
+                             "Dni bez záznamov: 03.11.–05.11."})
+        EXPECT_TRUE(page1.contains(QString::fromUtf8(said))) << said << "\n" << page1.toStdString();
+    EXPECT_FALSE(page1.contains("31.11")) << page1.toStdString();
+}

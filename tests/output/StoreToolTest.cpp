@@ -1,12 +1,21 @@
 // qdrtool store against a PostgreSQL server of the test's own: the fleet's
 // views over two months of two sites, storing again, a month that fails
 // half-way, and what the tool refuses.
+#include "store/PgStore.h"
+#include "store/StoreSchema.h"
 #include "support/PgServer.h"
 #include "support/SimProcess.h"
 #include "support/TimedMonth.h"
 #include "support/ToolRun.h"
 
+#include <QElapsedTimer>
+#include <QThread>
+
 #include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <memory>
 
@@ -94,7 +103,7 @@ TEST_F(StoreTool, FleetViewsOverTwoSitesAndStoringAgainChangesNothing)
     ASSERT_EQ(again.Exit, 0) << again.Text().toStdString();
     EXPECT_EQ(again.Out.count(QLatin1String(" 0 records new or changed")), 2) << again.Out.toStdString();
     EXPECT_EQ(Server->Sql(rows), before);
-    EXPECT_EQ(Server->Sql("SELECT version FROM qdr.version"), QStringLiteral("1"));
+    EXPECT_EQ(Server->Sql("SELECT version FROM qdr.version"), QString::number(TPgStore::SchemaVersion()));
 }
 
 TEST_F(StoreTool, AFailedMonthLeavesNothingAndTheToolRefusesWhatItCannotKeep)
@@ -155,6 +164,139 @@ TEST_F(StoreTool, AFailedMonthLeavesNothingAndTheToolRefusesWhatItCannotKeep)
     const ToolRun given = RunTool(site.Path(), args);
     qunsetenv("PGPASSWORD");
     EXPECT_EQ(given.Exit, 0) << given.Text().toStdString();
+}
+
+TEST_F(StoreTool, SiteNamesStayApartAndOnlyAStoredMonthCreatesItsSite)
+{
+    SiteDir site;
+    WriteMonths(site, 0);
+    // Bytes that are not UTF-8 (a Latin-2 "á" from a script) would become
+    // U+FFFD and merge with every other such name.
+    QProcess p;
+    p.setWorkingDirectory(site.Path());
+    p.start(QStringLiteral("/bin/sh"),
+            {"-c", "exec \"$0\" store --db \"$1\" --site \"$(printf 'Z\\341vod')\" --tz Europe/Bratislava 2026nov.qdr",
+             QStringLiteral(QDRTOOL_PATH), Server->ConnInfo()});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitCode(), 2) << p.readAllStandardError().toStdString();
+    EXPECT_TRUE(p.readAllStandardError().contains("not valid UTF-8"));
+
+    // Every file refused: no site appears.
+    QFile notMonth(site.Path(QStringLiteral("zly.qdr")));
+    ASSERT_TRUE(notMonth.open(QIODevice::WriteOnly));
+    notMonth.write("not a month");
+    notMonth.close();
+    const ToolRun refused = Store(site, "Prazdne", {"zly.qdr"});
+    EXPECT_EQ(refused.Exit, 2) << refused.Text().toStdString();
+    EXPECT_EQ(Server->Sql("SELECT count(*) FROM qdr.site WHERE name = 'Prazdne' OR name LIKE 'Z%vod'"),
+              QStringLiteral("0"));
+
+    // The statement offered for a site in another zone works as pasted.
+    ASSERT_EQ(Store(site, "O'Brien", {"2026nov.qdr"}, "Europe/Vienna").Exit, 0);
+    const ToolRun zone = Store(site, "O'Brien", {"2026nov.qdr"}, "Europe/London");
+    EXPECT_EQ(zone.Exit, 5) << zone.Text().toStdString();
+    EXPECT_TRUE(zone.Err.contains(QLatin1String("DELETE FROM qdr.site WHERE name = 'O''Brien' removes")))
+        << zone.Err.toStdString();
+}
+
+TEST_F(StoreTool, AMonthStoredAgainInAnotherSizeKeepsEachRowsLayoutAndAnOldSchemaIsMigrated)
+{
+    SiteDir site;
+    // Three channels, channel 2 reactive; then the month fetched again after
+    // a meter was added: four channels, channel 3 reactive and channel 2 now
+    // an active meter, only the first two days held yet.
+    WriteTimedMonth(site.Path(), November2026, 3, 2, WholeMonthTimes(30), [](int, int c) { return uint16_t(10 + c); });
+    ASSERT_EQ(Store(site, "Rast", {"2026nov.qdr"}).Exit, 0);
+    WriteTimedMonth(site.Path(), November2026, 4, 4, WholeMonthTimes(2), [](int, int c) { return uint16_t(20 + c); });
+    const ToolRun again = Store(site, "Rast", {"2026nov.qdr"});
+    ASSERT_EQ(again.Exit, 0) << again.Text().toStdString();
+    EXPECT_EQ(Server->Sql("SELECT channel, unit, value, count(*) FROM qdr.interval_values WHERE site = 'Rast' "
+                          "AND channel >= 2 GROUP BY 1, 2, 3 ORDER BY 1, 3"),
+              QStringLiteral("2|kVAr|12|2688\n2|kW|22|192\n3|kVAr|23|192"));
+
+    // A database a version 1 release made: its rows take their month's
+    // layout, except one whose array no longer fits it.
+    ASSERT_EQ(Server->Sql("CREATE DATABASE old"), QString());
+    ASSERT_EQ(Server->Sql(QStringLiteral("CREATE SCHEMA qdr;") + QString::fromUtf8(SchemaSteps()[0].Sql) +
+                              "CREATE TABLE qdr.version (version int NOT NULL); INSERT INTO qdr.version VALUES (1);"
+                              "INSERT INTO qdr.site VALUES (1, 'Stara', 'Europe/Bratislava');"
+                              "INSERT INTO qdr.month VALUES (1, '2026-10-01', 15, 1, 3, '2026oct.qdr');"
+                              "INSERT INTO qdr.reading VALUES (1, '2026-10-01', '2026-10-01 00:00+02', '{1,2,3}'),"
+                              "(1, '2026-10-01', '2026-10-01 00:15+02', '{4,5}');",
+                          QStringLiteral("old")),
+              QString());
+    const QStringList args{"store", "--db", Server->ConnInfo(QStringLiteral("old")), "--site", "Stara", "--tz",
+                           "Europe/Bratislava", "2026nov.qdr"};
+    const ToolRun migrated = RunTool(site.Path(), args, 120000);
+    ASSERT_EQ(migrated.Exit, 0) << migrated.Text().toStdString();
+    EXPECT_EQ(Server->Sql("SELECT version FROM qdr.version", QStringLiteral("old")),
+              QString::number(TPgStore::SchemaVersion()));
+    EXPECT_EQ(Server->Sql("SELECT value, coalesce(unit, '?') FROM qdr.interval_values WHERE channel = 1 "
+                          "AND time < '2026-10-15' ORDER BY time",
+                          QStringLiteral("old")),
+              QStringLiteral("2|kVAr\n5|?"));
+    EXPECT_EQ(Server->Sql("SELECT kwh FROM qdr.daily_energy WHERE channel = 0 AND day = '2026-10-01'",
+                          QStringLiteral("old")),
+              QStringLiteral("1.25"));
+}
+
+TEST_F(StoreTool, AStalledDatabaseEndsTheRunAtTheTimeOut)
+{
+    SiteDir site;
+    WriteMonths(site, 0);
+    ASSERT_EQ(Store(site, "Zamok", {"2026oct.qdr"}).Exit, 0);
+
+    // Another session holds the readings locked and never lets go.
+    const QString lock = QStringLiteral("BEGIN; LOCK TABLE qdr.reading IN ACCESS EXCLUSIVE MODE; SELECT pg_sleep(600);");
+    QProcess psql;
+    psql.start(Server->Program(QStringLiteral("psql")), {"-X", "-q", "-d", Server->ConnInfo(), "-c", lock});
+    ASSERT_TRUE(psql.waitForStarted(10000));
+    QString held;
+    for (int i = 0; i < 200 && held != QLatin1String("1"); ++i) {
+        QThread::msleep(50);
+        held = Server->Sql("SELECT count(*) FROM pg_locks WHERE relation = 'qdr.reading'::regclass "
+                           "AND mode = 'AccessExclusiveLock' AND granted");
+    }
+    ASSERT_EQ(held, QStringLiteral("1"));
+
+    QElapsedTimer clock;
+    clock.start();
+    const QStringList args{"store", "--db", Server->ConnInfo(), "--site", "Zamok", "--tz", "Europe/Bratislava",
+                           "--timeout", "3", "2026nov.qdr"};
+    const ToolRun locked = RunTool(site.Path(), args, 120000);
+    const qint64 ms = clock.elapsed();
+    EXPECT_EQ(locked.Exit, 5) << locked.Text().toStdString();
+    EXPECT_TRUE(locked.Err.contains(QLatin1String("--timeout"))) << locked.Err.toStdString();
+    EXPECT_GE(ms, 2500);
+    EXPECT_LT(ms, 30000);
+    // Nothing of the run goes on waiting in the server.
+    QString left;
+    for (int i = 0; i < 100 && left != QLatin1String("0"); ++i) {
+        left = Server->Sql("SELECT count(*) FROM pg_stat_activity WHERE application_name = 'qdrtool'");
+        QThread::msleep(50);
+    }
+    EXPECT_EQ(left, QStringLiteral("0"));
+    Server->Sql("SELECT pg_cancel_backend(pid) FROM pg_stat_activity WHERE query LIKE 'BEGIN; LOCK%'");
+    psql.waitForFinished(10000);
+    EXPECT_EQ(Server->Sql("SELECT count(*) FROM qdr.month JOIN qdr.site USING (site_id) WHERE name = 'Zamok'"),
+              QStringLiteral("1"));
+
+    // A server that takes the connection and never says a word.
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), len), 0);
+    ASSERT_EQ(::listen(fd, 4), 0);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    clock.restart();
+    const QStringList silent{"store", "--db", QStringLiteral("host=127.0.0.1 port=%1 dbname=x").arg(ntohs(a.sin_port)),
+                             "--site", "Ticho", "--tz", "Europe/Bratislava", "--timeout", "2", "2026nov.qdr"};
+    const ToolRun mute = RunTool(site.Path(), silent, 120000);
+    ::close(fd);
+    EXPECT_EQ(mute.Exit, 5) << mute.Text().toStdString();
+    EXPECT_LT(clock.elapsed(), 15000);
 }
 
 } // namespace

@@ -77,6 +77,8 @@ public:
     PgServer& operator=(const PgServer&) = delete;
 
     bool Ready() const { return Problem.isEmpty(); }
+    // A client program of the server's installation ("psql").
+    QString Program(const QString& name) const { return Bin + name; }
     // The libpq connection string of a database on the server.
     QString ConnInfo(const QString& database = QStringLiteral("postgres")) const
     {

@@ -6,6 +6,9 @@ DATA as the server took it (transparency dots removed). --multiline answers
 HELO in three lines, the last after a pause; a client that sends during the
 pause gets "EARLY" in its wire log. --silent accepts and never answers;
 --trickle greets one byte at a time and never ends the line.
+After the DATA command: --close-after-data hangs up, --silent-after-data
+never answers, --close-after-354 answers 354 and hangs up; --slow-read takes
+the message 16 KiB every 0.1 s. --size N announces SIZE N in EHLO.
 With --cert and --key: --starttls offers STARTTLS and takes nothing else
 before it, --tls speaks TLS from the first byte (the wire log holds what came
 inside TLS). --auth LOGIN:PASSWORD asks for AUTH before MAIL; --login-only
@@ -15,6 +18,7 @@ import argparse
 import asyncio
 import os
 import signal
+import socket
 import ssl
 import sys
 
@@ -69,16 +73,36 @@ class LoggingSMTP(SMTP):
             self.wire = wire_file()
         super().connection_made(transport)
 
+    reading_slowly = False
+
     def data_received(self, data):
         if self.replying:
             self.wire.write(b"EARLY\r\n")
         self.wire.write(data)
         super().data_received(data)
+        if self.reading_slowly and not self.transport.is_closing():
+            self.transport.pause_reading()
+            asyncio.get_running_loop().call_later(0.1, self.resume)
+
+    def resume(self):
+        if not self.transport.is_closing():
+            self.transport.resume_reading()
 
     async def smtp_DATA(self, arg):
-        if args.reject_data and self.envelope.rcpt_tos:
-            await self.push("554 5.7.1 no DATA today")
-            return
+        if self.envelope.rcpt_tos:
+            if args.reject_data:
+                await self.push("554 5.7.1 no DATA today")
+                return
+            if args.close_after_data:
+                self.transport.close()
+                return
+            if args.silent_after_data:
+                return
+            if args.close_after_354:
+                await self.push("354 End data with <CR><LF>.<CR><LF>")
+                self.transport.close()
+                return
+            self.reading_slowly = args.slow_read
         await super().smtp_DATA(arg)
 
 
@@ -134,10 +158,19 @@ async def main():
         if args.login_only:
             options.update(auth_exclude_mechanism=["PLAIN"])
 
+        if args.size is not None:
+            options.update(data_size_limit=args.size)
+
         def factory():
             return LoggingSMTP(handler, hostname="sink.test", ident="sink", loop=loop, **options)
 
-    server = await loop.create_server(factory, "127.0.0.1", 0, ssl=context if args.tls else None)
+    # A small receive buffer makes a slow reader slow at once.
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    if args.slow_read:
+        listener.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 16384)
+    listener.bind(("127.0.0.1", 0))
+    server = await loop.create_server(factory, sock=listener, ssl=context if args.tls else None)
     print("PORT %d" % server.sockets[0].getsockname()[1], flush=True)
     stop = asyncio.Event()
     for sig in (signal.SIGTERM, signal.SIGINT):
@@ -161,6 +194,11 @@ if __name__ == "__main__":
     p.add_argument("--tls", action="store_true")
     p.add_argument("--auth")
     p.add_argument("--login-only", action="store_true")
+    p.add_argument("--close-after-data", action="store_true")
+    p.add_argument("--silent-after-data", action="store_true")
+    p.add_argument("--close-after-354", action="store_true")
+    p.add_argument("--slow-read", action="store_true")
+    p.add_argument("--size", type=int)
     args = p.parse_args()
     asyncio.run(main())
     sys.exit(0)

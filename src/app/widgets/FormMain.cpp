@@ -17,6 +17,7 @@
 #include "app/Engine.h"
 #include "app/Settings.h"
 #include "comm/widgets/FrameCom.h"
+#include "core/SafeFile.h"
 #include "core/widgets/Dialogs.h"
 #include "core/widgets/DrawGrid.h"
 #include "core/widgets/DrawList.h"
@@ -40,6 +41,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPrinter>
 #include <QFileInfo>
@@ -398,6 +400,16 @@ QString TFormMain::PageFileName(int page)
     return page >= 0 && page < 5 ? QString::fromLatin1(names[page]) : QString();
 }
 
+namespace {
+// A picture of the window, written as every file of the program is.
+bool SaveShot(const QPixmap& shot, const QString& name)
+{
+    return ReplaceFile(name, [&shot](const QString& scratch) {
+               return shot.save(scratch, "PNG") ? QString() : QStringLiteral("cannot write %1").arg(scratch);
+           }).isEmpty();
+}
+} // namespace
+
 bool TFormMain::SaveScreenshots(const QString& dir, int dwellMs)
 {
     const int start = PageControl->currentIndex();
@@ -411,16 +423,16 @@ bool TFormMain::SaveScreenshots(const QString& dir, int dwellMs)
         dwell.exec();
         Tick();
         QCoreApplication::processEvents();
-        ok = grab().save(QDir(dir).filePath(PageFileName(i)), "PNG") && ok;
+        ok = SaveShot(grab(), QDir(dir).filePath(PageFileName(i))) && ok;
         if (i == TEngine::PageArchive) {
             // The graph sheet too, zoomed in far enough to read a day.
             PageA->PageControlA->setCurrentIndex(1);
             PageA->SetArchiveZoom(2);
             QCoreApplication::processEvents();
-            ok = grab().save(QDir(dir).filePath(QStringLiteral("archiv-graf.png")), "PNG") && ok;
+            ok = SaveShot(grab(), QDir(dir).filePath(QStringLiteral("archiv-graf.png"))) && ok;
             PageA->PageControlA->setCurrentWidget(PageA->TabSheetAM);
             QCoreApplication::processEvents();
-            ok = grab().save(QDir(dir).filePath(QStringLiteral("archiv-merania.png")), "PNG") && ok;
+            ok = SaveShot(grab(), QDir(dir).filePath(QStringLiteral("archiv-merania.png"))) && ok;
             PageA->SetArchiveZoom(0);
             PageA->PageControlA->setCurrentIndex(0);
         }
@@ -430,7 +442,7 @@ bool TFormMain::SaveScreenshots(const QString& dir, int dwellMs)
     if (FrameCom && MemoCom) {
         FrameCom->ShowLog();
         QCoreApplication::processEvents();
-        ok = grab().save(QDir(dir).filePath(QStringLiteral("komunikacia.png")), "PNG") && ok;
+        ok = SaveShot(grab(), QDir(dir).filePath(QStringLiteral("komunikacia.png"))) && ok;
         MemoCom->hide();
     }
     TFormOpenFile* chooser = TFormOpenFile::Instance();
@@ -439,7 +451,7 @@ bool TFormMain::SaveScreenshots(const QString& dir, int dwellMs)
     QEventLoop dwell;
     QTimer::singleShot(dwellMs, &dwell, &QEventLoop::quit);
     dwell.exec();
-    ok = chooser->grab().save(QDir(dir).filePath(QStringLiteral("subor.png")), "PNG") && ok;
+    ok = SaveShot(chooser->grab(), QDir(dir).filePath(QStringLiteral("subor.png"))) && ok;
     chooser->hide();
     PageControl->setCurrentIndex(start);
     return ok;

@@ -564,6 +564,6 @@ void TSheetMeasurements::ButtonRClick()
     const TPrintResult result = WriteMonthReport(view, request, name, Progress(ButtonS, saved), Pump, error);
     SetOutputBusy(ButtonR, false, saved);
     if (result == TPrintResult::Failed)
-        TDialogs::Error(QStringLiteral("Súbor \"") + name + QStringLiteral("\" sa nepodarilo zapísať !"));
+        TDialogs::Error(QStringLiteral("Súbor \"") + name + QStringLiteral("\" sa nepodarilo zapísať !\n") + error);
     QApplication::beep();
 }
