@@ -38,7 +38,8 @@ const QString ReportUsage = QStringLiteral(
     "\n"
     "Exit status: 0 written (and with --mail, accepted by the server); 1 the mail was not\n"
     "sent; 2 bad command line, configuration, monthly file (one without a record dated within\n"
-    "its month: nothing to write) or refused output; 4 the PDF cannot be written.");
+    "its month: nothing to write) or refused output, and with --mail no server or recipient\n"
+    "configured or a PDF larger than the server takes; 4 the PDF cannot be written.");
 
 // The previous month's file in the current folder.
 QString LastMonthFile()
@@ -98,6 +99,11 @@ int RunReport(const QStringList& args)
     request.Titles.Labels = month.Choice.Labels;
     request.Titles.Site = settings.Miesto;
     request.Limit = static_cast<uint16_t>(limit);
+    request.Contract = settings.Contract;
+    request.TimeZone = settings.TimeZone;
+    if (!settings.Contract.Problem.isEmpty())
+        Fail(QStringLiteral("configuration: %1 (page 1 says so instead of the reserved capacity)")
+                 .arg(settings.Contract.Problem));
     QString error;
     if (WriteMonthReport(*month.View, request, output, {}, {}, error) != TPrintResult::Printed) {
         Fail(error);

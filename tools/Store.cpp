@@ -7,6 +7,7 @@
 
 #include "app/Settings.h"
 #include "core/TextFunctions.h"
+#include "output/RecordClock.h"
 #include "regulator/DispArch.h"
 #include "store/PgStore.h"
 
@@ -72,7 +73,9 @@ int RunStore(const QStringList& args)
     }
     TSettings settings;
     QTimeZone zone;
-    if (!ReadToolZone(options, settings, zone))
+    // The database keeps zones by their names in the zone database, so a
+    // fixed offset such as UTC+01:00 is no zone it can store.
+    if (!ReadToolZone(options, settings, zone, true))
         return ExitUsage;
     TPgStore store;
     store.SetTimeout(timeout);
@@ -90,6 +93,13 @@ int RunStore(const QStringList& args)
         TToolMonth month;
         if (!month.Open(file, settings)) {
             Fail(month.Error);
+            exit = ExitUsage;
+            continue;
+        }
+        // A month without one record dated within it would be stored as an
+        // empty month and reported as stored.
+        if (const QString nothing = NothingToWrite(*month.View, QFileInfo(file).fileName()); !nothing.isEmpty()) {
+            Fail(nothing);
             exit = ExitUsage;
             continue;
         }

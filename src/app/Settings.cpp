@@ -3,6 +3,9 @@
 #include "app/Config.h"
 
 #include <QRegularExpression>
+#include <QFileInfo>
+
+#include <arpa/inet.h>
 
 #include <limits>
 
@@ -72,8 +75,113 @@ void ReadAlerts(const TMIniFile& ini, TSettings& s)
     for (const QString& to : mail.split(QRegularExpression(QStringLiteral("[,;]")), Qt::SkipEmptyParts))
         if (!to.trimmed().isEmpty())
             a.Mail << to.trimmed();
+// A topic given in the file: no wildcard, no empty level at either end.
+QString TopicProblem(const QString& key, const QString& topic)
+{
+    if (topic.contains(QLatin1Char('+')) || topic.contains(QLatin1Char('#')) || topic.contains(QChar(0)))
+        return QStringLiteral("MQTT %1=%2: a topic cannot hold + or #").arg(key, topic);
+    if (topic.startsWith(QLatin1Char('/')) || topic.endsWith(QLatin1Char('/')) || topic.contains(QLatin1String("//")))
+        return QStringLiteral("MQTT %1=%2: a topic has no empty level").arg(key, topic);
+    return {};
+}
+
+void ReadMqtt(const TMIniFile& ini, TMqttSettings& m)
+{
+    const QString mqtt = QStringLiteral("MQTT");
+    auto text = [&](const char* key) { return ini.ReadString(mqtt, QLatin1String(key), QString()).trimmed(); };
+    auto problem = [&m](const QString& why) {
+        if (m.Problem.isEmpty())
+            m.Problem = why;
+    };
+    m.Host = text("Host");
+    const QString security = text("Security").toLower();
+    if (security == QLatin1String("tls"))
+        m.Tls = true;
+    else if (!security.isEmpty() && security != QLatin1String("none"))
+        problem(QStringLiteral("MQTT Security=%1: none or tls").arg(security));
+    m.Port = m.Tls ? 8883 : 1883;
+    if (const QString port = text("Port"); !port.isEmpty()) {
+        bool ok = false;
+        const uint v = port.toUInt(&ok, 10);
+        if (ok && v >= 1 && v <= 65535)
+            m.Port = static_cast<uint16_t>(v);
+        else
+            problem(QStringLiteral("MQTT Port=%1: a number from 1 to 65535").arg(port));
+    }
+    m.CAFile = text("CAFile");
+    m.User = ini.ReadString(mqtt, QStringLiteral("User"), QString());
+    m.Password = ini.ReadString(mqtt, QStringLiteral("Password"), QString());
+    // The site folder is the one the file lies in.
+    const QString given = text("Node");
+    m.Node = TSettings::TopicSafe(given.isEmpty() ? QFileInfo(QFileInfo(ini.FileName).absolutePath()).fileName() : given);
+    if (m.Node.isEmpty())
+        m.Node = QStringLiteral("qdrwin");
+    m.ClientId = text("ClientId");
+    if (m.ClientId.isEmpty())
+        m.ClientId = QStringLiteral("qdrwin-") + m.Node;
+    m.Topic = text("Topic");
+    if (m.Topic.isEmpty())
+        m.Topic = QStringLiteral("qdrwin/") + m.Node;
+    if (const QString why = TopicProblem(QStringLiteral("Topic"), m.Topic); !why.isEmpty())
+        problem(why);
+    m.Discovery = ini.ValueExists(mqtt, QStringLiteral("Discovery")) ? text("Discovery") : QStringLiteral("homeassistant");
+    if (const QString why = TopicProblem(QStringLiteral("Discovery"), m.Discovery); !why.isEmpty())
+        problem(why);
+    if (const QString keep = text("KeepAlive"); !keep.isEmpty()) {
+        bool ok = false;
+        const uint v = keep.toUInt(&ok, 10);
+        if (ok && v >= 5 && v <= 3600)
+            m.KeepAlive = static_cast<uint16_t>(v);
+        else
+            problem(QStringLiteral("MQTT KeepAlive=%1: seconds from 5 to 3600").arg(keep));
+    }
+}
+
+void ReadMetrics(const TMIniFile& ini, TMetricsSettings& m)
+{
+    m.Listen = ini.ReadString(QStringLiteral("METRIKY"), QStringLiteral("Listen"), QString()).trimmed();
+    if (m.Listen.isEmpty())
+        return;
+    // host:port with an address, never a name to look up: [::1]:9842 for IPv6.
+    const qsizetype colon = m.Listen.lastIndexOf(QLatin1Char(':'));
+    QString address = colon > 0 ? m.Listen.left(colon) : QString();
+    if (address.startsWith(QLatin1Char('[')) && address.endsWith(QLatin1Char(']')))
+        address = address.mid(1, address.size() - 2);
+    else if (address.contains(QLatin1Char(':')))
+        address.clear();
+    if (address == QLatin1String("localhost"))
+        address = QStringLiteral("127.0.0.1");
+    bool ok = false;
+    const uint port = colon > 0 ? m.Listen.mid(colon + 1).toUInt(&ok, 10) : 0;
+    unsigned char binary[16];
+    const QByteArray latin = address.toLatin1();
+    const bool literal = !address.isEmpty() && (inet_pton(AF_INET, latin.constData(), binary) == 1 ||
+                                                 inet_pton(AF_INET6, latin.constData(), binary) == 1);
+    if (!literal || !ok || port < 1 || port > 65535) {
+        m.Problem = QStringLiteral("METRIKY Listen=%1: an address and a port, such as 127.0.0.1:9842 or [::1]:9842").arg(m.Listen);
+        return;
+    }
+    m.Address = address;
+    m.Port = static_cast<uint16_t>(port);
 }
 } // namespace
+
+QString TSettings::TopicSafe(const QString& text)
+{
+    QString out;
+    for (const QChar c : text.normalized(QString::NormalizationForm_KD)) {
+        if (c.isMark())
+            continue;
+        const QChar l = c.toLower();
+        if ((l >= QLatin1Char('a') && l <= QLatin1Char('z')) || (l >= QLatin1Char('0') && l <= QLatin1Char('9')))
+            out += l;
+        else if (!out.isEmpty() && !out.endsWith(QLatin1Char('_')))
+            out += QLatin1Char('_');
+    }
+    while (out.endsWith(QLatin1Char('_')))
+        out.chop(1);
+    return out;
+}
 
 QString TSettings::AsciiUpper(const QString& text)
 {
@@ -183,5 +291,18 @@ TSettings TSettings::Read(const TMIniFile& ini)
     s.Mail.Password = ini.ReadString(mail, QStringLiteral("Password"), QString());
     s.Mail.CAFile = ini.ReadString(mail, QStringLiteral("CAFile"), QString()).trimmed();
     ReadAlerts(ini, s);
+
+    const QString contract = QStringLiteral("ZMLUVA");
+    s.Contract = ParseContract(
+        ini.SectionExists(contract),
+        [&ini, &contract](const QString& key, QString& text) {
+            if (!ini.ValueExists(contract, key))
+                return false;
+            text = ini.ReadString(contract, key, QString());
+            return true;
+        },
+        60 / s.Intervaly);
+    ReadMqtt(ini, s.Mqtt);
+    ReadMetrics(ini, s.Metrics);
     return s;
 }

@@ -3,6 +3,8 @@
 // the order and with the corrections the start-up applies.
 #include "app/AlertSettings.h"
 #include "core/MailSettings.h"
+#include "demand/Contract.h"
+#include "core/TelemetrySettings.h"
 
 #include <QString>
 #include <QStringList>
@@ -40,6 +42,11 @@ struct TSettings {
     QStringList SignalNames;
     TMailSettings Mail;
     TAlertSettings Alerts; // ALARMY
+    // ZMLUVA: what the site's demand is billed by; its own Problem, so that
+    // only what bills the demand stops on it.
+    TContract Contract;
+    TMqttSettings Mqtt;
+    TMetricsSettings Metrics;
     // What is wrong with the settings, empty when nothing is.
     QString Problem;
     // Numbers of the file that could not be used as written, each saying the
@@ -55,4 +62,7 @@ struct TSettings {
     static bool SplitHostPort(const QString& text, QString& host, uint16_t& port);
     // Upper-cases ASCII letters only, leaving every other character as it is.
     static QString AsciiUpper(const QString& text);
+    // Lower-case a-z, 0-9 and _ only: letters lose their accents, anything
+    // else becomes _ (runs of it one _, none at either end).
+    static QString TopicSafe(const QString& text);
 };

@@ -2,6 +2,7 @@
 
 #include "core/SafeFile.h"
 #include "output/ArchText.h"
+#include "output/RecordClock.h"
 #include "print/GraphPrint.h"
 #include "print/MonthSummary.h"
 #include "print/PrintLayout.h"
@@ -80,7 +81,9 @@ TPrintResult WriteMonthReport(TDispArch& view, const TReportRequest& request, co
     // The graphs draw the limit as the regulated power of the high tariff.
     if (request.Limit > 0)
         view.SetRegulatedPower(0, request.Limit);
-    const TMonthSummary summary = SummarizeMonth(view, request.Limit);
+    TMonthSummary summary = SummarizeMonth(view, request.Limit);
+    if (request.Contract.Configured)
+        summary.Capacity = CapacityReport(view, request.Contract, ZoneByName(request.TimeZone));
     DrawSummaryPage(job.NextPage(), QRect(0, 0, job.Width(), job.Height()), dpi, view, summary, request.Titles);
 
     // The tables: as many channels side by side as a line holds, so no row

@@ -3,6 +3,7 @@
 // summary (SummaryPage), then the month's tables as the table print lays
 // them out and the graphs as the graph print draws them (strips, four to a
 // page), all from the archive view through the prints' own code.
+#include "demand/Contract.h"
 #include "print/PrintJob.h"
 #include "print/SummaryPage.h"
 
@@ -16,6 +17,10 @@ class TDispArch;
 struct TReportRequest {
     TReportTitles Titles;
     uint16_t Limit = 0; // kW of channel 0; 0 when not known
+    // ZMLUVA and the site's zone ("INE" TimeZone, empty: the system's): page
+    // 1 shows the reserved capacity when a contract is configured.
+    TContract Contract;
+    QString TimeZone;
 };
 
 // The report's file name beside a text-file name: 2026NOV.TXT gives

@@ -6,10 +6,13 @@
 // limit. Records without a value and gaps are counted, never read as zero;
 // a record on a day the month does not have (a 31st in November) is counted
 // apart and left out of everything else.
+#include "demand/FolderDemand.h"
+
 #include <QDate>
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 class TDispArch;
@@ -59,6 +62,9 @@ struct TMonthSummary {
     // a single record.
     std::vector<uint8_t> DaysWithout;
     TExceedance Exceedance;
+    // The reserved capacity, when a contract is configured (the report sets
+    // it: the months beside this one come from their files).
+    std::optional<TCapacityReport> Capacity;
 };
 
 // The summary of every channel of view's month (whatever is shown) against

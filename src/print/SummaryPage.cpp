@@ -1,6 +1,7 @@
 #include "print/SummaryPage.h"
 
 #include "core/TextFunctions.h"
+#include "print/CapacityBlock.h"
 #include "print/MonthSummary.h"
 #include "regulator/DispArch.h"
 
@@ -233,6 +234,13 @@ void DrawSummaryPage(QPainter& p, const QRect& page, int dpi, const TDispArch& v
         out.Text(QStringLiteral("archív neuchováva tarifu intervalu."));
     }
     out.Skip(fm.height() / 2);
+
+    // What the demand costs under the contract.
+    if (s.Capacity) {
+        out.Skip(DrawCapacityBlock(p, QRect(area.left(), out.Top(), area.width(), area.bottom() - out.Top()), dpi,
+                                   *s.Capacity));
+        out.Skip(fm.height() / 2);
+    }
 
     out.Font(subheading);
     out.Text(QStringLiteral("Denná práca – ") + titles.Label(0) + QStringLiteral(" [kWh]"));

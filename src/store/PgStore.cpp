@@ -231,7 +231,8 @@ bool TPgStore::Expire()
     return false;
 }
 
-bool TPgStore::Exec(const QString& sql, const QStringList& params, QStringList* firstRow, int* tuples)
+bool TPgStore::Exec(const QString& sql, const QStringList& params, QStringList* firstRow, int* tuples,
+                    std::vector<QStringList>* rows)
 {
     // After a time-out the connection is gone and Error tells why.
     if (!Conn)
@@ -277,6 +278,15 @@ bool TPgStore::Exec(const QString& sql, const QStringList& params, QStringList* 
             if (PQntuples(result) > 0)
                 for (int c = 0; c < PQnfields(result); ++c)
                     *firstRow << QString::fromUtf8(PQgetvalue(result, 0, c));
+        }
+        if (rows) {
+            rows->clear();
+            for (int r = 0; r < PQntuples(result); ++r) {
+                QStringList row;
+                for (int c = 0; c < PQnfields(result); ++c)
+                    row << (PQgetisnull(result, r, c) ? QString() : QString::fromUtf8(PQgetvalue(result, r, c)));
+                rows->push_back(std::move(row));
+            }
         }
         if (tuples) {
             const char* affected = PQcmdTuples(result);

@@ -7,8 +7,10 @@
 #include <QTimeZone>
 
 #include <cstdint>
+#include <vector>
 
 class TDispArch;
+struct TMonthIntervals;
 struct pg_conn;
 struct pg_result;
 
@@ -48,6 +50,13 @@ public:
     // those stored leave their rows untouched.
     bool StoreMonth(const TDispArch& view, const QStringList& labels, const QString& source, TStoreSummary& summary);
 
+    // The latest count months stored for site, oldest first, with the
+    // intervals of measurement 00, and the zone the site is stored in; read
+    // in one snapshot, changing nothing (PgDemand.cpp). unknownSite: the
+    // database answered that it holds no such site.
+    bool ReadMonths(const QString& site, int count, std::vector<TMonthIntervals>& months, QTimeZone& zone,
+                    bool& unknownSite);
+
     // The schema version this release creates.
     static int SchemaVersion();
     // The reading table is a TimescaleDB hypertable.
@@ -55,9 +64,10 @@ public:
     QString Error;
 
 private:
-    // firstRow: the values of the first row; tuples: the rows affected or returned.
+    // firstRow: the values of the first row; tuples: the rows affected or
+    // returned; rows: every row returned (a null value as an empty text).
     bool Exec(const QString& sql, const QStringList& params = {}, QStringList* firstRow = nullptr,
-              int* tuples = nullptr);
+              int* tuples = nullptr, std::vector<QStringList>* rows = nullptr);
     bool Migrate();
     bool CopyIn(const QByteArray& data);
     bool Rollback();

@@ -101,12 +101,38 @@ CROSS JOIN LATERAL unnest(r.value) WITH ORDINALITY AS v(value, n)
 GROUP BY s.name, v.n, (r.time AT TIME ZONE s.time_zone)::date;
 )SQL";
 
+// Version 3: the billing demand of every stored month for the fleet, as
+// `qdrtool demand` bills it with Model=max and Perioda=15: the intervals of
+// measurement 00 averaged into quarter hours of the clock (a quarter hour
+// with an interval missing or without a value has none), the month's highest
+// rounded to 0.01 kW, and the start of the first quarter hour that reached
+// it. Built on interval_values, so it reads whatever layout the readings
+// have. A month whose interval does not divide 15 minutes has no row.
+const char* const Version3 = R"SQL(
+CREATE OR REPLACE VIEW qdr.billing_demand AS
+WITH quarter AS (
+    SELECT v.site, (date_trunc('month', v.time AT TIME ZONE s.time_zone))::date AS month,
+           date_bin('15 minutes', v.time, TIMESTAMPTZ '2000-01-01 00:00:00+00') AS at,
+           avg(v.value) AS kw, count(v.value) AS n, m.interval_minutes
+    FROM qdr.interval_values v
+    JOIN qdr.site s ON s.name = v.site
+    JOIN qdr.month m ON m.site_id = s.site_id
+                    AND m.month = (date_trunc('month', v.time AT TIME ZONE s.time_zone))::date
+    WHERE v.channel = 0
+    GROUP BY v.site, 2, 3, m.interval_minutes
+)
+SELECT DISTINCT ON (site, month) site, month, round(kw, 2) AS demand_kw, at
+FROM quarter
+WHERE 15 % interval_minutes = 0 AND n = 15 / interval_minutes
+ORDER BY site, month, kw DESC, at;
+)SQL";
+
 } // namespace
 
 const std::vector<TSchemaStep>& SchemaSteps()
 {
     // A later version is one more constant above and one more entry here;
     // a step never changes once released.
-    static const std::vector<TSchemaStep> steps{{Version1}, {Version2}};
+    static const std::vector<TSchemaStep> steps{{Version1}, {Version2}, {Version3}};
     return steps;
 }

@@ -9,7 +9,7 @@
 // measurement), reading (the values of one record per site and instant: the
 // key that makes storing a month again change nothing; each row keeps the
 // meter kinds and interval length it was stored with). Views for the fleet:
-// interval_values, daily_energy, monthly_peak.
+// interval_values, daily_energy, monthly_peak, billing_demand.
 #include <vector>
 
 struct TSchemaStep {

@@ -349,3 +349,38 @@ TEST(Config, OneProcessWideInstance)
     CloseIniFile();
     EXPECT_EQ(ReadBytes(path), QByteArray("[DIAGRAM]\nMerania=1\n"));
 }
+
+TEST(Config, MqttAndMetricsSections)
+{
+    // The node defaults to the site folder's name, made topic-safe.
+    QTemporaryDir dir;
+    const QString site = dir.filePath(QStringLiteral("Závod Žilina-2"));
+    ASSERT_TRUE(QDir().mkpath(site));
+    WriteBytes(site + QStringLiteral("/qdrwin.ini"), "[MQTT]\nHost=broker.example\nSecurity=TLS\n[METRIKY]\nListen=localhost:9842\n");
+    TMIniFile ini(site + QStringLiteral("/qdrwin.ini"));
+    const TSettings s = TSettings::Read(ini);
+    EXPECT_TRUE(s.Mqtt.Enabled()) << s.Mqtt.Problem.toStdString();
+    EXPECT_EQ(s.Mqtt.Node, QStringLiteral("zavod_zilina_2"));
+    EXPECT_EQ(s.Mqtt.Topic, QStringLiteral("qdrwin/zavod_zilina_2"));
+    EXPECT_EQ(s.Mqtt.ClientId, QStringLiteral("qdrwin-zavod_zilina_2"));
+    EXPECT_EQ(s.Mqtt.Discovery, QStringLiteral("homeassistant"));
+    EXPECT_TRUE(s.Mqtt.Tls);
+    EXPECT_EQ(s.Mqtt.Port, 8883);
+    EXPECT_EQ(s.Mqtt.KeepAlive, 30);
+    EXPECT_EQ(s.Metrics.Address, QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(s.Metrics.Port, 9842);
+
+    const TSettings off = SettingsOf(QStringLiteral("[MQTT]\nHost=\nDiscovery=\n[METRIKY]\nListen=\n"));
+    EXPECT_FALSE(off.Mqtt.Enabled());
+    EXPECT_FALSE(off.Metrics.Enabled());
+    EXPECT_TRUE(off.Mqtt.Discovery.isEmpty()) << "an empty Discovery turns discovery off";
+    EXPECT_EQ(SettingsOf(QStringLiteral("[METRIKY]\nListen=[::1]:9842\n")).Metrics.Address, QStringLiteral("::1"));
+
+    for (const char* bad : {"[MQTT]\nHost=h\nPort=0", "[MQTT]\nHost=h\nSecurity=starttls", "[MQTT]\nHost=h\nKeepAlive=2",
+                            "[MQTT]\nHost=h\nTopic=a/#", "[MQTT]\nHost=h\nDiscovery=ha/", "[METRIKY]\nListen=9842",
+                            "[METRIKY]\nListen=metrics.example:9842", "[METRIKY]\nListen=127.0.0.1:65536"}) {
+        const TSettings b = SettingsOf(QString::fromLatin1(bad));
+        EXPECT_FALSE(b.Mqtt.Enabled() || b.Metrics.Enabled()) << bad;
+        EXPECT_FALSE(b.Mqtt.Problem.isEmpty() && b.Metrics.Problem.isEmpty()) << bad;
+    }
+}

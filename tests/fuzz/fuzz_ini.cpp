@@ -23,6 +23,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::abort();
     if (s.MeterNames.size() != 12 || s.ApplianceNames.size() != 64 || s.SignalNames.size() != 64)
         std::abort();
+    // A contract taken as usable is one the demand models can bill by.
+    const TContract& c = s.Contract;
+    if (c.Usable() && (c.Capacities.empty() || c.PeriodMinutes < 1 || 60 % c.PeriodMinutes != 0 ||
+                       c.PeriodMinutes % (60 / s.Intervaly) != 0 ||
+                       (c.Model == TDemandModel::Window && c.Windows.empty())))
+        std::abort();
     // Whatever was read comes back through the text the object writes.
     const QString text = ini.Text();
     TMIniFile again(QStringLiteral("/nonexistent/again.ini"), QStringLiteral("/nonexistent"));

@@ -15,12 +15,16 @@
 #include "regulator/DispArch.h"
 #include "support/SmtpSink.h"
 #include "support/HandMonth.h"
+#include "support/DemandMonths.h"
+#include "app/Config.h"
+#include "app/Settings.h"
 #include "support/FileBytes.h"
 
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPageSize>
@@ -535,4 +539,27 @@ TEST(MeasurementsSheet, CsvBesideTheTextFileWithTheShownMeasurementsAndRecords)
     EXPECT_EQ(FileContents(month), before);
     s.M.EditF->clear();
     EXPECT_FALSE(s.M.ButtonC->isEnabled());
+}
+
+TEST(MeasurementsSheet, TheOpenMonthsBillingDemandAndChargeUnderTheContract)
+{
+    Sheet s(false);
+    EXPECT_FALSE(s.M.GroupDemand->isVisible());
+    const auto contract = [](const QString& text) {
+        TMIniFile ini(QStringLiteral("/nonexistent/qdrwin.ini"), QStringLiteral("/nonexistent"));
+        ini.SetText(text);
+        return TSettings::Read(ini).Contract;
+    };
+    s.M.TimeZone = QStringLiteral("Europe/Bratislava");
+    s.M.SetContract(contract(HandContract()));
+    s.Page.OpenArchiveView(WriteMarch(s.Dir.path()));
+    ASSERT_TRUE(s.M.GroupDemand->isVisible());
+    const QString nbsp(QChar(0xA0));
+    EXPECT_TRUE(s.M.LabelDemand->text().startsWith(
+        QStringLiteral("Fakturačné maximum 310,00 kW (29.03.2026 03:00), kapacita 250,50 kW, prekročenie 59,50 kW – "
+                       "poplatok za mesiac 2") + nbsp + QStringLiteral("651,34 EUR.\nFakturuje sa najvyššia 15-minútová perióda.")))
+        << s.M.LabelDemand->text().toStdString();
+    s.M.SetContract(contract(HandContract() + QStringLiteral("Perioda=7\n")));
+    EXPECT_TRUE(s.M.LabelDemand->text().startsWith(QStringLiteral("Nesprávne nastavenie ZMLUVA Perioda=7")))
+        << s.M.LabelDemand->text().toStdString();
 }

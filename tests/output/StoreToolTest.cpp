@@ -146,7 +146,7 @@ TEST_F(StoreTool, AFailedMonthLeavesNothingAndTheToolRefusesWhatItCannotKeep)
     const ToolRun newer = Store(site, "Stred", {"2026nov.qdr"}, "Europe/Vienna");
     EXPECT_EQ(newer.Exit, 5) << newer.Text().toStdString();
     EXPECT_TRUE(newer.Err.contains(QLatin1String("version 7"))) << newer.Err.toStdString();
-    Server->Sql("UPDATE qdr.version SET version = 1");
+    Server->Sql("UPDATE qdr.version SET version = 3");
 
     // A password only through libpq's means; none given is said as such.
     ASSERT_EQ(Server->Sql("CREATE ROLE meter LOGIN PASSWORD 'tajne'"), QString());
@@ -188,6 +188,12 @@ TEST_F(StoreTool, SiteNamesStayApartAndOnlyAStoredMonthCreatesItsSite)
     notMonth.close();
     const ToolRun refused = Store(site, "Prazdne", {"zly.qdr"});
     EXPECT_EQ(refused.Exit, 2) << refused.Text().toStdString();
+    // A month without one possible time, and a zone the database cannot name.
+    WriteTimedMonth(site.Path(), 2026 * 12 + 10 + 1, 1, 0, {At(32, 0, 0)}, [](int, int) { return 7; });
+    const ToolRun empty = Store(site, "Prazdne", {"2026dec.qdr"});
+    EXPECT_EQ(empty.Exit, 2) << empty.Text().toStdString();
+    EXPECT_TRUE(empty.Err.contains(QLatin1String("nothing to write"))) << empty.Err.toStdString();
+    EXPECT_EQ(Store(site, "Prazdne", {"2026nov.qdr"}, "UTC+01:00").Exit, 2);
     EXPECT_EQ(Server->Sql("SELECT count(*) FROM qdr.site WHERE name = 'Prazdne' OR name LIKE 'Z%vod'"),
               QStringLiteral("0"));
 

@@ -188,6 +188,7 @@ void TFormMain::CreateOutputs(const TSettings& settings)
     sheet->Labels = Engine->GridEm->RowNames;
     sheet->TimeZone = settings.TimeZone;
     sheet->Site = settings.Miesto;
+    sheet->SetContract(settings.Contract);
     sheet->LookUpPrinter = [] {
         const QList<QPrinterInfo> printers = QPrinterInfo::availablePrinters();
         if (printers.isEmpty())

@@ -15,6 +15,8 @@
 #include "output/SheetServer.h"
 #include "output/SpreadsheetOutput.h"
 #include "core/TextFunctions.h"
+#include "demand/DemandText.h"
+#include "demand/FolderDemand.h"
 #include "files/FileMem.h"
 #include "regulator/DispArch.h"
 
@@ -149,12 +151,21 @@ TSheetMeasurements::TSheetMeasurements(TDispArch& view, bool& outputBusy, QWidge
     PanelM = new TPanelMail(this);
     PanelM->hide();
 
+    // The open month's billing demand, when a contract is configured.
+    GroupDemand = Named(new QGroupBox(QStringLiteral("Rezervovaná kapacita"), this), "GroupBoxD");
+    LabelDemand = Named(new QLabel(GroupDemand), "LabelDemand");
+    LabelDemand->setWordWrap(true);
+    LabelDemand->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    (new QVBoxLayout(GroupDemand))->addWidget(LabelDemand);
+    GroupDemand->hide();
+
     auto* groups = new QHBoxLayout;
     groups->addWidget(GroupTable, 3);
     groups->addWidget(groupGraph, 1);
     auto* all = new QVBoxLayout(this);
     all->addWidget(DrawGridM, 0, Qt::AlignLeft);
     all->addLayout(groups);
+    all->addWidget(GroupDemand);
     all->addStretch(1);
 
     for (QCheckBox* box : {CheckBoxP, CheckBoxA, CheckBoxS, CheckBoxM})
@@ -276,6 +287,58 @@ void TSheetMeasurements::ColorsChanged()
         CheckBoxM->setChecked(false);
     CheckAM();
     DrawGridM->viewport()->update();
+    // Called as well when another month opens or records arrive.
+    ShowDemand();
+}
+
+void TSheetMeasurements::SetContract(const TContract& contract)
+{
+    FContract = contract;
+    DemandFigures.reset();
+    ShowDemand();
+}
+
+void TSheetMeasurements::ShowDemand()
+{
+    GroupDemand->setVisible(FContract.Configured);
+    if (!FContract.Configured)
+        return;
+    // The group's own colours; red for a contract that cannot be used.
+    QPalette palette = GroupDemand->palette();
+    const uint16_t month = View.Month();
+    if (month == 0 || View.RecordCount == 0) {
+        LabelDemand->setPalette(palette);
+        LabelDemand->setText(QStringLiteral("Nie je otvorený žiadny mesiac."));
+        return;
+    }
+    const QTimeZone zone = ZoneByName(TimeZone);
+    if (!DemandFigures || DemandMonth != month) {
+        DemandFigures = std::make_unique<TFolderFigures>(View.Archive, View.IntervalMinutes, zone, FContract);
+        DemandMonth = month;
+    }
+    TMonthDemand bill;
+    QString problem;
+    if (!ShownMonthBill(View, FContract, zone, *DemandFigures, bill, problem)) {
+        palette.setColor(QPalette::WindowText, Colors::Red);
+        LabelDemand->setPalette(palette);
+        LabelDemand->setText(problem);
+        return;
+    }
+    LabelDemand->setPalette(palette);
+    const QString currency = FContract.Currency;
+    QString text = bill.Demand ? QStringLiteral("Fakturačné maximum %1 kW (%2), kapacita %3 kW, prekročenie %4 kW – "
+                                                "poplatok za mesiac %5 %6.")
+                                     .arg(CentiText(bill.Demand->CentiKw, true), PeakText(*bill.Demand),
+                                          SlovakKwText(bill.CapacityCentiKw), CentiText(bill.ExcessCentiKw, true),
+                                          CentiText(bill.Total, true), currency)
+                               : QStringLiteral("Mesiac zatiaľ nemá periódu s hodnotou; za kapacitu %1 kW %2 %3.")
+                                     .arg(SlovakKwText(bill.CapacityCentiKw), CentiText(bill.CapacityCharge, true),
+                                          currency);
+    text += QStringLiteral("\nFakturuje sa ") + ModelText(FContract);
+    if (!bill.Complete)
+        text += QStringLiteral("; mesiac nie je úplný (%1 % intervalov s hodnotou)")
+                    .arg(bill.Expected > 0 ? bill.Valued * 100 / bill.Expected : 0);
+    LabelDemand->setText(text + QLatin1Char('.'));
 }
 
 // ---------------------------------------------------------------- enabling
@@ -558,6 +621,8 @@ void TSheetMeasurements::ButtonRClick()
     request.Titles.Labels = Labels;
     request.Titles.Site = Site;
     request.Limit = View.RegulatedPower(0);
+    request.Contract = FContract;
+    request.TimeZone = TimeZone;
     QString saved;
     SetOutputBusy(ButtonR, true, saved);
     QString error;

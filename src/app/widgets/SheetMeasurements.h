@@ -5,6 +5,7 @@
 // graphs. The texts and drawings are the archive view's and the output
 // library's; the sheet holds the choices, the busy flag's buttons and the
 // print layout.
+#include "demand/Contract.h"
 #include "print/PrintLayout.h"
 #include "output/ArchText.h"
 
@@ -24,6 +25,7 @@ class QRadioButton;
 class TAdvExcel;
 class TDispArch;
 class TDrawGrid;
+class TFolderFigures;
 class TMailClient;
 class TPanelMail;
 class TSheetServer;
@@ -85,6 +87,12 @@ public:
     QString TimeZone;
     std::function<QString()> Caption;
     QString Site; // the configured site name, for the report
+    // ZMLUVA: the sheet shows the open month's billing demand and charge
+    // under it (set after TimeZone); the report shows the reserved capacity.
+    void SetContract(const TContract& contract);
+    const TContract& Contract() const { return FContract; }
+    QGroupBox* GroupDemand = nullptr;
+    QLabel* LabelDemand = nullptr;
     // A colour was chosen: the archive page refreshes its tables and graph
     // (and calls CheckAM).
     std::function<void()> OnColorsChanged;
@@ -118,6 +126,8 @@ public:
     // After the chosen colours changed: CheckBoxM is available only while
     // two or more measurements are shown.
     void ColorsChanged();
+    // The open month's billing demand and charge, as its records are now.
+    void ShowDemand();
 
 private:
     void DrawGridMDrawCell(QPainter& painter, int col, int row, const QRect& rect);
@@ -134,4 +144,8 @@ private:
     class TRunning;
     QGroupBox* GroupTable = nullptr;
     std::unique_ptr<QPrinter> FPrinter;
+    TContract FContract;
+    // The months before the open one, read once while it stays open.
+    std::unique_ptr<TFolderFigures> DemandFigures;
+    uint16_t DemandMonth = 0;
 };

@@ -1,0 +1,120 @@
+#include "demand/DemandText.h"
+
+#include "core/TextFunctions.h"
+#include "output/RecordClock.h"
+
+#include <QDateTime>
+
+QString CentiText(int64_t centi, bool slovak)
+{
+    const bool negative = centi < 0;
+    const uint64_t v = negative ? uint64_t(-centi) : uint64_t(centi);
+    QString whole = QString::number(v / 100);
+    if (slovak)
+        for (qsizetype at = whole.size() - 3; at > 0; at -= 3)
+            whole.insert(at, QChar(0x00A0));
+    return (negative ? QStringLiteral("-") : QString()) + whole + QLatin1Char(slovak ? ',' : '.') +
+           QStringLiteral("%1").arg(v % 100, 2, 10, QLatin1Char('0'));
+}
+
+QString PlainCentiText(int64_t centi)
+{
+    QString text = CentiText(centi);
+    while (text.endsWith(QLatin1Char('0')))
+        text.chop(1);
+    if (text.endsWith(QLatin1Char('.')))
+        text.chop(1);
+    return text;
+}
+
+QString SlovakKwText(int64_t centi)
+{
+    const QString text = CentiText(centi, true);
+    return centi % 100 == 0 ? text.chopped(3) : text;
+}
+
+QString PeakIso(const TDemandPeak& peak) { return IsoTime(TTimedRecord{0, peak.Utc, peak.Offset}); }
+
+QString PeakText(const TDemandPeak& peak)
+{
+    return QDateTime::fromSecsSinceEpoch(peak.Utc + peak.Offset, Qt::UTC).toString(QStringLiteral("dd.MM.yyyy HH:mm"));
+}
+
+QByteArray DemandCsv(const std::vector<TMonthDemand>& rows)
+{
+    QByteArray out = "month,model,demand_kw,at,capacity_kw,excess_kw,capacity_charge,excess_charge,total,complete\r\n";
+    for (const TMonthDemand& r : rows) {
+        // No field can hold a comma, a quote or a line break: none is quoted.
+        QStringList f{MonthKey(r.Month), ModelName(r.Model)};
+        if (r.Demand)
+            f << CentiText(r.Demand->CentiKw) << PeakIso(*r.Demand);
+        else
+            f << QString() << QString();
+        f << CentiText(r.CapacityCentiKw);
+        if (r.Demand)
+            f << CentiText(r.ExcessCentiKw) << CentiText(r.CapacityCharge) << CentiText(r.ExcessCharge)
+              << CentiText(r.Total);
+        else
+            f << QString() << CentiText(r.CapacityCharge) << QString() << QString();
+        f << (r.Complete ? QStringLiteral("true") : QStringLiteral("false"));
+        out += f.join(QLatin1Char(',')).toUtf8() + "\r\n";
+    }
+    return out;
+}
+
+QStringList DemandTable(const std::vector<TMonthDemand>& rows, const QString& currency)
+{
+    const auto cell = [](const QString& text, int width) {
+        QString s = text;
+        PadLeft(s, width);
+        return s;
+    };
+    QStringList lines;
+    lines << QStringLiteral("Mesiac   Model     Odber kW  Kedy              Kapacita kW  Prekročenie kW  "
+                            "Za kapacitu  Za prekročenie      Spolu  Úplný");
+    for (const TMonthDemand& r : rows) {
+        QString model = ModelName(r.Model);
+        PadRight(model, 7);
+        QString line = MonthKey(r.Month) + QStringLiteral("  ") + model;
+        line += cell(r.Demand ? CentiText(r.Demand->CentiKw, true) : QStringLiteral("-"), 11);
+        QString at = r.Demand ? PeakText(*r.Demand) : QString();
+        PadRight(at, 16);
+        line += QStringLiteral("  ") + at;
+        line += cell(CentiText(r.CapacityCentiKw, true), 13);
+        line += cell(r.Demand ? CentiText(r.ExcessCentiKw, true) : QStringLiteral("-"), 16);
+        line += cell(CentiText(r.CapacityCharge, true), 13);
+        line += cell(r.Demand ? CentiText(r.ExcessCharge, true) : QStringLiteral("-"), 16);
+        line += cell(r.Demand ? CentiText(r.Total, true) : QStringLiteral("-"), 11);
+        line += QStringLiteral("  ") +
+                (r.Complete ? QStringLiteral("áno")
+                            : QStringLiteral("nie (%1 %)").arg(r.Expected > 0 ? r.Valued * 100 / r.Expected : 0));
+        lines << line;
+    }
+    lines << QStringLiteral("Sumy v %1; mesiac je úplný s aspoň 90 % intervalov s hodnotou.").arg(currency);
+    return lines;
+}
+
+QStringList RecommendationLines(const TRecommendation& r)
+{
+    return {QStringLiteral("recommended_capacity_kw=%1").arg(r.CapacityKw),
+            QStringLiteral("cost=") + CentiText(r.Cost),
+            QStringLiteral("current_capacity_kw=") + PlainCentiText(r.CurrentCentiKw),
+            QStringLiteral("current_cost=") + CentiText(r.CurrentCost),
+            QStringLiteral("saving=") + CentiText(r.Saving())};
+}
+
+QString ModelText(const TContract& c)
+{
+    const QString period = QStringLiteral("%1-minútová perióda").arg(c.PeriodMinutes);
+    switch (c.Model) {
+    case TDemandModel::TopN:
+        return QStringLiteral("priemer %1 najvyšších denných maxím (%2)").arg(c.TopN).arg(period);
+    case TDemandModel::Window:
+        return QStringLiteral("najvyššia %1 v okne %2").arg(period, c.WindowText);
+    case TDemandModel::Rolling:
+        return QStringLiteral("priemer 12 mesačných maxím, každé aspoň %1 kW (%2)")
+            .arg(CentiText(c.MinimumCentiKw, true), period);
+    case TDemandModel::Max: break;
+    }
+    return QStringLiteral("najvyššia ") + period;
+}

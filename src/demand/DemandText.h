@@ -1,0 +1,37 @@
+#pragma once
+// The bills of months as people and programs read them: CSV for machines
+// (decimal points, ISO 8601 times with the offset), a Slovak table for
+// people, the recommendation as key=value lines, and the texts the report
+// and the window share.
+#include "demand/Demand.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+// 412.33 of hundredths 41233; comma: with a decimal comma and the
+// thousands apart ("1 980,00"), as Slovak text has them.
+QString CentiText(int64_t centi, bool slovak = false);
+// The shortest exact form: 400, 412.5.
+QString PlainCentiText(int64_t centi);
+// kW for people: whole ones without decimals, others with two (400, 412,33).
+QString SlovakKwText(int64_t centi);
+
+// The start of a period as ISO 8601 with its offset.
+QString PeakIso(const TDemandPeak& peak);
+// "14.01.2026 10:15" as the site's clock read it.
+QString PeakText(const TDemandPeak& peak);
+
+// month,model,demand_kw,at,capacity_kw,excess_kw,capacity_charge,
+// excess_charge,total,complete; RFC 4180 with CR LF. A month without a value
+// leaves its demand, time, excess and totals empty.
+QByteArray DemandCsv(const std::vector<TMonthDemand>& rows);
+// The same as a table for people, in Slovak.
+QStringList DemandTable(const std::vector<TMonthDemand>& rows, const QString& currency);
+// recommended_capacity_kw=, cost=, current_capacity_kw=, current_cost=, saving=.
+QStringList RecommendationLines(const TRecommendation& recommendation);
+
+// What the model bills, in a few Slovak words: "najvyššia 15-minútová perióda".
+QString ModelText(const TContract& contract);

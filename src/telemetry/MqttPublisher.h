@@ -1,0 +1,127 @@
+#pragma once
+// The site's live values on an MQTT broker, one value per retained topic
+// under Topic, with the service's availability on Topic/status (a retained
+// "online", "offline" as the will and at an orderly stop) and Home Assistant
+// discovery configs under Discovery.
+//
+// libmosquitto runs the connection in its own network thread; everything it
+// reports comes to the main thread as a queued call, and the main thread only
+// hands messages over (mosquitto_publish never waits for the broker). So a
+// slow or absent broker never holds up a poll. The client reconnects on its
+// own, at most 30 s apart; whatever the library gives up on (a failed TLS
+// handshake ends its thread, without a word) is started again from here with
+// the same backoff. The library looks the broker's name up in its thread,
+// except when a connection is started from here (at Start, and after the
+// library gave up): then the main thread does.
+//
+// Nothing from the broker is acted on but Discovery/status: "online" there
+// sends every config again.
+#include "core/LogLine.h"
+#include "core/TelemetrySettings.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+struct mosquitto;
+class TTelemetryModel;
+
+// One thing Home Assistant shows: its config and where its state goes.
+struct TMqttEntity {
+    QString Object;      // power_00, tariff, appliance_03, ...
+    QString Component;   // sensor or binary_sensor
+    QString Name;
+    QString State;       // topic below Topic: measurement/00/power
+    QString DeviceClass; // empty: none
+    QString Unit;
+    QString StateClass;
+    bool Diagnostic = false;
+    // The payload now: empty to say nothing (keep what the broker holds),
+    // "None" once a value has expired.
+    std::function<QByteArray(const TTelemetryModel&)> Payload;
+};
+
+// Every entity the model gives now: the link and the identification always,
+// the rest once the regulator is known.
+std::vector<TMqttEntity> MqttEntities(const TTelemetryModel& model);
+// Every object an entity of any regulator can have, with its component: the
+// configs of a node that no longer apply are cleared from these.
+std::vector<std::pair<QString, QString>> MqttObjectUniverse();
+
+class TMqttPublisher : public QObject {
+public:
+    TMqttPublisher(TTelemetryModel& model, const TMqttSettings& settings, const QString& version);
+    ~TMqttPublisher() override;
+    TMqttPublisher(const TMqttPublisher&) = delete;
+    TMqttPublisher& operator=(const TMqttPublisher&) = delete;
+
+    // Connects in the background; false (Problem says why) when the client
+    // cannot even be set up (no such CAFile, ...).
+    bool Start();
+    // Says "offline", disconnects and stops the network thread, waiting at
+    // most waitMs (processing events) for the broker to take it; 0 waits
+    // a moment without processing events, as a destructor must.
+    void Stop(int waitMs = 1000);
+    bool IsConnected() const { return Connected; }
+    const TMqttSettings& Settings() const { return FSettings; }
+    QString Problem;
+
+    // Called once a second: states that changed, entities that came or went.
+    void Update();
+    // Names or the site changed: every config again.
+    void Reannounce();
+    // A message on Topic/subtopic (alerts and the like); false while not
+    // connected.
+    bool Publish(const QString& subtopic, const QByteArray& payload, bool retain);
+
+    // Connected, refused, lost: one line each, never per attempt.
+    std::function<void(const TLogLine&)> OnLog;
+
+private:
+    struct TContext; // what the network thread's callbacks carry
+    void TryConnect();
+    void ScheduleRetry();
+    void HandleConnect(uint32_t session, int rc);
+    void HandleDisconnect(uint32_t session, int rc, const QString& why);
+    void HandleDiscoveryOnline(uint32_t session);
+    QString TakeComplaints();
+    void Announce(bool all);
+    QString Shape() const;
+    const std::vector<TMqttEntity>& Entities();
+    bool Send(const QString& topic, const QByteArray& payload, bool retain, int qos);
+    QByteArray Config(const TMqttEntity& e) const;
+    QString ConfigTopic(const QString& component, const QString& object) const;
+    void Log(const TLogLine& line);
+    void Destroy(bool force);
+
+    TTelemetryModel& Model;
+    TMqttSettings FSettings;
+    QString Version;
+    mosquitto* Client = nullptr;
+    std::unique_ptr<TContext> Context;
+    uint32_t Session = 0;
+    bool Running = false;
+    bool Threaded = false;
+    QString ThreadTask;     // the network thread's entry in /proc/self/task
+    bool Connected = false;
+    QTimer Retry;
+    int RetrySeconds = 1;
+    QString LastFailure;    // the last reason logged, so a failing broker logs once
+
+    // What the broker holds from this session.
+    bool Cleared = false;                  // stale configs of the node cleared
+    QHash<QString, QByteArray> Announced;  // object -> config payload
+    QHash<QString, QString> AnnouncedState;// object -> its state topic
+    QHash<QString, QString> AnnouncedComponent;
+    QHash<QString, QByteArray> States;     // state topic -> payload
+    std::vector<TMqttEntity> FEntities;    // as last built
+    QString EntitiesShape;                 // what they were built from
+    bool Changed = true;                   // built anew since last announced
+};

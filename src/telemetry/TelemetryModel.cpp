@@ -1,0 +1,317 @@
+#include "telemetry/TelemetryModel.h"
+
+#include "app/Engine.h"
+#include "output/RecordClock.h"
+#include "regulator/DispArch.h"
+#include "app/Projection.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace {
+const QString MainMeterTitle = QStringLiteral("Hlavné meranie");
+} // namespace
+
+TTelemetryModel::TTelemetryModel(TEngine& engine, const TSettings& settings)
+    : FEngine(engine)
+{
+    Apply(settings);
+    FTimer.setTimerType(Qt::PreciseTimer);
+    FTimer.setInterval(1000);
+    QObject::connect(&FTimer, &QTimer::timeout, this, [this] { Second(); });
+    FTimer.start();
+    // A model made while the engine runs starts from what it already knows.
+    if (engine.Generation != 0) {
+        Identified(engine);
+        if (engine.ValueKem && engine.ValueKem->IsValid())
+            InformationArrived(engine);
+    }
+    FEngine.AddObserver(this);
+}
+
+TTelemetryModel::~TTelemetryModel() { FEngine.RemoveObserver(this); }
+
+void TTelemetryModel::Apply(const TSettings& settings)
+{
+    FNode = settings.Mqtt.Node;
+    FSite = settings.Miesto;
+    FMeterNames = settings.MeterNames;
+    FApplianceNames = settings.ApplianceNames;
+    FZone = ZoneByName(settings.TimeZone);
+    if (!FZone.isValid())
+        FZone = QTimeZone::systemTimeZone();
+    FMonthDirty = FRecordsDirty = true;
+}
+
+QString TTelemetryModel::SiteName() const { return FSite.isEmpty() ? FNode : FSite; }
+
+bool TTelemetryModel::Known() const { return FGeneration != 0 && FInformed && (FGeneration < 3 || FKinds); }
+
+int TTelemetryModel::LiveChannels() const
+{
+    if (!Known())
+        return 0;
+    return FGeneration >= 3 ? std::min(1 + FMeters, MaxChannels) : 1;
+}
+
+bool TTelemetryModel::Reactive(int channel) const
+{
+    return channel >= 1 && channel <= 16 && (FKindMask >> (channel - 1) & 1u);
+}
+
+QString TTelemetryModel::ChannelName(int channel) const
+{
+    if (channel == 0)
+        return MainMeterTitle;
+    const QString name = channel - 1 < FMeterNames.size() ? FMeterNames.at(channel - 1).trimmed() : QString();
+    return name.isEmpty() ? QStringLiteral("Meranie %1").arg(channel, 2, 10, QLatin1Char('0')) : name;
+}
+
+QString TTelemetryModel::ApplianceName(int n) const
+{
+    const QString name = n - 1 < FApplianceNames.size() ? FApplianceNames.at(n - 1).trimmed() : QString();
+    return name.isEmpty() ? QStringLiteral("Spotrebič %1").arg(n, 2, 10, QLatin1Char('0')) : name;
+}
+
+std::optional<double> TTelemetryModel::Power(int channel) const
+{
+    if (channel < 0 || channel >= LiveChannels())
+        return std::nullopt;
+    if (channel == 0) {
+        const TValueWord* p = FEngine.InterfaceME->Power;
+        return p->IsValid() ? std::optional<double>(p->Value) : std::nullopt;
+    }
+    const TValueGridEm* grid = FEngine.GridEm;
+    return grid->IsValid() ? std::optional<double>(grid->Readings[size_t(channel)][0]) : std::nullopt;
+}
+
+std::optional<double> TTelemetryModel::Average(int channel) const
+{
+    if (channel < 0 || channel >= LiveChannels())
+        return std::nullopt;
+    if (channel == 0) {
+        const TValueWord* a = FEngine.InterfaceME->AveragePower;
+        return a->IsValid() ? std::optional<double>(a->Value) : std::nullopt;
+    }
+    const TValueGridEm* grid = FEngine.GridEm;
+    return grid->IsValid() ? std::optional<double>(grid->Readings[size_t(channel)][1]) : std::nullopt;
+}
+
+std::optional<double> TTelemetryModel::Projected() const
+{
+    const std::optional<double> power = Power(0);
+    const std::optional<double> average = Average(0);
+    const TValueWord* elapsed = FEngine.InterfaceME->IntervalTime;
+    if (!power || !average || !elapsed->IsValid())
+        return std::nullopt;
+    const uint32_t length = uint32_t(std::max<uint8_t>(1, FEngine.InterfaceME->IntervalMinutes)) * 60;
+    return ProjectedIntervalPower(*average, *power, elapsed->Value, length);
+}
+
+std::optional<uint16_t> TTelemetryModel::Regulated(int tariff) const
+{
+    if (!FHaveRegulated || tariff < 0 || tariff > 1)
+        return std::nullopt;
+    return FRegulated[size_t(tariff)];
+}
+
+std::optional<int> TTelemetryModel::Tariff() const
+{
+    const TValueStrings* t = FEngine.ValueTa;
+    return Known() && t->IsValid() && t->Index <= 1 ? std::optional<int>(t->Index) : std::nullopt;
+}
+
+std::optional<int> TTelemetryModel::Stage() const
+{
+    const TValueWord* s = FEngine.ValueRs;
+    return Known() && s->IsValid() ? std::optional<int>(s->Value) : std::nullopt;
+}
+
+std::optional<bool> TTelemetryModel::Appliance(int n) const
+{
+    const TValueListIO* io = FEngine.ListIO;
+    if (n < 1 || n > Appliances() || !io->IsValid())
+        return std::nullopt;
+    return bool(io->ApplianceStates >> (n - 1) & 1u);
+}
+
+std::optional<QString> TTelemetryModel::Identification() const
+{
+    const TValueString* id = FEngine.ValueId;
+    return id->IsValid() && !id->Text.isEmpty() ? std::optional<QString>(id->Text.trimmed()) : std::nullopt;
+}
+
+bool TTelemetryModel::LinkUp() const { return FEngine.LinkUp(); }
+
+bool TTelemetryModel::LinkKnown() const { return FEngine.Link().State != TEngine::TLinkState::Starting; }
+
+std::optional<int64_t> TTelemetryModel::LastReply() const
+{
+    const QDateTime& last = FEngine.Link().LastReply;
+    return last.isValid() ? std::optional<int64_t>(last.toSecsSinceEpoch()) : std::nullopt;
+}
+
+QString TTelemetryModel::TInstant::Iso() const
+{
+    TTimedRecord r;
+    r.Utc = Utc;
+    r.Offset = Offset;
+    return IsoTime(r);
+}
+
+std::optional<TTelemetryModel::TInstant> TTelemetryModel::InstantOf(uint32_t regulatorTime) const
+{
+    TRecordClock clock(FZone, static_cast<uint16_t>(regulatorTime >> 16));
+    TInstant at;
+    if (!clock.Next(static_cast<uint16_t>(regulatorTime), at.Utc, at.Offset))
+        return std::nullopt;
+    return at;
+}
+
+void TTelemetryModel::Identified(const TEngine& engine)
+{
+    // Another regulator (or the same one restarted): what it has is asked
+    // again; until then the outputs keep what the last one had.
+    if (engine.Generation != FGeneration) {
+        FInformed = false;
+        FKinds = false;
+    }
+    FGeneration = engine.Generation;
+    FMonthDirty = FRecordsDirty = true;
+}
+
+void TTelemetryModel::InformationArrived(const TEngine& engine)
+{
+    if (engine.Generation == 0)
+        return;
+    FGeneration = engine.Generation;
+    FMeters = std::min<int>(engine.ValueKem->Value, MaxChannels - 1);
+    FArchiveChannels = std::min<int>(engine.GridEm->MeterCount, MaxChannels);
+    FAppliances = std::min<int>(engine.ValueKso->Value, MaxAppliances);
+    if (FGeneration < 3)
+        FKindMask = engine.Archive->KindMask;
+    FInformed = true;
+    FMonthDirty = FRecordsDirty = true;
+}
+
+void TTelemetryModel::RegulatedPowerArrived(const TEngine&, uint16_t vt, uint16_t nt)
+{
+    FHaveRegulated = true;
+    FRegulated = {vt, nt};
+}
+
+void TTelemetryModel::LiveArrived(const TEngine& engine, uint8_t block)
+{
+    if (engine.Generation >= 3 && (block == 8 || block == 10)) {
+        FKindMask = engine.GridEm->KindWord;
+        FKinds = true;
+    }
+    // The month table came with the block: a new month, or a record the
+    // regulator has and the file has not yet.
+    const TArchiveQDR& archive = *engine.Archive;
+    if (archive.MonthEntry(0).Month != FMonthSeen[0] || archive.MonthEntry(0).Count != FMonthSeen[1]) {
+        FMonthSeen = {archive.MonthEntry(0).Month, archive.MonthEntry(0).Count};
+        FMonthDirty = FRecordsDirty = true;
+    }
+}
+
+void TTelemetryModel::IntervalClosed(const TEngine&, const TClosedInterval& closed)
+{
+    const std::optional<TInstant> start = InstantOf(closed.Start);
+    if (!start)
+        return;
+    FClosed.Valid = true;
+    FClosed.Start = *start;
+    FClosed.Channels = std::max(1, LiveChannels());
+    FClosed.Power.fill(0);
+    FClosed.Power[0] = closed.AveragePower;
+    if (FGeneration >= 3)
+        for (int c = 1; c < FClosed.Channels; ++c)
+            FClosed.Power[size_t(c)] = closed.Averages[size_t(c)];
+}
+
+void TTelemetryModel::ExchangeEnded(const TEngine&, uint8_t code) { ++FExchanges[code]; }
+
+void TTelemetryModel::RecordsFiled(const TEngine&, uint16_t, uint16_t, uint16_t count)
+{
+    FRecordsFiled += count;
+    FMonthDirty = FRecordsDirty = true;
+}
+
+void TTelemetryModel::DownloadChanged(const TEngine&) { FMonthDirty = true; }
+
+void TTelemetryModel::Silenced(const TEngine&)
+{
+    // The regulated powers are what the regulator last said; with it gone
+    // for a minute nobody knows them any more.
+    FHaveRegulated = false;
+}
+
+void TTelemetryModel::Second()
+{
+    // Downloads mark the files at every batch; they are read at most once a
+    // second, and the month's sums only once its file is whole.
+    if (FRecordsDirty)
+        TakeRecords();
+    if (FMonthDirty)
+        TakeMonth();
+    if (OnSecond)
+        OnSecond();
+}
+
+void TTelemetryModel::TakeRecords()
+{
+    FRecordsDirty = false;
+    TArchiveQDR* archive = FEngine.Archive.get();
+    std::vector<std::pair<uint16_t, uint16_t>> records;
+    for (uint8_t i = 0; i < 2; ++i) {
+        const uint16_t month = archive->MonthEntry(i).Month;
+        const QString name = archive->MonthFileName(month);
+        if (name.isEmpty())
+            continue;
+        // A month neither open nor on the disk holds nothing: opening it
+        // would only make an empty one.
+        if (!archive->Find(name) && !QFileInfo::exists(archive->FullName(name))) {
+            records.emplace_back(month, 0);
+            continue;
+        }
+        TDispArch view(archive, FEngine.InterfaceME->IntervalMinutes);
+        if (view.Open(name))
+            records.emplace_back(month, view.RecordCount);
+    }
+    FMonthRecords = std::move(records);
+}
+
+void TTelemetryModel::TakeMonth()
+{
+    TArchiveQDR* archive = FEngine.Archive.get();
+    const TMonthEntry& entry = archive->MonthEntry(0);
+    // Until the file holds every record the regulator numbers for the month,
+    // what was said stands: a sum of part of the month is never said.
+    if (!Known() || archive->MonthFileName(entry.Month).isEmpty() || archive->MonthProgress(0).Done < entry.Count)
+        return;
+    const uint8_t minutes = FEngine.InterfaceME->IntervalMinutes;
+    TMonth month;
+    month.Valid = true;
+    month.Month = entry.Month;
+    month.Energy.assign(size_t(std::max(0, FArchiveChannels)), 0.0);
+    TDispArch view(archive, minutes);
+    if (view.Open(archive->MonthFileName(entry.Month))) {
+        for (size_t c = 0; c < month.Energy.size() && c < view.Channels; ++c)
+            month.Energy[c] = double(view.Sums[c].Total) * minutes / 60.0;
+        for (const TTimedRecord& r : TimedRecords(view, FZone)) {
+            const uint16_t v = view.ChannelValue(r.Index, 0);
+            if (v == TDispArch::NoValue || (month.HavePeak && v <= month.Peak))
+                continue;
+            month.HavePeak = true;
+            month.Peak = v;
+            month.PeakStart = TInstant{r.Utc, r.Offset};
+        }
+    } else if (entry.Count != 0) {
+        return;
+    }
+    FMonth = std::move(month);
+    FMonthDirty = false;
+}
