@@ -75,6 +75,8 @@ void ReadAlerts(const TMIniFile& ini, TSettings& s)
     for (const QString& to : mail.split(QRegularExpression(QStringLiteral("[,;]")), Qt::SkipEmptyParts))
         if (!to.trimmed().isEmpty())
             a.Mail << to.trimmed();
+}
+
 // A topic given in the file: no wildcard, no empty level at either end.
 QString TopicProblem(const QString& key, const QString& topic)
 {
