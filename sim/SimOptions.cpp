@@ -143,6 +143,13 @@ bool SimParseOptions(int argc, const char* const* argv, TSimOptions& o, std::str
                 return fail("--now needs YYYY-MM-DDTHH:MM");
             o.Regulator.Now = s;
             o.NowGiven = true;
+        } else if (arg == "--offset") {
+            if (!value(v) || !ParseLong(v, -864000, 864000, n))
+                return fail("--offset must be -864000..864000 seconds");
+            o.Offset = n;
+        } else if (arg == "--load") {
+            if (!value(v) || !SimParseLoad(v, o.Regulator.Load))
+                return fail("--load needs ramp:P, steady:P or noisy:P (P percent of the limit, 0..1000)");
         } else if (arg == "--speed") {
             if (!value(v) || !ParseDouble(v, 0.0, 1e6, o.Speed))
                 return fail("--speed must be 0..1000000");
@@ -205,6 +212,7 @@ bool SimParseOptions(int argc, const char* const* argv, TSimOptions& o, std::str
     }
     if (!o.NowGiven)
         o.Regulator.Now = SimLocalNow();
+    o.Regulator.Now += o.Offset;
     return true;
 }
 
@@ -243,6 +251,16 @@ Regulator:
   --erased LIST        positions as for --gaps whose archive slots are erased: every byte
                        0xFF, so the record's time is no time of the month
   --trailing N         command-3 replies carry N (0..5) bytes after their records
+  --offset SECONDS     the regulator's clock runs this far ahead of --now or local time
+                       (negative: behind)
+
+Live scenario (for the limit's alerts):
+  --load SHAPE:P       the site's power as P percent of the regulated power of the interval's
+                       tariff, the same shape in every interval; P is what the interval ends
+                       with (its archive value): ramp rises steadily from 2/3 P to 4/3 P,
+                       steady stays at P within 2%, noisy starts with a burst at 1.6 P for
+                       its first sixth (at most 20 s) and jitters by 5% after it; the
+                       archive follows the scenario (short intervals: --interval 1)
 
 Archive: the current month and the one before. The month table w0..w4 is month 0 (current),
 month 1 (previous), the records held of each, and the lost ones of month 1. Records are those
@@ -284,6 +302,8 @@ Control lines on stdin (each answered by a line "OK ..." on stdout, or "ERROR ..
                        record, old and new, has the new size
   noise on|off         serial: start or stop the noise of --noise
   preg VT NT           set the regulated powers in kW
+  load SHAPE:P|off     change the live scenario (see --load)
+  mute SECONDS         answer nothing for that many real seconds (0 ends a mute spell)
   status               print the clock, the month table and the regulated powers
   quit                 stop
 )";

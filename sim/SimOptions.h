@@ -16,6 +16,7 @@ struct TSimOptions {
 
     TSimConfig Regulator;
     bool NowGiven = false;
+    int64_t Offset = 0;      // seconds the regulator's clock is ahead of --now or local time
     double Speed = 1.0;      // simulated seconds per real second; 0 stops the clock
     bool Fast = false;       // serial bytes without line pacing
     int TurnaroundMs = 30;

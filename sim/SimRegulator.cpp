@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 void SimPut8(TSimBytes& b, unsigned v)
 {
@@ -136,6 +137,8 @@ void TSimRegulator::SetRegulatedPower(uint16_t vt, uint16_t nt)
     if (nt != 0 && nt != 65535)
         PregNT = nt;
     TimeConfig = Clock - Clock % 60;
+    // The maxima of a live scenario follow the limits.
+    MaxKey = 0xFFFFFFFF;
 }
 
 void TSimRegulator::RestartNumbering()
@@ -260,6 +263,8 @@ TSimBytes TSimRegulator::SlotRecord(uint16_t month, uint16_t slot) const
 double TSimRegulator::MeterRaw(uint16_t month, uint16_t slot, int meter) const
 {
     const int64_t start = SimMonthStartSeconds(month) + static_cast<int64_t>(slot - 1) * IntervalSeconds();
+    if (Cfg.Load.Active() && (meter == 0 || MeterActive(meter)))
+        return LoadInterval(start) * LoadShare(meter);
     const int64_t mid = start + IntervalSeconds() / 2;
     const int64_t day = mid / 86400;
     // Each meter's working day is shifted by up to an hour either way.
@@ -289,6 +294,8 @@ uint16_t TSimRegulator::ChannelValue(uint16_t month, uint16_t slot, int channel)
 {
     int meter = channel + 1;
     if (Cfg.Generation >= 3) {
+        if (channel == 0 && Cfg.Load.Active())
+            return ClampWord(LoadInterval(SimMonthStartSeconds(month) + static_cast<int64_t>(slot - 1) * IntervalSeconds()));
         if (channel == 0) {
             unsigned sum = 0;
             bool any = false;
@@ -347,6 +354,8 @@ double TSimRegulator::Wiggle(int meter, uint16_t value, int minute) const
 
 uint16_t TSimRegulator::MeterPower(int meter, int64_t seconds) const
 {
+    if (Cfg.Load.Active() && (meter == 0 || MeterActive(meter)))
+        return ClampWord(LoadPower(seconds) * LoadShare(meter));
     uint16_t month = 0;
     const int64_t start = IntervalStart(seconds);
     const uint16_t slot = SlotOf(start, month);
@@ -357,6 +366,8 @@ uint16_t TSimRegulator::MeterPower(int meter, int64_t seconds) const
 
 uint16_t TSimRegulator::MeterAverage(int meter, int64_t seconds) const
 {
+    if (Cfg.Load.Active() && (meter == 0 || MeterActive(meter)))
+        return ClampWord(LoadAverage(seconds) * LoadShare(meter));
     uint16_t month = 0;
     const int64_t start = IntervalStart(seconds);
     const uint16_t slot = SlotOf(start, month);
@@ -374,6 +385,8 @@ uint16_t TSimRegulator::MeterAverage(int meter, int64_t seconds) const
 
 uint16_t TSimRegulator::SitePower(int64_t seconds) const
 {
+    if (Cfg.Load.Active())
+        return ClampWord(LoadPower(seconds));
     unsigned sum = 0;
     bool any = false;
     for (int m = 1; m <= Cfg.Meters; ++m) {
@@ -389,6 +402,8 @@ uint16_t TSimRegulator::SitePower(int64_t seconds) const
 
 uint16_t TSimRegulator::SiteAverage(int64_t seconds) const
 {
+    if (Cfg.Load.Active())
+        return ClampWord(LoadAverage(seconds));
     unsigned sum = 0;
     bool any = false;
     for (int m = 1; m <= Cfg.Meters; ++m) {
@@ -400,6 +415,107 @@ uint16_t TSimRegulator::SiteAverage(int64_t seconds) const
     if (!any)
         sum = MeterAverage(0, seconds);
     return static_cast<uint16_t>(std::min(sum, 65534u));
+}
+
+bool SimParseLoad(const std::string& text, TSimLoad& load)
+{
+    if (text == "off") {
+        load = TSimLoad{};
+        return true;
+    }
+    const size_t colon = text.find(':');
+    if (colon == std::string::npos)
+        return false;
+    const std::string shape = text.substr(0, colon);
+    const std::string percent = text.substr(colon + 1);
+    TSimLoad l;
+    if (shape == "ramp")
+        l.Shape = TSimLoadShape::Ramp;
+    else if (shape == "steady")
+        l.Shape = TSimLoadShape::Steady;
+    else if (shape == "noisy")
+        l.Shape = TSimLoadShape::Noisy;
+    else
+        return false;
+    char* end = nullptr;
+    l.Percent = std::strtod(percent.c_str(), &end);
+    if (percent.empty() || *end != '\0' || !(l.Percent > 0.0 && l.Percent <= 1000.0))
+        return false;
+    load = l;
+    return true;
+}
+
+void TSimRegulator::SetLoad(const TSimLoad& load)
+{
+    Cfg.Load = load;
+    MaxKey = 0xFFFFFFFF;
+}
+
+double TSimRegulator::LoadFactor(int64_t e, int64_t len) const
+{
+    const double x = (static_cast<double>(e) + 0.5) / static_cast<double>(len);
+    switch (Cfg.Load.Shape) {
+    case TSimLoadShape::Ramp:
+        // Rises steadily from two thirds of the interval's result to four
+        // thirds of it: the projection crosses the result's limit well before
+        // the end.
+        return 2.0 / 3.0 + 2.0 / 3.0 * x;
+    case TSimLoadShape::Steady:
+        return 1.0 + 0.02 * std::sin(2.0 * kPi * x);
+    case TSimLoadShape::Noisy: {
+        // A burst at 160% over the first seconds (a motor starting), then a
+        // lower, jittering load that brings the interval back to its result.
+        const int64_t burst = std::clamp<int64_t>(len / 6, 1, 20);
+        if (e < burst)
+            return 1.6;
+        const double rest = (static_cast<double>(len) - 1.6 * static_cast<double>(burst)) / static_cast<double>(len - burst);
+        return rest + 0.05 * (2.0 * SimUnit(SimHash(Cfg.Seed, 0x4015E, static_cast<uint64_t>(e / 2))) - 1.0);
+    }
+    case TSimLoadShape::None:
+        break;
+    }
+    return 1.0;
+}
+
+double TSimRegulator::LoadPower(int64_t seconds) const
+{
+    const int64_t start = IntervalStart(seconds);
+    const double limit = RegulatedPower(Tariff(start));
+    return limit * Cfg.Load.Percent / 100.0 * LoadFactor(seconds - start, IntervalSeconds());
+}
+
+double TSimRegulator::LoadAverage(int64_t seconds) const
+{
+    // What a meter integrates: the mean of the whole seconds elapsed.
+    const int64_t start = IntervalStart(seconds);
+    const int64_t e = seconds - start;
+    if (e <= 0)
+        return LoadPower(start);
+    const double limit = RegulatedPower(Tariff(start));
+    double sum = 0.0;
+    for (int64_t k = 0; k < e; ++k)
+        sum += LoadFactor(k, IntervalSeconds());
+    return limit * Cfg.Load.Percent / 100.0 * sum / static_cast<double>(e);
+}
+
+double TSimRegulator::LoadInterval(int64_t intervalStart) const
+{
+    const double limit = RegulatedPower(Tariff(intervalStart));
+    double sum = 0.0;
+    for (int64_t k = 0; k < IntervalSeconds(); ++k)
+        sum += LoadFactor(k, IntervalSeconds());
+    return limit * Cfg.Load.Percent / 100.0 * sum / static_cast<double>(IntervalSeconds());
+}
+
+double TSimRegulator::LoadShare(int meter) const
+{
+    if (meter == 0)
+        return 1.0;
+    double total = 0.0;
+    for (int m = 1; m <= Cfg.Meters; ++m)
+        if (MeterActive(m))
+            total += MeterBase[m];
+    return total > 0.0 ? MeterBase[meter] / total : 1.0;
 }
 
 int TSimRegulator::Stage(int64_t seconds) const

@@ -31,6 +31,18 @@
 #include <utility>
 #include <vector>
 
+// A live scenario for the limit's alerts: the site's power as a share of the
+// regulated power of the interval's tariff, shaped the same way within every
+// interval. Percent is the power the interval ends with (its archive value).
+enum class TSimLoadShape { None, Ramp, Steady, Noisy };
+struct TSimLoad {
+    TSimLoadShape Shape = TSimLoadShape::None;
+    double Percent = 100.0;
+    bool Active() const { return Shape != TSimLoadShape::None; }
+};
+// "ramp:120", "steady:95", "noisy:90" or "off".
+bool SimParseLoad(const std::string& text, TSimLoad& load);
+
 struct TSimConfig {
     int Generation = 3;          // 1, 2 or 3
     uint8_t Address = 0;         // bus address 0..127
@@ -52,6 +64,7 @@ struct TSimConfig {
     // Bytes added after the records of every command-3 reply that carries any
     // (a firmware that pads its blocks), 0..5.
     int Trailing = 0;
+    TSimLoad Load;
 
     int MeterCount() const { return Meters >= 0 ? Meters : (Generation >= 3 ? 4 : 2); }
     bool IsGap(uint16_t slot) const;
@@ -93,6 +106,8 @@ public:
 
     // Operator and regulator events.
     void SetRegulatedPower(uint16_t vt, uint16_t nt);
+    // The live scenario from now on (archive values follow it too).
+    void SetLoad(const TSimLoad& load);
     uint16_t RegulatedPower(int tariff) const { return tariff == 0 ? PregVT : PregNT; }
     void RestartNumbering();
     // A meter added or removed: every record, old and new, now has the new
@@ -157,6 +172,15 @@ private:
     void PutMeasurementCore(TSimBytes& b) const; // first 70 bytes of blocks 8 and 10
     void PutReadings(TSimBytes& b, bool previous) const;
     int Base(uint16_t month) const;
+    // The live scenario: the shape's factor at second e of an interval of
+    // len seconds (its mean over the interval is 1), the site's power at an
+    // instant, its mean from the interval's start to that instant, and the
+    // mean of a whole interval; a meter's share of the site's power.
+    double LoadFactor(int64_t e, int64_t len) const;
+    double LoadPower(int64_t seconds) const;
+    double LoadAverage(int64_t seconds) const;
+    double LoadInterval(int64_t intervalStart) const;
+    double LoadShare(int meter) const;
 
     TSimConfig Cfg;
     int64_t Clock;

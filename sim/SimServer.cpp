@@ -261,6 +261,10 @@ void TSimServer::Handle(TSimParse parse, const TSimRequest& request, const TSimB
         Log("-- no reply: bad checksum");
         return;
     }
+    if (TClock::now() < MutedUntil) {
+        Log("-- no reply: muted");
+        return;
+    }
     Model.SetClock(SimNow());
     const TSimAnswer answer = Model.Answer(request);
     if (!answer.Reply) {
@@ -467,6 +471,28 @@ bool TSimServer::Control(const std::string& line, std::string& reply)
             return true;
         }
         reply = "usage: preg VT NT (kW, 1..65534): " + line;
+        return false;
+    }
+    if (cmd == "load") {
+        std::string text;
+        TSimLoad load;
+        if (in >> text && SimParseLoad(text, load) && noMore()) {
+            Model.SetClock(SimNow());
+            Model.SetLoad(load);
+            reply = "load " + text;
+            return true;
+        }
+        reply = "usage: load ramp:P|steady:P|noisy:P|off: " + line;
+        return false;
+    }
+    if (cmd == "mute") {
+        long seconds = -1;
+        if (in >> seconds && seconds >= 0 && seconds <= 86400 && noMore()) {
+            MutedUntil = TClock::now() + std::chrono::seconds(seconds);
+            reply = "mute " + std::to_string(seconds);
+            return true;
+        }
+        reply = "usage: mute SECONDS (0..86400): " + line;
         return false;
     }
     if (cmd == "status" && noMore()) {

@@ -79,6 +79,7 @@ private:
     TClock::time_point LastRx{};
     TClock::time_point WireFree{};
     TClock::time_point NextNoise{};
+    TClock::time_point MutedUntil{}; // no reply before this
     void Noise();
     std::vector<TOut> Outgoing;
     std::vector<TBlock> Blocks;

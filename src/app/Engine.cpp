@@ -814,7 +814,8 @@ void TEngine::FollowInterval(uint32_t stamp, uint16_t elapsed, uint16_t average)
     // The regulator stamps its blocks to the minute only, but it counts the
     // seconds into the interval: the stamp less those seconds lies within a
     // minute before the true start, which intervals put on a whole multiple
-    // of their length in the month.
+    // of their length in the month. The multiple nearest the middle of that
+    // minute is the start, also for intervals of one minute.
     const uint16_t month = static_cast<uint16_t>(stamp >> 16);
     const uint32_t minutes = stamp & 0xFFFFu;
     const uint32_t length = std::max<uint32_t>(1, InterfaceME->IntervalMinutes) * 60;
@@ -823,7 +824,7 @@ void TEngine::FollowInterval(uint32_t stamp, uint16_t elapsed, uint16_t average)
         return;
     }
     const int64_t startSeconds = int64_t(minutes) * 60 - elapsed;
-    const auto start = static_cast<uint16_t>(std::max<int64_t>(0, (startSeconds + length / 2) / length * length / 60));
+    const auto start = static_cast<uint16_t>(std::max<int64_t>(0, (startSeconds + 29 + length / 2) / length * length / 60));
     if (LiveInterval.Valid && (month != LiveInterval.Month || start != LiveInterval.Start)) {
         TClosedInterval closed;
         closed.Start = (uint32_t(LiveInterval.Month) << 16) | LiveInterval.Start;

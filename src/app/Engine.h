@@ -225,6 +225,19 @@ public:
     QString MovedAsideText;
     std::function<void(const TArchiveQDR::TMovedAside&)> OnMovedAside;
 
+    // Measurement 00's running interval as the live blocks show it; not
+    // valid while the link is down or before the first live block.
+    struct TLiveInterval {
+        bool Valid = false;
+        uint16_t Month = 0;
+        uint16_t Start = 0;       // minutes into the month
+        uint16_t Elapsed = 0;
+        uint16_t Average = 0;
+        uint8_t Tariff = 0;
+        std::array<uint16_t, 13> Averages{};
+    };
+    const TLiveInterval& RunningInterval() const { return LiveInterval; }
+
 private:
     std::vector<TEngineObserver*> Observers;
     template <typename F> void Notify(F&& call);
@@ -248,16 +261,6 @@ private:
     void ValidReply();
     void WatchLink(uint32_t now);
 
-    // Measurement 00's running interval as the live blocks show it.
-    struct TLiveInterval {
-        bool Valid = false;
-        uint16_t Month = 0;
-        uint16_t Start = 0;       // minutes into the month
-        uint16_t Elapsed = 0;
-        uint16_t Average = 0;
-        uint8_t Tariff = 0;
-        std::array<uint16_t, 13> Averages{};
-    };
     TLiveInterval LiveInterval;
     void FollowInterval(uint32_t stamp, uint16_t elapsed, uint16_t average);
 

@@ -2,6 +2,7 @@
 
 #include "app/Config.h"
 
+#include <QRegularExpression>
 #include <QFileInfo>
 
 #include <arpa/inet.h>
@@ -39,6 +40,43 @@ T Number(const TMIniFile& ini, const QString& section, const QString& key, T def
     }
     return static_cast<T>(v);
 }
+
+void ReadAlerts(const TMIniFile& ini, TSettings& s)
+{
+    const QString section = QStringLiteral("ALARMY");
+    TAlertSettings& a = s.Alerts;
+    const QString kinds = ini.ReadString(section, QStringLiteral("Druhy"), QString()).trimmed();
+    if (!kinds.isEmpty() && kinds.compare(QLatin1String("all"), Qt::CaseInsensitive) != 0) {
+        a.Kinds = 0;
+        const QStringList names = kinds.split(QRegularExpression(QStringLiteral("[,;\\s]+")), Qt::SkipEmptyParts);
+        for (const QString& name : names) {
+            const TAlertSettings::TKind kind = TAlertSettings::KindOf(name);
+            if (kind == TAlertSettings::KindCount)
+                s.Notes << QStringLiteral("ALARMY Druhy: %1 is no kind of alert; it is left out").arg(name);
+            else
+                a.Kinds |= 1u << kind;
+        }
+    }
+    a.Reserve = Number<uint16_t>(ini, section, QStringLiteral("Rezerva"), 0, s.Notes);
+    a.Earliest = Number<uint16_t>(ini, section, QStringLiteral("Najskor"), 60, s.Notes, 0, 3600);
+    a.LinkSeconds = Number<uint16_t>(ini, section, QStringLiteral("Spojenie"), 120, s.Notes);
+    a.ClockSeconds = Number<uint16_t>(ini, section, QStringLiteral("Hodiny"), 120, s.Notes, 1);
+    a.MailInterval = Number<uint32_t>(ini, section, QStringLiteral("MailInterval"), 900, s.Notes, 1, 7 * 86400);
+    const uint32_t length = 3600u / s.Intervaly;
+    if (a.Enabled(TAlertSettings::Projected) && a.Earliest >= length)
+        s.Notes << QStringLiteral("ALARMY Najskor=%1 is not below the interval's %2 s; no projection is ever judged")
+                       .arg(a.Earliest).arg(length);
+    const QString reading = ini.ReadString(section, QStringLiteral("Priemer"), QString()).trimmed().toLower();
+    if (reading == QLatin1String("interval"))
+        a.Reading = TAverageReading::Interval;
+    else if (!reading.isEmpty() && reading != QLatin1String("elapsed"))
+        s.Notes << QStringLiteral("ALARMY Priemer=%1 is neither elapsed nor interval; elapsed is used").arg(reading);
+    const QString mail = ini.ReadString(section, QStringLiteral("Mail"), QString());
+    for (const QString& to : mail.split(QRegularExpression(QStringLiteral("[,;]")), Qt::SkipEmptyParts))
+        if (!to.trimmed().isEmpty())
+            a.Mail << to.trimmed();
+}
+
 // A topic given in the file: no wildcard, no empty level at either end.
 QString TopicProblem(const QString& key, const QString& topic)
 {
@@ -254,6 +292,7 @@ TSettings TSettings::Read(const TMIniFile& ini)
     s.Mail.Login = ini.ReadString(mail, QStringLiteral("Login"), QString());
     s.Mail.Password = ini.ReadString(mail, QStringLiteral("Password"), QString());
     s.Mail.CAFile = ini.ReadString(mail, QStringLiteral("CAFile"), QString()).trimmed();
+    ReadAlerts(ini, s);
 
     const QString contract = QStringLiteral("ZMLUVA");
     s.Contract = ParseContract(

@@ -1,6 +1,7 @@
 #pragma once
 // The settings the engine is started with, read from the configuration in
 // the order and with the corrections the start-up applies.
+#include "app/AlertSettings.h"
 #include "core/MailSettings.h"
 #include "demand/Contract.h"
 #include "core/TelemetrySettings.h"
@@ -40,6 +41,7 @@ struct TSettings {
     QStringList ApplianceNames;
     QStringList SignalNames;
     TMailSettings Mail;
+    TAlertSettings Alerts; // ALARMY
     // ZMLUVA: what the site's demand is billed by; its own Problem, so that
     // only what bills the demand stops on it.
     TContract Contract;

@@ -150,6 +150,11 @@ std::vector<TMqttEntity> MqttEntities(const TTelemetryModel& model)
     list.push_back({QStringLiteral("projected"), QStringLiteral("sensor"),
                     QStringLiteral("Predpokladaný priemerný výkon intervalu"), QStringLiteral("projected"), power, kw,
                     measurement, false, [](const TTelemetryModel& m) { return PowerText(m.Projected(), false); }});
+    if (model.LimitDanger)
+        list.push_back({QStringLiteral("limit_danger"), QStringLiteral("binary_sensor"), QStringLiteral("Limit v ohrození"),
+                        QStringLiteral("limit/danger"), QStringLiteral("problem"), {}, {}, false, [](const TTelemetryModel& m) {
+                            return !m.LimitDanger ? QByteArray() : *m.LimitDanger ? QByteArrayLiteral("ON") : QByteArrayLiteral("OFF");
+                        }});
     list.push_back({QStringLiteral("interval_time"), QStringLiteral("sensor"), QStringLiteral("Začiatok posledného intervalu"),
                     QStringLiteral("interval/start"), timestamp, {}, {}, false, [](const TTelemetryModel& m) {
                         return m.Closed().Valid ? m.Closed().Start.Iso().toUtf8() : QByteArray();
@@ -205,6 +210,7 @@ std::vector<std::pair<QString, QString>> MqttObjectUniverse()
                                "peak_time", "identification"})
         all.emplace_back(sensor, QLatin1String(object));
     all.emplace_back(binary, QStringLiteral("link"));
+    all.emplace_back(binary, QStringLiteral("limit_danger"));
     for (int n = 1; n <= TTelemetryModel::MaxAppliances; ++n)
         all.emplace_back(binary, QStringLiteral("appliance_") + Two(n));
     return all;

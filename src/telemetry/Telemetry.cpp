@@ -30,6 +30,16 @@ TTelemetry::TTelemetry(TEngine& engine, const TSettings& settings)
 
 TTelemetry::~TTelemetry() { Stop(0); }
 
+bool TTelemetry::PublishAlert(const QByteArray& json)
+{
+    return FMqtt && FMqtt->Publish(QStringLiteral("alert"), json, false);
+}
+
+void TTelemetry::SetLimitDanger(bool danger)
+{
+    FModel->LimitDanger = danger;
+}
+
 void TTelemetry::Log(const TLogLine& line)
 {
     if (OnLog)

@@ -42,6 +42,13 @@ public:
 
     // Why an output is not running although configured, one line each.
     QStringList Problems() const;
+
+    // The alerts, where they run beside the outputs: one on Topic/alert
+    // (not retained; false while MQTT is off or away from its broker, the
+    // log and the mail carry it all the same), and whether a projected
+    // exceedance stands (the "limit in danger" entity, from the first call).
+    bool PublishAlert(const QByteArray& json);
+    void SetLimitDanger(bool danger);
     TTelemetryModel& Model() const { return *FModel; }
     TMqttPublisher* Mqtt() const { return FMqtt.get(); }
     TMetricsServer* Metrics() const { return FMetrics.get(); }

@@ -113,6 +113,10 @@ public:
     // Once a second, after the month was taken in.
     std::function<void()> OnSecond;
 
+    // Set where the alerts run beside the outputs: whether a projected
+    // exceedance of the limit stands; nothing while no alerts follow.
+    std::optional<bool> LimitDanger;
+
     // TEngineObserver
     void Identified(const TEngine&) override;
     void InformationArrived(const TEngine&) override;

@@ -188,6 +188,34 @@ TEST(Config, NumbersNotUsedAsWrittenAreSaid)
               QStringList{QStringLiteral("KOMUNIKACIA Limit=20 is out of range 32 to 255; 32 is used")});
 }
 
+TEST(Config, TheAlertsSectionWithItsDefaultsAndWhatCannotBeUsed)
+{
+    const TAlertSettings d = SettingsOf(QString()).Alerts;
+    EXPECT_EQ(d.Kinds, TAlertSettings::AllKinds);
+    EXPECT_EQ(d.Earliest, 60);
+    EXPECT_EQ(d.LinkSeconds, 120);
+    EXPECT_EQ(d.ClockSeconds, 120);
+    EXPECT_EQ(d.MailInterval, 900u);
+    EXPECT_EQ(d.Reading, TAverageReading::Elapsed);
+
+    const TSettings s = SettingsOf(QStringLiteral(
+        "[INE]\nIntervaly=60\n[ALARMY]\nDruhy=exceedance, link-restored;wind\nRezerva=20\nNajskor=60\n"
+        "Hodiny=0\nPriemer=Interval\nMail=a@b.sk; c@d.sk\nMailInterval=x\n"));
+    const TAlertSettings& a = s.Alerts;
+    EXPECT_EQ(a.Kinds, (1u << TAlertSettings::Exceedance) | (1u << TAlertSettings::Link));
+    EXPECT_EQ(a.Reserve, 20);
+    EXPECT_EQ(a.ClockSeconds, 1);
+    EXPECT_EQ(a.Reading, TAverageReading::Interval);
+    EXPECT_EQ(a.Mail, QStringList({QStringLiteral("a@b.sk"), QStringLiteral("c@d.sk")}));
+    EXPECT_EQ(a.MailInterval, 900u);
+    EXPECT_EQ(s.Notes, QStringList({QStringLiteral("ALARMY Druhy: wind is no kind of alert; it is left out"),
+                                    QStringLiteral("ALARMY Hodiny=0 is out of range 1 to 65535; 1 is used"),
+                                    QStringLiteral("ALARMY MailInterval=x is not a whole number; 900 is used")}));
+    // With the projection chosen, a Najskor as long as the interval is said.
+    EXPECT_TRUE(SettingsOf(QStringLiteral("[INE]\nIntervaly=60\n")).Notes.contains(
+        QStringLiteral("ALARMY Najskor=60 is not below the interval's 60 s; no projection is ever judged")));
+}
+
 TEST(Config, AFileThatIsThereButCannotBeReadIsSaid)
 {
     QTemporaryDir dir;

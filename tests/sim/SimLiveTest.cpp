@@ -296,3 +296,39 @@ TEST(SimLive, ConsumptionDataOfBlock10)
     EXPECT_NEAR(SimGet16(&b[86]), e, 1.5);
     EXPECT_GT(SimGet16(&b[84]), 0);
 }
+
+TEST(SimLive, ALiveScenarioEndsEveryIntervalOnItsShareOfTheLimitAndTheArchiveAgrees)
+{
+    // 11:00 is day tariff: the VT limit of 400 kW.
+    TSimConfig c = Config(3, "2024-03-05T11:00");
+    c.IntervalMinutes = 1;
+    ASSERT_TRUE(SimParseLoad("ramp:120", c.Load));
+    TSimRegulator r(c);
+    const int64_t start = r.GetClock();
+    // Rising through the interval from 2/3 to 4/3 of 480 kW; the mean of the
+    // elapsed part ends on 480.
+    EXPECT_NEAR(r.SitePower(start), 320, 4);
+    EXPECT_NEAR(r.SitePower(start + 59), 640, 6);
+    EXPECT_NEAR(r.SiteAverage(start + 30), 400, 3);
+    EXPECT_NEAR(r.SiteAverage(start + 59), 475, 4);
+    r.SetClock(start + 61);
+    const TSimMonthTable t = r.MonthTable();
+    const std::optional<TSimBytes> record = r.Record(t.Month0, t.Count0);
+    ASSERT_TRUE(record);
+    EXPECT_EQ(SimGet16(record->data() + 2), 480) << "the main measurement of the interval";
+    unsigned meters = 0;
+    for (int m = 1; m <= r.Config().MeterCount(); ++m)
+        meters += SimGet16(record->data() + 2 + 2 * m);
+    EXPECT_NEAR(meters, 480, 4) << "the meters share it";
+
+    // A burst at the start that the rest of the interval makes up for.
+    r.SetLoad([] { TSimLoad l; SimParseLoad("noisy:90", l); return l; }());
+    const int64_t next = start + 120;
+    EXPECT_NEAR(r.SitePower(next + 2), 576, 3);
+    EXPECT_LT(r.SitePower(next + 30), 360);
+    EXPECT_NEAR(r.SiteAverage(next + 59), 360, 8);
+    TSimLoad bad;
+    EXPECT_FALSE(SimParseLoad("ramp", bad));
+    EXPECT_FALSE(SimParseLoad("wave:90", bad));
+    EXPECT_FALSE(SimParseLoad("steady:-5", bad));
+}

@@ -1,5 +1,7 @@
 #include "FormMain.h"
 
+#include "AlertView.h"
+#include "alerts/Alerts.h"
 #include "FrameME.h"
 #include "PageArchive.h"
 #include "PanelMail.h"
@@ -121,6 +123,7 @@ TFormMain::TFormMain(const TSettings& settings, uint16_t timerPeriod, const QStr
     connect(PageI->ButtonPreg, &QPushButton::clicked, this, [this] { PanelPreg->ButtonPregClick(); });
     PageI->OnIdClick = [this] { ShowDebugView(); };
     FrameME->Bind(Engine->InterfaceME.get());
+    CreateAlerts(settings);
     // The archive view over the engine's archive, and its page.
     DispArch = std::make_unique<TDispArch>(Engine->Archive.get(), Engine->InterfaceME->IntervalMinutes);
     PageA = new TPageArchive(*Engine->Archive, *DispArch, OutputBusy, TabSheetA);
@@ -175,7 +178,7 @@ TFormMain::TFormMain(const TSettings& settings, uint16_t timerPeriod, const QStr
 void TFormMain::ShowInf(const QString& status)
 {
     QStringList parts;
-    for (const QString& part : {FolderNotice, status, OutputNotice, FileNotice})
+    for (const QString& part : {FolderNotice, status, OutputNotice, FileNotice, AlertNotice})
         if (!part.isEmpty())
             parts << part;
     PanelInf->setText(parts.join(QStringLiteral("  –  ")));
@@ -206,10 +209,34 @@ void TFormMain::HoldFolder()
         }
     }
     Engine->Download = FolderLock->Holds();
+    if (Alerts)
+        Alerts->SetMayMail(FolderLock->Holds());
     if (notice != FolderNotice) {
         FolderNotice = notice;
         ShowInf(StatusText());
     }
+}
+
+void TFormMain::CreateAlerts(const TSettings& settings)
+{
+    Alerts = std::make_unique<TAlerts>();
+    Alerts->OnAlert = [this](const TAlert& alert) {
+        // The projection has its own figures on MERANIE and VYHODNOTENIE.
+        if (alert.Group == TAlertSettings::Projected)
+            return;
+        AlertNotice = QStringLiteral("%1 %2").arg(QDateTime::currentDateTime().toString(QStringLiteral("HH:mm")), alert.Text);
+        ShowInf(StatusText());
+    };
+    Alerts->OnLog = [](const QString& line) { std::fprintf(stderr, "qdrwin: %s\n", line.toLocal8Bit().constData()); };
+    Alerts->Apply(settings);
+    // Only the program that holds the site folder mails: beside a running
+    // service the window only shows.
+    Alerts->SetMayMail(FolderLock->Holds());
+    Alerts->Follow(Engine.get());
+    FrameProjection = new TFrameProjection(FrameME->TabEvaluation);
+    auto* layout = new QVBoxLayout(FrameME->TabEvaluation);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(FrameProjection);
 }
 
 TFormMain::~TFormMain()
@@ -228,6 +255,7 @@ TFormMain::~TFormMain()
     DebugView.reset();
     // The view lets go of its monthly file before the archive goes.
     DispArch.reset();
+    Alerts.reset();
     Engine.reset();
 }
 
@@ -508,6 +536,9 @@ void TFormMain::Tick()
     ShowDownloadStatus();
     Disps->UpdateAll();
     FrameME->Tick();
+    TAlertView::ShowProjection(PageM->LabelPj, Alerts->Projection());
+    if (Engine->Merania)
+        FrameProjection->Show(Alerts->Projection(), Alerts->MonthPeak(), Alerts->Config().Reserve);
     DebugView->RefreshIfChanged();
     PageA->CheckArchiveView(CurrentPage == TEngine::PageArchive);
 }

@@ -29,6 +29,8 @@ class TPanelPreg;
 struct TSettings;
 
 class TAdvExcel;
+class TAlerts;
+class TFrameProjection;
 class TMailClient;
 
 class TFormMain : public QMainWindow {
@@ -59,6 +61,11 @@ public:
     // A measurement output runs: neither the page nor the window may change.
     bool OutputBusy = false;
     std::unique_ptr<TMailClient> MailClient;
+    // The alerts over the engine: freed before it. The projection shows on
+    // MERANIE and in ODBER's VYHODNOTENIE, the other alerts in PanelInf.
+    std::unique_ptr<TAlerts> Alerts;
+    TFrameProjection* FrameProjection = nullptr;
+    QString AlertNotice;
     std::unique_ptr<TAdvExcel> Excel;
 
     QTabWidget* PageControl = nullptr;
@@ -142,6 +149,7 @@ private:
     void CreatePages();
     void CreateOutputs(const TSettings& settings);
     void ReadMailConfig(const TSettings& settings);
+    void CreateAlerts(const TSettings& settings);
     void CreateDisplays();
     void PlaceWindow();
     void PageChanged(int index);

@@ -81,7 +81,9 @@ TFrameME::TFrameME(QWidget* parent)
 
     auto* main = new QWidget(PageControl);
     PageControl->addTab(main, QStringLiteral("HLAVNÉ MERANIE"));
-    PageControl->addTab(new QWidget(PageControl), QStringLiteral("VYHODNOTENIE"));
+    TabEvaluation = new QWidget(PageControl);
+    TabEvaluation->setObjectName(QStringLiteral("TabEvaluation"));
+    PageControl->addTab(TabEvaluation, QStringLiteral("VYHODNOTENIE"));
 
     auto* column = new QVBoxLayout(main);
     auto* top = new QHBoxLayout;

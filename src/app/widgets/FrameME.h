@@ -30,6 +30,7 @@ public:
     TDisps* Disps() const { return FDisps.get(); }
 
     QTabWidget* PageControl = nullptr;
+    QWidget* TabEvaluation = nullptr;    // "VYHODNOTENIE", filled by the window
     QLabel* PanelDt = nullptr;
     QGroupBox* GroupInstant = nullptr;   // "Okamžité hodnoty"
     QGroupBox* GroupHourly = nullptr;    // "Hodinová práca"

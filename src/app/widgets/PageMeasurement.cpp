@@ -49,12 +49,14 @@ TPageMeasurement::TPageMeasurement(QWidget* parent)
     LabelPa = TValueLabel::For(this, "LabelPa", DateSample);
     LabelPr = TValueLabel::For(this, "LabelPr", DateSample);
     LabelRs = TValueLabel::For(this, "LabelRs", DateSample);
+    LabelPj = TValueLabel::For(this, "LabelPj", DateSample);
     const std::pair<QString, QLabel*> liveRows[] = {
         {QStringLiteral("Čas merania"), LabelTd},
         {QStringLiteral("Čas v intervale"), LabelTc},
         {QStringLiteral("Tarifa"), LabelTa},
         {QStringLiteral("Okamžitý výkon [kW]"), LabelPa},
         {QStringLiteral("Priemerný výkon [kW]"), LabelPr},
+        {QStringLiteral("Predpoklad intervalu [kW]"), LabelPj},
         {QStringLiteral("Stupeň regulácie"), LabelRs},
     };
     int row = 0;

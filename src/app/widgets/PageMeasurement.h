@@ -19,6 +19,7 @@ public:
     QLabel* LabelTa;
     QLabel* LabelPa;
     QLabel* LabelPr;
+    QLabel* LabelPj; // the running interval's projected power
     QLabel* LabelRs;
     QLabel* LabelPmV;
     QLabel* LabelTmV;
