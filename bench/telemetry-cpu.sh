@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# CPU of the site's outputs while polling: the telemetry driver (an engine
-# polling qdrsim over UDP loopback as the site service does, with MQTT to a
-# mosquitto of its own and the metrics endpoint on, scraped every 15 s as
-# Prometheus does) measured as a whole process, every thread included, over
-# several windows once the archive is filed. The simulator and the broker are
+# CPU of the site service with its outputs on while polling: `qdrtool run`
+# polling qdrsim over UDP loopback, with MQTT to a mosquitto of its own, the
+# metrics endpoint (scraped every 15 s as Prometheus does) and the alerts on,
+# measured as a whole process, every thread included, over several windows
+# once the archive is filed. The simulator and the broker are
 # processes of their own and do not count.
 #
 # Prints each window and the medians of CPU in % of one core and wake-ups
@@ -12,7 +12,7 @@
 # usage: bench/telemetry-cpu.sh [--runs N] [--seconds S] [--build DIR]
 #   --runs     measuring windows (default 5)
 #   --seconds  length of each window (default 30)
-#   --build    build folder with sim/qdrsim and the driver (default build/bench)
+#   --build    build folder with sim/qdrsim and tools/qdrtool (default build/bench)
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -31,12 +31,9 @@ done
 case "$BUILD" in /*) ;; *) BUILD=$(pwd)/$BUILD ;; esac
 
 SIM=$BUILD/sim/qdrsim
-DRIVER=""
-for d in "$BUILD/bench/qdr_telemetry_driver" "$BUILD/tests/qdr_telemetry_driver"; do
-  [ -x "$d" ] && DRIVER=$d && break
-done
+DRIVER=$BUILD/tools/qdrtool
 [ -x "$SIM" ] || { echo "missing $SIM (build the benchmarks first: scripts/bench)" >&2; exit 2; }
-[ -n "$DRIVER" ] || { echo "missing qdr_telemetry_driver in $BUILD (build the benchmarks first)" >&2; exit 2; }
+[ -x "$DRIVER" ] || { echo "missing $DRIVER (build the benchmarks first: scripts/bench)" >&2; exit 2; }
 command -v mosquitto >/dev/null || { echo "mosquitto is not installed (scripts/deps)" >&2; exit 2; }
 
 exec /usr/bin/python3 - "$SIM" "$DRIVER" "$RUNS" "$SECONDS_PER_RUN" <<'PYEOF'
@@ -98,11 +95,10 @@ try:
     with open(os.path.join(site, "qdrwin.ini"), "w") as f:
         f.write(f"[KOMUNIKACIA]\nIP={endpoint}\n[MQTT]\nHost=127.0.0.1\nPort={broker_port}\nNode=bench\n"
                 f"[METRIKY]\nListen=127.0.0.1:{metrics_port}\n")
-    log_path = os.path.join(work.name, "driver.log")
+    log_path = os.path.join(work.name, "run.log")
     with open(log_path, "w") as log:
-        driver = subprocess.Popen([driver_path, site], stdout=subprocess.PIPE, stderr=log, text=True)
+        driver = subprocess.Popen([driver_path, "run"], cwd=site, stdout=subprocess.DEVNULL, stderr=log)
     procs.append(driver)
-    driver.stdout.readline()
     # Identified, archive filed, broker connected.
     time.sleep(20)
     with open(log_path) as log:

@@ -3,12 +3,110 @@
 // per event; systemd runs it as qdrtool-run@SITE.service.
 #include "Tool.h"
 
+#include "alerts/Alerts.h"
+#include "service/ServicePart.h"
 #include "service/SiteService.h"
+#include "telemetry/MqttPublisher.h"
+#include "telemetry/Telemetry.h"
 
 #include <QCoreApplication>
 #include <QDir>
 
 namespace {
+
+// The live values over MQTT and the metrics endpoint. Made with the first
+// engine and kept across the engines the service makes after it, so the
+// broker's session and the endpoint's counters survive a reopened link.
+class TTelemetryPart : public TServicePart {
+public:
+    explicit TTelemetryPart(TSiteService& service)
+        : Service(service)
+    {
+    }
+
+    QString Name() const override { return QStringLiteral("telemetry"); }
+    QString Check(const TSettings& s) const override
+    {
+        if (!s.Mqtt.Problem.isEmpty())
+            return s.Mqtt.Problem;
+        return s.Metrics.Problem;
+    }
+    void Apply(const TSettings& s) override
+    {
+        Settings = s;
+        if (Telemetry)
+            Telemetry->Apply(s);
+    }
+    void Follow(TEngine* engine) override
+    {
+        if (Telemetry) {
+            Telemetry->Follow(engine);
+            return;
+        }
+        if (!engine)
+            return;
+        Telemetry = StartTelemetry(*engine, Settings, [this](const TLogLine& line) { Service.Log(line); });
+        Telemetry->SetLimitDanger(Danger);
+    }
+    QString Status() const override
+    {
+        if (!Telemetry)
+            return {};
+        QStringList parts = Telemetry->Problems();
+        if (const TMqttPublisher* mqtt = Telemetry->Mqtt(); mqtt && Settings.Mqtt.Enabled() && !mqtt->IsConnected())
+            parts << QStringLiteral("MQTT broker unreachable");
+        return parts.join(QStringLiteral(", "));
+    }
+    void Stop(int ms) override
+    {
+        if (Telemetry)
+            Telemetry->Stop(ms);
+    }
+
+    void PublishAlert(const TAlert& alert)
+    {
+        if (Telemetry)
+            Telemetry->PublishAlert(alert.Json());
+    }
+    void SetLimitDanger(bool danger)
+    {
+        Danger = danger;
+        if (Telemetry)
+            Telemetry->SetLimitDanger(danger);
+    }
+
+private:
+    TSiteService& Service;
+    TSettings Settings;
+    std::unique_ptr<TTelemetry> Telemetry;
+    bool Danger = false;
+};
+
+// The alerts: a line in the log each, on MQTT beside the live values, and
+// mailed, since the service holds the site's folder.
+class TAlertsPart : public TServicePart {
+public:
+    TAlertsPart(TSiteService& service, TTelemetryPart& telemetry)
+    {
+        Alerts.OnAlert = [&service, &telemetry](const TAlert& alert) {
+            service.Log(TLogLine(alert.Line()));
+            telemetry.PublishAlert(alert);
+        };
+        Alerts.OnDanger = [&telemetry](bool danger) { telemetry.SetLimitDanger(danger); };
+        Alerts.OnLog = [&service](const QString& line) { service.Log(TLogLine(line)); };
+    }
+
+    QString Name() const override { return QStringLiteral("alerts"); }
+    void Apply(const TSettings& s) override
+    {
+        Alerts.Apply(s);
+        Alerts.SetMayMail(true);
+    }
+    void Follow(TEngine* engine) override { Alerts.Follow(engine); }
+
+private:
+    TAlerts Alerts;
+};
 
 const QString RunUsage = QStringLiteral(
     "usage: qdrtool run [--config FILE] [--dir DIR]\n"
@@ -18,7 +116,9 @@ const QString RunUsage = QStringLiteral(
     "and copies each new archive record into the monthly files within seconds. It holds the\n"
     "folder, so no window or fetch writes there meanwhile. A port that is missing is opened\n"
     "again every 10 s, a regulator that does not answer is asked on, a monthly file that\n"
-    "cannot be written is kept in memory and saved again every 30 s.\n"
+    "cannot be written is kept in memory and saved again every 30 s. It publishes the live\n"
+    "values over MQTT ([MQTT]) and to Prometheus ([METRIKY]) and raises the alerts\n"
+    "([ALARMY]), as the configuration turns them on.\n"
     "\n"
     "  --config FILE   configuration file (default qdrwin.ini, current directory first,\n"
     "                  then beside the program); read again on SIGHUP\n"
@@ -30,7 +130,9 @@ const QString RunUsage = QStringLiteral(
     "stall month=... record=... reason=..., records-lost month=... count=...,\n"
     "recordsize-changed month=... was=... now=... kept=..., write-failed file=... reason=...,\n"
     "write-resumed file=..., file-unreadable, file-kept, file-refused, config-note,\n"
-    "config-reloaded changed=..., config-refused reason=..., folder-held, port-held, stop.\n"
+    "config-reloaded changed=..., config-refused reason=..., folder-held, port-held, stop;\n"
+    "alert ..., alert-mailed, alert-mail-failed, alert-config; mqtt-connected,\n"
+    "mqtt-unreachable, mqtt-disconnected, metrics-listening, metrics-failed.\n"
     "Under systemd (Type=notify) it reports READY, a STATUS line, RELOADING around SIGHUP,\n"
     "STOPPING and the watchdog's keep-alive while its threads work.\n"
     "\n"
@@ -53,6 +155,10 @@ int RunRun(const QStringList& args)
     service.Folder = QDir(options.Value(QStringLiteral("dir"), QStringLiteral("."))).absolutePath();
     service.Version = QCoreApplication::applicationVersion();
     TSiteService site(service);
+    TTelemetryPart telemetry(site);
+    TAlertsPart alerts(site, telemetry);
+    site.AddPart(&telemetry);
+    site.AddPart(&alerts);
     return site.Run();
 }
 

@@ -500,22 +500,7 @@ void TAlerts::DownloadChanged(const TEngine& e)
     WasStalled = stalled;
     if (!started || !Settings.Enabled(TAlertSettings::ArchiveStalled))
         return;
-    QString reason;
-    if (e.Stall.Blocked)
-        reason = QStringLiteral("the month's file cannot be moved aside");
-    else if (e.Stall.Code != 0)
-        reason = QStringLiteral("archive requests end with code %1").arg(e.Stall.Code);
-    else {
-        switch (e.Stall.Problem) {
-        case TArchiveReplies::Unasked: reason = QStringLiteral("replies do not belong to the request"); break;
-        case TArchiveReplies::OtherRecord: reason = QStringLiteral("the regulator sends another record"); break;
-        case TArchiveReplies::TooMany: reason = QStringLiteral("more records than asked for"); break;
-        case TArchiveReplies::Repeat: reason = QStringLiteral("replies repeat records already filed"); break;
-        case TArchiveReplies::Unconfirmed: reason = QStringLiteral("empty records not confirmed"); break;
-        case TArchiveReplies::NotFiled: reason = QStringLiteral("records cannot be filed"); break;
-        case TArchiveReplies::None: reason = QStringLiteral("no records arrive"); break;
-        }
-    }
+    const QString reason = e.StallReason();
     TAlert a;
     a.Kind = QStringLiteral("archive-stalled");
     a.Add(QStringLiteral("month"), MonthText(e.Stall.Month)).Add(QStringLiteral("record"), e.Stall.Record).Add(QStringLiteral("reason"), reason);

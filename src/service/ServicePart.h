@@ -10,12 +10,15 @@
 //   Check(s) then Apply(s)     at start, before the first engine exists;
 //   Observer()                 added to every engine the service makes (at
 //                              start, and again when the link is reopened);
+//   Follow(engine)             after each engine is made, and Follow(nullptr)
+//                              before it is let go;
 //   Check(s) then Apply(s)     on every SIGHUP whose file every part (and the
 //                              service) accepts; refused by any, nobody's
 //                              settings change;
 //   Stop(ms)                   once, when the service ends.
 #include <QString>
 
+class TEngine;
 class TEngineObserver;
 struct TSettings;
 
@@ -34,6 +37,9 @@ public:
     // The observer to add to the engine, or nullptr for a part that does not
     // follow it.
     virtual TEngineObserver* Observer() { return nullptr; }
+    // For a part that follows the engine itself: the engine now in use, or
+    // none while the service makes another.
+    virtual void Follow(TEngine* engine) { (void)engine; }
     // A few words for systemd's status line while something is wrong
     // ("broker unreachable"); empty when all is well.
     virtual QString Status() const { return {}; }

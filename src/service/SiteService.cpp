@@ -280,6 +280,8 @@ void TSiteService::MakeEngine()
     for (TServicePart* part : Parts)
         if (TEngineObserver* o = part->Observer())
             e.AddObserver(o);
+    for (TServicePart* part : Parts)
+        part->Follow(&e);
     e.OnTicked = [this](void*) { LastTick.restart(); };
     e.OnMovedAside = [this](const TArchiveQDR::TMovedAside& moved) {
         TLogLine line(QStringLiteral("recordsize-changed"));
@@ -319,9 +321,11 @@ void TSiteService::DropEngine()
     e.OnMovedAside = nullptr;
     e.OnTicked = nullptr;
     e.RemoveObserver(this);
-    for (TServicePart* part : Parts)
+    for (TServicePart* part : Parts) {
+        part->Follow(nullptr);
         if (TEngineObserver* o = part->Observer())
             e.RemoveObserver(o);
+    }
     Engine.reset();
     Busy = false;
 }

@@ -73,6 +73,8 @@ public:
 
     // Where each log line goes; standard error, flushed, when not set.
     std::function<void(const QString& line)> OnLog;
+    // One line of the service's log; the parts log through it too.
+    void Log(const TLogLine& line);
 
     // TEngineObserver
     void LinkChanged(const TEngine& engine) override;
@@ -103,7 +105,6 @@ private:
     void ReleaseHeld();
     void WatchMonths();
     QString StatusText() const;
-    void Log(const TLogLine& line);
 
     TServiceOptions Options;
     std::vector<TServicePart*> Parts;

@@ -15,8 +15,7 @@ bool Wanted(const TMetricsSettings& s) { return s.Enabled() || !s.Problem.isEmpt
 } // namespace
 
 TTelemetry::TTelemetry(TEngine& engine, const TSettings& settings)
-    : Engine(engine)
-    , FModel(std::make_unique<TTelemetryModel>(engine, settings))
+    : FModel(std::make_unique<TTelemetryModel>(engine, settings))
 {
     FModel->OnSecond = [this] {
         if (FMqtt)
@@ -34,6 +33,8 @@ bool TTelemetry::PublishAlert(const QByteArray& json)
 {
     return FMqtt && FMqtt->Publish(QStringLiteral("alert"), json, false);
 }
+
+void TTelemetry::Follow(TEngine* engine) { FModel->Follow(engine); }
 
 void TTelemetry::SetLimitDanger(bool danger)
 {

@@ -36,6 +36,8 @@ public:
     // again with it (one turned off stops), names and the site's name go out
     // again. False as for Start.
     bool Apply(const TSettings& settings);
+    // Follows another engine, or none for a while (see TTelemetryModel).
+    void Follow(TEngine* engine);
     // "offline" on the broker, waiting at most waitMs for it, the endpoint
     // closed.
     void Stop(int waitMs = 1000);
@@ -62,7 +64,6 @@ private:
     bool StartMetrics();
     void Log(const TLogLine& line);
 
-    TEngine& Engine;
     std::unique_ptr<TTelemetryModel> FModel;
     std::unique_ptr<TMqttPublisher> FMqtt;
     std::unique_ptr<TMetricsServer> FMetrics;

@@ -15,23 +15,36 @@ const QString MainMeterTitle = QStringLiteral("Hlavné meranie");
 } // namespace
 
 TTelemetryModel::TTelemetryModel(TEngine& engine, const TSettings& settings)
-    : FEngine(engine)
 {
     Apply(settings);
     FTimer.setTimerType(Qt::PreciseTimer);
     FTimer.setInterval(1000);
     QObject::connect(&FTimer, &QTimer::timeout, this, [this] { Second(); });
     FTimer.start();
-    // A model made while the engine runs starts from what it already knows.
-    if (engine.Generation != 0) {
-        Identified(engine);
-        if (engine.ValueKem && engine.ValueKem->IsValid())
-            InformationArrived(engine);
-    }
-    FEngine.AddObserver(this);
+    Follow(&engine);
 }
 
-TTelemetryModel::~TTelemetryModel() { FEngine.RemoveObserver(this); }
+TTelemetryModel::~TTelemetryModel() { Follow(nullptr); }
+
+void TTelemetryModel::Follow(TEngine* engine)
+{
+    if (engine == FEngine)
+        return;
+    if (FEngine)
+        FEngine->RemoveObserver(this);
+    FEngine = engine;
+    if (!FEngine)
+        return;
+    // A model that meets an engine already running starts from what it
+    // already knows.
+    if (FEngine->Generation != 0) {
+        Identified(*FEngine);
+        if (FEngine->ValueKem && FEngine->ValueKem->IsValid())
+            InformationArrived(*FEngine);
+    }
+    FMonthDirty = FRecordsDirty = true;
+    FEngine->AddObserver(this);
+}
 
 void TTelemetryModel::Apply(const TSettings& settings)
 {
@@ -77,25 +90,25 @@ QString TTelemetryModel::ApplianceName(int n) const
 
 std::optional<double> TTelemetryModel::Power(int channel) const
 {
-    if (channel < 0 || channel >= LiveChannels())
+    if (!FEngine || channel < 0 || channel >= LiveChannels())
         return std::nullopt;
     if (channel == 0) {
-        const TValueWord* p = FEngine.InterfaceME->Power;
+        const TValueWord* p = FEngine->InterfaceME->Power;
         return p->IsValid() ? std::optional<double>(p->Value) : std::nullopt;
     }
-    const TValueGridEm* grid = FEngine.GridEm;
+    const TValueGridEm* grid = FEngine->GridEm;
     return grid->IsValid() ? std::optional<double>(grid->Readings[size_t(channel)][0]) : std::nullopt;
 }
 
 std::optional<double> TTelemetryModel::Average(int channel) const
 {
-    if (channel < 0 || channel >= LiveChannels())
+    if (!FEngine || channel < 0 || channel >= LiveChannels())
         return std::nullopt;
     if (channel == 0) {
-        const TValueWord* a = FEngine.InterfaceME->AveragePower;
+        const TValueWord* a = FEngine->InterfaceME->AveragePower;
         return a->IsValid() ? std::optional<double>(a->Value) : std::nullopt;
     }
-    const TValueGridEm* grid = FEngine.GridEm;
+    const TValueGridEm* grid = FEngine->GridEm;
     return grid->IsValid() ? std::optional<double>(grid->Readings[size_t(channel)][1]) : std::nullopt;
 }
 
@@ -103,10 +116,12 @@ std::optional<double> TTelemetryModel::Projected() const
 {
     const std::optional<double> power = Power(0);
     const std::optional<double> average = Average(0);
-    const TValueWord* elapsed = FEngine.InterfaceME->IntervalTime;
+    if (!power || !average)
+        return std::nullopt;
+    const TValueWord* elapsed = FEngine->InterfaceME->IntervalTime;
     if (!power || !average || !elapsed->IsValid())
         return std::nullopt;
-    const uint32_t length = uint32_t(std::max<uint8_t>(1, FEngine.InterfaceME->IntervalMinutes)) * 60;
+    const uint32_t length = uint32_t(std::max<uint8_t>(1, FEngine->InterfaceME->IntervalMinutes)) * 60;
     return ProjectedIntervalPower(*average, *power, elapsed->Value, length);
 }
 
@@ -119,19 +134,25 @@ std::optional<uint16_t> TTelemetryModel::Regulated(int tariff) const
 
 std::optional<int> TTelemetryModel::Tariff() const
 {
-    const TValueStrings* t = FEngine.ValueTa;
+    if (!FEngine)
+        return std::nullopt;
+    const TValueStrings* t = FEngine->ValueTa;
     return Known() && t->IsValid() && t->Index <= 1 ? std::optional<int>(t->Index) : std::nullopt;
 }
 
 std::optional<int> TTelemetryModel::Stage() const
 {
-    const TValueWord* s = FEngine.ValueRs;
+    if (!FEngine)
+        return std::nullopt;
+    const TValueWord* s = FEngine->ValueRs;
     return Known() && s->IsValid() ? std::optional<int>(s->Value) : std::nullopt;
 }
 
 std::optional<bool> TTelemetryModel::Appliance(int n) const
 {
-    const TValueListIO* io = FEngine.ListIO;
+    if (!FEngine)
+        return std::nullopt;
+    const TValueListIO* io = FEngine->ListIO;
     if (n < 1 || n > Appliances() || !io->IsValid())
         return std::nullopt;
     return bool(io->ApplianceStates >> (n - 1) & 1u);
@@ -139,17 +160,21 @@ std::optional<bool> TTelemetryModel::Appliance(int n) const
 
 std::optional<QString> TTelemetryModel::Identification() const
 {
-    const TValueString* id = FEngine.ValueId;
+    if (!FEngine)
+        return std::nullopt;
+    const TValueString* id = FEngine->ValueId;
     return id->IsValid() && !id->Text.isEmpty() ? std::optional<QString>(id->Text.trimmed()) : std::nullopt;
 }
 
-bool TTelemetryModel::LinkUp() const { return FEngine.LinkUp(); }
+bool TTelemetryModel::LinkUp() const { return FEngine && FEngine->LinkUp(); }
 
-bool TTelemetryModel::LinkKnown() const { return FEngine.Link().State != TEngine::TLinkState::Starting; }
+bool TTelemetryModel::LinkKnown() const { return FEngine && FEngine->Link().State != TEngine::TLinkState::Starting; }
 
 std::optional<int64_t> TTelemetryModel::LastReply() const
 {
-    const QDateTime& last = FEngine.Link().LastReply;
+    if (!FEngine)
+        return std::nullopt;
+    const QDateTime& last = FEngine->Link().LastReply;
     return last.isValid() ? std::optional<int64_t>(last.toSecsSinceEpoch()) : std::nullopt;
 }
 
@@ -253,9 +278,9 @@ void TTelemetryModel::Second()
 {
     // Downloads mark the files at every batch; they are read at most once a
     // second, and the month's sums only once its file is whole.
-    if (FRecordsDirty)
+    if (FEngine && FRecordsDirty)
         TakeRecords();
-    if (FMonthDirty)
+    if (FEngine && FMonthDirty)
         TakeMonth();
     if (OnSecond)
         OnSecond();
@@ -264,7 +289,7 @@ void TTelemetryModel::Second()
 void TTelemetryModel::TakeRecords()
 {
     FRecordsDirty = false;
-    TArchiveQDR* archive = FEngine.Archive.get();
+    TArchiveQDR* archive = FEngine->Archive.get();
     std::vector<std::pair<uint16_t, uint16_t>> records;
     for (uint8_t i = 0; i < 2; ++i) {
         const uint16_t month = archive->MonthEntry(i).Month;
@@ -277,7 +302,7 @@ void TTelemetryModel::TakeRecords()
             records.emplace_back(month, 0);
             continue;
         }
-        TDispArch view(archive, FEngine.InterfaceME->IntervalMinutes);
+        TDispArch view(archive, FEngine->InterfaceME->IntervalMinutes);
         if (view.Open(name))
             records.emplace_back(month, view.RecordCount);
     }
@@ -286,13 +311,13 @@ void TTelemetryModel::TakeRecords()
 
 void TTelemetryModel::TakeMonth()
 {
-    TArchiveQDR* archive = FEngine.Archive.get();
+    TArchiveQDR* archive = FEngine->Archive.get();
     const TMonthEntry& entry = archive->MonthEntry(0);
     // Until the file holds every record the regulator numbers for the month,
     // what was said stands: a sum of part of the month is never said.
     if (!Known() || archive->MonthFileName(entry.Month).isEmpty() || archive->MonthProgress(0).Done < entry.Count)
         return;
-    const uint8_t minutes = FEngine.InterfaceME->IntervalMinutes;
+    const uint8_t minutes = FEngine->InterfaceME->IntervalMinutes;
     TMonth month;
     month.Valid = true;
     month.Month = entry.Month;

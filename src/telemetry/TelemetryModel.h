@@ -39,7 +39,12 @@ public:
     // Names and the zone of a reloaded configuration.
     void Apply(const TSettings& settings);
 
-    TEngine& Engine() const { return FEngine; }
+    // The engine followed; none between the site service dropping one
+    // engine and making the next (the outputs then say what they last knew).
+    TEngine* Engine() const { return FEngine; }
+    // Follows another engine (or none): the service makes a new one when
+    // the link is opened anew.
+    void Follow(TEngine* engine);
     // The site's stable id ([MQTT] Node) and name ([INE] Miesto, else the id).
     const QString& Node() const { return FNode; }
     QString SiteName() const;
@@ -134,7 +139,7 @@ private:
     void TakeMonth();
     std::optional<TInstant> InstantOf(uint32_t regulatorTime) const;
 
-    TEngine& FEngine;
+    TEngine* FEngine = nullptr;
     QString FNode;
     QString FSite;
     QStringList FMeterNames;

@@ -3,6 +3,7 @@
 // systemd would listen on, and signals. What it promises: the archive filed
 // while it follows the live values, a new record filed within 15 s, the log's
 // events, an outage ridden out, SIGHUP and SIGTERM, the folder held.
+#include "support/Broker.h"
 #include "support/SimProcess.h"
 #include "support/ToolRun.h"
 
@@ -78,10 +79,12 @@ private:
 // qdrtool run in a folder, its standard error read as it comes.
 class Service {
 public:
-    Service(const QString& dir, NotifySocket* notify = nullptr)
+    Service(const QString& dir, NotifySocket* notify = nullptr, const QString& path = {})
         : Notify(notify)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (!path.isEmpty())
+            env.insert(QStringLiteral("PATH"), path + QLatin1Char(':') + env.value(QStringLiteral("PATH")));
         if (notify) {
             env.insert(QStringLiteral("NOTIFY_SOCKET"), notify->Path);
             // A keep-alive every second.
@@ -384,4 +387,83 @@ TEST(RunService, ASerialPortThatAppearsLaterIsOpenedWithoutARestart)
     EXPECT_TRUE(run.Await([&] { return RecordsIn(site.Path(QStringLiteral("2026nov.qdr"))) == 12; }, 30000)) << Log(run);
     run.Signal(SIGTERM);
     EXPECT_EQ(run.Finish(10000), 0) << Log(run);
+}
+
+// GET /metrics from the endpoint: the body, empty when nothing answers.
+QByteArray Metrics(uint16_t port)
+{
+    QTcpSocket s;
+    s.connectToHost(QHostAddress::LocalHost, port);
+    if (!s.waitForConnected(5000))
+        return {};
+    s.write("GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    QByteArray reply;
+    while (s.waitForReadyRead(3000))
+        reply += s.readAll();
+    return reply.mid(reply.indexOf("\r\n\r\n") + 4);
+}
+
+TEST(RunService, CarriesLiveValuesAlertsAndTelemetryThroughReloads)
+{
+    REQUIRE_TOOL();
+    Broker broker;
+    ASSERT_TRUE(broker.Running);
+    const uint16_t metrics = FreePort();
+    // The simulator's clock stands weeks behind the host's: a clock-drift
+    // alert, once the host's clock is known to be right.
+    QTemporaryDir bin;
+    {
+        QFile f(bin.filePath(QStringLiteral("timedatectl")));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("#!/bin/sh\necho yes\n");
+        f.close();
+        f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+    SimProcess sim(Sim(QStringLiteral("2026-11-01T03:00"), QStringLiteral("0"), QStringLiteral("2950")));
+    ASSERT_TRUE(sim.Ready);
+    const auto ini = [&](const QString& ip, const QString& mqttPort) {
+        return QStringLiteral("[KOMUNIKACIA]\nIP=%1\n[MQTT]\nHost=127.0.0.1\nPort=%2\nNode=plant\n"
+                              "[METRIKY]\nListen=127.0.0.1:%3\n[ALARMY]\nHodiny=120\n")
+            .arg(ip, mqttPort)
+            .arg(metrics);
+    };
+    const QString port = QString::number(broker.Port);
+    SiteDir site(ini(sim.Udp, port));
+    Watch alerts(broker, QStringLiteral("qdrwin/plant/alert"), true);
+    Service run(site.Path(), nullptr, bin.path());
+
+    ASSERT_TRUE(run.AwaitLine(QStringLiteral("mqtt-connected"), 15000)) << Log(run);
+    ASSERT_TRUE(run.AwaitLine(QStringLiteral("metrics-listening"), 15000)) << Log(run);
+    ASSERT_TRUE(run.AwaitLine(QStringLiteral("alert clock-drift "), 30000)) << Log(run);
+    ASSERT_TRUE(run.Await([&] { alerts.Sub.waitForReadyRead(50); return !alerts.Messages().empty(); }, 10000));
+    EXPECT_TRUE(alerts.Messages().front().Payload.contains("\"kind\":\"clock-drift\"")) << alerts.Messages().front().Payload.constData();
+    ASSERT_TRUE(run.Await([&] { return Metrics(metrics).contains("qdr_link_up{site=\"plant\"} 1"); }, 10000))
+        << Metrics(metrics).left(2000).constData();
+
+    // A changed link makes a new engine; the broker's session and the
+    // endpoint stay, and follow the new one.
+    const QString udpPort = sim.Udp.section(QLatin1Char(':'), -1);
+    site.WriteIni(ini(QStringLiteral("localhost:") + udpPort, port));
+    qsizetype logged = run.Err().size();
+    run.Signal(SIGHUP);
+    ASSERT_TRUE(run.AwaitLine(QStringLiteral("config-reloaded changed=link"), 10000, logged)) << Log(run);
+    ASSERT_TRUE(run.AwaitLine(QStringLiteral("link-up"), 15000, logged)) << Log(run);
+    EXPECT_FALSE(run.Err().mid(logged).contains(QStringLiteral("mqtt-"))) << Log(run);
+    EXPECT_TRUE(run.Await([&] { return Metrics(metrics).contains("qdr_link_up{site=\"plant\"} 1"); }, 10000));
+
+    // A broker port that is no port: refused as any unusable setting is.
+    site.WriteIni(ini(sim.Udp, QStringLiteral("99999")));
+    logged = run.Err().size();
+    run.Signal(SIGHUP);
+    ASSERT_TRUE(run.AwaitLine(QStringLiteral("config-refused reason=[^\\n]*kept"), 10000, logged)) << Log(run);
+    EXPECT_FALSE(run.Err().mid(logged).contains(QStringLiteral("mqtt-"))) << Log(run);
+
+    run.Signal(SIGTERM);
+    EXPECT_EQ(run.Finish(10000), 0) << Log(run);
+    EXPECT_EQ(broker.Retained(QStringLiteral("qdrwin/plant/status")).value(QStringLiteral("qdrwin/plant/status")), "offline");
+
+    // At start, an unusable section is a configuration the service cannot use.
+    site.WriteIni(ini(sim.Udp, QStringLiteral("99999")));
+    const ToolRun refused = RunTool(site.Path(), {QStringLiteral("run")}, 15000);
+    EXPECT_EQ(refused.Exit, 2) << refused.Text().toStdString();
 }

@@ -9,6 +9,7 @@
 #include "support/FileBytes.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QProcess>
@@ -85,7 +86,12 @@ TEST(Shutdown, SigtermDuringADownloadKeepsTheMonthlyFilesSound)
     win.setProcessEnvironment(env);
     win.start(qdrwin, {});
     ASSERT_TRUE(win.waitForStarted(5000));
-    QThread::msleep(4000);
+    // The signal comes once the download has saved something: on a loaded
+    // machine a fixed pause may end before the first record.
+    QElapsedTimer waited;
+    waited.start();
+    while (QDir(cut.Path()).entryList({"*.qdr"}, QDir::Files).isEmpty() && waited.elapsed() < 60000)
+        QThread::msleep(50);
     ::kill(static_cast<pid_t>(win.processId()), SIGTERM);
     ASSERT_TRUE(win.waitForFinished(10000));
     EXPECT_EQ(win.exitStatus(), QProcess::NormalExit);
