@@ -19,7 +19,9 @@ TEST(AlertMqtt, EachAlertOnTheAlertTopicAndTheLimitInDangerWhileItStands)
     Broker broker;
     ASSERT_TRUE(broker.Running);
     SimProcess sim({QStringLiteral("--udp"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--interval"), QStringLiteral("1"),
-                    QStringLiteral("--speed"), QStringLiteral("4"), QStringLiteral("--load"), QStringLiteral("ramp:120")});
+                    QStringLiteral("--speed"), QStringLiteral("4"), QStringLiteral("--load"), QStringLiteral("ramp:120"),
+                    // Day time: the day tariff, whatever the hour of the run.
+                    QStringLiteral("--now"), QStringLiteral("2026-12-01T10:00")});
     ASSERT_TRUE(sim.Ready);
     SiteDir dir(QStringLiteral("[KOMUNIKACIA]\nIP=%1\n[INE]\nMiesto=Skúšobňa 2\nIntervaly=60\n[MQTT]\nHost=127.0.0.1\nPort=%2\n"
                                "Node=skuska\n[ALARMY]\nNajskor=10\n")
