@@ -1,6 +1,7 @@
 // The main window against the simulated regulator: what the pages show, how
 // figures age when the regulator falls silent, and the page-change rules.
 #include "GuiTestSupport.h"
+#include "alerts/Alerts.h"
 #include "app/widgets/FormMain.h"
 #include "app/widgets/PageInformation.h"
 #include "comm/widgets/FrameCom.h"
@@ -159,6 +160,8 @@ TEST(Window, AFolderAnotherProgramHoldsIsShownButNotDownloadedInto)
     EXPECT_EQ(archiveRequests, 0);
     EXPECT_EQ(window.Engine->ArchiveReplies->Stored, 0u);
     EXPECT_TRUE(monthly().isEmpty());
+    // Whoever holds the folder mails the alerts, not a window beside it.
+    EXPECT_FALSE(window.Alerts->MayMail());
     EXPECT_TRUE(window.PanelInf->text().contains(
         QStringLiteral("Archív sa nesťahuje: priečinok %1 používa qdrtool fetch (PID ").arg(QDir(site.Path()).absolutePath())))
         << window.PanelInf->text().toStdString();
@@ -166,6 +169,7 @@ TEST(Window, AFolderAnotherProgramHoldsIsShownButNotDownloadedInto)
     fetch.Release();
     ASSERT_TRUE(PumpUntil([&] { return window.Engine->Download && window.Engine->ArchiveReplies->Stored > 0; }, 15000));
     EXPECT_FALSE(window.PanelInf->text().contains(QStringLiteral("nesťahuje")));
+    EXPECT_TRUE(window.Alerts->MayMail());
     window.Engine->Archive->SaveAll();
     EXPECT_FALSE(monthly().isEmpty());
 }
