@@ -513,6 +513,7 @@ void TAlerts::DownloadChanged(const TEngine& e)
         case TArchiveReplies::Repeat: reason = QStringLiteral("replies repeat records already filed"); break;
         case TArchiveReplies::Unconfirmed: reason = QStringLiteral("empty records not confirmed"); break;
         case TArchiveReplies::NotFiled: reason = QStringLiteral("records cannot be filed"); break;
+        case TArchiveReplies::BadTime: reason = QStringLiteral("record times do not belong to the month"); break;
         case TArchiveReplies::None: reason = QStringLiteral("no records arrive"); break;
         }
     }
