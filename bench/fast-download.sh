@@ -12,8 +12,8 @@
 #   udp     a whole month and 100 records of the month before, over UDP
 #           loopback: wall time of the whole run (start-up and the final save
 #           included) and the CPU of the qdrtool process (user + system over
-#           wall); fast, at the simulator's default 30 ms turnaround and
-#           without one (--turnaround 0).
+#           wall); fast, at the simulator's default 30 ms turnaround, at
+#           10 ms and without one (FAST_TURNAROUNDS="30 10 0" sets which).
 #
 # usage: bench/fast-download.sh [--runs N] [--only serial|udp] [--build DIR]
 #   --runs   runs per figure (default 3)
@@ -115,7 +115,7 @@ fi
 if [ -z "$ONLY" ] || [ "$ONLY" = udp ]; then
   # All of January but its last interval (2975 records) and the last 100 of December.
   ARCHIVE=(--now 2026-01-31T23:59 --lost 2876)
-  for turnaround in 30 0; do
+  for turnaround in ${FAST_TURNAROUNDS:-30 10 0}; do
     : >"$WORK/walls"
     : >"$WORK/cpus"
     records=0
