@@ -726,7 +726,9 @@ TEST_P(FastDownload, FilesTheSameBytes)
         more << QStringLiteral("--turnaround") << QStringLiteral("0");
     // Generation 3: October's last records and November's first hours; a
     // paced line carries about two a second, so it gets fewer.
-    const int lost = l.Generation == 3 ? (l.Paced ? 2966 : 2900) : 2700;
+    // A clean UDP line gets about a thousand, so the start-up hardly counts
+    // against the pace.
+    const int lost = l.Generation == 3 ? (l.Paced ? 2966 : !l.Serial && !l.Faults ? 2000 : 2900) : 2700;
     QStringList args = SimArgs(l.Generation, l.Generation == 3 ? "2026-11-01T03:00" : "2026-11-01T05:00", lost, more);
     if (l.Serial) {
         args.replace(args.indexOf(QStringLiteral("--udp")), QStringLiteral("--serial"));
@@ -743,8 +745,9 @@ TEST_P(FastDownload, FilesTheSameBytes)
     if (l.Faults) {
         EXPECT_GE(rig.Faults(true)[QStringLiteral("late")], 2) << "too few late replies to test anything";
     } else if (!l.Serial) {
-        // The schedule asks at most one record per 100 ms cycle.
-        EXPECT_GT(held * 1000 / std::max<qint64>(run.Ms, 1), 20) << held << " records in " << run.Ms << " ms";
+        // The schedule asks at most one record per 100 ms cycle: it would
+        // need held * 100 ms, start-up aside.
+        EXPECT_LT(run.Ms, held * 60) << held << " records";
     }
     std::printf("[ timing ] fast, %s: %d records in %lld ms\n", l.Name, held, static_cast<long long>(run.Ms));
 }
@@ -823,8 +826,9 @@ TEST(FastDownloadLive, LiveValuesStayFreshAndASilentSpellIsNoReasonToFallBack)
     EXPECT_EQ(watch.Fallbacks, 0);
     EXPECT_FALSE(engine->FastFallback());
     // Between the first live block and the end, outside the silent spell
-    // (and the time-outs after it), no live block is more than 2 s late by
-    // much; and the archive had most of the line.
+    // (and the time-outs after it), the live blocks come about every 2 s
+    // (bounded here well under the 10 s away from an interval's end, with
+    // room for a loaded machine); and the archive had most of the line.
     qint64 longest = 0;
     int during = 0;
     for (size_t i = 1; i < watch.Live.size() && watch.Live[i] <= done; ++i) {
@@ -833,7 +837,7 @@ TEST(FastDownloadLive, LiveValuesStayFreshAndASilentSpellIsNoReasonToFallBack)
             longest = std::max(longest, watch.Live[i] - watch.Live[i - 1]);
     }
     EXPECT_GE(during, 4) << "the download was too short to tell";
-    EXPECT_LE(longest, 3500) << during << " live blocks";
+    EXPECT_LE(longest, 6000) << during << " live blocks";
     EXPECT_GE(watch.Archive, 5 * during) << "the archive did not get most of the line";
     engine.reset();
     ExpectFolder(rig, ExpectedArchive(rig.Mirror.Regulator()));
