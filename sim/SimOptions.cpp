@@ -185,6 +185,10 @@ bool SimParseOptions(int argc, const char* const* argv, TSimOptions& o, std::str
             o.TurnaroundMs = static_cast<int>(n);
         } else if (arg == "--echo") {
             o.Echo = true;
+        } else if (arg == "--min-gap") {
+            if (!value(v) || !ParseLong(v, 0, 600000, n))
+                return fail("--min-gap must be 0..600000 ms");
+            o.MinGapMs = static_cast<int>(n);
         } else if (arg == "--late-ms") {
             if (!value(v) || !ParseLong(v, 0, 600000, n))
                 return fail("--late-ms must be 0..600000");
@@ -276,6 +280,8 @@ Line timing:
   --fast               serial bytes go out at once instead of at 1200 baud (8.33 ms per byte)
   --turnaround MS      delay between the request's last byte and the reply (default 30)
   --echo               echo every request byte as it arrives, paced like the line (two-wire bus)
+  --min-gap MS         a request that comes sooner than MS after the previous one (answered or
+                       not) gets no reply: a regulator that cannot keep up (default 0, off)
   --noise              serial: the line never goes quiet (a byte every byte time, as noise or a
                        second master would); requests are still answered
 

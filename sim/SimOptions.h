@@ -22,6 +22,7 @@ struct TSimOptions {
     int TurnaroundMs = 30;
     bool Echo = false;
     bool Noise = false;      // serial: a byte on the line all the time
+    int MinGapMs = 0;        // requests sooner than this after the previous one go unanswered
     int LateMs = 1500;
     int DuplicateMs = 50;
     bool Log = false;

@@ -265,6 +265,13 @@ void TSimServer::Handle(TSimParse parse, const TSimRequest& request, const TSimB
         Log("-- no reply: muted");
         return;
     }
+    const bool early = Opt.MinGapMs > 0 && AnyRequest && complete - LastRequest < std::chrono::milliseconds(Opt.MinGapMs);
+    AnyRequest = true;
+    LastRequest = complete;
+    if (early) {
+        Log("-- no reply: sooner than --min-gap after the previous request");
+        return;
+    }
     Model.SetClock(SimNow());
     const TSimAnswer answer = Model.Answer(request);
     if (!answer.Reply) {

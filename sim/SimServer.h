@@ -80,6 +80,8 @@ private:
     TClock::time_point WireFree{};
     TClock::time_point NextNoise{};
     TClock::time_point MutedUntil{}; // no reply before this
+    TClock::time_point LastRequest{};
+    bool AnyRequest = false;
     void Noise();
     std::vector<TOut> Outgoing;
     std::vector<TBlock> Blocks;

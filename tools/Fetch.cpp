@@ -26,7 +26,7 @@
 namespace {
 
 const QString FetchUsage = QStringLiteral(
-    "usage: qdrtool fetch [--config FILE] [--dir DIR] [--timeout SECONDS]\n"
+    "usage: qdrtool fetch [--config FILE] [--dir DIR] [--timeout SECONDS] [--fast]\n"
     "\n"
     "Copies the regulator's archive (this month and the last) into the monthly files\n"
     "(2026nov.qdr, ...) and exits when every month the regulator reports is filed. Run again,\n"
@@ -39,6 +39,11 @@ const QString FetchUsage = QStringLiteral(
     "  --dir DIR          folder of the monthly files (default: the current directory)\n"
     "  --timeout SECONDS  the longest time without any successful reply, or without a record\n"
     "                     filed while the regulator answers, before giving up (default 30)\n"
+    "  --fast             the next archive request goes out as soon as the last exchange ended,\n"
+    "                     not at the next cycle: the line's own speed (as KOMUNIKACIA Rychlo=1).\n"
+    "                     A regulator that leaves 5 fast requests in a row unanswered while it\n"
+    "                     answers at the usual pace is asked at the usual pace for the rest of\n"
+    "                     the run, and a line says so\n"
     "\n"
     "A month whose records change size (a meter added or removed) is kept as\n"
     "<month>.qdr.recordsize and fetched anew in the new size. A monthly file that cannot\n"
@@ -97,7 +102,7 @@ bool NoisyLine(const TEngine& engine)
     return root && root->Thread && root->Thread->LineNoisy.load();
 }
 
-class TFetch {
+class TFetch : public TEngineObserver {
 public:
     TFetch(TEngine& engine, const TSettings& settings, int timeoutSeconds)
         : Engine(engine)
@@ -109,6 +114,7 @@ public:
     }
 
     int Run();
+    void FastFellBack(const TEngine&) override { Line(QStringLiteral("fast download off: ") + TEngine::FastFallbackReason()); }
 
 private:
     void ShowProgress(bool force);
@@ -311,6 +317,7 @@ int TFetch::Run()
     };
 
     Engine.Archive->OnNotice = [this](const TFileNotice& notice) { Notice(notice); };
+    Engine.AddObserver(this);
     int status = ExitOk;
     for (;;) {
         if (StopSignal()) {
@@ -405,6 +412,7 @@ int TFetch::Run()
         QTimer::singleShot(50, &loop, &QEventLoop::quit);
         loop.exec();
     }
+    Engine.RemoveObserver(this);
     Engine.OnStatus = nullptr;
     Engine.OnReply = nullptr;
     Engine.Archive->OnNotice = nullptr;
@@ -414,7 +422,8 @@ int TFetch::Run()
 int RunFetch(const QStringList& args)
 {
     TToolOptions options;
-    if (!options.Parse(args, {QStringLiteral("config"), QStringLiteral("dir"), QStringLiteral("timeout")}, {})) {
+    if (!options.Parse(args, {QStringLiteral("config"), QStringLiteral("dir"), QStringLiteral("timeout")},
+                       {QStringLiteral("fast")})) {
         Fail(options.Error + QStringLiteral(" (try 'qdrtool help fetch')"));
         return ExitUsage;
     }
@@ -451,6 +460,8 @@ int RunFetch(const QStringList& args)
     // A meter added while the run goes on changes the records' size: the
     // information block tells, so it is asked for again every minute.
     engine.InformationEveryMs = 60000;
+    if (options.Has(QStringLiteral("fast")))
+        engine.Fast = true;
     TFetch fetch(engine, settings, timeoutSeconds);
     return fetch.Run();
 }

@@ -54,6 +54,7 @@ TEngine::TEngine(const TSettings& settings, uint16_t timerPeriod, const QString&
     PollGroup = 1;
     Merania = settings.Merania;
     Limit = std::max<uint8_t>(settings.Limit, 32);
+    Fast = settings.Rychlo;
 
     ComBuf = std::make_unique<TComBufQDR>(settings.Adr, Merania != 0);
     ComBuf->OnTick = [this](void*) { ComBufTick(); };
@@ -95,6 +96,8 @@ TEngine::TEngine(const TSettings& settings, uint16_t timerPeriod, const QString&
         if (OnStatus)
             OnStatus(code);
         Notify([&](TEngineObserver* o) { o->ExchangeEnded(*this, code); });
+        // Last: the fast download may hand the next request over from here.
+        ExchangeDone(code);
     };
 
     Password = TSettings::AsciiUpper(settings.Password);
@@ -211,6 +214,13 @@ void TEngine::Send(uint8_t command, uint8_t length, const uint8_t* data, uint16_
     ComBuf->SendCommand(command, length, data, holdTime);
     if (ComBuf->Pending != (command | 0x80))
         return;
+    ExchangeOpen = true;
+    Sent = command == 3 || command == 9 ? TSent::Archive : command == 7 ? TSent::Write : TSent::Live;
+    if (Sent == TSent::Live)
+        LiveTurnAt = GetTick() + ClockShift;
+    // Whatever the schedule asks while a probe is due tells whether the
+    // regulator answers at its pace.
+    ProbeSent = FastProbe && Sent != TSent::Write;
     // Whatever answers next is checked against what was asked here.
     ArchiveReplies->Sent(command, length, data);
     ArchivePending = ArchiveReplies->Asked.Command != 0;
@@ -220,7 +230,9 @@ void TEngine::Send(uint8_t command, uint8_t length, const uint8_t* data, uint16_
 
 void TEngine::ComBufCycle()
 {
-    if (PollGroup == 0)
+    // A fast request handed over from the end of the last exchange may not
+    // have reached the worker yet, and a write given the line goes first.
+    if (PollGroup == 0 || ExchangeOpen || WriteGiven)
         return;
     if (Generation == 0) {
         PollGroup = 1;
@@ -230,6 +242,8 @@ void TEngine::ComBufCycle()
         // This cycle belongs to the write waiting in WriteCommand; wake it
         // before another cycle can take the line.
         WritePending = 0;
+        // Only a write waiting in WriteCommand takes the line.
+        WriteGiven = WriteLoop != nullptr;
         if (WriteLoop)
             WriteLoop->quit();
         return;
@@ -256,8 +270,10 @@ void TEngine::ComBufCycle()
                             break;
                         }
                         if (PollStep == 1) {
-                            if (ActivePage == PageArchive && Download && Archive->RequestCount != 0 && Merania == 0) {
-                                // The archive download gets the line.
+                            if (ActivePage == PageArchive && Download && Archive->RequestCount != 0 && Merania == 0 &&
+                                !Fasting()) {
+                                // The archive download gets the line (a fast one takes it
+                                // between the cycles).
                             } else if (ActivePage == PageRecord && RecordIndex != 0) {
                                 // The four record blocks are read back to back.
                             } else {
@@ -295,19 +311,9 @@ void TEngine::ComBufCycle()
                 }
             }
         } else if (PollGroup == 2) {
-            if (Download && Archive->RequestCount != 0) {
-                PutWord(data, Archive->RequestMonth);
-                if (Generation >= 3) {
-                    command = 9;
-                    PutWord(data + 2, Archive->RequestStart);
-                    length = 4;
-                } else {
-                    command = 3;
-                    PutWord(data + 2, static_cast<uint16_t>(Archive->RequestStart - 1));
-                    data[4] = static_cast<uint8_t>(std::min<uint16_t>(Archive->RequestCount, BatchSize()));
-                    length = 5;
-                }
-            }
+            uint8_t archive = 0;
+            if (ArchiveRequest(archive, data, length))
+                command = archive;
         }
         // Group 3 is reserved and sends nothing.
         if (PollStep != 0)
@@ -317,6 +323,154 @@ void TEngine::ComBufCycle()
     }
     if (command >= 0)
         Send(static_cast<uint8_t>(command), length, data, hold);
+}
+
+bool TEngine::ArchiveRequest(uint8_t& command, uint8_t* data, uint8_t& length) const
+{
+    if (!Download || Archive->RequestCount == 0)
+        return false;
+    PutWord(data, Archive->RequestMonth);
+    if (Generation >= 3) {
+        command = 9;
+        PutWord(data + 2, Archive->RequestStart);
+        length = 4;
+    } else {
+        command = 3;
+        PutWord(data + 2, static_cast<uint16_t>(Archive->RequestStart - 1));
+        data[4] = static_cast<uint8_t>(std::min<uint16_t>(Archive->RequestCount, BatchSize()));
+        length = 5;
+    }
+    return true;
+}
+
+void TEngine::ExchangeDone(uint8_t code)
+{
+    const TSent sent = Sent;
+    const bool probe = ProbeSent;
+    Sent = TSent::None;
+    ProbeSent = false;
+    ExchangeOpen = false;
+    // An interface error (a port that cannot be used, a line that never goes
+    // quiet) says nothing of the regulator's pace and is retried at the
+    // schedule's, so a missing port cannot turn this into a busy loop.
+    if (!Fasting() || code == 2 || sent == TSent::None)
+        return;
+    if (sent == TSent::FastArchive) {
+        if (code == 0) {
+            FastMisses = 0;
+            LiveSinceMiss = false;
+            SlowAnswered = 0;
+        } else if (FastMisses < 255) {
+            ++FastMisses;
+        }
+    } else if (code == 0 && FastMisses != 0) {
+        LiveSinceMiss = true;
+    }
+    // Whether the regulator answers at the schedule's pace after a run of
+    // unanswered fast requests: a live request between them answered, or
+    // else the probe (the next request, a live one, a whole cycle later).
+    // Twice in a row before the fast download is given up, so a link that
+    // comes back from a silent spell just as the probe goes out is not taken
+    // for a regulator that cannot keep up.
+    bool answered = false;
+    bool decided = false;
+    if (probe) {
+        FastProbe = false;
+        answered = code == 0;
+        decided = true;
+    } else if (FastMisses >= FastMissLimit) {
+        if (!LiveSinceMiss) {
+            FastProbe = true;
+            PollGroup = 1;
+            ComBuf->CycleTime = 0;
+            return;
+        }
+        answered = decided = true;
+    }
+    if (decided) {
+        FastMisses = 0;
+        LiveSinceMiss = false;
+        // Unanswered at the schedule's pace too: the link fails, not the pace.
+        SlowAnswered = answered ? static_cast<uint8_t>(SlowAnswered + 1) : uint8_t(0);
+        if (SlowAnswered >= 2) {
+            FallBack();
+            return;
+        }
+    }
+    FastStep();
+}
+
+void TEngine::FastStep()
+{
+    if (IsClosed || PollGroup == 0 || Generation == 0 || PollStep == 0 || WriteGiven || FastProbe)
+        return;
+    // What the reply just filed moves the request on now, not at the tick.
+    if (Download && Archive->Poll())
+        PublishDownloadStatus();
+    uint8_t command = 0;
+    uint8_t length = 0;
+    uint8_t data[5] = {};
+    if (!ArchiveRequest(command, data, length))
+        return;
+    // The next cycle starts counting from this request, so the schedule
+    // takes over at its own pace once the fast download stops.
+    ComBuf->CycleTime = 0;
+    if (WritePending) {
+        WritePending = 0;
+        // Only a write waiting in WriteCommand takes the line.
+        WriteGiven = WriteLoop != nullptr;
+        if (WriteLoop)
+            WriteLoop->quit();
+        return;
+    }
+    // A block held back until a second one agrees is asked by the live
+    // group, as is the live group's own turn (once its hold time is over).
+    const bool live = InformationHeld.Length != 0 || TableHeld.Length != 0 || LiveDue(GetTick() + ClockShift);
+    if (live && ComBuf->Hold == 0) {
+        PollGroup = 1;
+        ComBufCycle();
+    }
+    if (!ExchangeOpen)
+        Send(command, length, data, 0);
+    // Whichever way it went out, an archive request sent now is a fast one.
+    if (Sent == TSent::Archive)
+        Sent = TSent::FastArchive;
+}
+
+bool TEngine::LiveDue(uint32_t now) const
+{
+    uint32_t every = LiveTurnMs;
+    if (LiveInterval.Valid) {
+        // The seconds into the interval as the last live block said, and
+        // those since: near its end the alerts must see it close.
+        const uint32_t length = std::max<uint32_t>(1, InterfaceME->IntervalMinutes) * 60;
+        const uint32_t elapsed = LiveInterval.Elapsed + (now - LiveIntervalAt) / 1000;
+        if (elapsed + NearEndSeconds >= length)
+            every = LiveTurnNearEndMs;
+    }
+    return now - LiveTurnAt >= every;
+}
+
+void TEngine::FallBack()
+{
+    FastDropped = true;
+    FastProbe = false;
+    PublishDownloadStatus();
+    Notify([&](TEngineObserver* o) { o->FastFellBack(*this); });
+}
+
+void TEngine::FollowRate()
+{
+    for (int i = RateSeconds; i > 0; --i)
+        RateStored[size_t(i)] = RateStored[size_t(i - 1)];
+    RateStored[0] = ArchiveReplies->Stored;
+    const double rate = RateFilled == 0 ? 0.0 : double(RateStored[0] - RateStored[size_t(RateFilled)]) / RateFilled;
+    if (RateFilled < RateSeconds)
+        ++RateFilled;
+    if (rate != Rate) {
+        Rate = rate;
+        PublishDownloadStatus();
+    }
 }
 
 void TEngine::ComBufData(uint8_t address, uint8_t command, uint8_t length, const uint8_t* data)
@@ -649,8 +803,14 @@ void TEngine::PublishDownloadStatus()
     QStringList parts;
     if (Stall.Stalled)
         parts << StallText();
-    else if (const QString progress = Archive->DownloadStatusText(); !progress.isEmpty())
-        parts << progress;
+    else if (const QString progress = Archive->DownloadStatusText(); !progress.isEmpty()) {
+        if (Rate > 0)
+            parts << progress + QStringLiteral(", %1 záznamov/s").arg(QString::number(Rate, 'f', 1).replace(QLatin1Char('.'), QLatin1Char(',')));
+        else
+            parts << progress;
+        if (FastDropped)
+            parts << FastFallbackText();
+    }
     if (!MovedAsideText.isEmpty())
         parts << MovedAsideText;
     const QString text = parts.join(QStringLiteral("  |  "));
@@ -664,6 +824,7 @@ void TEngine::PublishDownloadStatus()
 
 void TEngine::SecondStep()
 {
+    FollowRate();
     if (SilentSeconds < 255 && ++SilentSeconds == 60) {
         Generation = 0;
         Values->InvalidateAll();
@@ -685,6 +846,7 @@ bool TEngine::WriteCommand(uint8_t command, uint8_t length, const uint8_t* data,
     while (WritePending) {
         if (IsClosed || PollGroup == 0 || waited.elapsed() > waitMs) {
             WritePending = 0;
+            WriteGiven = false;
             return false;
         }
         QEventLoop loop;
@@ -693,6 +855,7 @@ bool TEngine::WriteCommand(uint8_t command, uint8_t length, const uint8_t* data,
         loop.exec();
         WriteLoop = nullptr;
     }
+    WriteGiven = false;
     Send(command, length, data, 0);
     return ComBuf->Pending == (command | 0x80);
 }
@@ -836,6 +999,7 @@ void TEngine::FollowInterval(uint32_t stamp, uint16_t elapsed, uint16_t average)
         Notify([&](TEngineObserver* o) { o->IntervalClosed(*this, closed); });
     }
     LiveInterval.Valid = true;
+    LiveIntervalAt = GetTick() + ClockShift;
     LiveInterval.Month = month;
     LiveInterval.Start = start;
     LiveInterval.Elapsed = elapsed;
@@ -851,4 +1015,16 @@ void TEngine::FollowInterval(uint32_t stamp, uint16_t elapsed, uint16_t average)
 QStringList MeasurementLabels(const TSettings& settings)
 {
     return TValueGridEm::MakeRowNames(MainMeterTitle, settings.MeterNames);
+}
+
+QString TEngine::FastFallbackText()
+{
+    return QStringLiteral("rýchle sťahovanie vypnuté, regulátor nestíha: ďalej podľa rozvrhu");
+}
+
+QString TEngine::FastFallbackReason()
+{
+    return QStringLiteral("twice %1 fast archive requests in a row went unanswered while requests at the schedule's pace were "
+                          "answered; the download goes on at the schedule's pace")
+        .arg(FastMissLimit);
 }

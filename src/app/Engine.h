@@ -90,6 +90,32 @@ public:
     // size) stay current; 0 asks for it only at identification and on the
     // information page.
     uint32_t InformationEveryMs = 0;
+    // The archive at the line's own speed: while the archive has work, the
+    // next archive request goes out as soon as the previous exchange ended
+    // (its reply checked, or its time-out) instead of at the next cycle. The
+    // live group still gets its turn every LiveTurnMs (LiveTurnNearEndMs in
+    // the last NearEndSeconds of a measuring interval), a write waiting in
+    // WriteCommand goes first, and a request held back for agreement is
+    // asked by the schedule. From KOMUNIKACIA Rychlo; may change during a run.
+    bool Fast = false;
+    static constexpr uint32_t LiveTurnMs = 10000;
+    static constexpr uint32_t LiveTurnNearEndMs = 2000;
+    static constexpr uint32_t NearEndSeconds = 30;
+    // Fast requests in a row without a valid reply after which the regulator
+    // is taken not to keep up, if it answers requests at the schedule's pace
+    // (twice running: see ExchangeDone).
+    static constexpr uint8_t FastMissLimit = 5;
+    // The fast download was given up for the rest of the run: the regulator
+    // answers the schedule but not fast requests. Said in DownloadStatus and
+    // to the observers (FastFellBack).
+    bool FastFallback() const { return FastDropped; }
+    bool Fasting() const { return Fast && !FastDropped; }
+    // Records filed per second over the last few seconds (0 when none were).
+    double RecordRate() const { return Rate; }
+    // Why the fast download was given up, in Slovak for the window and in a
+    // few English words for the command-line tool and the log.
+    static QString FastFallbackText();
+    static QString FastFallbackReason();
     // Milliseconds added to the clock the tick ages values by: lets a test
     // see a value age by 40 s without waiting 40 s.
     uint32_t ClockShift = 0;
@@ -272,7 +298,33 @@ private:
     void WatchDownload();
     void PublishDownloadStatus();
 
+    // The fast download (see Fast).
+    enum class TSent : uint8_t { None, Live, Archive, FastArchive, Write };
+    TSent Sent = TSent::None;
+    bool ExchangeOpen = false; // a request was handed over and its exchange has not ended
+    bool FastDropped = false;
+    bool FastProbe = false;    // the next scheduled request tells whether the regulator keeps up
+    bool ProbeSent = false;
+    bool LiveSinceMiss = false;
+    uint8_t FastMisses = 0;
+    uint8_t SlowAnswered = 0; // runs of misses after which the schedule's pace was answered
+    uint32_t LiveTurnAt = 0;
+    uint32_t LiveIntervalAt = 0; // when LiveInterval was last followed
+    void ExchangeDone(uint8_t code);
+    void FallBack();
+    void FastStep();
+    bool LiveDue(uint32_t now) const;
+    // The archive request the download asks next; false when none is due.
+    bool ArchiveRequest(uint8_t& command, uint8_t* data, uint8_t& length) const;
+    // Records filed, once a second over the last RateSeconds.
+    static constexpr int RateSeconds = 5;
+    std::array<uint32_t, RateSeconds + 1> RateStored{};
+    int RateFilled = 0;
+    double Rate = 0;
+    void FollowRate();
+
     bool IsClosed = false;
+    bool WriteGiven = false; // the cycle went to a write that has not been sent yet
     QEventLoop* WriteLoop = nullptr;
     void Send(uint8_t command, uint8_t length, const uint8_t* data, uint16_t holdTime);
     void CreateValues();

@@ -50,4 +50,6 @@ public:
     virtual void DownloadChanged(const TEngine&) {}
     // 60 silent seconds: every value was invalidated.
     virtual void Silenced(const TEngine&) {}
+    // The fast download gave up for the rest of the run (TEngine::FastFallback).
+    virtual void FastFellBack(const TEngine&) {}
 };

@@ -232,6 +232,7 @@ TSettings TSettings::Read(const TMIniFile& ini)
             s.Problem = QStringLiteral("KOMUNIKACIA IP=%1: the port is not a number from 1 to 65535").arg(s.IP);
     }
     s.Timeout = Number<uint16_t>(ini, Komunikacia, QStringLiteral("Timeout"), 1200, s.Notes);
+    s.Rychlo = Number<uint8_t>(ini, Komunikacia, QStringLiteral("Rychlo"), 0, s.Notes, 0, 1) != 0;
 
     s.Password = AsciiUpper(ini.ReadString(Ine, QStringLiteral("Password"), QString()));
     s.Intervaly = Number<uint8_t>(ini, Ine, QStringLiteral("Intervaly"), 4, s.Notes, 1, 60);

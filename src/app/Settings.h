@@ -30,6 +30,7 @@ struct TSettings {
     uint16_t PauseW = 10;
     uint16_t PauseD = 60;
     uint16_t Timeout = 1200;
+    bool Rychlo = false;   // the archive as fast as the line carries it
     // INE
     QString Password;      // upper-cased
     uint8_t Intervaly = 4;

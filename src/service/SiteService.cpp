@@ -30,7 +30,7 @@ bool SameLink(const TSettings& a, const TSettings& b)
     return a.Merania == b.Merania && a.Jal == b.Jal && a.JalPlus == b.JalPlus && a.JalMinus == b.JalMinus &&
         a.Limit == b.Limit && a.IP == b.IP && a.Host == b.Host && a.UdpPort == b.UdpPort && a.Com == b.Com &&
         a.Device == b.Device && a.Adr == b.Adr && a.PauseW == b.PauseW && a.PauseD == b.PauseD &&
-        a.Timeout == b.Timeout && a.Intervaly == b.Intervaly;
+        a.Timeout == b.Timeout && a.Intervaly == b.Intervaly && a.Rychlo == b.Rychlo;
 }
 
 bool SameMail(const TMailSettings& a, const TMailSettings& b)
@@ -618,6 +618,12 @@ void TSiteService::LinkChanged(const TEngine& engine)
         LinkTold = TTold::Down;
     }
     Notify.Status(StatusText());
+}
+
+void TSiteService::FastFellBack(const TEngine& engine)
+{
+    if (&engine == Engine.get())
+        Log(TLogLine(QStringLiteral("fast-fallback")).Add(QStringLiteral("reason"), TEngine::FastFallbackReason()));
 }
 
 void TSiteService::Identified(const TEngine& engine)

@@ -81,6 +81,7 @@ public:
     void Identified(const TEngine& engine) override;
     void InformationArrived(const TEngine& engine) override;
     void DownloadChanged(const TEngine& engine) override;
+    void FastFellBack(const TEngine& engine) override;
 
 private:
     // The configuration file read into settings; false with why when it

@@ -689,4 +689,160 @@ TEST(DownloadSerial, APseudoTerminalFilesTheSameBytes)
     std::printf("[ timing ] serial: %lld ms\n", static_cast<long long>(r.Ms));
 }
 
+
+// The fast download: the next archive request as soon as the last exchange
+// ended. The same bytes over every link, clean and with faults and late
+// replies (which now arrive while the next fast request waits).
+struct FastLink {
+    const char* Name;
+    bool Serial;
+    bool Paced; // 1200 baud with the bus echo
+    int Generation;
+    bool Faults;
+};
+
+class FastDownload : public ::testing::TestWithParam<FastLink> {};
+
+TEST_P(FastDownload, FilesTheSameBytes)
+{
+    REQUIRE_TOOL();
+    const FastLink l = GetParam();
+    QStringList more;
+    QString ini;
+    if (l.Faults) {
+        // A late reply arrives after the time-out, while the next fast
+        // request is outstanding.
+        more << QStringLiteral("--loss") << QStringLiteral("0.1") << QStringLiteral("--corrupt") << QStringLiteral("0.05")
+             << QStringLiteral("--short") << QStringLiteral("0.05") << QStringLiteral("--late") << QStringLiteral("0.15")
+             << QStringLiteral("--duplicate") << QStringLiteral("0.05") << QStringLiteral("--late-ms")
+             << QString::fromLatin1(l.Paced ? "900" : "510");
+        ini = QStringLiteral("Timeout=%1\n").arg(l.Paced ? 600 : 300);
+    }
+    if (l.Serial && !l.Paced)
+        more << QStringLiteral("--fast");
+    if (l.Paced)
+        more << QStringLiteral("--echo");
+    if (!l.Serial && !l.Faults)
+        more << QStringLiteral("--turnaround") << QStringLiteral("0");
+    // Generation 3: October's last records and November's first hours; a
+    // paced line carries about two a second, so it gets fewer.
+    // A clean UDP line gets about a thousand, so the start-up hardly counts
+    // against the pace.
+    const int lost = l.Generation == 3 ? (l.Paced ? 2966 : !l.Serial && !l.Faults ? 2000 : 2900) : 2700;
+    QStringList args = SimArgs(l.Generation, l.Generation == 3 ? "2026-11-01T03:00" : "2026-11-01T05:00", lost, more);
+    if (l.Serial) {
+        args.replace(args.indexOf(QStringLiteral("--udp")), QStringLiteral("--serial"));
+        args.removeOne(QStringLiteral("127.0.0.1:0"));
+    }
+    Rig rig(args, ini, l.Serial);
+    ASSERT_TRUE(rig.Ready) << rig.Why().toStdString();
+    const std::vector<TExpectedMonth> want = ExpectedArchive(rig.Mirror.Regulator());
+    const FetchRun run = rig.Fetch({QStringLiteral("--fast")}, 180000);
+    ASSERT_EQ(run.Exit, 0) << run.Text().toStdString();
+    ExpectFolder(rig, want);
+    EXPECT_FALSE(run.Out.contains(QLatin1String("fast download off"))) << run.Text().toStdString();
+    const int held = want[0].Held() + want[1].Held();
+    if (l.Faults) {
+        EXPECT_GE(rig.Faults(true)[QStringLiteral("late")], 2) << "too few late replies to test anything";
+    } else if (!l.Serial) {
+        // The schedule asks at most one record per 100 ms cycle: it would
+        // need held * 100 ms, start-up aside.
+        EXPECT_LT(run.Ms, held * 60) << held << " records";
+    }
+    std::printf("[ timing ] fast, %s: %d records in %lld ms\n", l.Name, held, static_cast<long long>(run.Ms));
+}
+
+INSTANTIATE_TEST_SUITE_P(Download, FastDownload,
+                         ::testing::Values(FastLink{"UdpGeneration3", false, false, 3, false},
+                                           FastLink{"UdpGeneration3Faulty", false, false, 3, true},
+                                           FastLink{"SerialGeneration1Faulty", true, false, 1, true},
+                                           FastLink{"PacedGeneration3Faulty", true, true, 3, true}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(FastDownloadFallback, ARegulatorThatCannotKeepUpIsAskedOnTheScheduleForTheRestOfTheRun)
+{
+    REQUIRE_TOOL();
+    // Requests sooner than 600 ms after the one before go unanswered: every
+    // fast one (the next comes 300 ms after an unanswered one), none of the
+    // schedule's, a second apart on a serial line.
+    QStringList args = SimArgs(3, "2026-11-01T03:00", 2968,
+                               {QStringLiteral("--fast"), QStringLiteral("--min-gap"), QStringLiteral("600")});
+    args.replace(args.indexOf(QStringLiteral("--udp")), QStringLiteral("--serial"));
+    args.removeOne(QStringLiteral("127.0.0.1:0"));
+    Rig rig(args, QStringLiteral("Timeout=300\n"), true);
+    ASSERT_TRUE(rig.Ready) << rig.Why().toStdString();
+    const FetchRun run = rig.Fetch({QStringLiteral("--fast")}, 180000);
+    ASSERT_EQ(run.Exit, 0) << run.Text().toStdString();
+    ExpectFolder(rig, ExpectedArchive(rig.Mirror.Regulator()));
+    EXPECT_EQ(run.Out.count(QLatin1String("fast download off: ")), 1) << run.Text().toStdString();
+}
+
+// The engine as the service runs it (the live page, Rychlo=1 in the
+// configuration) near the end of a measuring interval: the live blocks keep
+// coming every 2 s between the fast archive requests, a write goes first,
+// and a regulator that
+// answers nothing for a while is a link problem, not a reason to give the
+// fast download up.
+TEST(FastDownloadLive, LiveValuesStayFreshAndASilentSpellIsNoReasonToFallBack)
+{
+    // 14 min 30 s into a 15-minute interval, the clock standing; about a
+    // thousand records to fetch, 10 ms each at least.
+    Rig rig(SimArgs(3, "2026-11-01T02:00", 2000,
+                    {QStringLiteral("--offset"), QStringLiteral("870"), QStringLiteral("--turnaround"), QStringLiteral("10")}),
+            QStringLiteral("Timeout=300\nRychlo=1\n"));
+    ASSERT_TRUE(rig.Ready) << rig.Why().toStdString();
+    TMIniFile cfg(rig.Site.Path(QStringLiteral("qdrwin.ini")));
+    auto engine = std::make_unique<TEngine>(TSettings::Read(cfg), 100, rig.Site.Path());
+    ASSERT_TRUE(engine->Fast);
+    struct Watch : TEngineObserver {
+        QElapsedTimer Clock;
+        std::vector<qint64> Live;
+        int Archive = 0;
+        int Fallbacks = 0;
+        void LiveArrived(const TEngine&, uint8_t) override { Live.push_back(Clock.elapsed()); }
+        void RecordsFiled(const TEngine&, uint16_t, uint16_t, uint16_t) override { ++Archive; }
+        void FastFellBack(const TEngine&) override { ++Fallbacks; }
+    } watch;
+    watch.Clock.start();
+    engine->AddObserver(&watch);
+    const auto complete = [&] {
+        const TArchiveQDR& a = *engine->Archive;
+        int months = 0;
+        for (uint8_t i = 0; i < 2 && a.RequestCount == 0; ++i)
+            if (a.MonthEntry(i).Month / 12 != 0 && a.MonthProgress(i).Done >= a.MonthEntry(i).Count)
+                ++months;
+        return months == 2;
+    };
+    ASSERT_TRUE(PumpUntil([&] { return engine->ArchiveReplies->Stored >= 300; }, 60000));
+    // A write goes first, also between fast requests.
+    ASSERT_NE(engine->Archive->RequestCount, 0);
+    EXPECT_TRUE(engine->WriteRegulatedPower(500, 400, 5000));
+    EXPECT_EQ(engine->ValuePregV->GetDisplay(), QStringLiteral("500"));
+    const qint64 muted = watch.Clock.elapsed();
+    ASSERT_FALSE(rig.Reply("mute 3").isEmpty());
+    ASSERT_TRUE(PumpUntil(complete, 120000)) << "stored " << engine->ArchiveReplies->Stored;
+    const qint64 done = watch.Clock.elapsed();
+    engine->RemoveObserver(&watch);
+    EXPECT_EQ(watch.Fallbacks, 0);
+    EXPECT_FALSE(engine->FastFallback());
+    // Between the first live block and the end, outside the silent spell
+    // (and the time-outs after it), the live blocks come about every 2 s
+    // (bounded here well under the 10 s away from an interval's end, with
+    // room for a loaded machine); and the archive had most of the line.
+    qint64 longest = 0;
+    int during = 0;
+    for (size_t i = 1; i < watch.Live.size() && watch.Live[i] <= done; ++i) {
+        ++during;
+        if (watch.Live[i] < muted || watch.Live[i - 1] > muted + 5000)
+            longest = std::max(longest, watch.Live[i] - watch.Live[i - 1]);
+    }
+    EXPECT_GE(during, 4) << "the download was too short to tell";
+    EXPECT_LE(longest, 6000) << during << " live blocks";
+    EXPECT_GE(watch.Archive, 5 * during) << "the archive did not get most of the line";
+    engine.reset();
+    ExpectFolder(rig, ExpectedArchive(rig.Mirror.Regulator()));
+    std::printf("[ timing ] fast with live turns: %lld ms, %d live blocks, %d archive replies filed, longest live gap %lld ms\n",
+                static_cast<long long>(done), during, watch.Archive, static_cast<long long>(longest));
+}
+
 } // namespace

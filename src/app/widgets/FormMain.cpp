@@ -37,6 +37,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCheckBox>
 #include <QDateTime>
 #include <QDir>
 #include <QEventLoop>
@@ -128,6 +129,9 @@ TFormMain::TFormMain(const TSettings& settings, uint16_t timerPeriod, const QStr
     DispArch = std::make_unique<TDispArch>(Engine->Archive.get(), Engine->InterfaceME->IntervalMinutes);
     PageA = new TPageArchive(*Engine->Archive, *DispArch, OutputBusy, TabSheetA);
     TabSheetA->layout()->addWidget(PageA);
+    // KOMUNIKACIA Rychlo is where it starts; the box sets it for this run.
+    PageA->CheckBoxFast->setChecked(Engine->Fast);
+    connect(PageA->CheckBoxFast, &QCheckBox::toggled, this, [this](bool on) { Engine->Fast = on; });
     CreateOutputs(settings);
     // Sized once every page holds its controls.
     PlaceWindow();
@@ -541,6 +545,10 @@ void TFormMain::Tick()
         FrameProjection->Show(Alerts->Projection(), Alerts->MonthPeak(), Alerts->Config().Reserve);
     DebugView->RefreshIfChanged();
     PageA->CheckArchiveView(CurrentPage == TEngine::PageArchive);
+    // Offered while a download runs; a regulator that did not keep up has
+    // the schedule for the rest of the run.
+    PageA->CheckBoxFast->setVisible(Engine->Download && Engine->Archive->RequestCount > 0);
+    PageA->CheckBoxFast->setEnabled(!Engine->FastFallback());
 }
 
 bool TFormMain::PageChangeAllowed() const

@@ -15,6 +15,7 @@
 #include <QEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -60,6 +61,10 @@ TPageArchive::TPageArchive(TArchiveQDR& archive, TDispArch& view, bool& outputBu
     PanelAr->setFont(bold);
     LabelStatus = new QLabel(this);
     LabelStatus->setObjectName(QStringLiteral("LabelArStatus"));
+    CheckBoxFast = new QCheckBox(QStringLiteral("Rýchle sťahovanie"), this);
+    CheckBoxFast->setObjectName(QStringLiteral("CheckBoxFast"));
+    CheckBoxFast->setToolTip(QStringLiteral("Ďalší archívny záznam sa žiada hneď po predošlej odpovedi, nie až v ďalšom cykle"));
+    CheckBoxFast->setVisible(false);
 
     PageControlA = new QTabWidget(this);
     PageControlA->setObjectName(QStringLiteral("PageControlA"));
@@ -197,6 +202,7 @@ TPageArchive::TPageArchive(TArchiveQDR& archive, TDispArch& view, bool& outputBu
     top->addWidget(ButtonAr);
     top->addWidget(PanelAr);
     top->addWidget(LabelStatus, 1);
+    top->addWidget(CheckBoxFast);
     auto* all = new QVBoxLayout(this);
     all->addLayout(top);
     all->addWidget(PageControlA, 1);

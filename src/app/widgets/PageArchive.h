@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 
+class QCheckBox;
 class QLabel;
 class QPushButton;
 class QScrollArea;
@@ -29,6 +30,9 @@ public:
     QPushButton* ButtonAr = nullptr;
     QLabel* PanelAr = nullptr;
     QLabel* LabelStatus = nullptr;
+    // The download at the line's own speed for this run; shown while a
+    // download runs (the window binds it to the engine).
+    QCheckBox* CheckBoxFast = nullptr;
     QTabWidget* PageControlA = nullptr;
     QWidget* TabSheetAT = nullptr;
     QWidget* TabSheetAG = nullptr;
