@@ -220,6 +220,22 @@ void TAlerts::SetStanding(bool standing)
         OnDanger(standing);
 }
 
+TAlert TAlerts::ProjectionAlert(const QString& kind, const QString& headline, const TProjection& p) const
+{
+    TAlert a;
+    a.Kind = kind;
+    a.Add(QStringLiteral("interval"), AlertTime(p.Start, Zone))
+        .Add(QStringLiteral("projected"), Kw(p.Projected))
+        .Add(QStringLiteral("limit"), p.Limit)
+        .Add(QStringLiteral("tariff"), TariffName(p.Tariff))
+        .Add(QStringLiteral("elapsed"), p.Elapsed);
+    a.Text = QStringLiteral("%1: interval od %2 smeruje k %3 kW, limit %4 je %5 kW")
+                 .arg(headline, p.Start.toString(QStringLiteral("HH:mm")), QString::number(std::lround(p.Projected)),
+                      TariffName(p.Tariff))
+                 .arg(p.Limit);
+    return a;
+}
+
 void TAlerts::Project(const TEngine& e)
 {
     const TEngine::TLiveInterval& run = e.RunningInterval();
@@ -261,17 +277,7 @@ void TAlerts::Project(const TEngine& e)
         if (!Current.Alerted && Current.Above >= 2 && Settings.Enabled(TAlertSettings::Projected)) {
             Current.Alerted = true;
             SetStanding(true);
-            TAlert a;
-            a.Kind = QStringLiteral("projected-exceedance");
-            a.Add(QStringLiteral("interval"), AlertTime(p.Start, Zone))
-                .Add(QStringLiteral("projected"), Kw(p.Projected))
-                .Add(QStringLiteral("limit"), p.Limit)
-                .Add(QStringLiteral("tariff"), TariffName(p.Tariff))
-                .Add(QStringLiteral("elapsed"), p.Elapsed);
-            a.Text = QStringLiteral("Hrozí prekročenie limitu: interval od %1 smeruje k %2 kW, limit %3 je %4 kW")
-                         .arg(p.Start.toString(QStringLiteral("HH:mm")), QString::number(std::lround(p.Projected)),
-                              TariffName(p.Tariff))
-                         .arg(p.Limit);
+            TAlert a = ProjectionAlert(QStringLiteral("projected-exceedance"), QStringLiteral("Hrozí prekročenie limitu"), p);
             if (Settings.Reserve)
                 a.Text += QStringLiteral(" (rezerva %1 kW)").arg(Settings.Reserve);
             a.Text += QLatin1Char('.');
@@ -285,17 +291,8 @@ void TAlerts::Project(const TEngine& e)
     const double hysteresis = std::max(1.0, 0.01 * p.Limit);
     if (Current.Standing && p.Projected < p.Threshold - hysteresis) {
         SetStanding(false);
-        TAlert a;
-        a.Kind = QStringLiteral("projected-cleared");
-        a.Add(QStringLiteral("interval"), AlertTime(p.Start, Zone))
-            .Add(QStringLiteral("projected"), Kw(p.Projected))
-            .Add(QStringLiteral("limit"), p.Limit)
-            .Add(QStringLiteral("tariff"), TariffName(p.Tariff))
-            .Add(QStringLiteral("elapsed"), p.Elapsed);
-        a.Text = QStringLiteral("Hrozba prekročenia pominula: interval od %1 smeruje k %2 kW, limit %3 je %4 kW.")
-                     .arg(p.Start.toString(QStringLiteral("HH:mm")), QString::number(std::lround(p.Projected)),
-                          TariffName(p.Tariff))
-                     .arg(p.Limit);
+        TAlert a = ProjectionAlert(QStringLiteral("projected-cleared"), QStringLiteral("Hrozba prekročenia pominula"), p);
+        a.Text += QLatin1Char('.');
         Raise(a);
     }
 }

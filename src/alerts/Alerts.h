@@ -137,6 +137,8 @@ private:
     TCurrent Current;
     TProjection FProjection;
     void Project(const TEngine& e);
+    // The alert of a projection with its figures; the text ends without a full stop.
+    TAlert ProjectionAlert(const QString& kind, const QString& headline, const TProjection& p) const;
     void SetStanding(bool standing);
 
     // Closed intervals waiting for their archive record.
