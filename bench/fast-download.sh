@@ -13,7 +13,9 @@
 #           loopback: wall time of the whole run (start-up and the final save
 #           included) and the CPU of the qdrtool process (user + system over
 #           wall); fast, at the simulator's default 30 ms turnaround, at
-#           10 ms and without one (FAST_TURNAROUNDS="30 10 0" sets which).
+#           10 ms and without one (FAST_TURNAROUNDS="30 10 0" sets which),
+#           and the client's share of an exchange (median time from one
+#           archive request to the next, less the simulator's reply delay).
 #
 # usage: bench/fast-download.sh [--runs N] [--only serial|udp] [--build DIR]
 #   --runs   runs per figure (default 3)
@@ -118,16 +120,23 @@ if [ -z "$ONLY" ] || [ "$ONLY" = udp ]; then
   for turnaround in ${FAST_TURNAROUNDS:-30 10 0}; do
     : >"$WORK/walls"
     : >"$WORK/cpus"
+    : >"$WORK/shares"
     records=0
     for i in $(seq "$RUNS"); do
       run_one "udp-$turnaround-$i" udp --fast -- --udp 127.0.0.1:0 --turnaround "$turnaround" "${ARCHIVE[@]}" || { status=1; continue; }
       read -r wall user sys <"$run/time"
       echo "$wall" >>"$WORK/walls"
       awk -v w="$wall" -v u="$user" -v s="$sys" 'BEGIN { print 100 * (u + s) / w }' >>"$WORK/cpus"
+      # What the client adds to an exchange: from one archive request to the
+      # next, less the simulator's reply delay (the median leaves out the gaps
+      # a live request sits in).
+      awk -v t="$turnaround" '$3 == "RX" && $6 == "09" { if (p != "") print ($1 - p) * 1000 - t; p = $1 }' \
+        "$run/sim.log" | median >>"$WORK/shares"
       records=$(sed -n 's/.*, \([0-9]*\) fetched in.*/\1/p' "$run/fetch.out")
     done
-    awk -v t="$turnaround" -v w="$(median <"$WORK/walls")" -v c="$(median <"$WORK/cpus")" -v r="$records" -v n="$RUNS" 'BEGIN {
-      printf "UDP, turnaround %2d ms, fast: %d records in %6.1f s  (%5.1f records/s), qdrtool CPU %4.1f %%  (median of %d)\n", t, r, w, r / w, c, n }'
+    awk -v t="$turnaround" -v w="$(median <"$WORK/walls")" -v c="$(median <"$WORK/cpus")" -v r="$records" \
+        -v a="$(median <"$WORK/shares")" -v n="$RUNS" 'BEGIN {
+      printf "UDP, turnaround %2d ms, fast: %d records in %6.1f s  (%5.1f records/s), client %.2f ms an exchange, qdrtool CPU %4.1f %%  (median of %d)\n", t, r, w, r / w, a, c, n }'
   done
 fi
 exit $status

@@ -16,6 +16,7 @@
 #include "regulator/DispArch.h"
 #include "values/widgets/FormDebug.h"
 
+#include <QCheckBox>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -225,4 +226,33 @@ TEST(WindowSays, WhatTheRegulatorReportsWithoutNamesIsListedAndWhatGoesWrongIsSa
     EXPECT_EQ(QCoreApplication::translate("QWidgetTextControl", "&Copy"), QStringLiteral("&Kopírovať"));
     QCoreApplication::removeTranslator(slovak);
     delete slovak;
+}
+
+// The box on ARCHÍV turns the fast download on for this run; a regulator
+// that leaves the fast requests unanswered (any sooner than 600 ms after the
+// one before, while the serial schedule asks a second apart) makes the
+// window say so and grey the box, and the download still ends.
+TEST(WindowSays, TheFastBoxAndARegulatorThatCannotKeepUp)
+{
+    SimProcess sim({"--serial", "--fast", "--speed", "0", "--now", "2026-11-01T03:00", "--lost", "2968", "--min-gap", "600"});
+    ASSERT_TRUE(sim.Ready);
+    Window s(sim, QStringLiteral("Device=%1\nTimeout=300\n").arg(sim.Serial));
+    TFormMain& w = *s.W;
+    auto* box = s.Find<QCheckBox>("CheckBoxFast");
+    ASSERT_NE(box, nullptr);
+    w.PageControl->setCurrentWidget(w.TabSheetA);
+    ASSERT_TRUE(PumpUntil([&] { return box->isVisible(); }, 20000)) << s.Text("PanelInf").toStdString();
+    EXPECT_FALSE(box->isChecked());
+    EXPECT_FALSE(w.Engine->Fasting());
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(box->height() / 2, box->height() / 2));
+    EXPECT_TRUE(box->isChecked());
+    EXPECT_TRUE(w.Engine->Fasting());
+
+    ASSERT_TRUE(PumpUntil([&] { return s.Text("PanelInf").contains(TEngine::FastFallbackText()); }, 60000))
+        << s.Text("PanelInf").toStdString();
+    EXPECT_FALSE(box->isEnabled());
+    EXPECT_FALSE(w.Engine->Fasting());
+    ASSERT_TRUE(PumpUntil([&] { return s.Text("PanelInf") == QStringLiteral("2026NOV stiahnutý"); }, 120000))
+        << s.Text("PanelInf").toStdString();
+    EXPECT_FALSE(box->isVisible());
 }
