@@ -34,13 +34,8 @@ while [ $# -gt 0 ]; do
     *) echo "unknown option: $1" >&2; exit 2 ;;
   esac
 done
-case "$BUILD" in /*) ;; *) BUILD=$(pwd)/$BUILD ;; esac
-
-SIM=$BUILD/sim/qdrsim
-TOOL=$BUILD/tools/qdrtool
-for exe in "$SIM" "$TOOL"; do
-  [ -x "$exe" ] || { echo "missing $exe (build the benchmarks first: scripts/bench)" >&2; exit 2; }
-done
+# shellcheck source=bench/programs.sh
+. "$ROOT/bench/programs.sh"
 
 CYCLE=0.1   # seconds
 LIMIT=80    # the default Limit, which qdrwin.ini below leaves as it is

@@ -28,15 +28,11 @@ while [ $# -gt 0 ]; do
     *) echo "unknown option: $1" >&2; exit 2 ;;
   esac
 done
-case "$BUILD" in /*) ;; *) BUILD=$(pwd)/$BUILD ;; esac
-
-SIM=$BUILD/sim/qdrsim
-DRIVER=$BUILD/tools/qdrtool
-[ -x "$SIM" ] || { echo "missing $SIM (build the benchmarks first: scripts/bench)" >&2; exit 2; }
-[ -x "$DRIVER" ] || { echo "missing $DRIVER (build the benchmarks first: scripts/bench)" >&2; exit 2; }
+# shellcheck source=bench/programs.sh
+. "$ROOT/bench/programs.sh"
 command -v mosquitto >/dev/null || { echo "mosquitto is not installed (scripts/deps)" >&2; exit 2; }
 
-exec /usr/bin/python3 - "$SIM" "$DRIVER" "$RUNS" "$SECONDS_PER_RUN" <<'PYEOF'
+exec /usr/bin/python3 - "$SIM" "$TOOL" "$RUNS" "$SECONDS_PER_RUN" <<'PYEOF'
 import os, signal, socket, statistics, subprocess, sys, tempfile, time, urllib.request
 
 sim_path, driver_path, runs, seconds = sys.argv[1], sys.argv[2], int(sys.argv[3]), float(sys.argv[4])
