@@ -143,8 +143,10 @@ TEST(Alerts, ALoadJustUnderTheLimitOrNoisyInItsFirstSecondsRaisesNothing)
     site.Sim.Command("load noisy:90");
     const int closed = site.Watch.Closed;
     site.Watch.EarlyMax = 0;
-    ASSERT_TRUE(PumpUntil([&] { return site.Watch.Closed >= closed + 4; }, 90000));
-    EXPECT_GT(site.Watch.EarlyMax, 1.0) << "the bursts touched the limit in the first seconds";
+    // The burst lasts a sixth of a (ten-second) interval, so a loaded machine
+    // may poll past it for a few intervals: wait until a reply caught it.
+    ASSERT_TRUE(PumpUntil([&] { return site.Watch.Closed >= closed + 4 && site.Watch.EarlyMax > 1.0; }, 180000))
+        << "no reply caught a burst over the limit in the first seconds; highest " << site.Watch.EarlyMax;
     EXPECT_LT(site.Watch.LateMax, 1.0);
     EXPECT_TRUE(site.Raised.empty()) << qPrintable(site.Kinds());
 }
