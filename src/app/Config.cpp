@@ -17,8 +17,7 @@ TMIniFile::TMIniFile(const QString& fileName, const QString& programDir)
     if (dir.isEmpty() && QCoreApplication::instance())
         dir = QCoreApplication::applicationDirPath();
     FileName = ResolveFileName(fileName, QDir::currentPath(), dir);
-    // A configuration is a few kilobytes; far more is no configuration.
-    constexpr qint64 Limit = 16 * 1024 * 1024;
+    constexpr qint64 Limit = SizeLimit;
     QByteArray bytes;
     qint64 size = 0;
     const TFileRead read = ReadRegularFile(FileName, Limit, bytes, size, Problem);
@@ -28,6 +27,13 @@ TMIniFile::TMIniFile(const QString& fileName, const QString& programDir)
         Loaded = true;
         SetText(DecodeText(bytes, &Legacy));
     }
+}
+
+TMIniFile::TMIniFile(TGiven, const QString& fullName, const QByteArray& bytes)
+    : FileName(fullName)
+    , Loaded(true)
+{
+    SetText(DecodeText(bytes, &Legacy));
 }
 
 TMIniFile::~TMIniFile()

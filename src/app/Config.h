@@ -2,6 +2,7 @@
 // The configuration file: a hand-edited INI file read once into memory and
 // answered from there. The client never writes it; a write only marks the
 // object Modified, and only a modified object is ever saved.
+#include <QByteArray>
 #include <QHash>
 #include <QString>
 #include <QStringList>
@@ -14,11 +15,17 @@ public:
     // Name used when none is given. Every tool of the project reads the same
     // file, whatever the executable is called.
     static constexpr const char* DefaultName = "qdrwin.ini";
+    // A configuration is a few kilobytes; far more is no configuration.
+    static constexpr qint64 SizeLimit = 16 * 1024 * 1024;
 
     // fileName empty: the default name. A bare name is looked up in the current
     // directory first, then in programDir (empty: the directory of the running
     // program). A missing file is an empty configuration.
     explicit TMIniFile(const QString& fileName = QString(), const QString& programDir = QString());
+    // The configuration in bytes already read from fullName (a reload that
+    // read the file twice takes what both reads saw, not a third read).
+    enum class TGiven : uint8_t { Bytes };
+    TMIniFile(TGiven, const QString& fullName, const QByteArray& bytes);
     virtual ~TMIniFile();
     TMIniFile(const TMIniFile&) = delete;
     TMIniFile& operator=(const TMIniFile&) = delete;

@@ -72,6 +72,16 @@ public:
         return true;
     }
 
+    // Takes the object out of slot i whatever its count, leaving the slot
+    // free; its former users must not touch it through this set again.
+    std::unique_ptr<T> Take(uint16_t i)
+    {
+        if (i >= Slots() || Counts[i] == 0)
+            return nullptr;
+        Counts[i] = 0;
+        return std::move(Objects[i]);
+    }
+
     // One user fewer; the object is freed with the last. Returns the new count
     // (0 for a free slot too).
     uint8_t Release(uint16_t i)

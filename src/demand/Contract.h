@@ -26,12 +26,14 @@ struct TDemandWindow {
     uint8_t Days = 0; // bit d for weekday d + 1 (Monday bit 0, Sunday bit 6)
     int From = 0;     // minute of the day, included
     int To = 0;       // minute of the day, excluded; 1440 for midnight
+    bool operator==(const TDemandWindow&) const = default;
 };
 
 // A reserved capacity and the month from which it is contracted.
 struct TCapacityStep {
     uint16_t FromMonth = 0; // month number (year * 12 + month - 1); 0: from any month
     int64_t CentiKw = 0;
+    bool operator==(const TCapacityStep&) const = default;
 };
 
 struct TContract {
@@ -57,6 +59,7 @@ struct TContract {
     bool CapacityIn(uint16_t month, int64_t& centiKw) const;
     // A pure demand tariff: no capacity is ever contracted or paid for.
     bool PureDemandTariff() const;
+    bool operator==(const TContract&) const = default;
 };
 
 // The key names of the model, as Model= takes them and the outputs write them.

@@ -152,6 +152,23 @@ bool TFilesMem::SaveAll()
     return ok;
 }
 
+std::unique_ptr<TFileMem> TFilesMem::TakeOut(const QString& name)
+{
+    const int slot = SlotOf(Find(name));
+    return slot < 0 ? nullptr : Take(static_cast<uint16_t>(slot));
+}
+
+TFileMem* TFilesMem::Adopt(std::unique_ptr<TFileMem> file)
+{
+    if (!file || Find(file->FileName()))
+        return nullptr;
+    uint16_t i = 0;
+    if (!FindFree(i))
+        return nullptr;
+    TFileMem* raw = file.get();
+    return Put(i, std::move(file)) ? raw : nullptr;
+}
+
 // -------------------------------------------------------------- TFilesMonth
 
 std::unique_ptr<TFileMem> TFilesMonth::NewFile() const

@@ -63,6 +63,15 @@ public:
     // Saves every open file now; false when any write failed.
     bool SaveAll();
 
+    // Hands an open file, with its records in memory, from one set to
+    // another (a month whose save failed outlives the engine that fetched
+    // it). TakeOut removes the named file from this set whoever uses it;
+    // nullptr when it is not open. Adopt puts it in with one reference,
+    // held by the caller; nullptr (the file is saved and freed) when a file
+    // of that name is open already or no slot is free.
+    std::unique_ptr<TFileMem> TakeOut(const QString& name);
+    TFileMem* Adopt(std::unique_ptr<TFileMem> file);
+
     // Told at once when a file opened is rejected or refused, when a
     // rejected file is moved aside and when a save fails.
     std::function<void(const TFileNotice&)> OnNotice;

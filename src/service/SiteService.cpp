@@ -7,6 +7,8 @@
 #include "comm/SerialThread.h"
 #include "core/FolderLock.h"
 #include "core/LogLine.h"
+#include "core/SafeFile.h"
+#include "files/FileMem.h"
 #include "core/TextFunctions.h"
 #include "core/Tick.h"
 #include "service/ServicePart.h"
@@ -55,6 +57,14 @@ QStringList Changes(const TSettings& a, const TSettings& b)
         changed << QStringLiteral("password");
     if (!SameMail(a.Mail, b.Mail))
         changed << QStringLiteral("mail");
+    if (!(a.Mqtt == b.Mqtt))
+        changed << QStringLiteral("mqtt");
+    if (!(a.Metrics == b.Metrics))
+        changed << QStringLiteral("metrics");
+    if (!(a.Alerts == b.Alerts))
+        changed << QStringLiteral("alerts");
+    if (!(a.Contract == b.Contract))
+        changed << QStringLiteral("contract");
     return changed;
 }
 
@@ -134,11 +144,8 @@ void TSiteService::Log(const TLogLine& line)
     std::fflush(stderr);
 }
 
-bool TSiteService::ReadSettings(TSettings& settings, QStringList& notes, QString& why)
+bool TSiteService::ReadSettings(const TMIniFile& ini, TSettings& settings, QStringList& notes, QString& why)
 {
-    const TMIniFile ini(ConfigPath.isEmpty() ? Options.ConfigName : ConfigPath);
-    if (ConfigPath.isEmpty())
-        ConfigPath = ini.FileName;
     if (!ini.Problem.isEmpty()) {
         why = ini.Problem;
         return false;
@@ -157,6 +164,7 @@ bool TSiteService::ReadSettings(TSettings& settings, QStringList& notes, QString
     notes = read.Notes;
     settings = read;
     ConfigLoaded = ConfigLoaded || ini.Loaded;
+    ConfigHasLink = ini.SectionExists(QStringLiteral("KOMUNIKACIA"));
     return true;
 }
 
@@ -182,7 +190,9 @@ int TSiteService::Run()
 
     QStringList notes;
     QString why;
-    if (!ReadSettings(Settings, notes, why) || !(why = PartsRefuse(Settings)).isEmpty()) {
+    const TMIniFile ini(Options.ConfigName);
+    ConfigPath = ini.FileName;
+    if (!ReadSettings(ini, Settings, notes, why) || !(why = PartsRefuse(Settings)).isEmpty()) {
         Log(TLogLine(QStringLiteral("config-refused")).Add(QStringLiteral("reason"), why));
         return ExitConfig;
     }
@@ -206,6 +216,9 @@ int TSiteService::Run()
     Chores = std::make_unique<QTimer>();
     QObject::connect(Chores.get(), &QTimer::timeout, [this] { Housekeeping(); });
     Chores->start(1000);
+    ReloadTimer = std::make_unique<QTimer>();
+    ReloadTimer->setSingleShot(true);
+    QObject::connect(ReloadTimer.get(), &QTimer::timeout, [this] { FinishReload(); });
     if (const uint64_t usec = TSystemdNotify::WatchdogUsec(); usec != 0) {
         WatchdogTimer = std::make_unique<QTimer>();
         QObject::connect(WatchdogTimer.get(), &QTimer::timeout, [this] { WatchdogBeat(); });
@@ -229,8 +242,10 @@ int TSiteService::Run()
     Notify.Stopping();
     Chores.reset();
     WatchdogTimer.reset();
+    ReloadTimer.reset();
     if (Engine)
         DropEngine();
+    SaveParked();
     for (TServicePart* part : Parts)
         part->Stop(500);
     Lock->Release();
@@ -295,6 +310,7 @@ void TSiteService::MakeEngine()
         Log(line);
     };
     e.Archive->OnNotice = [this](const TFileNotice& notice) { Notice(notice); };
+    AdoptParked();
     EngineAge.start();
     LastTick.start();
     PortTried.start();
@@ -313,8 +329,7 @@ void TSiteService::DropEngine()
     Busy = true;
     TEngine& e = *Engine;
     e.Close(1000);
-    ReleaseHeld();
-    e.Archive->SaveAll();
+    ParkHeld();
     // Whatever the archive says from here on (its own save on the way out
     // repeats the one just made) is nobody's business.
     e.Archive->OnNotice = nullptr;
@@ -352,10 +367,13 @@ void TSiteService::Stop(int status)
 void TSiteService::OnSignal(int signal)
 {
     if (signal == SIGHUP) {
-        if (Busy)
+        // One reload at a time: a part's Apply or an engine's Close may run
+        // the event loop, and a second reload there would free what the
+        // first is still using. The signals meanwhile make one more reload.
+        if (Busy || ReloadState != TReload::Idle)
             ReloadPending = true;
         else
-            Reload();
+            BeginReload();
         return;
     }
     if (Stopping)
@@ -364,15 +382,67 @@ void TSiteService::OnSignal(int signal)
     Stop(ExitStopped);
 }
 
-void TSiteService::Reload()
+void TSiteService::BeginReload()
 {
     if (Stopping)
         return;
+    if (!ReloadTimer) {
+        // Still starting: the chores take it up once they run.
+        ReloadPending = true;
+        return;
+    }
+    ReloadState = TReload::Settling;
     Notify.Reloading();
+    ReloadBytes.clear();
+    ReloadProblem.clear();
+    qint64 size = 0;
+    if (ReadRegularFile(ConfigPath, TMIniFile::SizeLimit, ReloadBytes, size, ReloadProblem) == TFileRead::Read &&
+        size > TMIniFile::SizeLimit)
+        ReloadProblem = QStringLiteral("%1 is larger than %2 bytes").arg(ConfigPath).arg(TMIniFile::SizeLimit);
+    ReloadTimer->start(ReloadSettleMs);
+}
+
+bool TSiteService::ReloadedIni(std::unique_ptr<TMIniFile>& ini, QString& why)
+{
+    QByteArray again;
+    QString problem;
+    qint64 size = 0;
+    const TFileRead read = ReadRegularFile(ConfigPath, TMIniFile::SizeLimit, again, size, problem);
+    if (!ReloadProblem.isEmpty() || !problem.isEmpty()) {
+        why = ReloadProblem.isEmpty() ? problem : ReloadProblem;
+        return false;
+    }
+    if (read == TFileRead::Missing) {
+        why = QStringLiteral("cannot read %1").arg(ConfigPath);
+        return false;
+    }
+    if (again != ReloadBytes || size > TMIniFile::SizeLimit) {
+        why = QStringLiteral("%1 changed while it was read (being saved?)").arg(ConfigPath);
+        return false;
+    }
+    ini = std::make_unique<TMIniFile>(TMIniFile::TGiven::Bytes, ConfigPath, again);
+    if (ConfigHasLink && !ini->SectionExists(QStringLiteral("KOMUNIKACIA"))) {
+        why = QStringLiteral("%1 has no section KOMUNIKACIA").arg(ConfigPath);
+        return false;
+    }
+    return true;
+}
+
+void TSiteService::FinishReload()
+{
+    if (Stopping)
+        return;
+    if (Busy) {
+        // An engine is being made (the port's retry): the change waits for it.
+        ReloadTimer->start(100);
+        return;
+    }
+    ReloadState = TReload::Applying;
+    std::unique_ptr<TMIniFile> ini;
     TSettings settings;
     QStringList notes;
     QString why;
-    if (!ReadSettings(settings, notes, why) || !(why = PartsRefuse(settings)).isEmpty()) {
+    if (!ReloadedIni(ini, why) || !ReadSettings(*ini, settings, notes, why) || !(why = PartsRefuse(settings)).isEmpty()) {
         Log(TLogLine(QStringLiteral("config-refused")).Add(QStringLiteral("reason"), why + QStringLiteral("; the configuration in use is kept")));
     } else {
         for (const QString& note : notes)
@@ -390,22 +460,30 @@ void TSiteService::Reload()
             }
         }
         for (TServicePart* part : Parts)
-            part->Apply(Settings);
+            if (!Stopping)
+                part->Apply(Settings);
         Log(TLogLine(QStringLiteral("config-reloaded"))
                 .Add(QStringLiteral("changed"), changed.isEmpty() ? QStringLiteral("nothing") : changed.join(QLatin1Char(','))));
     }
+    ReloadState = TReload::Idle;
+    if (Stopping)
+        return;
     if (Ready)
         Notify.Ready();
     Notify.Status(StatusText());
+    if (ReloadPending) {
+        ReloadPending = false;
+        BeginReload();
+    }
 }
 
 void TSiteService::Housekeeping()
 {
-    if (Stopping || Busy)
+    if (Stopping || Busy || ReloadState == TReload::Applying)
         return;
-    if (ReloadPending) {
+    if (ReloadPending && ReloadState == TReload::Idle) {
         ReloadPending = false;
-        Reload();
+        BeginReload();
     }
     if (!Lock->Holds()) {
         if (LockTried.elapsed() >= LockRetryMs) {
@@ -475,6 +553,12 @@ void TSiteService::Notice(const TFileNotice& notice)
     const QString name = QFileInfo(notice.FileName).fileName();
     switch (notice.Kind) {
     case TFileNotice::SaveFailed: {
+        if (Letting) {
+            // The engine is going: the file leaves it with its records
+            // (ParkHeld) for the next engine to hold.
+            if (std::find(Unsaved.begin(), Unsaved.end(), notice.FileName) == Unsaved.end())
+                Unsaved.push_back(notice.FileName);
+        }
         THeld& held = Held[notice.FileName];
         // The records stay in memory, held open, until a save takes them.
         if (!held.File && !Letting && Engine) {
@@ -486,7 +570,7 @@ void TSiteService::Notice(const TFileNotice& notice)
             held.Problem = notice.Detail;
             Log(TLogLine(QStringLiteral("write-failed")).Add(QStringLiteral("file"), name).Add(QStringLiteral("reason"), notice.Detail));
         }
-        if (!held.File)
+        if (!held.File && !Letting)
             Held.erase(notice.FileName);
         break;
     }
@@ -528,18 +612,56 @@ void TSiteService::RetryWrites()
     }
 }
 
-void TSiteService::ReleaseHeld()
+void TSiteService::ParkHeld()
 {
-    // A last try each; what still fails is said, and the regulator still
-    // holds those records for the next engine to fetch.
-    std::map<QString, THeld> held;
-    held.swap(Held);
+    // A last save of everything; each month that cannot be saved, held
+    // before or failing now, leaves the engine with its records in memory.
+    TArchiveQDR& archive = *Engine->Archive;
     Letting = true;
-    for (auto& [name, h] : held) {
-        h.File->SetModified();
-        Engine->Archive->Release(h.File);
+    Unsaved.clear();
+    for (auto& [name, held] : Held)
+        if (held.File)
+            held.File->SetModified();
+    archive.SaveAll();
+    for (const auto& [name, held] : Held)
+        if (held.File && std::find(Unsaved.begin(), Unsaved.end(), name) == Unsaved.end())
+            Log(TLogLine(QStringLiteral("write-resumed")).Add(QStringLiteral("file"), QFileInfo(name).fileName()));
+    for (const QString& name : Unsaved) {
+        std::unique_ptr<TFileMem> file = archive.TakeOut(name);
+        if (file)
+            Parked.push_back(TParked{std::move(file), Held[name].Problem});
     }
+    Unsaved.clear();
+    Held.clear();
     Letting = false;
+}
+
+void TSiteService::AdoptParked()
+{
+    std::vector<TParked> parked;
+    parked.swap(Parked);
+    for (TParked& p : parked) {
+        const QString name = p.File->FileName();
+        if (TFileMem* file = Engine->Archive->Adopt(std::move(p.File))) {
+            if (Held.empty())
+                WriteTried.start();
+            Held[name] = THeld{file, p.Problem};
+        }
+    }
+}
+
+void TSiteService::SaveParked()
+{
+    // The service ends: what still cannot be saved is said; the regulator
+    // holds those records for the next run to fetch.
+    for (TParked& p : Parked) {
+        p.File->SetModified();
+        if (!p.File->Save())
+            Log(TLogLine(QStringLiteral("write-failed"))
+                    .Add(QStringLiteral("file"), QFileInfo(p.File->FileName()).fileName())
+                    .Add(QStringLiteral("reason"), p.File->SaveProblem() + QStringLiteral("; not saved at the stop")));
+    }
+    Parked.clear();
 }
 
 void TSiteService::OlderGone()

@@ -20,6 +20,7 @@
 #include "app/Settings.h"
 #include "service/SystemdNotify.h"
 
+#include <QByteArray>
 #include <QElapsedTimer>
 #include <QString>
 
@@ -34,6 +35,7 @@ class TEngine;
 class TFileMem;
 class TFolderLock;
 class TLogLine;
+class TMIniFile;
 class TServicePart;
 class TSignalPipe;
 struct TFileNotice;
@@ -60,6 +62,9 @@ public:
     static constexpr uint32_t InformationEveryMs = 60000;
     // A tick or a worker pass older than this stops the watchdog's keep-alive.
     static constexpr int WedgedMs = 10000;
+    // A reload reads the configuration twice this far apart and takes it only
+    // when both reads agree: a file being saved is never taken half-written.
+    static constexpr int ReloadSettleMs = 1000;
 
     explicit TSiteService(TServiceOptions options);
     ~TSiteService() override;
@@ -84,9 +89,9 @@ public:
     void FastFellBack(const TEngine& engine) override;
 
 private:
-    // The configuration file read into settings; false with why when it
-    // cannot be used. notes: numbers the file gives that were corrected.
-    bool ReadSettings(TSettings& settings, QStringList& notes, QString& why);
+    // The configuration read into settings; false with why when it cannot
+    // be used. notes: numbers the file gives that were corrected.
+    bool ReadSettings(const TMIniFile& ini, TSettings& settings, QStringList& notes, QString& why);
     QString PartsRefuse(const TSettings& settings) const;
     bool TakeFolder();
     void MakeEngine();
@@ -94,7 +99,12 @@ private:
     bool PortHeld(QString& why) const;
 
     void OnSignal(int signal);
-    void Reload();
+    // A reload runs in two steps (the first read, then, ReloadSettleMs later,
+    // the second read and the change); reloads run one after another, and the
+    // SIGHUPs that come meanwhile make one more.
+    void BeginReload();
+    void FinishReload();
+    bool ReloadedIni(std::unique_ptr<TMIniFile>& ini, QString& why);
     void Housekeeping();
     void WatchdogBeat();
     bool Alive() const;
@@ -103,7 +113,6 @@ private:
     void SaveDue();
     void Notice(const TFileNotice& notice);
     void RetryWrites();
-    void ReleaseHeld();
     void WatchMonths();
     QString StatusText() const;
 
@@ -112,6 +121,9 @@ private:
     TSettings Settings;
     QString ConfigPath;  // the file read at start, read again on SIGHUP
     bool ConfigLoaded = false;
+    // The configuration in use names a link: a reload must too (a file
+    // emptied or garbled is no reason to try serial port 1).
+    bool ConfigHasLink = false;
 
     std::unique_ptr<TSignalPipe> Signals;
     std::unique_ptr<TFolderLock> Lock;
@@ -126,7 +138,14 @@ private:
     // An engine is being made or let go: its Close runs the event loop, and
     // whatever comes meanwhile (a SIGHUP, the chores' timer) waits for the end.
     bool Busy = false;
+    // A reload is under way; Applying: its settings are being handed out (a
+    // part's Apply may run the event loop).
+    enum class TReload : uint8_t { Idle, Settling, Applying };
+    TReload ReloadState = TReload::Idle;
     bool ReloadPending = false;
+    std::unique_ptr<QTimer> ReloadTimer;
+    QByteArray ReloadBytes; // the first read
+    QString ReloadProblem;  // why the first read failed
     bool Ready = false;
     QString LockProblem;
     QElapsedTimer LockTried;
@@ -150,13 +169,25 @@ private:
     void OlderGone();
 
     // Monthly files whose save failed: held open (records in memory) and
-    // saved again every WriteRetryMs.
+    // saved again every WriteRetryMs. File always points into the engine in
+    // use: when that engine goes, the held files (and those whose save fails
+    // as it goes) are taken out of it with their records and parked, and
+    // the next engine adopts them.
     struct THeld {
         TFileMem* File = nullptr;
         QString Problem;
     };
     std::map<QString, THeld> Held;
+    struct TParked {
+        std::unique_ptr<TFileMem> File;
+        QString Problem;
+    };
+    std::vector<TParked> Parked;
+    std::vector<QString> Unsaved; // saves that failed while the engine was let go
     bool Letting = false;
+    void ParkHeld();
+    void AdoptParked();
+    void SaveParked();
     QElapsedTimer WriteTried;
     uint32_t SavedAt = 0;
 };

@@ -79,7 +79,9 @@ private:
 // qdrtool run in a folder, its standard error read as it comes.
 class Service {
 public:
-    Service(const QString& dir, NotifySocket* notify = nullptr, const QString& path = {})
+    // command: what to start instead of qdrtool run (the program, then its
+    // arguments), for a service in a namespace of its own.
+    Service(const QString& dir, NotifySocket* notify = nullptr, const QString& path = {}, QStringList command = {})
         : Notify(notify)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -92,7 +94,9 @@ public:
         }
         P.setProcessEnvironment(env);
         P.setWorkingDirectory(dir);
-        P.start(QStringLiteral(QDRTOOL_PATH), {QStringLiteral("run")});
+        if (command.isEmpty())
+            command = QStringList{QStringLiteral(QDRTOOL_PATH), QStringLiteral("run")};
+        P.start(command.takeFirst(), command);
         P.waitForStarted(5000);
     }
     ~Service()
@@ -132,7 +136,12 @@ public:
         }
         return true;
     }
-    void Signal(int s) { ::kill(pid_t(P.processId()), s); }
+    // Never to pid 0 (the test's own process group) once the service is gone.
+    void Signal(int s)
+    {
+        if (P.processId() > 0)
+            ::kill(pid_t(P.processId()), s);
+    }
     // The exit status, -1 when it did not end within ms, -2 when it crashed.
     int Finish(int ms)
     {
@@ -466,4 +475,131 @@ TEST(RunService, CarriesLiveValuesAlertsAndTelemetryThroughReloads)
     site.WriteIni(ini(sim.Udp, QStringLiteral("99999")));
     const ToolRun refused = RunTool(site.Path(), {QStringLiteral("run")}, 15000);
     EXPECT_EQ(refused.Exit, 2) << refused.Text().toStdString();
+}
+
+TEST(RunService, ReloadsOneAtATimeAndNeverTakesAGarbledOrHalfWrittenFile)
+{
+    REQUIRE_TOOL();
+    Broker broker;
+    ASSERT_TRUE(broker.Running);
+    SimProcess sim(Sim(QStringLiteral("2026-11-01T03:00"), QStringLiteral("0"), QStringLiteral("2950")));
+    ASSERT_TRUE(sim.Ready);
+    const auto ini = [&](const QString& topic, const QString& extra) {
+        return UdpIni(sim, QStringLiteral("[MQTT]\nHost=127.0.0.1\nPort=%1\nTopic=%2\n").arg(broker.Port).arg(topic) + extra);
+    };
+    SiteDir site(ini(QStringLiteral("site/a"), {}));
+    Service run(site.Path());
+    ASSERT_TRUE(run.AwaitLine(QStringLiteral("mqtt-connected"), 15000)) << Log(run);
+    ASSERT_TRUE(run.AwaitLine(QStringLiteral("month-filed month=2026OCT "), 30000)) << Log(run);
+    const QString nov = site.Path(QStringLiteral("2026nov.qdr"));
+
+    // Two SIGHUPs 4 ms apart while the publisher has a broker to leave: the
+    // first reload ends before the second begins, and the second finds
+    // nothing more to change.
+    site.WriteIni(ini(QStringLiteral("site/b"), {}));
+    qsizetype logged = run.Err().size();
+    run.Signal(SIGHUP);
+    QThread::msleep(4);
+    run.Signal(SIGHUP);
+    ASSERT_TRUE(run.AwaitLine(QStringLiteral("config-reloaded changed=nothing\\n"), 15000, logged)) << Log(run);
+    QStringList reloads;
+    for (const QString& line : run.Err().mid(logged).split(QLatin1Char('\n')))
+        if (line.startsWith(QStringLiteral("config-")))
+            reloads << line;
+    EXPECT_EQ(reloads, QStringList({QStringLiteral("config-reloaded changed=mqtt"), QStringLiteral("config-reloaded changed=nothing")}))
+        << Log(run);
+    EXPECT_TRUE(run.AwaitLine(QStringLiteral("mqtt-connected"), 15000, logged)) << Log(run);
+
+    // Each section a reload changes is named.
+    site.WriteIni(ini(QStringLiteral("site/b"), QStringLiteral("[ALARMY]\nRezerva=20\n[METRIKY]\nListen=127.0.0.1:%1\n[ZMLUVA]\nModel=max\n").arg(FreePort())));
+    logged = run.Err().size();
+    run.Signal(SIGHUP);
+    EXPECT_TRUE(run.AwaitLine(QStringLiteral("config-reloaded changed=metrics,alerts,contract\\n"), 10000, logged)) << Log(run);
+
+    // Garbage, a file without its link, and a file still being written are
+    // each refused; the regulator is followed as before.
+    const QByteArray good = ini(QStringLiteral("site/b"), {}).toUtf8();
+    const auto refused = [&](const std::function<void()>& write, const QString& reason) {
+        const qsizetype from = run.Err().size();
+        write();
+        return run.AwaitLine(QStringLiteral("config-refused reason=\"[^\"\\n]*%1[^\"\\n]*; the configuration in use is kept\"\\n").arg(reason), 10000, from);
+    };
+    const auto put = [&](const QByteArray& bytes) {
+        QFile f(site.Path(QStringLiteral("qdrwin.ini")));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    };
+    EXPECT_TRUE(refused([&] { put(QByteArray("\x00\xff garbage", 10)); run.Signal(SIGHUP); }, QStringLiteral("has no section KOMUNIKACIA")))
+        << Log(run);
+    EXPECT_TRUE(refused([&] { put("[INE]\nMiesto=Plant Z\n"); run.Signal(SIGHUP); }, QStringLiteral("has no section KOMUNIKACIA")))
+        << Log(run);
+    EXPECT_TRUE(refused([&] {
+        put(good.left(20));
+        run.Signal(SIGHUP);
+        QThread::msleep(300);
+        put(good);
+    }, QStringLiteral("changed while it was read"))) << Log(run);
+    sim.Command("advance 15");
+    EXPECT_TRUE(run.Await([&] { return RecordsIn(nov) == 13; }, 15000)) << "still polling the same link\n" << Log(run);
+    EXPECT_FALSE(run.Err().contains(QStringLiteral("link-down"))) << Log(run);
+    EXPECT_FALSE(run.Err().contains(QStringLiteral("Miesto=Plant Z"))) << Log(run);
+
+    run.Signal(SIGTERM);
+    QElapsedTimer t;
+    t.start();
+    EXPECT_EQ(run.Finish(10000), 0) << Log(run);
+    EXPECT_LT(t.elapsed(), 2000);
+}
+
+TEST(RunService, AMonthThatCannotBeSavedOutlivesAReopenedLink)
+{
+    REQUIRE_TOOL();
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "a small file system of its own needs root";
+    SimProcess sim(Sim(QStringLiteral("2026-11-01T03:00"), QStringLiteral("0"), QStringLiteral("2950")));
+    ASSERT_TRUE(sim.Ready);
+    SiteDir site(UdpIni(sim));
+    // The site's folder is a file system of its own that the test fills
+    // (touch full) and empties again (touch free).
+    const QString script = QStringLiteral(
+        "mkdir disk && mount -t tmpfs -o size=1m tmpfs disk || exit 97;"
+        "( until [ -e full ]; do kill -0 $$ 2>/dev/null || exit; sleep 0.1; done;"
+        "  dd if=/dev/zero of=disk/fill bs=4k 2>/dev/null; touch filled;"
+        "  until [ -e free ]; do kill -0 $$ 2>/dev/null || exit; sleep 0.1; done;"
+        "  rm -f disk/fill ) &"
+        "exec \"$0\" run --dir disk --config qdrwin.ini");
+    Service run(site.Path(), nullptr, {},
+                {QStringLiteral("unshare"), QStringLiteral("-m"), QStringLiteral("--propagation"), QStringLiteral("private"),
+                 QStringLiteral("sh"), QStringLiteral("-c"), script, QStringLiteral(QDRTOOL_PATH)});
+    if (run.Finish(500) == 97 || run.Err().contains(QStringLiteral("unshare")))
+        GTEST_SKIP() << "no mount namespace here: " << Log(run);
+    ASSERT_TRUE(run.AwaitLine(QStringLiteral("month-filed month=2026OCT "), 30000)) << Log(run);
+    // The month's file as the service sees it, inside its namespace.
+    const QString nov = QStringLiteral("/proc/%1/root%2").arg(run.Pid()).arg(site.Path(QStringLiteral("disk/2026nov.qdr")));
+    ASSERT_TRUE(run.Await([&] { return RecordsIn(nov) == 12; }, 15000)) << Log(run);
+
+    QFile(site.Path(QStringLiteral("full"))).open(QIODevice::WriteOnly);
+    ASSERT_TRUE(run.Await([&] { return QFileInfo::exists(site.Path(QStringLiteral("filled"))); }, 10000));
+    qsizetype logged = run.Err().size();
+    sim.Command("advance 30");
+    ASSERT_TRUE(run.AwaitLine(QStringLiteral("write-failed file=2026nov.qdr reason=\"[^\\n]*No space left on device\"\\n"), 20000, logged))
+        << Log(run);
+
+    // A reload that opens the link anew while the month cannot be saved:
+    // its records go to the new link's engine, which saves them once the
+    // disk has room again.
+    site.WriteIni(UdpIni(sim, QStringLiteral("Timeout=1300\n")));
+    run.Signal(SIGHUP);
+    ASSERT_TRUE(run.AwaitLine(QStringLiteral("config-reloaded changed=link\\n"), 10000, logged)) << Log(run);
+    QFile(site.Path(QStringLiteral("free"))).open(QIODevice::WriteOnly);
+    ASSERT_TRUE(run.AwaitLine(QStringLiteral("write-resumed file=2026nov.qdr\\n"), 45000, logged)) << Log(run);
+    EXPECT_EQ(RecordsIn(nov), 14) << Log(run);
+    const std::vector<int> times = Times(nov);
+    for (size_t i = 0; i < times.size(); ++i)
+        EXPECT_EQ(times[i], 1440 + int(i) * 15) << "record " << i;
+    // And the service goes on past the next retry of its writes.
+    sim.Command("advance 15");
+    EXPECT_TRUE(run.Await([&] { return RecordsIn(nov) == 15; }, 45000)) << Log(run);
+    run.Signal(SIGTERM);
+    EXPECT_EQ(run.Finish(10000), 0) << Log(run);
 }
