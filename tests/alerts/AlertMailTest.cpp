@@ -135,13 +135,10 @@ namespace {
 struct MailRig {
     explicit MailRig(const QStringList& sinkOptions)
         : Sink(sinkOptions)
-        , Settings(MailSettings(Sink.Port))
-        , Engine(Settings, 0)
     {
         Alerts.OnLog = [this](const QString& line) { Log << line; };
-        Alerts.Apply(Settings);
+        Alerts.Apply(MailSettings(Sink.Port));
         Alerts.SetMayMail(true);
-        Alerts.RegulatedPowerArrived(Engine, 400, 300);
     }
     void Post(const QString& kind, const QString& text)
     {
@@ -154,8 +151,6 @@ struct MailRig {
     QStringList Lines(const QString& start) const { return Log.filter(QRegularExpression(QLatin1Char('^') + start)); }
 
     SmtpSink Sink;
-    TSettings Settings;
-    TEngine Engine;
     QStringList Log;
     TAlerts Alerts; // last: it goes first, while the log it writes to is there
 };
