@@ -103,6 +103,7 @@ public:
         Alerts.SetMayMail(true);
     }
     void Follow(TEngine* engine) override { Alerts.Follow(engine); }
+    void Stop(int) override { Alerts.Stop(); }
 
 private:
     TAlerts Alerts;

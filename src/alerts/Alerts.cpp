@@ -16,7 +16,8 @@ namespace {
 
 // Closed intervals are matched with their archive record for this long.
 constexpr qint64 ClosedKeptMs = 3 * 3600 * 1000;
-constexpr size_t ClosedKept = 32;
+// Two days of quarter hours: an outage that long is still judged whole.
+constexpr size_t ClosedKept = 192;
 constexpr qint64 DayMs = 24 * 3600 * 1000;
 
 QString Kw(double value) { return QString::number(value, 'f', 1); }
@@ -67,6 +68,23 @@ int RecordPower(const uint8_t* record, uint16_t size, uint8_t generation, uint16
     return any ? sum : -1;
 }
 
+// An interval's key (month << 16 | minutes into the month, the 1st's
+// midnight at 1440) as minutes on one line across months; -1 when it names
+// no day.
+int64_t KeyMinutes(uint32_t key)
+{
+    const uint16_t month = uint16_t(key >> 16);
+    const uint32_t minutes = key & 0xFFFFu;
+    const QDate date(month / 12, month % 12 + 1, int(minutes / 1440));
+    return date.isValid() ? date.toJulianDay() * 1440 + minutes % 1440 : -1;
+}
+
+uint32_t MinutesKey(int64_t minutes)
+{
+    const QDate date = QDate::fromJulianDay(minutes / 1440);
+    return uint32_t(date.year() * 12 + date.month() - 1) << 16 | uint32_t(date.day() * 1440 + minutes % 1440);
+}
+
 QString Hhmm(const QDateTime& t) { return t.isValid() ? t.toString(QStringLiteral("d.M. HH:mm")) : QStringLiteral("?"); }
 
 } // namespace
@@ -85,7 +103,8 @@ TAlerts::TAlerts()
     Mailer.Transport = [this](const TAlertMail& mail, TAlertMailer::TDone done) {
         SendMail(MailServer, mail.To, mail.Subject, mail.Body.join(QLatin1Char('\n')), QString(), MailContext.get(),
                  [done](const TMailResult& result) {
-                     done(result.Sent ? QString() : result.Reason.isEmpty() ? QStringLiteral("not sent") : result.Reason);
+                     done(result.Sent ? QString() : result.Reason.isEmpty() ? QStringLiteral("not sent") : result.Reason,
+                          result.Permanent());
                  });
     };
     HostClock.Start();
@@ -132,6 +151,13 @@ void TAlerts::Apply(const TSettings& settings)
     ConfigureMail();
     if (mailChanged)
         Mailer.RetryNow();
+}
+
+void TAlerts::Stop()
+{
+    Mailer.Stop();
+    // The dialogue under way goes with its context, unanswered.
+    MailContext = std::make_unique<QObject>();
 }
 
 void TAlerts::SetMayMail(bool may)
@@ -244,6 +270,11 @@ void TAlerts::Project(const TEngine& e)
         return;
     }
     const uint32_t key = uint32_t(run.Month) << 16 | run.Start;
+    if (Unclosed.Key != 0 && key != Unclosed.Key)
+        Unseen(key);
+    Unclosed.Key = key;
+    Unclosed.Tariff = Tariff;
+    Unclosed.Minutes = uint16_t(std::max<int>(1, e.InterfaceME->IntervalMinutes));
     if (key != Current.Key) {
         SetStanding(false);
         Current = TCurrent{};
@@ -297,10 +328,43 @@ void TAlerts::Project(const TEngine& e)
     }
 }
 
+void TAlerts::KeepClosed(const TClosed& closed)
+{
+    // An interval is judged once.
+    if (std::any_of(Closed.begin(), Closed.end(), [&](const TClosed& c) { return c.Key == closed.Key; }))
+        return;
+    while (!Closed.empty() && (Closed.size() >= ClosedKept || Closed.front().Since.elapsed() > ClosedKeptMs))
+        Closed.pop_front();
+    Closed.push_back(closed);
+}
+
+void TAlerts::Unseen(uint32_t key)
+{
+    const int64_t from = KeyMinutes(Unclosed.Key);
+    const int64_t to = KeyMinutes(key);
+    const int64_t step = Unclosed.Minutes;
+    // A regulator clock set back ended nothing.
+    if (from < 0 || to <= from)
+        return;
+    // Of a longer outage, the latest ones.
+    const int64_t skipped = std::max<int64_t>(0, (to - from) / step - int64_t(ClosedKept));
+    for (int64_t m = from + skipped * step; m < to; m += step) {
+        TClosed c;
+        c.Key = MinutesKey(m);
+        // The tariff and limit as last reported before the outage.
+        c.Tariff = Unclosed.Tariff;
+        c.Limit = Limits[c.Tariff];
+        c.Since.start();
+        KeepClosed(c);
+    }
+}
+
 void TAlerts::IntervalClosed(const TEngine&, const TClosedInterval& c)
 {
     SetStanding(false);
     Current = TCurrent{};
+    if (c.Start == Unclosed.Key)
+        Unclosed.Key = 0;
     TClosed closed;
     closed.Key = c.Start;
     closed.Power = c.AveragePower;
@@ -310,9 +374,7 @@ void TAlerts::IntervalClosed(const TEngine&, const TClosedInterval& c)
     // the archive record decides then.
     closed.Complete = uint32_t(c.LastElapsed) + std::max<uint32_t>(10, c.Length / 10) >= c.Length;
     closed.Since.start();
-    while (!Closed.empty() && (Closed.size() >= ClosedKept || Closed.front().Since.elapsed() > ClosedKeptMs))
-        Closed.pop_front();
-    Closed.push_back(closed);
+    KeepClosed(closed);
     if (!closed.Complete || closed.Limit == 0 || closed.Limit == 0xFFFF || closed.Power <= closed.Limit ||
         !Settings.Enabled(TAlertSettings::Exceedance))
         return;

@@ -43,6 +43,9 @@ public:
     // The alert, mail, site and zone settings of settings: the first ones,
     // or those of a reload (an interval already alerted stays alerted).
     void Apply(const TSettings& settings);
+    // The process ends: the alerts that wait for the mail are said in the
+    // log and the send under way ends at once.
+    void Stop();
     // Only the process that owns the site folder mails, so that a window
     // opened beside the service does not mail every alert a second time.
     void SetMayMail(bool may);
@@ -151,6 +154,21 @@ private:
         QElapsedTimer Since;
     };
     std::deque<TClosed> Closed;
+    void KeepClosed(const TClosed& closed);
+
+    // The interval the live readings follow, until the engine says it closed.
+    // The engine lets it go unclosed when the link goes down (or the link is
+    // opened anew): then it and every interval after it up to the next one
+    // seen live ended unseen, and their archive records decide.
+    struct TUnclosed {
+        uint32_t Key = 0;       // 0: none
+        uint8_t Tariff = 0;
+        uint16_t Minutes = 15;  // the interval's length
+    };
+    TUnclosed Unclosed;
+    // Queues for their records the intervals from the unclosed one up to,
+    // not including, key.
+    void Unseen(uint32_t key);
 
     // The link.
     QTimer LinkTimer;

@@ -47,6 +47,10 @@ void THostClock::Ask()
     // The answer must not be translated.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    // systemd's socket and watchdog are this service's: a child that found
+    // them would speak for it (a READY or STOPPING it never meant).
+    for (const char* name : {"NOTIFY_SOCKET", "WATCHDOG_USEC", "WATCHDOG_PID"})
+        env.remove(QLatin1String(name));
     Process->setProcessEnvironment(env);
     QProcess* p = Process;
     QObject::connect(p, &QProcess::errorOccurred, p, [this, p](QProcess::ProcessError error) {

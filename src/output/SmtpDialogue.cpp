@@ -288,7 +288,9 @@ void TSmtpDialogue::OnReadyRead()
         TSmtpReply reply;
         switch (TSmtpReply::Take(Incoming, reply)) {
         case TSmtpReply::TTake::Whole:
+            ReplyCode = reply.Code;
             OnReply(reply);
+            ReplyCode = 0;
             break;
         case TSmtpReply::TTake::TooLong:
             Finish(TMailFault::Broken, QStringLiteral("Server %1 neposiela odpovede SMTP !").arg(Host()) + NotSent);
@@ -594,7 +596,7 @@ QString TSmtpDialogue::TlsProblem() const
 
 void TSmtpDialogue::FinishLater(TMailFault fault, const QString& reason, const QString& entry)
 {
-    Result = TMailResult{false, fault, reason, entry};
+    Result = TMailResult{false, fault, reason, entry, 0};
     StepTimer.stop();
     QTimer::singleShot(0, this, [this, run = Run] {
         if (Step != TStep::Idle && run == Run)
@@ -606,7 +608,7 @@ void TSmtpDialogue::Finish(TMailFault fault, const QString& reason, const QStrin
 {
     if (Step == TStep::Idle || Step == TStep::Quit)
         return;
-    Result = TMailResult{fault == TMailFault::None, fault, reason, entry};
+    Result = TMailResult{fault == TMailFault::None, fault, reason, entry, ReplyCode};
     StepTimer.stop();
     // After a whole reply the server waits for a command: it hears QUIT.
     // A connection that broke, fell silent or sits in the middle of the

@@ -61,9 +61,14 @@ struct TMailResult {
     QString Reason;
     // The recipient entry refused, or the attachment that could not be read.
     QString Entry;
+    // The code of the server's reply that ended the send; 0 when none did.
+    int Code = 0;
     // The fault lies in what was asked for, not in the server or the
     // network (a command-line tool exits 2 for it).
     bool LocalFault() const;
+    // Sending the same message again cannot succeed: the server refused it
+    // for good (a 5xx reply) or it cannot be sent as it is.
+    bool Permanent() const { return !Sent && (Code >= 500 || LocalFault()); }
 };
 
 // The server and how to reach it, as section MAIL gives them.
@@ -165,6 +170,8 @@ private:
     QList<QByteArray> Offers; // the lines of the last EHLO reply
     // Counts the sends, so an ending told for one cannot end the next.
     unsigned Run = 0;
+    // The code of the reply being handled, 0 between replies.
+    int ReplyCode = 0;
 };
 
 // The message of a mail as the window and the alerts send it, as text.

@@ -1,7 +1,9 @@
 // The alerts against a simulated regulator: a ramp over the limit is foreseen
 // once and then found; a load under the limit, or noisy only in its first
-// seconds, raises nothing; one outage is lost and restored once; a clock
-// five minutes off is told once.
+// seconds, raises nothing; one outage is lost and restored once, and an
+// interval that ended inside it is judged from its record; a clock five
+// minutes off is told once, and the question to timedated carries no
+// systemd socket.
 #include "alerts/Alerts.h"
 #include "app/Config.h"
 #include "app/Engine.h"
@@ -12,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -175,6 +178,62 @@ TEST(Alerts, OneOutageIsLostAndRestoredOnceEach)
     EXPECT_GE(restored[0].Field(QStringLiteral("down")).toInt(), 14);
     EXPECT_LE(restored[0].Field(QStringLiteral("down")).toInt(), 30);
     EXPECT_EQ(restored[0].Field(QStringLiteral("since")), lost[0].Field(QStringLiteral("since")));
+}
+
+TEST(Alerts, AnIntervalThatEndsInsideAnOutageIsJudgedOnceFromItsRecord)
+{
+    // Every interval ends 20% over the limit; the month has just begun and
+    // the older one holds nothing, so the download keeps up at once.
+    Site site({QStringLiteral("--interval"), QStringLiteral("1"), QStringLiteral("--speed"), QStringLiteral("4"),
+               QStringLiteral("--load"), QStringLiteral("steady:120"), QStringLiteral("--now"), QStringLiteral("2026-12-01T00:01"),
+               QStringLiteral("--lost"), QStringLiteral("65535")},
+              QStringLiteral("Druhy=exceedance"));
+    ASSERT_TRUE(site.Sim.Ready);
+    site.Engine->Download = true;
+    ASSERT_TRUE(PumpUntil([&] { return site.Watch.Closed >= 1 && !site.Of(QStringLiteral("exceedance")).empty(); }, 60000))
+        << qPrintable(site.Kinds());
+    // 15 s are 60 of the regulator's: the link goes down and at least one
+    // interval ends unseen.
+    site.Sim.Command("mute 15");
+    ASSERT_TRUE(PumpUntil([&] { return !site.Engine->LinkUp(); }, 20000));
+    ASSERT_TRUE(PumpUntil([&] { return site.Engine->LinkUp(); }, 30000));
+    const int closed = site.Watch.Closed;
+    const auto fromRecord = [](const TAlert& a) { return a.Text.contains(QStringLiteral("podľa archívu")); };
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            const auto found = site.Of(QStringLiteral("exceedance"));
+            return site.Watch.Closed > closed && std::any_of(found.begin(), found.end(), fromRecord);
+        },
+        60000))
+        << qPrintable(site.Kinds());
+    Pump(2000);
+
+    // One exceedance for every interval from the first closed to the last,
+    // none missing and none twice.
+    std::vector<QDateTime> starts;
+    for (const TAlert& a : site.Of(QStringLiteral("exceedance")))
+        starts.push_back(QDateTime::fromString(a.Field(QStringLiteral("interval")), Qt::ISODate));
+    std::sort(starts.begin(), starts.end());
+    ASSERT_GE(starts.size(), 3u) << qPrintable(site.Kinds());
+    for (size_t i = 1; i < starts.size(); ++i)
+        EXPECT_EQ(starts[i - 1].secsTo(starts[i]), 60) << qPrintable(site.Kinds());
+}
+
+TEST(Alerts, TheQuestionToTimedatedCarriesNoSystemdSocket)
+{
+    // A child that found them would speak to systemd for the service.
+    qputenv("NOTIFY_SOCKET", "/run/systemd/notify");
+    qputenv("WATCHDOG_USEC", "20000000");
+    THostClock clock;
+    clock.Program = QStringLiteral("/bin/sh");
+    clock.Arguments = {QStringLiteral("-c"),
+                       QStringLiteral("[ -z \"$NOTIFY_SOCKET$WATCHDOG_USEC$WATCHDOG_PID\" ] && echo yes || echo no")};
+    clock.Start();
+    const bool answered = PumpUntil([&] { return clock.State() != THostClock::TState::Pending; }, 10000);
+    qunsetenv("NOTIFY_SOCKET");
+    qunsetenv("WATCHDOG_USEC");
+    ASSERT_TRUE(answered);
+    EXPECT_EQ(clock.State(), THostClock::TState::Synchronized);
 }
 
 TEST(Alerts, AClockFiveMinutesOffIsToldOnceAndOnlyAgainstASynchronisedHost)

@@ -46,6 +46,15 @@ public:
     QByteArray Message(int n = 1) const { return File(QStringLiteral("msg-%1.eml").arg(n)); }
     qsizetype Connections() const { return Count("wire-*.log"); }
     qsizetype Count(const char* pattern) const { return QDir(Dir.path()).entryList({QString::fromLatin1(pattern)}).size(); }
+    // While away, every connection is greeted with 421 and closed.
+    void SetAway(bool away)
+    {
+        QFile f(Dir.filePath(QStringLiteral("away")));
+        if (away)
+            f.open(QIODevice::WriteOnly);
+        else
+            f.remove();
+    }
 
     QTemporaryDir Dir;
     QProcess Proc;

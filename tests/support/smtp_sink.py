@@ -13,6 +13,9 @@ With --cert and --key: --starttls offers STARTTLS and takes nothing else
 before it, --tls speaks TLS from the first byte (the wire log holds what came
 inside TLS). --auth LOGIN:PASSWORD asks for AUTH before MAIL; --login-only
 offers AUTH LOGIN without PLAIN.
+--refuse-first N refuses the first N messages for good (550 after their
+data). While a file "away" exists in --dir, every connection is greeted with
+421 (not now) and closed: a server that is away.
 """
 import argparse
 import asyncio
@@ -26,7 +29,7 @@ import sys
 from aiosmtpd.smtp import SMTP, AuthResult
 
 args = None
-counter = {"conn": 0, "msg": 0}
+counter = {"conn": 0, "msg": 0, "refused": 0}
 
 
 def wire_file():
@@ -55,6 +58,9 @@ class Handler:
     async def handle_DATA(self, server, session, envelope):
         if args.reject_message:
             return "554 5.6.0 message refused"
+        if counter["refused"] < args.refuse_first:
+            counter["refused"] += 1
+            return "550 5.7.1 message refused for good"
         counter["msg"] += 1
         name = os.path.join(args.dir, "msg-%d.eml" % counter["msg"])
         with open(name + ".tmp", "wb") as f:
@@ -126,6 +132,13 @@ class Trickle(asyncio.Protocol):
         self.wire.write(data)
 
 
+class Away(asyncio.Protocol):
+    def connection_made(self, transport):
+        self.wire = wire_file()
+        transport.write(b"421 4.3.2 sink.test is away, try later\r\n")
+        transport.close()
+
+
 class Silent(asyncio.Protocol):
     def connection_made(self, transport):
         self.wire = wire_file()
@@ -161,6 +174,8 @@ async def main():
             options.update(data_size_limit=args.size)
 
         def factory():
+            if os.path.exists(os.path.join(args.dir, "away")):
+                return Away()
             return LoggingSMTP(handler, hostname="sink.test", ident="sink", loop=loop, **options)
 
     # A small receive buffer makes a slow reader slow at once.
@@ -198,6 +213,7 @@ if __name__ == "__main__":
     p.add_argument("--close-after-354", action="store_true")
     p.add_argument("--slow-read", action="store_true")
     p.add_argument("--size", type=int)
+    p.add_argument("--refuse-first", type=int, default=0)
     args = p.parse_args()
     asyncio.run(main())
     sys.exit(0)
