@@ -421,15 +421,19 @@ void TMetricsServer::Log(const TLogLine& line)
 
 bool TMetricsServer::Listen()
 {
-    if (!Listener.listen(QHostAddress(FSettings.Address), FSettings.Port)) {
+    QHostAddress address(FSettings.Address);
+    // [::] is every interface, IPv4 too, as elsewhere on Linux; Qt's own
+    // reading of it would be IPv6 alone.
+    if (address == QHostAddress::AnyIPv6)
+        address = QHostAddress::Any;
+    if (!Listener.listen(address, FSettings.Port)) {
         Problem = QStringLiteral("cannot listen on %1: %2").arg(FSettings.Listen, Listener.errorString());
         return false;
     }
     Problem.clear();
     TLogLine line(QStringLiteral("metrics-listening"));
     line.Add(QStringLiteral("listen"), FSettings.Listen);
-    const QHostAddress address(FSettings.Address);
-    if (address == QHostAddress::AnyIPv4 || address == QHostAddress::AnyIPv6 || address == QHostAddress::Any)
+    if (address == QHostAddress::AnyIPv4 || address == QHostAddress::Any)
         line.Add(QStringLiteral("exposed"), QStringLiteral("all-interfaces"));
     Log(line);
     return true;

@@ -9,7 +9,8 @@
 //    the budget is read and thrown away;
 //  - a request must be complete within RequestMs of its first byte, an answer
 //    taken by the peer within RequestMs, and a connection that starts no
-//    request is closed after IdleMs;
+//    request is closed after IdleMs; after its last answer a connection
+//    lingers at most LingerMs for the peer to close;
 //  - at most MaxConnections at once; a newcomer to a full house takes the
 //    place of the oldest connection that is not being answered, so clients
 //    that trickle or hoard cannot keep an honest scraper out;
@@ -55,9 +56,11 @@ public:
     void Stop();
     bool Listening() const;
     uint16_t Port() const;
+    // Connections open now.
     int Connections() const { return int(Open.size()); }
     const TMetricsSettings& Settings() const { return FSettings; }
     QString Problem;
+    // Between tries of a port that could not be bound.
     int RetryMs = 60000;
 
     std::function<void(const TLogLine&)> OnLog;

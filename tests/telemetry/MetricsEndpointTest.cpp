@@ -24,12 +24,10 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <memory>
 #include <thread>
 #include <vector>
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -413,10 +411,16 @@ TEST(MetricsEndpoint, APortTakenIsTriedAgainUntilItIsFreeAndAllInterfacesAreSaid
         Pump(700);
         EXPECT_EQ(e.Log.size(), 2) << "nothing more once it listens\n" << e.Log.join('\n').toStdString();
     }
-    Endpoint everywhere(QStringLiteral("0.0.0.0"));
-    ASSERT_TRUE(everywhere.Server.Start());
-    EXPECT_EQ(everywhere.Lines(QStringLiteral("metrics-listening")),
-              QStringList{QStringLiteral("metrics-listening listen=%1 exposed=all-interfaces").arg(everywhere.Settings.Metrics.Listen)});
+    // Every interface is said; [::] takes IPv4 as well.
+    for (const char* address : {"0.0.0.0", "[::]"}) {
+        Endpoint everywhere{QString::fromLatin1(address)};
+        ASSERT_TRUE(everywhere.Server.Start()) << everywhere.Server.Problem.toStdString();
+        EXPECT_EQ(everywhere.Log.join('\n').toStdString(),
+                  QStringLiteral("metrics-listening listen=%1 exposed=all-interfaces").arg(everywhere.Settings.Metrics.Listen).toStdString());
+        Peer p(everywhere.Server.Port());
+        p.Send("GET / HTTP/1.1\r\n\r\n");
+        EXPECT_EQ(p.Next().Status, 200) << address;
+    }
 }
 
 TEST(MetricsEndpoint, AHundredTricklersAndFourStreamsNeitherKeepScrapesOutNorGrowTheService)
