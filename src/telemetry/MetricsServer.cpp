@@ -3,16 +3,14 @@
 #include "telemetry/TelemetryModel.h"
 
 #include <QHostAddress>
-#include <QHttpServer>
-#include <QHttpServerRequest>
-#include <QHttpServerResponse>
-#include <QPointer>
 #include <QTcpSocket>
-#include <QTimer>
 
+#include <algorithm>
 #include <iterator>
+#include <limits>
+#include <optional>
 
-#include <unistd.h>
+#include <sys/socket.h>
 
 namespace {
 QByteArray Number(double v)
@@ -144,90 +142,375 @@ QByteArray RenderMetrics(const TTelemetryModel& model, const QString& version)
     return page;
 }
 
-void TLimitedTcpServer::incomingConnection(qintptr descriptor)
+namespace {
+// What a request head asks for, or the status it earns by itself.
+struct TRequest {
+    QByteArray Method;
+    QByteArray Path;
+    bool KeepAlive = false;
+    qint64 Body = 0;
+    int Refusal = 0;
+};
+
+TRequest Refused(int status)
 {
-    // Beyond the limit the connection is closed at once: a scraper tries
-    // again, a flood gets nothing.
-    if (OpenCount >= MaxConnections) {
-        ::close(int(descriptor));
-        return;
-    }
-    auto* socket = new QTcpSocket(this);
-    if (!socket->setSocketDescriptor(descriptor)) {
-        delete socket;
-        return;
-    }
-    ++OpenCount;
-    QObject::connect(socket, &QObject::destroyed, this, [this] { --OpenCount; });
-    QPointer<QTcpSocket> guard(socket);
-    auto* idle = new QTimer(socket);
-    idle->setSingleShot(true);
-    idle->start(IdleMs);
-    QTimer::singleShot(LifeMs, socket, [guard] {
-        if (guard)
-            guard->abort();
-    });
-    QObject::connect(idle, &QTimer::timeout, socket, [guard] {
-        if (guard)
-            guard->abort();
-    });
-    // Connected before the HTTP server's own handler, so it sees what waits
-    // to be parsed before it is taken.
-    QObject::connect(socket, &QTcpSocket::readyRead, socket, [guard, idle] {
-        if (!guard)
-            return;
-        idle->start(IdleMs);
-        if (guard->bytesAvailable() > MaxRequestBytes)
-            guard->abort();
-    });
-    QObject::connect(socket, &QTcpSocket::bytesWritten, idle, [idle] { idle->start(IdleMs); });
-    addPendingConnection(socket);
+    TRequest r;
+    r.Refusal = status;
+    return r;
 }
+
+bool Digits(const QByteArray& text)
+{
+    return !text.isEmpty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The head as read: the request line, header lines, the empty line; each
+// line ends with LF or CRLF.
+TRequest ParseHead(const QByteArray& head)
+{
+    QList<QByteArray> lines = head.split('\n');
+    for (QByteArray& line : lines)
+        if (line.endsWith('\r'))
+            line.chop(1);
+    const QList<QByteArray> parts = lines.value(0).split(' ');
+    if (parts.size() != 3 || parts[0].isEmpty() || parts[1].isEmpty())
+        return Refused(400);
+    const bool old = parts[2] == "HTTP/1.0";
+    if (!old && parts[2] != "HTTP/1.1")
+        return Refused(parts[2].startsWith("HTTP/") ? 505 : 400);
+    TRequest r;
+    r.Method = parts[0];
+    r.Path = parts[1];
+    // The absolute form a proxy sends, and a query the page ignores.
+    if (r.Path.startsWith("http://") || r.Path.startsWith("https://")) {
+        const qsizetype slash = r.Path.indexOf('/', r.Path.indexOf("//") + 2);
+        r.Path = slash < 0 ? QByteArrayLiteral("/") : r.Path.mid(slash);
+    }
+    if (const qsizetype query = r.Path.indexOf('?'); query >= 0)
+        r.Path.truncate(query);
+    bool close = false, keepAlive = false;
+    std::optional<qint64> length;
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QByteArray& line = lines[i];
+        if (line.isEmpty())
+            continue;
+        const qsizetype colon = line.indexOf(':');
+        const QByteArray name = line.left(colon).toLower();
+        // Folded lines and names with blanks are how requests are smuggled
+        // past proxies: refused rather than guessed at.
+        if (colon <= 0 || name.contains(' ') || name.contains('\t'))
+            return Refused(400);
+        const QByteArray value = line.mid(colon + 1).trimmed();
+        if (name == "connection") {
+            for (const QByteArray& token : value.toLower().split(',')) {
+                close = close || token.trimmed() == "close";
+                keepAlive = keepAlive || token.trimmed() == "keep-alive";
+            }
+        } else if (name == "content-length") {
+            if (!Digits(value))
+                return Refused(400);
+            // More digits than fit are more than the budget all the same.
+            const qint64 n = value.size() > 15 ? std::numeric_limits<qint64>::max() : value.toLongLong();
+            if (length && *length != n)
+                return Refused(400);
+            length = n;
+        } else if (name == "transfer-encoding") {
+            // A body of unknown length cannot be held to the budget.
+            return Refused(411);
+        }
+    }
+    r.Body = length.value_or(0);
+    r.KeepAlive = !close && (!old || keepAlive);
+    return r;
+}
+
+QByteArray Reason(int status)
+{
+    switch (status) {
+    case 200: return QByteArrayLiteral("OK");
+    case 400: return QByteArrayLiteral("Bad Request");
+    case 404: return QByteArrayLiteral("Not Found");
+    case 405: return QByteArrayLiteral("Method Not Allowed");
+    case 411: return QByteArrayLiteral("Length Required");
+    case 413: return QByteArrayLiteral("Content Too Large");
+    case 431: return QByteArrayLiteral("Request Header Fields Too Large");
+    case 505: return QByteArrayLiteral("HTTP Version Not Supported");
+    default: return QByteArrayLiteral("Error");
+    }
+}
+
+QByteArray Response(int status, const QByteArray& type, const QByteArray& body, bool head, bool keepAlive)
+{
+    QByteArray out = "HTTP/1.1 " + QByteArray::number(status) + ' ' + Reason(status) + "\r\nContent-Type: " + type +
+                     "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n";
+    if (status == 405)
+        out += "Allow: GET, HEAD\r\n";
+    out += keepAlive ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n";
+    if (!head)
+        out += body;
+    return out;
+}
+
+const QByteArray PlainText = QByteArrayLiteral("text/plain; charset=utf-8");
+} // namespace
+
+// One peer: reads a request head line by line, throws its body away, sends
+// one answer and only then reads on.
+class TMetricsServer::TConnection : public QObject {
+public:
+    TConnection(TMetricsServer& server, QTcpSocket* socket)
+        : Socket(socket)
+        , Server(server)
+    {
+        socket->setParent(this);
+        // Qt stops taking bytes from the kernel once this much waits, so a
+        // flood stays in the peer's send queue, not in our memory.
+        socket->setReadBufferSize(MaxRequestBytes);
+        Deadline.setSingleShot(true);
+        // A coarse timer may fire 5 % early: a request at 4.8 s is in time.
+        Deadline.setTimerType(Qt::PreciseTimer);
+        Deadline.start(IdleMs);
+        connect(&Deadline, &QTimer::timeout, this, [this] { Server.Drop(this); });
+        connect(socket, &QTcpSocket::readyRead, this, [this] { Serve(); });
+        connect(socket, &QTcpSocket::bytesWritten, this, [this] {
+            if (Socket->bytesToWrite() > 0)
+                return;
+            if (Closing) {
+                Linger();
+                return;
+            }
+            Deadline.start(IdleMs);
+            Serve();
+        });
+        connect(socket, &QTcpSocket::disconnected, this, [this] { Server.Drop(this); });
+        connect(socket, &QTcpSocket::errorOccurred, this, [this] { Server.Drop(this); });
+    }
+
+    // Being answered: the last one to give its place to a newcomer.
+    bool Answering() const { return Socket->bytesToWrite() > 0 || !Pending.isEmpty(); }
+
+    void Serve()
+    {
+        if (Closing) {
+            Socket->skip(Socket->bytesAvailable());
+            return;
+        }
+        while (!Closing && Socket->bytesToWrite() == 0) {
+            if (!Pending.isEmpty()) {
+                if (Discard > 0)
+                    Discard -= std::max<qint64>(0, Socket->skip(std::min(Discard, Socket->bytesAvailable())));
+                if (Discard > 0)
+                    return;
+                Send();
+                continue;
+            }
+            if (Socket->bytesAvailable() <= 0)
+                return;
+            if (!InRequest) {
+                InRequest = true;
+                Deadline.start(RequestMs);
+            }
+            if (!Socket->canReadLine()) {
+                if (Head.size() + Socket->bytesAvailable() >= MaxRequestBytes)
+                    Refuse(431);
+                return;
+            }
+            const QByteArray line = Socket->readLine();
+            Head += line;
+            if (Head.size() > MaxRequestBytes) {
+                Refuse(431);
+            } else if (line == "\r\n" || line == "\n") {
+                // Blank lines before a request line are tolerated.
+                if (Head.size() > line.size())
+                    Answer(ParseHead(Head));
+            }
+        }
+    }
+
+    QTcpSocket* const Socket;
+
+private:
+    void Refuse(int status) { Answer(Refused(status)); }
+
+    void Answer(TRequest r)
+    {
+        if (!r.Refusal && r.Body > MaxRequestBytes - Head.size())
+            r = Refused(413);
+        if (r.Refusal) {
+            Pending = Response(r.Refusal, PlainText, Reason(r.Refusal) + '\n', false, false);
+            KeepAlive = false;
+            return;
+        }
+        KeepAlive = r.KeepAlive;
+        Discard = r.Body;
+        const bool head = r.Method == "HEAD";
+        if (!head && r.Method != "GET")
+            Pending = Response(405, PlainText, QByteArrayLiteral("GET or HEAD only\n"), false, KeepAlive);
+        else if (r.Path == "/metrics")
+            Pending = Response(200, QByteArrayLiteral("text/plain; version=0.0.4; charset=utf-8"), Server.Page(), head,
+                               KeepAlive);
+        else if (r.Path == "/")
+            Pending = Response(200, PlainText, QByteArrayLiteral("QDRWin metrics are at /metrics\n"), head, KeepAlive);
+        else
+            Pending = Response(404, PlainText, QByteArrayLiteral("not found; metrics are at /metrics\n"), head, KeepAlive);
+    }
+
+    void Send()
+    {
+        Socket->write(Pending);
+        Pending.clear();
+        Head.clear();
+        InRequest = false;
+        if (!KeepAlive) {
+            // The answer goes out, then the connection closes; a peer that
+            // does not take it has RequestMs.
+            Closing = true;
+            Deadline.start(RequestMs);
+            if (Socket->bytesToWrite() == 0)
+                Linger();
+            return;
+        }
+        Deadline.start(Socket->bytesToWrite() > 0 ? RequestMs : IdleMs);
+    }
+
+    // Our side ends once the answer is out; what the peer still sends is
+    // read and dropped until it closes, briefly. Closing with bytes unread
+    // would reset the connection, and the peer could lose the answer (a
+    // 413 while it is still sending its body).
+    void Linger()
+    {
+        if (Lingering)
+            return;
+        Lingering = true;
+        ::shutdown(int(Socket->socketDescriptor()), SHUT_WR);
+        Deadline.start(LingerMs);
+        Serve();
+    }
+
+    TMetricsServer& Server;
+    QTimer Deadline;
+    QByteArray Head;     // of the request being read
+    bool InRequest = false;
+    QByteArray Pending;  // the answer, once the body is thrown away
+    qint64 Discard = 0;  // of the body still to come
+    bool KeepAlive = false;
+    bool Closing = false;
+    bool Lingering = false;
+};
 
 TMetricsServer::TMetricsServer(TTelemetryModel& model, const TMetricsSettings& settings, const QString& version)
     : Model(model)
     , FSettings(settings)
     , Version(version)
 {
+    Clock.start();
+    connect(&Listener, &QTcpServer::newConnection, this, [this] { Accept(); });
+    connect(&Retry, &QTimer::timeout, this, [this] {
+        if (Listen())
+            Retry.stop();
+    });
 }
 
 TMetricsServer::~TMetricsServer() { Stop(); }
 
+void TMetricsServer::Log(const TLogLine& line)
+{
+    if (OnLog)
+        OnLog(line);
+}
+
+bool TMetricsServer::Listen()
+{
+    QHostAddress address(FSettings.Address);
+    // [::] is every interface, IPv4 too, as elsewhere on Linux; Qt's own
+    // reading of it would be IPv6 alone.
+    if (address == QHostAddress::AnyIPv6)
+        address = QHostAddress::Any;
+    if (!Listener.listen(address, FSettings.Port)) {
+        Problem = QStringLiteral("cannot listen on %1: %2").arg(FSettings.Listen, Listener.errorString());
+        return false;
+    }
+    Problem.clear();
+    TLogLine line(QStringLiteral("metrics-listening"));
+    line.Add(QStringLiteral("listen"), FSettings.Listen);
+    if (address == QHostAddress::AnyIPv4 || address == QHostAddress::Any)
+        line.Add(QStringLiteral("exposed"), QStringLiteral("all-interfaces"));
+    Log(line);
+    return true;
+}
+
 bool TMetricsServer::Start()
 {
-    if (Http)
-        return true;
+    if (Started)
+        return Listening();
     Problem.clear();
     if (!FSettings.Enabled()) {
         Problem = FSettings.Problem.isEmpty() ? QStringLiteral("no METRIKY Listen") : FSettings.Problem;
         return false;
     }
-    auto http = std::make_unique<QHttpServer>();
-    http->route(QStringLiteral("/metrics"), QHttpServerRequest::Method::Get, [this](const QHttpServerRequest&) {
-        return QHttpServerResponse(QByteArrayLiteral("text/plain; version=0.0.4; charset=utf-8"), RenderMetrics(Model, Version));
-    });
-    auto* listener = new TLimitedTcpServer();
-    if (!listener->listen(QHostAddress(FSettings.Address), FSettings.Port)) {
-        Problem = QStringLiteral("cannot listen on %1: %2").arg(FSettings.Listen, listener->errorString());
-        delete listener;
-        if (OnLog)
-            OnLog(TLogLine(QStringLiteral("metrics-failed")).Add(QStringLiteral("reason"), Problem));
-        return false;
-    }
-    http->bind(listener);
-    Listener = listener;
-    Http = std::move(http);
-    if (OnLog)
-        OnLog(TLogLine(QStringLiteral("metrics-listening")).Add(QStringLiteral("listen"), FSettings.Listen));
-    return true;
+    Started = true;
+    if (Listen())
+        return true;
+    // Said once; the port may be freed later (another program ending, an
+    // address not yet up at boot), so it is tried again quietly.
+    Log(TLogLine(QStringLiteral("metrics-failed")).Add(QStringLiteral("reason"), Problem));
+    Retry.start(RetryMs);
+    return false;
 }
 
 void TMetricsServer::Stop()
 {
-    Listener = nullptr;
-    Http.reset();
+    Started = false;
+    Retry.stop();
+    Listener.close();
+    while (!Open.empty())
+        Drop(Open.back());
 }
 
-bool TMetricsServer::Listening() const { return Listener && Listener->isListening(); }
+bool TMetricsServer::Listening() const { return Listener.isListening(); }
 
-uint16_t TMetricsServer::Port() const { return Listener ? Listener->serverPort() : 0; }
+uint16_t TMetricsServer::Port() const { return Listener.isListening() ? Listener.serverPort() : 0; }
+
+QByteArray TMetricsServer::Page() const { return RenderMetrics(Model, Version); }
+
+void TMetricsServer::Accept()
+{
+    while (QTcpSocket* socket = Listener.nextPendingConnection()) {
+        if (int(Open.size()) >= MaxConnections)
+            MakeRoom();
+        auto* connection = new TConnection(*this, socket);
+        connection->setParent(this);
+        Open.push_back(connection);
+        connection->Serve();
+    }
+}
+
+void TMetricsServer::MakeRoom()
+{
+    // The oldest that is not being answered: a trickler or an idle keep-alive
+    // has had its chance, a newcomer may be the scraper that matters.
+    const auto victim = std::find_if(Open.begin(), Open.end(), [](const TConnection* c) { return !c->Answering(); });
+    Drop(victim == Open.end() ? Open.front() : *victim);
+    ++Evicted;
+    const qint64 now = Clock.elapsed();
+    if (CrowdedSaidAt < 0 || now - CrowdedSaidAt >= 60000) {
+        Log(TLogLine(QStringLiteral("metrics-crowded"))
+                .Add(QStringLiteral("connections"), qlonglong(MaxConnections))
+                .Add(QStringLiteral("dropped"), qlonglong(Evicted)));
+        Evicted = 0;
+        CrowdedSaidAt = now;
+    }
+}
+
+void TMetricsServer::Drop(TConnection* connection)
+{
+    const auto it = std::find(Open.begin(), Open.end(), connection);
+    if (it == Open.end())
+        return;
+    Open.erase(it);
+    // Nothing of it may call back once it is out of the list; it is deleted
+    // once the signal that brought us here has returned.
+    QObject::disconnect(connection->Socket, nullptr, connection, nullptr);
+    connection->Socket->abort();
+    connection->deleteLater();
+}

@@ -282,7 +282,7 @@ TEST(Telemetry, Generation3ValuesDiscoveryAndMetricsAreThoseOfTheSimulator)
     ASSERT_TRUE(promtool.waitForFinished(30000));
     EXPECT_EQ(promtool.exitCode(), 0);
     EXPECT_EQ(promtool.readAll(), QByteArray()) << "promtool said something";
-    EXPECT_EQ(Get(metricsPort, "/").first, 404);
+    EXPECT_EQ(Get(metricsPort, "/").first, 200);
     EXPECT_EQ(Get(metricsPort, "/metrics/x").first, 404);
 
     // The interval ends: its power with its start, and its record in the
