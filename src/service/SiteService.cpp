@@ -149,7 +149,7 @@ bool TSiteService::ReadSettings(TSettings& settings, QStringList& notes, QString
         why = QStringLiteral("cannot read %1").arg(ini.FileName);
         return false;
     }
-    TSettings read = TSettings::Read(ini);
+    TSettings read = TSettings::Read(ini, Options.Folder);
     if (!read.Problem.isEmpty()) {
         why = read.Problem;
         return false;
