@@ -99,7 +99,7 @@ public:
     // characters of the log.
     bool AwaitLine(const QString& pattern, int ms, qsizetype from = 0)
     {
-        const QRegularExpression re(QStringLiteral("(^|\n)") + pattern);
+        const QRegularExpression re(QStringLiteral("(^|\n)") + pattern, QRegularExpression::MultilineOption);
         QElapsedTimer t;
         t.start();
         while (!re.match(Err(), from).hasMatch()) {
@@ -217,6 +217,7 @@ TEST(RunMqtt, TheNodeIsTheSiteFoldersNameAndNamesNotKeptAsWrittenAreRefused)
     const QString status = QStringLiteral("qdrwin/plant_north/status");
     Watch watch(broker, status);
     ASSERT_GE(watch.WaitFor(status, "online", 20000), 0) << run.Err().toStdString();
+    ASSERT_TRUE(run.AwaitLine(QStringLiteral("mqtt-connected "), 10000)) << run.Err().toStdString();
 
     // On reload the configuration in use is kept.
     for (const QString& bad : {QStringLiteral("Node=plant/north\n"), QStringLiteral("Topic=homeassistant/plant\n")}) {
