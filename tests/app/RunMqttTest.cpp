@@ -71,6 +71,43 @@ private:
     std::thread Thread;
 };
 
+// A "broker" that never answers: its queue of connections waiting to be
+// accepted is full, so a connection to it stays in its first step until
+// the system gives up (minutes).
+class SilentBroker {
+public:
+    SilentBroker()
+    {
+        Fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (::bind(Fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(Fd, 0) != 0 ||
+            ::getsockname(Fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+            return;
+        Port = ntohs(a.sin_port);
+        for (int& f : Fillers) {
+            f = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+            ::connect(f, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        }
+    }
+    ~SilentBroker()
+    {
+        for (const int f : Fillers)
+            ::close(f);
+        ::close(Fd);
+    }
+    SilentBroker(const SilentBroker&) = delete;
+    SilentBroker& operator=(const SilentBroker&) = delete;
+
+    uint16_t Port = 0;
+
+private:
+    int Fd = -1;
+    int Fillers[3] = {-1, -1, -1};
+};
+
 // qdrtool run with its standard error read as it comes.
 class Service {
 public:
@@ -137,14 +174,15 @@ QString Ini(const SimProcess& sim, uint16_t brokerPort, const QString& more = {}
 
 } // namespace
 
-TEST(RunMqtt, StopsAndReloadsWithinTwoSecondsWhileTheBrokerDropsEveryConnection)
+TEST(RunMqtt, StopsAndReloadsWithinTwoSecondsWhileTheBrokerDropsEveryConnectionOrNeverAnswers)
 {
     REQUIRE_TOOL();
     SimProcess sim(Sim());
     ASSERT_TRUE(sim.Ready);
     DroppingBroker first;
     DroppingBroker second;
-    ASSERT_TRUE(first.Port != 0 && second.Port != 0);
+    SilentBroker silent;
+    ASSERT_TRUE(first.Port != 0 && second.Port != 0 && silent.Port != 0);
     SiteDir site(Ini(sim, first.Port));
     Service run(site.Path(), {});
     ASSERT_TRUE(run.AwaitLine(QStringLiteral("link-up\n"), 15000)) << run.Err().toStdString();
@@ -174,6 +212,16 @@ TEST(RunMqtt, StopsAndReloadsWithinTwoSecondsWhileTheBrokerDropsEveryConnection)
         QThread::msleep(50);
     EXPECT_GE(second.Accepted, 2);
     EXPECT_EQ(first.Accepted, before) << "the old client still tries";
+
+    // A broker that never answers: given up after the keep-alive (5 s) and
+    // tried again, the client is making a connection when the stop comes.
+    site.WriteIni(Ini(sim, silent.Port, QStringLiteral("KeepAlive=5\n")));
+    const qsizetype reloaded = run.Err().size();
+    t.restart();
+    run.Signal(SIGHUP);
+    ASSERT_TRUE(run.AwaitLine(QStringLiteral("config-reloaded "), 10000, reloaded)) << run.Err().toStdString();
+    EXPECT_LT(t.elapsed(), 2000);
+    QThread::sleep(9);
 
     t.restart();
     run.Signal(SIGTERM);
