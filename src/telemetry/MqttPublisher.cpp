@@ -418,17 +418,18 @@ void TMqttPublisher::Network(mosquitto* client, std::shared_ptr<TContext> c)
         }
         if (rc == MOSQ_ERR_SUCCESS)
             continue;
-        const QString why = rc == MOSQ_ERR_ERRNO ? ErrorText(error) : QString::fromUtf8(mosquitto_strerror(rc));
-        c->Post([s = c->Session, why](TMqttPublisher* self) { self->HandleFailure(s, why); });
-        if (c->Acked.exchange(false))
-            delay = 1;
         if (c->OldBroker.exchange(false)) {
+            // Nothing failed yet: at once again, in the broker's tongue.
             mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
-            delay = 0;
+        } else {
+            const QString why = rc == MOSQ_ERR_ERRNO ? ErrorText(error) : QString::fromUtf8(mosquitto_strerror(rc));
+            c->Post([s = c->Session, why](TMqttPublisher* self) { self->HandleFailure(s, why); });
+            if (c->Acked.exchange(false))
+                delay = 1;
+            if (!c->Pause(delay))
+                break;
+            delay = std::min(delay * 2, 30);
         }
-        if (delay > 0 && !c->Pause(delay))
-            break;
-        delay = std::clamp(delay * 2, 1, 30);
         if (c->Stop)
             break;
         c->Gone = false;
@@ -442,6 +443,8 @@ void TMqttPublisher::HandleConnect(uint32_t session, int rc)
 {
     if (session != Session || !Running)
         return;
+    if (rc == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION || rc == CONNACK_REFUSED_PROTOCOL_VERSION)
+        return; // tried again at once in 3.1.1
     if (rc != 0) {
         // The network thread drops the connection and tries again.
         const QString why = ReasonText(rc);

@@ -108,6 +108,109 @@ private:
     int Fillers[3] = {-1, -1, -1};
 };
 
+// A broker of a few lines speaking MQTT 5 (or, old, only 3.1.1), as far as
+// a client needs: it takes the connection and publications, and refuses
+// every subscription (which mosquitto's access list never does: it takes
+// the subscription and delivers nothing).
+class RefusingBroker {
+public:
+    explicit RefusingBroker(bool old)
+        : Old(old)
+    {
+        Fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (::bind(Fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(Fd, 4) != 0 ||
+            ::getsockname(Fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+            return;
+        Port = ntohs(a.sin_port);
+        Thread = std::thread([this] { Serve(); });
+    }
+    ~RefusingBroker()
+    {
+        Stop = true;
+        if (Thread.joinable())
+            Thread.join();
+        ::close(Fd);
+    }
+    RefusingBroker(const RefusingBroker&) = delete;
+    RefusingBroker& operator=(const RefusingBroker&) = delete;
+
+    uint16_t Port = 0;
+    std::atomic<int> Refused{0};
+    std::atomic<int> Connections{0};
+
+private:
+    void Serve()
+    {
+        int client = -1;
+        std::string in;
+        while (!Stop) {
+            pollfd p{client >= 0 ? client : Fd, POLLIN, 0};
+            if (::poll(&p, 1, 100) <= 0)
+                continue;
+            if (client < 0) {
+                client = ::accept4(Fd, nullptr, nullptr, SOCK_CLOEXEC);
+                in.clear();
+                continue;
+            }
+            char buffer[4096];
+            const ssize_t n = ::read(client, buffer, sizeof buffer);
+            if (n <= 0) {
+                ::close(client);
+                client = -1;
+                continue;
+            }
+            in.append(buffer, size_t(n));
+            // Whole packets: the type, the remaining length (7 bits a byte).
+            for (;;) {
+                size_t at = 1;
+                size_t length = 0;
+                bool whole = false;
+                for (int shift = 0; at < in.size() && shift < 28 && !whole; shift += 7) {
+                    const auto b = uint8_t(in[at++]);
+                    length |= size_t(b & 0x7F) << shift;
+                    whole = !(b & 0x80);
+                }
+                if (!whole || in.size() < at + length)
+                    break;
+                const auto type = uint8_t(in[0]);
+                // CONNECT's protocol level follows "\0\4MQTT".
+                const bool five = type >> 4 == 1 && length > 6 && in[at + 6] == 5;
+                std::string reply;
+                if (type >> 4 == 1 && Old && five) {
+                    // "Unacceptable protocol version", as 3.1.1 says it.
+                    reply = std::string("\x20\x02\x00\x01", 4);
+                } else if (type >> 4 == 1) {
+                    ++Connections;
+                    reply = five ? std::string("\x20\x03\x00\x00\x00", 5) : std::string("\x20\x02\x00\x00", 4);
+                } else if (type >> 4 == 8) {
+                    reply = std::string(Old ? "\x90\x03" : "\x90\x04", 2) + in.substr(at, 2) +
+                            (Old ? std::string("\x80", 1) : std::string("\x00\x87", 2));
+                    ++Refused;
+                } else if (type >> 4 == 3 && (type & 0x06) != 0) {
+                    const size_t topic = size_t(uint8_t(in[at])) << 8 | uint8_t(in[at + 1]);
+                    reply = std::string("\x40\x02", 2) + in.substr(at + 2 + topic, 2);
+                } else if (type >> 4 == 12) {
+                    reply = std::string("\xD0\x00", 2);
+                }
+                if (!reply.empty() && ::write(client, reply.data(), reply.size()) < 0)
+                    break;
+                in.erase(0, at + length);
+            }
+        }
+        if (client >= 0)
+            ::close(client);
+    }
+
+    bool Old = false;
+    int Fd = -1;
+    std::atomic<bool> Stop{false};
+    std::thread Thread;
+};
+
 // qdrtool run with its standard error read as it comes.
 class Service {
 public:
@@ -279,4 +382,28 @@ TEST(RunMqtt, TheNodeIsTheSiteFoldersNameAndNamesNotKeptAsWrittenAreRefused)
     run.Signal(SIGTERM);
     EXPECT_EQ(run.Finish(10000), 0) << run.Err().toStdString();
     EXPECT_EQ(broker.Retained(status).value(status), "offline");
+}
+
+TEST(RunMqtt, ABrokerThatRefusesTheSubscriptionIsSaidOnceAndOneOfMqtt311IsSpokenTo)
+{
+    REQUIRE_TOOL();
+    SimProcess sim(Sim());
+    ASSERT_TRUE(sim.Ready);
+    for (const bool old : {false, true}) {
+        RefusingBroker broker(old);
+        ASSERT_TRUE(broker.Port != 0);
+        SiteDir site(Ini(sim, broker.Port));
+        Service run(site.Path(), {});
+        ASSERT_TRUE(run.AwaitLine(QStringLiteral("mqtt-connected "), 15000)) << run.Err().toStdString();
+        EXPECT_TRUE(run.AwaitLine(QStringLiteral("mqtt-refused broker=127.0.0.1:%1 what=subscription reason=%2\n")
+                                      .arg(broker.Port)
+                                      .arg(old ? QStringLiteral("refused") : QStringLiteral("\"Not authorized\"")),
+                                  10000))
+            << run.Err().toStdString();
+        run.Signal(SIGTERM);
+        EXPECT_EQ(run.Finish(10000), 0) << run.Err().toStdString();
+        EXPECT_EQ(broker.Connections, 1);
+        EXPECT_EQ(broker.Refused, 1);
+        EXPECT_EQ(run.Err().count(QStringLiteral("mqtt-")), 3) << "connected, refused, stopped\n" << run.Err().toStdString();
+    }
 }
