@@ -726,13 +726,27 @@ void TMqttPublisher::Release()
         Thread.join();
         mosquitto_destroy(Client);
     } else {
-        // Left to end by itself; its client goes with it.
+        // Left to end by itself; its client goes with it, freed by a
+        // thread that waits for it.
+        struct TOrphan {
+            std::thread Thread;
+            mosquitto* Client = nullptr;
+            std::shared_ptr<TContext> Context;
+        };
+        auto* orphan = new TOrphan{std::move(Thread), Client, Context};
         ++LingeringClients;
-        std::thread([thread = std::move(Thread), client = Client, context = Context]() mutable {
-            thread.join();
-            mosquitto_destroy(client);
-            --LingeringClients;
-        }).detach();
+        try {
+            std::thread([orphan] {
+                orphan->Thread.join();
+                mosquitto_destroy(orphan->Client);
+                delete orphan;
+                --LingeringClients;
+            }).detach();
+        } catch (const std::system_error&) {
+            // No thread to spare: let go unfreed rather than waited for,
+            // and it stays counted.
+            orphan->Thread.detach();
+        }
     }
     Client = nullptr;
     Context.reset();
