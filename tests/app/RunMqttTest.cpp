@@ -24,21 +24,31 @@
 
 namespace {
 
+// A listening loopback socket; port 0 when it could not be made.
+int Listen(int backlog, uint16_t& port, sockaddr_in& a)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(fd, backlog) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+        port = ntohs(a.sin_port);
+    return fd;
+}
+
 // A "broker" on loopback that accepts every connection and closes it at
 // once, counting them.
 class DroppingBroker {
 public:
     DroppingBroker()
     {
-        Fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (::bind(Fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(Fd, 16) != 0 ||
-            ::getsockname(Fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        Fd = Listen(16, Port, a);
+        if (Port == 0)
             return;
-        Port = ntohs(a.sin_port);
         Thread = std::thread([this] {
             while (!Stop) {
                 pollfd p{Fd, POLLIN, 0};
@@ -78,15 +88,10 @@ class SilentBroker {
 public:
     SilentBroker()
     {
-        Fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (::bind(Fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(Fd, 0) != 0 ||
-            ::getsockname(Fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        Fd = Listen(0, Port, a);
+        if (Port == 0)
             return;
-        Port = ntohs(a.sin_port);
         for (int& f : Fillers) {
             f = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
             ::connect(f, reinterpret_cast<sockaddr*>(&a), sizeof a);
@@ -117,15 +122,10 @@ public:
     explicit RefusingBroker(bool old)
         : Old(old)
     {
-        Fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (::bind(Fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(Fd, 4) != 0 ||
-            ::getsockname(Fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        Fd = Listen(4, Port, a);
+        if (Port == 0)
             return;
-        Port = ntohs(a.sin_port);
         Thread = std::thread([this] { Serve(); });
     }
     ~RefusingBroker()
