@@ -2,8 +2,9 @@
 
 #include "app/Config.h"
 
-#include <QRegularExpression>
+#include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <arpa/inet.h>
 
@@ -77,17 +78,21 @@ void ReadAlerts(const TMIniFile& ini, TSettings& s)
             a.Mail << to.trimmed();
 }
 
-// A topic given in the file: no wildcard, no empty level at either end.
+// A topic given in the file: no wildcard, no empty level at either end, not
+// one of the broker's own ($SYS/...).
 QString TopicProblem(const QString& key, const QString& topic)
 {
     if (topic.contains(QLatin1Char('+')) || topic.contains(QLatin1Char('#')) || topic.contains(QChar(0)))
         return QStringLiteral("MQTT %1=%2: a topic cannot hold + or #").arg(key, topic);
     if (topic.startsWith(QLatin1Char('/')) || topic.endsWith(QLatin1Char('/')) || topic.contains(QLatin1String("//")))
         return QStringLiteral("MQTT %1=%2: a topic has no empty level").arg(key, topic);
+    if (topic.startsWith(QLatin1Char('$')))
+        return QStringLiteral("MQTT %1=%2: topics beginning with $ are the broker's").arg(key, topic);
     return {};
 }
 
-void ReadMqtt(const TMIniFile& ini, TMqttSettings& m)
+// folder: the site's, whose name the node is unless given.
+void ReadMqtt(const TMIniFile& ini, const QString& folder, TMqttSettings& m)
 {
     const QString mqtt = QStringLiteral("MQTT");
     auto text = [&](const char* key) { return ini.ReadString(mqtt, QLatin1String(key), QString()).trimmed(); };
@@ -113,9 +118,17 @@ void ReadMqtt(const TMIniFile& ini, TMqttSettings& m)
     m.CAFile = text("CAFile");
     m.User = ini.ReadString(mqtt, QStringLiteral("User"), QString());
     m.Password = ini.ReadString(mqtt, QStringLiteral("Password"), QString());
-    // The site folder is the one the file lies in.
+    // A node is written as it is used: two sites whose names were made the
+    // same would share a client id and throw each other off the broker.
     const QString given = text("Node");
-    m.Node = TSettings::TopicSafe(given.isEmpty() ? QFileInfo(QFileInfo(ini.FileName).absolutePath()).fileName() : given);
+    if (given.isEmpty()) {
+        const QString site = folder.isEmpty() ? QFileInfo(ini.FileName).absolutePath() : folder;
+        m.Node = TSettings::TopicSafe(QFileInfo(QDir::cleanPath(QFileInfo(site).absoluteFilePath())).fileName());
+    } else if (TSettings::TopicSafe(given) == given) {
+        m.Node = given;
+    } else {
+        problem(QStringLiteral("MQTT Node=%1: lower-case a-z, 0-9 and single _ between them only").arg(given));
+    }
     if (m.Node.isEmpty())
         m.Node = QStringLiteral("qdrwin");
     m.ClientId = text("ClientId");
@@ -129,6 +142,9 @@ void ReadMqtt(const TMIniFile& ini, TMqttSettings& m)
     m.Discovery = ini.ValueExists(mqtt, QStringLiteral("Discovery")) ? text("Discovery") : QStringLiteral("homeassistant");
     if (const QString why = TopicProblem(QStringLiteral("Discovery"), m.Discovery); !why.isEmpty())
         problem(why);
+    // Home Assistant reads everything under its prefix as configs.
+    if (!m.Discovery.isEmpty() && (m.Topic == m.Discovery || m.Topic.startsWith(m.Discovery + QLatin1Char('/'))))
+        problem(QStringLiteral("MQTT Topic=%1: it lies in Discovery=%2").arg(m.Topic, m.Discovery));
     if (const QString keep = text("KeepAlive"); !keep.isEmpty()) {
         bool ok = false;
         const uint v = keep.toUInt(&ok, 10);
@@ -213,7 +229,7 @@ bool TSettings::SplitHostPort(const QString& text, QString& host, uint16_t& port
     return true;
 }
 
-TSettings TSettings::Read(const TMIniFile& ini)
+TSettings TSettings::Read(const TMIniFile& ini, const QString& folder)
 {
     TSettings s;
     s.Merania = Number<uint8_t>(ini, Diagram, QStringLiteral("Merania"), 0, s.Notes);
@@ -305,7 +321,7 @@ TSettings TSettings::Read(const TMIniFile& ini)
             return true;
         },
         60 / s.Intervaly);
-    ReadMqtt(ini, s.Mqtt);
+    ReadMqtt(ini, folder, s.Mqtt);
     ReadMetrics(ini, s.Metrics);
     return s;
 }

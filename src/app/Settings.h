@@ -57,7 +57,9 @@ struct TSettings {
     static constexpr uint16_t DefaultUdpPort = 10001;
 
     bool Serial() const { return IP.isEmpty(); }
-    static TSettings Read(const TMIniFile& ini);
+    // folder: the site's, whose name [MQTT] Node defaults to; empty: the
+    // folder the file lies in.
+    static TSettings Read(const TMIniFile& ini, const QString& folder = {});
     // Splits "host" or "host:port"; false (and port untouched) when a port is
     // given but is not a number from 1 to 65535.
     static bool SplitHostPort(const QString& text, QString& host, uint16_t& port);

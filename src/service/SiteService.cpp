@@ -156,7 +156,7 @@ bool TSiteService::ReadSettings(const TMIniFile& ini, TSettings& settings, QStri
         why = QStringLiteral("cannot read %1").arg(ini.FileName);
         return false;
     }
-    TSettings read = TSettings::Read(ini);
+    TSettings read = TSettings::Read(ini, Options.Folder);
     if (!read.Problem.isEmpty()) {
         why = read.Problem;
         return false;

@@ -2,23 +2,24 @@
 
 #include "telemetry/TelemetryModel.h"
 
-#include <QDir>
-#include <QElapsedTimer>
-#include <QEventLoop>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRandomGenerator>
 #include <QSet>
 #include <QThread>
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <system_error>
 
 namespace {
 const QByteArray None = QByteArrayLiteral("None");
@@ -37,29 +38,6 @@ QByteArray Number(double v, int decimals)
 
 QString Two(int n) { return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')); }
 
-// The libraries' codes after which its network thread ends instead of
-// trying again.
-bool EndsThread(int rc)
-{
-    switch (rc) {
-    case MOSQ_ERR_NOMEM:
-    case MOSQ_ERR_PROTOCOL:
-    case MOSQ_ERR_INVAL:
-    case MOSQ_ERR_NOT_FOUND:
-    case MOSQ_ERR_TLS:
-    case MOSQ_ERR_PAYLOAD_SIZE:
-    case MOSQ_ERR_NOT_SUPPORTED:
-    case MOSQ_ERR_AUTH:
-    case MOSQ_ERR_ACL_DENIED:
-    case MOSQ_ERR_UNKNOWN:
-    case MOSQ_ERR_EAI:
-    case MOSQ_ERR_PROXY:
-        return true;
-    default:
-        return false;
-    }
-}
-
 // A power in kW as published: reactive power in var.
 QByteArray PowerText(std::optional<double> v, bool reactive)
 {
@@ -75,20 +53,63 @@ QString ErrorText(int error)
     return QString::fromLocal8Bit(strerror_r(error, buffer, sizeof buffer));
 }
 
-QStringList Tasks() { return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot); }
+// What a broker's reason code says: MQTT 3.1.1's CONNACK codes are below
+// 0x80, version 5's failures from 0x80 on.
+QString ReasonText(int rc)
+{
+    return QString::fromUtf8(rc < 0x80 ? mosquitto_connack_string(rc) : mosquitto_reason_string(rc));
+}
+
+std::atomic<int> LingeringClients{0};
 } // namespace
 
 struct TMqttPublisher::TContext {
-    TMqttPublisher* Self = nullptr;
     uint32_t Session = 0;
+    QByteArray Host;
+    int Port = 0;
+    int KeepAlive = 0;
     QByteArray DiscoveryStatus; // the one topic listened to
-    // The library's complaints (a TLS failure, ...) since they were last
-    // taken. Kept here rather than queued: a connection started from the
-    // main thread may fail, and complain, before it returns.
+
+    // Guards Self, Complaints and the waits on Wake.
     std::mutex Lock;
+    std::condition_variable Wake;
+    // Cleared under Lock as the publisher lets go: nothing is posted to it
+    // from then on.
+    TMqttPublisher* Self = nullptr;
+    // The library's complaints (a TLS failure, ...) since they were last
+    // taken, at most four.
     QStringList Complaints;
-    // Set by the network thread as the connection ends.
-    std::atomic<bool> Gone{false};
+
+    std::atomic<bool> Stop{false};
+    // Set with Stop: until then the goodbye may still be going out.
+    std::atomic<int64_t> StopBy{0};
+    std::atomic<bool> Done{false};     // the thread has left its loop
+    std::atomic<bool> Gone{false};     // the connection ended
+    std::atomic<bool> Acked{false};    // the broker took a connection
+    std::atomic<bool> OldBroker{false};// refused MQTT 5: 3.1.1 from now on
+    // One "online" waits to be taken: the rest are dropped until then.
+    std::atomic<bool> OnlinePending{false};
+    // Each said once per connection.
+    std::atomic<bool> PublishRefusalTold{false};
+    std::atomic<bool> SubscribeRefusalTold{false};
+
+    static int64_t Now()
+    {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    }
+    // call(publisher) on the publisher's thread, unless it has let go.
+    template <typename F> void Post(F call)
+    {
+        const std::lock_guard<std::mutex> lock(Lock);
+        if (Self)
+            QMetaObject::invokeMethod(Self, [self = Self, call = std::move(call)] { call(self); }, Qt::QueuedConnection);
+    }
+    // Sleeps, unless told to stop; false once told.
+    bool Pause(int seconds)
+    {
+        std::unique_lock<std::mutex> lock(Lock);
+        return !Wake.wait_for(lock, std::chrono::seconds(seconds), [this] { return Stop.load(); });
+    }
 };
 
 std::vector<TMqttEntity> MqttEntities(const TTelemetryModel& model)
@@ -221,11 +242,25 @@ TMqttPublisher::TMqttPublisher(TTelemetryModel& model, const TMqttSettings& sett
     , FSettings(settings)
     , Version(version)
 {
-    Retry.setSingleShot(true);
-    QObject::connect(&Retry, &QTimer::timeout, this, [this] { TryConnect(); });
+    Later.setSingleShot(true);
+    QObject::connect(&Later, &QTimer::timeout, this, [this] {
+        if (Running && !Client && !Launch() && Problem.isEmpty())
+            Later.start(1000);
+    });
+    Rediscover.setSingleShot(true);
+    QObject::connect(&Rediscover, &QTimer::timeout, this, [this] {
+        if (!Running || !Connected)
+            return;
+        Rediscovered.start();
+        Announce(true);
+    });
 }
 
 TMqttPublisher::~TMqttPublisher() { Stop(0); }
+
+int TMqttPublisher::Lingering() { return LingeringClients.load(); }
+
+QString TMqttPublisher::Broker() const { return QStringLiteral("%1:%2").arg(FSettings.Host).arg(FSettings.Port); }
 
 bool TMqttPublisher::Start()
 {
@@ -238,77 +273,113 @@ bool TMqttPublisher::Start()
     }
     static std::once_flag once;
     std::call_once(once, [] { mosquitto_lib_init(); });
+    if (!Launch()) {
+        if (!Problem.isEmpty())
+            return false;
+        // Old clients still ending: this one starts once they are fewer.
+        Later.start(1000);
+    }
+    Running = true;
+    LastFailure.clear();
+    // Taken, since the usual broker on a LAN asks for exactly that, but said.
+    if (!FSettings.Tls && !FSettings.User.isEmpty() && !FSettings.Password.isEmpty())
+        Log(TLogLine(QStringLiteral("mqtt-insecure"))
+                .Add(QStringLiteral("broker"), Broker())
+                .Add(QStringLiteral("reason"), QStringLiteral("password sent without TLS")));
+    return true;
+}
 
+bool TMqttPublisher::Launch()
+{
+    if (LingeringClients.load() >= MaxLingering)
+        return false;
     ++Session;
-    Context = std::make_unique<TContext>();
-    Context->Self = this;
-    Context->Session = Session;
-    Context->DiscoveryStatus = (FSettings.Discovery + QStringLiteral("/status")).toUtf8();
+    auto context = std::make_shared<TContext>();
+    context->Self = this;
+    context->Session = Session;
+    context->Host = FSettings.Host.toUtf8();
+    context->Port = FSettings.Port;
+    context->KeepAlive = FSettings.KeepAlive;
+    context->DiscoveryStatus = (FSettings.Discovery + QStringLiteral("/status")).toUtf8();
     const QByteArray id = FSettings.ClientId.toUtf8();
-    Client = mosquitto_new(id.constData(), true, Context.get());
-    if (!Client) {
+    mosquitto* client = mosquitto_new(id.constData(), true, context.get());
+    if (!client) {
         Problem = QStringLiteral("cannot make an MQTT client: %1").arg(ErrorText(errno));
-        Context.reset();
         return false;
     }
-    auto fail = [this](const QString& why) {
+    auto fail = [&](const QString& why) {
         Problem = why;
-        Destroy(true);
+        mosquitto_destroy(client);
         return false;
     };
+    // MQTT 5, so that a broker's refusal of a publication is told; a broker
+    // that knows only 3.1.1 is then spoken to in that.
+    mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
     const QByteArray status = (FSettings.Topic + QStringLiteral("/status")).toUtf8();
-    if (mosquitto_will_set(Client, status.constData(), 7, "offline", 1, true) != MOSQ_ERR_SUCCESS)
+    if (mosquitto_will_set(client, status.constData(), 7, "offline", 1, true) != MOSQ_ERR_SUCCESS)
         return fail(QStringLiteral("MQTT Topic=%1 cannot carry the will").arg(FSettings.Topic));
     if (!FSettings.User.isEmpty()) {
         const QByteArray user = FSettings.User.toUtf8();
         const QByteArray password = FSettings.Password.toUtf8();
-        mosquitto_username_pw_set(Client, user.constData(), FSettings.Password.isEmpty() ? nullptr : password.constData());
+        mosquitto_username_pw_set(client, user.constData(), FSettings.Password.isEmpty() ? nullptr : password.constData());
     }
     if (FSettings.Tls) {
         // The system's certificates, and CAFile besides; the broker's name is
         // checked against its certificate.
-        mosquitto_int_option(Client, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
+        mosquitto_int_option(client, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
         const QByteArray ca = FSettings.CAFile.toLocal8Bit();
         const int rc = FSettings.CAFile.isEmpty()
-            ? mosquitto_tls_set(Client, nullptr, "/etc/ssl/certs", nullptr, nullptr, nullptr)
-            : mosquitto_tls_set(Client, ca.constData(), nullptr, nullptr, nullptr, nullptr);
+            ? mosquitto_tls_set(client, nullptr, "/etc/ssl/certs", nullptr, nullptr, nullptr)
+            : mosquitto_tls_set(client, ca.constData(), nullptr, nullptr, nullptr, nullptr);
         if (rc != MOSQ_ERR_SUCCESS)
             return fail(FSettings.CAFile.isEmpty() ? QStringLiteral("the system's certificates cannot be used for MQTT")
                                                    : QStringLiteral("MQTT CAFile=%1 cannot be read").arg(FSettings.CAFile));
-        mosquitto_tls_opts_set(Client, 1, nullptr, nullptr);
-        mosquitto_tls_insecure_set(Client, false);
+        mosquitto_tls_opts_set(client, 1, nullptr, nullptr);
+        mosquitto_tls_insecure_set(client, false);
     }
-    mosquitto_reconnect_delay_set(Client, 1, 30, true);
+    // Publications come from the main thread while the network thread reads.
+    mosquitto_threaded_set(client, true);
 
     // The network thread's calls: each becomes a queued call on the main
     // thread, carrying the session so that one from a client since replaced
     // is dropped there.
-    mosquitto_connect_callback_set(Client, [](mosquitto*, void* data, int rc) {
+    mosquitto_connect_v5_callback_set(client, [](mosquitto*, void* data, int rc, int, const mosquitto_property*) {
         auto* c = static_cast<TContext*>(data);
-        QMetaObject::invokeMethod(c->Self, [self = c->Self, s = c->Session, rc] { self->HandleConnect(s, rc); },
-                                  Qt::QueuedConnection);
+        if (rc == 0) {
+            c->Acked = true;
+            c->PublishRefusalTold = false;
+            c->SubscribeRefusalTold = false;
+        } else if (rc == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION || rc == CONNACK_REFUSED_PROTOCOL_VERSION) {
+            c->OldBroker = true;
+        }
+        c->Post([s = c->Session, rc](TMqttPublisher* self) { self->HandleConnect(s, rc); });
     });
-    mosquitto_disconnect_callback_set(Client, [](mosquitto*, void* data, int rc) {
-        auto* c = static_cast<TContext*>(data);
-        c->Gone = true;
-        // errno is this thread's: the reason of a failed socket call is
-        // taken here, and EPROTO ends the library's thread like the codes.
-        const int error = errno;
-        const int code = rc == MOSQ_ERR_ERRNO && error == EPROTO ? MOSQ_ERR_PROTOCOL : rc;
-        const QString why = rc == MOSQ_ERR_ERRNO ? ErrorText(error) : QString::fromUtf8(mosquitto_strerror(rc));
-        QMetaObject::invokeMethod(c->Self, [self = c->Self, s = c->Session, code, why] { self->HandleDisconnect(s, code, why); },
-                                  Qt::QueuedConnection);
-    });
-    mosquitto_message_callback_set(Client, [](mosquitto*, void* data, const mosquitto_message* message) {
+    mosquitto_disconnect_callback_set(client, [](mosquitto*, void* data, int) { static_cast<TContext*>(data)->Gone = true; });
+    mosquitto_message_callback_set(client, [](mosquitto*, void* data, const mosquitto_message* message) {
         auto* c = static_cast<TContext*>(data);
         if (!message || !message->topic || c->DiscoveryStatus != message->topic)
             return;
         const QByteArray payload(static_cast<const char*>(message->payload), std::min(message->payloadlen, 16));
-        if (payload.trimmed() == "online")
-            QMetaObject::invokeMethod(c->Self, [self = c->Self, s = c->Session] { self->HandleDiscoveryOnline(s); },
-                                      Qt::QueuedConnection);
+        // However many come, one waits to be taken: nothing is queued per
+        // message.
+        if (payload.trimmed() == "online" && !c->OnlinePending.exchange(true))
+            c->Post([s = c->Session](TMqttPublisher* self) { self->HandleDiscoveryOnline(s); });
     });
-    mosquitto_log_callback_set(Client, [](mosquitto*, void* data, int level, const char* text) {
+    mosquitto_publish_v5_callback_set(client, [](mosquitto*, void* data, int, int rc, const mosquitto_property*) {
+        auto* c = static_cast<TContext*>(data);
+        if (rc >= 0x80 && !c->PublishRefusalTold.exchange(true))
+            c->Post([s = c->Session, rc](TMqttPublisher* self) { self->HandleRefusal(s, QStringLiteral("publication"), ReasonText(rc)); });
+    });
+    mosquitto_subscribe_callback_set(client, [](mosquitto*, void* data, int, int count, const int* granted) {
+        auto* c = static_cast<TContext*>(data);
+        if (count >= 1 && granted && granted[0] >= 0x80 && !c->SubscribeRefusalTold.exchange(true)) {
+            const int rc = granted[0];
+            c->Post([s = c->Session, rc](TMqttPublisher* self) {
+                self->HandleRefusal(s, QStringLiteral("subscription"), rc == 0x80 ? QStringLiteral("refused") : ReasonText(rc));
+            });
+        }
+    });
+    mosquitto_log_callback_set(client, [](mosquitto*, void* data, int level, const char* text) {
         if (!(level & (MOSQ_LOG_ERR | MOSQ_LOG_WARNING)) || !text)
             return;
         auto* c = static_cast<TContext*>(data);
@@ -317,74 +388,75 @@ bool TMqttPublisher::Start()
             c->Complaints << QString::fromUtf8(text).trimmed();
     });
 
-    Running = true;
-    RetrySeconds = 1;
-    LastFailure.clear();
-    TryConnect();
+    try {
+        Thread = std::thread(&TMqttPublisher::Network, client, context);
+    } catch (const std::system_error& e) {
+        return fail(QStringLiteral("cannot start the MQTT network thread: %1").arg(QString::fromLocal8Bit(e.what())));
+    }
+    Client = client;
+    Context = std::move(context);
     return true;
 }
 
-void TMqttPublisher::TryConnect()
+void TMqttPublisher::Network(mosquitto* client, std::shared_ptr<TContext> c)
 {
-    if (!Running || !Client || Threaded)
-        return;
-    // Named brokers are looked up here, on the main thread, once per start
-    // and after the library gave up; its own retries look up in its thread.
-    TakeComplaints();
-    const QByteArray host = FSettings.Host.toUtf8();
-    int rc = mosquitto_connect_async(Client, host.constData(), FSettings.Port, FSettings.KeepAlive);
-    QString why = rc == MOSQ_ERR_ERRNO ? ErrorText(errno) : QString::fromUtf8(mosquitto_strerror(rc));
-    if (rc == MOSQ_ERR_SUCCESS) {
-        // The thread's task, to see it end: a TLS handshake that fails ends
-        // the library's thread without a word.
-        const QStringList before = Tasks();
-        rc = mosquitto_loop_start(Client);
+    // The name is looked up here, never on the main thread.
+    int rc = mosquitto_connect_async(client, c->Host.constData(), c->Port, c->KeepAlive);
+    int error = errno;
+    int delay = 1;
+    for (;;) {
         if (rc == MOSQ_ERR_SUCCESS) {
-            Threaded = true;
-            QStringList added = Tasks();
-            for (const QString& t : before)
-                added.removeAll(t);
-            ThreadTask = added.size() == 1 ? added.first() : QString();
-            return;
+            // A quarter second at most, so that a stop is seen.
+            rc = mosquitto_loop(client, 250, 1);
+            error = errno;
         }
-        why = QStringLiteral("cannot start the network thread: %1").arg(QString::fromUtf8(mosquitto_strerror(rc)));
+        if (c->Stop) {
+            // The goodbye goes out, unless the broker will not take it.
+            if (rc != MOSQ_ERR_SUCCESS || c->Gone || TContext::Now() >= c->StopBy)
+                break;
+            continue;
+        }
+        if (rc == MOSQ_ERR_SUCCESS)
+            continue;
+        if (c->OldBroker.exchange(false)) {
+            // Nothing failed yet: at once again, in the broker's tongue.
+            mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+        } else {
+            const QString why = rc == MOSQ_ERR_ERRNO ? ErrorText(error) : QString::fromUtf8(mosquitto_strerror(rc));
+            c->Post([s = c->Session, why](TMqttPublisher* self) { self->HandleFailure(s, why); });
+            if (c->Acked.exchange(false))
+                delay = 1;
+            if (!c->Pause(delay))
+                break;
+            delay = std::min(delay * 2, 30);
+        }
+        if (c->Stop)
+            break;
+        c->Gone = false;
+        rc = mosquitto_reconnect_async(client);
+        error = errno;
     }
-    if (const QString complaints = TakeComplaints(); !complaints.isEmpty())
-        why += QStringLiteral(" (") + complaints + QLatin1Char(')');
-    if (LastFailure.isEmpty())
-        Log(TLogLine(QStringLiteral("mqtt-unreachable"))
-                .Add(QStringLiteral("broker"), QStringLiteral("%1:%2").arg(FSettings.Host).arg(FSettings.Port))
-                .Add(QStringLiteral("reason"), why));
-    LastFailure = why;
-    ScheduleRetry();
-}
-
-void TMqttPublisher::ScheduleRetry()
-{
-    if (!Running)
-        return;
-    Retry.start(RetrySeconds * 1000);
-    RetrySeconds = std::min(RetrySeconds * 2, 30);
+    c->Done = true;
 }
 
 void TMqttPublisher::HandleConnect(uint32_t session, int rc)
 {
     if (session != Session || !Running)
         return;
-    const QString broker = QStringLiteral("%1:%2").arg(FSettings.Host).arg(FSettings.Port);
+    if (rc == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION || rc == CONNACK_REFUSED_PROTOCOL_VERSION)
+        return; // tried again at once in 3.1.1
     if (rc != 0) {
-        // The library drops the connection and tries again by itself.
-        const QString why = QString::fromUtf8(mosquitto_connack_string(rc));
+        // The network thread drops the connection and tries again.
+        const QString why = ReasonText(rc);
         if (why != LastFailure)
-            Log(TLogLine(QStringLiteral("mqtt-refused")).Add(QStringLiteral("broker"), broker).Add(QStringLiteral("reason"), why));
+            Log(TLogLine(QStringLiteral("mqtt-refused")).Add(QStringLiteral("broker"), Broker()).Add(QStringLiteral("reason"), why));
         LastFailure = why;
         return;
     }
     Connected = true;
-    RetrySeconds = 1;
     LastFailure.clear();
     TakeComplaints();
-    Log(TLogLine(QStringLiteral("mqtt-connected")).Add(QStringLiteral("broker"), broker));
+    Log(TLogLine(QStringLiteral("mqtt-connected")).Add(QStringLiteral("broker"), Broker()));
     Send(FSettings.Topic + QStringLiteral("/status"), QByteArrayLiteral("online"), true, 1);
     if (!FSettings.Discovery.isEmpty())
         mosquitto_subscribe(Client, nullptr, Context->DiscoveryStatus.constData(), 1);
@@ -398,7 +470,7 @@ void TMqttPublisher::HandleConnect(uint32_t session, int rc)
     Update();
 }
 
-void TMqttPublisher::HandleDisconnect(uint32_t session, int rc, const QString& why)
+void TMqttPublisher::HandleFailure(uint32_t session, const QString& why)
 {
     if (session != Session)
         return;
@@ -409,27 +481,40 @@ void TMqttPublisher::HandleDisconnect(uint32_t session, int rc, const QString& w
     QString reason = why;
     if (const QString complaints = TakeComplaints(); !complaints.isEmpty())
         reason += QStringLiteral(" (") + complaints + QLatin1Char(')');
-    const QString broker = QStringLiteral("%1:%2").arg(FSettings.Host).arg(FSettings.Port);
     // One line per outage, not one per attempt.
     if (was)
-        Log(TLogLine(QStringLiteral("mqtt-disconnected")).Add(QStringLiteral("broker"), broker).Add(QStringLiteral("reason"), reason));
+        Log(TLogLine(QStringLiteral("mqtt-disconnected")).Add(QStringLiteral("broker"), Broker()).Add(QStringLiteral("reason"), reason));
     else if (LastFailure.isEmpty())
-        Log(TLogLine(QStringLiteral("mqtt-unreachable")).Add(QStringLiteral("broker"), broker).Add(QStringLiteral("reason"), reason));
+        Log(TLogLine(QStringLiteral("mqtt-unreachable")).Add(QStringLiteral("broker"), Broker()).Add(QStringLiteral("reason"), reason));
     if (LastFailure.isEmpty() || was)
         LastFailure = reason;
-    if (EndsThread(rc)) {
-        // The library's thread has ended: it is started again from here.
-        if (Threaded)
-            mosquitto_loop_stop(Client, false);
-        Threaded = false;
-        ScheduleRetry();
-    }
+}
+
+void TMqttPublisher::HandleRefusal(uint32_t session, const QString& what, const QString& why)
+{
+    if (session != Session || !Running)
+        return;
+    // Once per connection and kind: the network thread tells no more.
+    Log(TLogLine(QStringLiteral("mqtt-refused"))
+            .Add(QStringLiteral("broker"), Broker())
+            .Add(QStringLiteral("what"), what)
+            .Add(QStringLiteral("reason"), why));
 }
 
 void TMqttPublisher::HandleDiscoveryOnline(uint32_t session)
 {
-    if (session == Session && Running && Connected)
-        Announce(true);
+    if (session != Session)
+        return;
+    Context->OnlinePending = false;
+    if (!Running || !Connected || Rediscover.isActive())
+        return;
+    // Home Assistant's advice: a random pause, so that many devices do not
+    // answer at once; and anyone may publish "online" as often as they
+    // like, so the configs go no more often than every RediscoverMs.
+    int pause = QRandomGenerator::global()->bounded(1000, 5001);
+    if (Rediscovered.isValid() && Rediscovered.elapsed() + pause < RediscoverMs)
+        pause = int(RediscoverMs - Rediscovered.elapsed());
+    Rediscover.start(pause);
 }
 
 QString TMqttPublisher::TakeComplaints()
@@ -558,21 +643,6 @@ void TMqttPublisher::Announce(bool all)
 
 void TMqttPublisher::Update()
 {
-    if (Running && Threaded && !Connected && !ThreadTask.isEmpty() &&
-        !QFileInfo::exists(QStringLiteral("/proc/self/task/") + ThreadTask)) {
-        // The library gave up without telling: started again from here.
-        mosquitto_loop_stop(Client, false);
-        Threaded = false;
-        QString why = TakeComplaints();
-        if (why.isEmpty())
-            why = QStringLiteral("the connection could not be made");
-        if (LastFailure.isEmpty())
-            Log(TLogLine(QStringLiteral("mqtt-unreachable"))
-                    .Add(QStringLiteral("broker"), QStringLiteral("%1:%2").arg(FSettings.Host).arg(FSettings.Port))
-                    .Add(QStringLiteral("reason"), why));
-        LastFailure = why;
-        ScheduleRetry();
-    }
     if (!Running || !Connected)
         return;
     Entities();
@@ -614,57 +684,70 @@ void TMqttPublisher::Log(const TLogLine& line)
 
 void TMqttPublisher::Stop(int waitMs)
 {
-    Retry.stop();
-    if (!Client) {
-        Running = false;
-        return;
-    }
+    Later.stop();
+    Rediscover.stop();
     const bool wasRunning = Running;
     Running = false;
-    bool ended = true;
-    if (Connected) {
-        // Said before the goodbye, so that the broker keeps "offline" and
-        // sends no will.
-        Context->Gone = false;
-        Send(FSettings.Topic + QStringLiteral("/status"), QByteArrayLiteral("offline"), true, 1);
-        mosquitto_disconnect(Client);
-        // The network thread writes both and ends. It is not cancelled
-        // while it may be writing (it would keep the library's locks), so
-        // a stop without waiting still gives it a moment, though without
-        // serving events: that is a destructor's.
-        QElapsedTimer waited;
-        waited.start();
-        const int limit = std::max(waitMs, 300);
-        while (!Context->Gone && waited.elapsed() < limit) {
-            if (waitMs > 0) {
-                QEventLoop loop;
-                QTimer::singleShot(10, &loop, &QEventLoop::quit);
-                loop.exec();
-            } else {
-                QThread::msleep(5);
-            }
+    if (Client) {
+        // The thread gives the goodbye this long to go out, then ends.
+        const int64_t start = TContext::Now();
+        Context->StopBy = Connected ? start + std::max(waitMs, 300) : start;
+        if (Connected) {
+            // Said before the goodbye, so that the broker keeps "offline" and
+            // sends no will.
+            Send(FSettings.Topic + QStringLiteral("/status"), QByteArrayLiteral("offline"), true, 1);
+            mosquitto_disconnect(Client);
         }
-        ended = Context->Gone;
-    } else {
-        // Leaves the library's reconnecting loop.
-        mosquitto_disconnect(Client);
+        {
+            const std::lock_guard<std::mutex> lock(Context->Lock);
+            Context->Stop = true;
+        }
+        Context->Wake.notify_all();
+        // A thread in its loop ends within a quarter second of the stop or
+        // of the goodbye's deadline; one in a look-up or a connect that
+        // hangs is not waited for.
+        while (!Context->Done && TContext::Now() < Context->StopBy + 400)
+            QThread::msleep(5);
+        Release();
     }
-    // A thread not ended waits on a broker that does not answer, or before
-    // its next try: nothing of the library's is held there.
-    Destroy(!ended);
     Connected = false;
     if (wasRunning)
         Log(TLogLine(QStringLiteral("mqtt-stopped")));
 }
 
-void TMqttPublisher::Destroy(bool force)
+void TMqttPublisher::Release()
 {
-    if (Client) {
-        if (Threaded)
-            mosquitto_loop_stop(Client, force);
-        mosquitto_destroy(Client);
+    {
+        // Nothing more is posted here.
+        const std::lock_guard<std::mutex> lock(Context->Lock);
+        Context->Self = nullptr;
     }
-    Threaded = false;
+    if (Context->Done) {
+        Thread.join();
+        mosquitto_destroy(Client);
+    } else {
+        // Left to end by itself; its client goes with it, freed by a
+        // thread that waits for it.
+        struct TOrphan {
+            std::thread Thread;
+            mosquitto* Client = nullptr;
+            std::shared_ptr<TContext> Context;
+        };
+        auto* orphan = new TOrphan{std::move(Thread), Client, Context};
+        ++LingeringClients;
+        try {
+            std::thread([orphan] {
+                orphan->Thread.join();
+                mosquitto_destroy(orphan->Client);
+                delete orphan;
+                --LingeringClients;
+            }).detach();
+        } catch (const std::system_error&) {
+            // No thread to spare: let go unfreed rather than waited for,
+            // and it stays counted.
+            orphan->Thread.detach();
+        }
+    }
     Client = nullptr;
     Context.reset();
     // Whatever the old client still had queued is dropped.

@@ -4,18 +4,19 @@
 // "online", "offline" as the will and at an orderly stop) and Home Assistant
 // discovery configs under Discovery.
 //
-// libmosquitto runs the connection in its own network thread; everything it
-// reports comes to the main thread as a queued call, and the main thread only
-// hands messages over (mosquitto_publish never waits for the broker). So a
-// slow or absent broker never holds up a poll. The client reconnects on its
-// own, at most 30 s apart; whatever the library gives up on (a failed TLS
-// handshake ends its thread, without a word) is started again from here with
-// the same backoff. The library looks the broker's name up in its thread,
-// except when a connection is started from here (at Start, and after the
-// library gave up): then the main thread does.
+// The connection runs in a network thread of the publisher's own, which
+// drives libmosquitto (name look-up, connect, TLS, reads and writes, the
+// keep-alive) and tries again at most 30 s apart. Everything it reports
+// comes to the main thread as a queued call, and the main thread only hands
+// messages over (mosquitto_publish never waits for the broker). So a slow or
+// absent broker never holds up a poll, and a stop never waits on it: the
+// thread looks at its stop flag at least every quarter second, and one held
+// up in a look-up or a connect that does not return is left to end by
+// itself, its client freed then, off the main thread.
 //
 // Nothing from the broker is acted on but Discovery/status: "online" there
-// sends every config again.
+// sends every config again, after a pause of 1 to 5 s and at most once per
+// 30 s, however many come.
 #include "core/LogLine.h"
 #include "core/TelemetrySettings.h"
 
@@ -25,9 +26,12 @@
 #include <QString>
 #include <QTimer>
 
+#include <QElapsedTimer>
+
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <thread>
 #include <vector>
 
 struct mosquitto;
@@ -66,8 +70,8 @@ public:
     // cannot even be set up (no such CAFile, ...).
     bool Start();
     // Says "offline", disconnects and stops the network thread, waiting at
-    // most waitMs (processing events) for the broker to take it; 0 waits
-    // a moment without processing events, as a destructor must.
+    // most waitMs for the broker to take the goodbye (at least a moment, as
+    // a destructor's 0 gets). Events are not served meanwhile.
     void Stop(int waitMs = 1000);
     bool IsConnected() const { return Connected; }
     const TMqttSettings& Settings() const { return FSettings; }
@@ -84,14 +88,24 @@ public:
     // Connected, refused, lost: one line each, never per attempt.
     std::function<void(const TLogLine&)> OnLog;
 
+    // Clients whose network thread was still held up (a look-up, a connect)
+    // when their publisher stopped; a new client waits while this many are.
+    static constexpr int MaxLingering = 8;
+    static int Lingering();
+    // Configs again after Discovery/status "online": no sooner than this
+    // after the last time, and after a pause of 1 to 5 s.
+    static constexpr int RediscoverMs = 30000;
+
 private:
-    struct TContext; // what the network thread's callbacks carry
-    void TryConnect();
-    void ScheduleRetry();
+    struct TContext; // what the network thread shares with the publisher
+    static void Network(mosquitto* client, std::shared_ptr<TContext> context);
+    bool Launch();
     void HandleConnect(uint32_t session, int rc);
-    void HandleDisconnect(uint32_t session, int rc, const QString& why);
+    void HandleFailure(uint32_t session, const QString& why);
+    void HandleRefusal(uint32_t session, const QString& what, const QString& why);
     void HandleDiscoveryOnline(uint32_t session);
     QString TakeComplaints();
+    QString Broker() const;
     void Announce(bool all);
     QString Shape() const;
     const std::vector<TMqttEntity>& Entities();
@@ -99,21 +113,21 @@ private:
     QByteArray Config(const TMqttEntity& e) const;
     QString ConfigTopic(const QString& component, const QString& object) const;
     void Log(const TLogLine& line);
-    void Destroy(bool force);
+    void Release();
 
     TTelemetryModel& Model;
     TMqttSettings FSettings;
     QString Version;
     mosquitto* Client = nullptr;
-    std::unique_ptr<TContext> Context;
+    std::shared_ptr<TContext> Context;
+    std::thread Thread;
     uint32_t Session = 0;
     bool Running = false;
-    bool Threaded = false;
-    QString ThreadTask;     // the network thread's entry in /proc/self/task
     bool Connected = false;
-    QTimer Retry;
-    int RetrySeconds = 1;
+    QTimer Later;           // a start held back while old clients linger
     QString LastFailure;    // the last reason logged, so a failing broker logs once
+    QTimer Rediscover;      // configs again for Home Assistant
+    QElapsedTimer Rediscovered;
 
     // What the broker holds from this session.
     bool Cleared = false;                  // stale configs of the node cleared

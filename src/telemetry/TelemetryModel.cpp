@@ -3,7 +3,6 @@
 #include "app/Engine.h"
 #include "output/RecordClock.h"
 #include "regulator/DispArch.h"
-#include "app/Projection.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -52,6 +51,7 @@ void TTelemetryModel::Apply(const TSettings& settings)
     FSite = settings.Miesto;
     FMeterNames = settings.MeterNames;
     FApplianceNames = settings.ApplianceNames;
+    FReading = settings.Alerts.Reading;
     FZone = ZoneByName(settings.TimeZone);
     if (!FZone.isValid())
         FZone = QTimeZone::systemTimeZone();
@@ -114,15 +114,14 @@ std::optional<double> TTelemetryModel::Average(int channel) const
 
 std::optional<double> TTelemetryModel::Projected() const
 {
+    // The alerts' projection, on the same figures: the running interval the
+    // engine follows, the present power, the reading [ALARMY] Priemer says.
     const std::optional<double> power = Power(0);
-    const std::optional<double> average = Average(0);
-    if (!power || !average)
+    if (!power || !FEngine->RunningInterval().Valid)
         return std::nullopt;
-    const TValueWord* elapsed = FEngine->InterfaceME->IntervalTime;
-    if (!power || !average || !elapsed->IsValid())
-        return std::nullopt;
+    const TEngine::TLiveInterval& run = FEngine->RunningInterval();
     const uint32_t length = uint32_t(std::max<uint8_t>(1, FEngine->InterfaceME->IntervalMinutes)) * 60;
-    return ProjectedIntervalPower(*average, *power, elapsed->Value, length);
+    return ProjectedIntervalPower(run.Average, *power, run.Elapsed, length, FReading);
 }
 
 std::optional<uint16_t> TTelemetryModel::Regulated(int tariff) const

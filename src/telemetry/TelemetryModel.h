@@ -9,6 +9,7 @@
 // a second's timer takes in the month's file when records were filed and
 // tells the outputs (OnSecond), so no output ever runs inside a poll.
 #include "app/EngineObserver.h"
+#include "app/Projection.h"
 
 #include <QObject>
 #include <QString>
@@ -69,7 +70,9 @@ public:
     // Live figures, nothing once they have expired. Power in kW (kvar).
     std::optional<double> Power(int channel) const;
     std::optional<double> Average(int channel) const;
-    // Measurement 00's running interval if the present power holds.
+    // Measurement 00's running interval if the present power holds: the
+    // alerts' projection (ProjectedIntervalPower in [ALARMY] Priemer's
+    // reading).
     std::optional<double> Projected() const;
     std::optional<uint16_t> Regulated(int tariff) const; // 0 VT, 1 NT
     std::optional<int> Tariff() const;                   // 0 VT, 1 NT
@@ -145,6 +148,7 @@ private:
     QStringList FMeterNames;
     QStringList FApplianceNames;
     QTimeZone FZone;
+    TAverageReading FReading = TAverageReading::Elapsed;
     QTimer FTimer;
 
     uint8_t FGeneration = 0;

@@ -376,8 +376,20 @@ TEST(Config, MqttAndMetricsSections)
     EXPECT_TRUE(off.Mqtt.Discovery.isEmpty()) << "an empty Discovery turns discovery off";
     EXPECT_EQ(SettingsOf(QStringLiteral("[METRIKY]\nListen=[::1]:9842\n")).Metrics.Address, QStringLiteral("::1"));
 
+    // The site service names the site's folder: the node is its name,
+    // wherever the file lies.
+    const TSettings named = TSettings::Read(ini, dir.filePath(QStringLiteral("Plant B")));
+    EXPECT_EQ(named.Mqtt.Node, QStringLiteral("plant_b"));
+    EXPECT_EQ(named.Mqtt.Topic, QStringLiteral("qdrwin/plant_b"));
+    EXPECT_EQ(SettingsOf(QStringLiteral("[MQTT]\nHost=h\nNode=plant_2\nTopic=sites/homeassistant2\n")).Mqtt.Problem, QString());
+
+    // A node or topic is used as written or not at all.
     for (const char* bad : {"[MQTT]\nHost=h\nPort=0", "[MQTT]\nHost=h\nSecurity=starttls", "[MQTT]\nHost=h\nKeepAlive=2",
-                            "[MQTT]\nHost=h\nTopic=a/#", "[MQTT]\nHost=h\nDiscovery=ha/", "[METRIKY]\nListen=9842",
+                            "[MQTT]\nHost=h\nTopic=a/#", "[MQTT]\nHost=h\nDiscovery=ha/", "[MQTT]\nHost=h\nNode=a/b",
+                            "[MQTT]\nHost=h\nNode=a+b", "[MQTT]\nHost=h\nNode=a#b", "[MQTT]\nHost=h\nNode=Plant",
+                            "[MQTT]\nHost=h\nNode=_plant", "[MQTT]\nHost=h\nTopic=$SYS/plant",
+                            "[MQTT]\nHost=h\nTopic=homeassistant", "[MQTT]\nHost=h\nTopic=ha/plant\nDiscovery=ha",
+                            "[METRIKY]\nListen=9842",
                             "[METRIKY]\nListen=metrics.example:9842", "[METRIKY]\nListen=127.0.0.1:65536"}) {
         const TSettings b = SettingsOf(QString::fromLatin1(bad));
         EXPECT_FALSE(b.Mqtt.Enabled() || b.Metrics.Enabled()) << bad;
