@@ -64,10 +64,8 @@ bool TTelemetry::StartMetrics()
     if (!FMetrics)
         return true;
     FMetrics->OnLog = [this](const TLogLine& line) { Log(line); };
-    if (FMetrics->Start())
-        return true;
-    FProblems << FMetrics->Problem;
-    return false;
+    // Its problem is read live (Problems): a port taken now may be bound later.
+    return FMetrics->Start();
 }
 
 bool TTelemetry::Start()
@@ -113,7 +111,13 @@ void TTelemetry::Stop(int waitMs)
         FMetrics->Stop();
 }
 
-QStringList TTelemetry::Problems() const { return FProblems; }
+QStringList TTelemetry::Problems() const
+{
+    QStringList problems = FProblems;
+    if (FMetrics && !FMetrics->Listening() && !FMetrics->Problem.isEmpty())
+        problems << FMetrics->Problem;
+    return problems;
+}
 
 std::unique_ptr<TTelemetry> StartTelemetry(TEngine& engine, const TSettings& settings,
                                            std::function<void(const TLogLine&)> log)
