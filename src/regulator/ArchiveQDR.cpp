@@ -41,6 +41,10 @@ bool TArchiveQDR::StoreRecord(uint16_t month, uint16_t index, const uint8_t* dat
 
 bool TArchiveQDR::Skipped(uint16_t month) const
 {
+    // A month whose regulator is being identified again waits for that,
+    // its file not even opened meanwhile.
+    if (const auto fall = FellAt.find(month); fall != FellAt.end() && fall->second.At == Identifications)
+        return true;
     return month != 0 && month == BlockedMonth && GetTick() - BlockedAt < BlockedRetryMs;
 }
 
@@ -81,6 +85,7 @@ TFilesArch::TTake TArchiveQDR::MoveAsideMonth(TFileArch& file, TMovedAside moved
         BlockedMonth = 0;
     const QString name = file.FileName();
     file.LoadMonth(name, month);
+    ScheduleAnew();
     if (FArchiveRecordSize != 0)
         file.SetRecordSize(FArchiveRecordSize);
     if (OnMovedAside)

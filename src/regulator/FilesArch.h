@@ -84,6 +84,9 @@ protected:
     const TMonthEntry* EntryOf(uint16_t month) const;
     // Saves the file being filled when the schedule says so.
     void SaveDue();
+    // The file being filled begins anew (its old one was moved aside): its
+    // first record is saved at once again.
+    void ScheduleAnew() { Scheduled.clear(); }
     // A month left out of the download for now (its file could not be made
     // ready a moment ago), so that it does not hold up the others.
     virtual bool Skipped(uint16_t month) const { (void)month; return false; }
@@ -92,8 +95,9 @@ protected:
 
 private:
     TFileArch* CurrentArch() const;
-    // A month that needs nothing more: the current month's file is saved and
-    // stays open for the records still to come; an older month is let go.
+    // A month that needs nothing more: the current month's file is saved
+    // (on the schedule, see SaveEveryMs) and stays open for the records still
+    // to come; an older month is let go, and saved with that.
     void Finish(uint8_t i);
 
     std::array<TMonthEntry, Entries> FMonthEntry{};
