@@ -46,10 +46,14 @@ const QString FetchUsage = QStringLiteral(
     "                     the run, and a line says so\n"
     "\n"
     "A month whose records change size (a meter added or removed) is kept as\n"
-    "<month>.qdr.recordsize and fetched anew in the new size. A monthly file that cannot\n"
-    "be read whole is kept as <name>.unreadable (.1, .2, ...) before its month starts\n"
-    "afresh, and this is said. A monthly file name that is a link, FIFO, device or folder\n"
-    "is refused: nothing is read from it or written through it.\n"
+    "<month>.qdr.recordsize and fetched anew in the new size. A month the regulator now\n"
+    "counts fewer records of than its file holds (once the regulator was identified again),\n"
+    "or whose regulator identifies itself otherwise than the one it was filled from, is kept\n"
+    "as <month>.qdr.replaced (.1, .2, ...) and fetched anew, and a line says so. The month\n"
+    "being fetched is saved with its first record, then every 30 s and at the end. A\n"
+    "monthly file that cannot be read whole is kept as <name>.unreadable (.1, .2, ...)\n"
+    "before its month starts afresh, and this is said. A monthly file name that is a link,\n"
+    "FIFO, device or folder is refused: nothing is read from it or written through it.\n"
     "\n"
     "One program downloads into a folder at a time: the run holds the folder (the lock\n"
     "file .qdrwin.lock) until it ends, and a run in a folder that the window or another\n"
@@ -61,10 +65,6 @@ const QString FetchUsage = QStringLiteral(
     "folder; 4 the folder or a monthly file cannot be written (said at once, naming the\n"
     "file and the reason), or a month whose records changed size cannot be moved aside;\n"
     "130/143 interrupted by SIGINT/SIGTERM (what was fetched is saved).");
-
-// Records taken between two saves of the month being downloaded: an
-// interrupted run loses at most this many.
-constexpr uint32_t SaveEvery = 500;
 
 // Writes and removes a file of its own in the folder; the reason when it cannot.
 QString FolderProblem(const QString& dir)
@@ -142,8 +142,6 @@ private:
     bool TableSeen = false;
     bool PortFailed = false;
     uint8_t LastCode = 0;
-    uint32_t SavedAt = 0;
-    bool SavedOnce = false;
     // The first monthly file that cannot be written, and why.
     QString WriteProblem;
     // Why the month that cannot be moved aside waits.
@@ -201,7 +199,6 @@ void TFetch::SaveAtEnd()
 bool TFetch::Save()
 {
     Engine.Archive->SaveAll();
-    SavedAt = Engine.ArchiveReplies->Stored;
     return Engine.Archive->SaveErrors() == 0;
 }
 
@@ -305,6 +302,19 @@ int TFetch::Run()
     };
     Engine.StallMs = static_cast<uint32_t>(TimeoutMs);
     Engine.OnMovedAside = [&](const TArchiveQDR::TMovedAside& moved) {
+        if (moved.Reason == QLatin1String(TArchiveQDR::ReplacedReason)) {
+            const QString who = moved.Was != moved.Now
+                ? QStringLiteral("the regulator changed (was \"%1\", now \"%2\")").arg(moved.Was, moved.Now)
+                : QStringLiteral("the regulator (\"%1\") counts only %2 records, fewer than filed").arg(moved.Now).arg(moved.Reported);
+            if (moved.Aside.isEmpty()) {
+                BlockedProblem = QStringLiteral("%1: %2 and the month's file cannot be moved aside: %3; nothing more of that month is fetched")
+                                     .arg(MonthText(moved.Month), who, moved.Why);
+                Line(QStringLiteral("%1  %2; the month's file cannot be moved aside: %3").arg(MonthText(moved.Month), who, moved.Why));
+            } else
+                Line(QStringLiteral("%1  %2; the %3 positions filed are kept in %4, the month is fetched anew")
+                         .arg(MonthText(moved.Month), who).arg(moved.Records).arg(QFileInfo(moved.Aside).fileName()));
+            return;
+        }
         if (moved.Aside.isEmpty()) {
             BlockedProblem = QStringLiteral("%1: records are now %2 bytes (were %3) and the month's file cannot be moved aside: %4; nothing more of that month is fetched")
                                  .arg(MonthText(moved.Month)).arg(moved.NewSize).arg(moved.OldSize).arg(moved.Why);
@@ -374,13 +384,9 @@ int TFetch::Run()
         if (TableSeen && Engine.PollStep != 0) {
             ShowProgress(false);
             MonthsFinished();
-            // The first record is saved at once, so a file that cannot be
-            // written is known before the download has gone any further.
-            const bool due = Engine.ArchiveReplies->Stored - SavedAt >= SaveEvery || (!SavedOnce && Engine.ArchiveReplies->Stored > 0);
-            if (due) {
-                SavedOnce = true;
-                Save();
-            }
+            // The archive saves the month being filled on its own schedule,
+            // the first record at once: a file that cannot be written is
+            // known before the download has gone any further.
             if (!WriteProblem.isEmpty()) {
                 EndLine();
                 Engine.Close();

@@ -37,7 +37,16 @@ TEngine::TEngine(const TSettings& settings, uint16_t timerPeriod, const QString&
     ArchiveReplies = std::make_unique<TArchiveReplies>(*Archive);
     Archive->OnMovedAside = [this](const TArchiveQDR::TMovedAside& moved) {
         const QString month = MonthText(moved.Month);
-        if (moved.Aside.isEmpty())
+        if (moved.Reason == QLatin1String(TArchiveQDR::ReplacedReason)) {
+            const QString who = moved.Was != moved.Now
+                ? QStringLiteral("regulátor sa zmenil (bol „%1“, je „%2“)").arg(moved.Was, moved.Now)
+                : QStringLiteral("regulátor „%1“ hlási len %2 záznamov, menej než je uložených").arg(moved.Now).arg(moved.Reported);
+            if (moved.Aside.isEmpty())
+                MovedAsideText = QStringLiteral("%1: %2, súbor sa nedá odložiť: %3").arg(month, who, moved.Why);
+            else
+                MovedAsideText = QStringLiteral("%1: %2, doterajšie záznamy sú v %3, mesiac sa sťahuje nanovo")
+                                     .arg(month, who, QFileInfo(moved.Aside).fileName());
+        } else if (moved.Aside.isEmpty())
             MovedAsideText = QStringLiteral("%1: záznamy majú novú veľkosť (%2 B), súbor sa nedá odložiť: %3")
                                  .arg(month).arg(moved.NewSize).arg(moved.Why);
         else
@@ -47,8 +56,17 @@ TEngine::TEngine(const TSettings& settings, uint16_t timerPeriod, const QString&
         if (OnMovedAside)
             OnMovedAside(moved);
     };
+    // A regulator that counts fewer records of a month than its file holds
+    // is identified again before the archive judges the month.
+    Archive->OnIdentityWanted = [this] {
+        Generation = 0;
+        PollStep = 0;
+        PollGroup = 1;
+    };
     Stamp16(SecondStamp);
     LastReplyStamp = GetTick() + ClockShift;
+    SilentFrom = LastReplyStamp;
+    SentAt = GetTick();
     FLink.Since = QDateTime::currentDateTime();
     SilentSeconds = 255;
     PollGroup = 1;
@@ -215,6 +233,13 @@ void TEngine::Send(uint8_t command, uint8_t length, const uint8_t* data, uint16_
     if (ComBuf->Pending != (command | 0x80))
         return;
     ExchangeOpen = true;
+    // Silence is the regulator's only while requests go out: after a spell
+    // in which nothing was asked (the process was stopped, say), it is
+    // counted from this request.
+    const uint32_t real = GetTick();
+    if (real - SentAt > SendGapMs())
+        SilentFrom = GetTick() + ClockShift;
+    SentAt = real;
     Sent = command == 3 || command == 9 ? TSent::Archive : command == 7 ? TSent::Write : TSent::Live;
     if (Sent == TSent::Live)
         LiveTurnAt = GetTick() + ClockShift;
@@ -487,6 +512,7 @@ void TEngine::ComBufData(uint8_t address, uint8_t command, uint8_t length, const
                 while (end < n && data[end] != 0)
                     ++end;
                 ValueId->SetText(FromRegulatorText(reinterpret_cast<const char*>(data + 6), end - 6), 0);
+                IdentityPending = true;
                 Generation = 1;
                 if (data[n - 4] == '2' && data[n - 3] == '0' && data[n - 2] == '0') {
                     if (data[n - 1] == '0')
@@ -520,6 +546,12 @@ void TEngine::ComBufData(uint8_t address, uint8_t command, uint8_t length, const
                 Archive->SetChannels(channels);
                 if (PollStep == 0)
                     PollStep = 1;
+                // The identification stands once the information block
+                // that follows it is taken.
+                if (IdentityPending) {
+                    IdentityPending = false;
+                    Archive->SetIdentity(ValueId->Text);
+                }
                 InformationStamp = GetTick() + ClockShift;
                 Notify([&](TEngineObserver* o) { o->InformationArrived(*this); });
             }
@@ -915,6 +947,7 @@ void TEngine::RemoveObserver(TEngineObserver* observer)
 void TEngine::ValidReply()
 {
     LastReplyStamp = GetTick() + ClockShift;
+    SilentFrom = LastReplyStamp;
     FLink.LastReply = QDateTime::currentDateTime();
     if (FLink.State == TLinkState::Up)
         return;
@@ -926,7 +959,12 @@ void TEngine::ValidReply()
 void TEngine::WatchLink(uint32_t now)
 {
     // A closed engine asks nothing, so its silence says nothing of the link.
-    if (FLink.State == TLinkState::Down || IsClosed || PollGroup == 0 || now - LastReplyStamp < LinkDownMs)
+    if (FLink.State == TLinkState::Down || IsClosed || PollGroup == 0 || now - LastReplyStamp < LinkDownMs ||
+        now - SilentFrom < LinkDownMs)
+        return;
+    // Nothing asked for a while (a stopped process asks nothing): the
+    // silence is not the regulator's, and is counted from the next request.
+    if (GetTick() - SentAt > SendGapMs())
         return;
     FLink.State = TLinkState::Down;
     if (FLink.LastReply.isValid())

@@ -157,8 +157,9 @@ public:
     void RemoveObserver(TEngineObserver* observer);
 
     // The one link state every front end shows: down after LinkDownMs
-    // without a valid reply (from start-up or from the last valid reply),
-    // up again at the next valid reply. Starting until either happens.
+    // without a valid reply (from start-up or from the last valid reply)
+    // while requests go out, up again at the next valid reply. Starting
+    // until either happens.
     static constexpr uint32_t LinkDownMs = 10000;
     enum class TLinkState : uint8_t { Starting, Up, Down };
     struct TLink {
@@ -270,6 +271,13 @@ private:
 
     TLink FLink;
     uint32_t LastReplyStamp = 0;
+    // The link's silence is measured from SilentFrom: the last valid reply,
+    // or the first request after a spell without any (SentAt, real time,
+    // the last request handed over). Longer than an exchange can take.
+    uint32_t SilentFrom = 0;
+    uint32_t SentAt = 0;
+    uint32_t SendGapMs() const { return LinkDownMs + Settings.Timeout; }
+    bool IdentityPending = false; // identified; the archive is told with the information block
     uint32_t InformationStamp = 0;
     // An information block held back until the next one agrees (see
     // InformationAgrees); Length 0 when none is.

@@ -134,7 +134,12 @@ void TFilesMem::Release(TFileMem*& ref)
     if (slot < 0)
         return;
     const auto i = static_cast<uint16_t>(slot);
-    SaveFile(Object(i)); // saved whether it stays open or goes now
+    // Only the last user's release writes: a reader letting go of a month
+    // another user is filling would otherwise rewrite it at every look (the
+    // live outputs look every second), and the filling user saves on its
+    // own schedule.
+    if (RefCount(i) == 1)
+        SaveFile(Object(i));
     TCountObjects<TFileMem>::Release(i);
 }
 

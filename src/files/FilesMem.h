@@ -43,9 +43,10 @@ public:
     // Keeps ref when it already is the named file, otherwise releases it and
     // opens the name into it. True when ref is set afterwards.
     bool Reopen(const QString& name, TFileMem*& ref);
-    // Gives ref back (the file is saved; its last user frees it) and clears it.
+    // Gives ref back and clears it; the last user's release saves the file
+    // and frees it, another's writes nothing.
     void Release(TFileMem*& ref);
-    // Lowers the named file's count, saving it; the last user frees it.
+    // Lowers the named file's count; the last user saves and frees it.
     void Close(const QString& name);
 
     // The absolute name a file name stands for in this set.

@@ -41,25 +41,31 @@ bool TArchiveQDR::StoreRecord(uint16_t month, uint16_t index, const uint8_t* dat
 
 bool TArchiveQDR::Skipped(uint16_t month) const
 {
+    // A month whose regulator is being identified again waits for that,
+    // its file not even opened meanwhile.
+    if (const auto fall = FellAt.find(month); fall != FellAt.end() && fall->second.At == Identifications)
+        return true;
     return month != 0 && month == BlockedMonth && GetTick() - BlockedAt < BlockedRetryMs;
 }
 
-TFilesArch::TTake TArchiveQDR::Taken(TFileArch& file)
+void TArchiveQDR::SetIdentity(const QString& identity)
 {
-    const uint16_t old = file.RecordSize();
-    if (FArchiveRecordSize == 0 || old == FArchiveRecordSize || old == 0)
-        return TTake::Kept;
+    ++Identifications;
+    if (identity == FIdentity)
+        return;
+    FIdentity = identity;
+    // Every month's file is looked at again for the regulator now answering.
+    ResetProgress();
+}
+
+TFilesArch::TTake TArchiveQDR::MoveAsideMonth(TFileArch& file, TMovedAside moved)
+{
     const uint16_t month = file.Month();
-    if (file.Held() == 0) {
-        file.SetRecordSize(FArchiveRecordSize);
-        return TTake::Kept;
-    }
-    TMovedAside moved{month, old, FArchiveRecordSize, file.Count(), {}, {}};
     // What is in memory goes to disk first, so the file moved aside is whole.
     if (file.Modified() && !SaveFile(&file))
         moved.Why = QStringLiteral("cannot save");
     else {
-        moved.Aside = MoveAside(file.FileName(), QLatin1Char('.') + QLatin1String(SizeReason), moved.Why);
+        moved.Aside = MoveAside(file.FileName(), QLatin1Char('.') + moved.Reason, moved.Why);
         // Never written to the disk: nothing there to keep.
         if (moved.Aside.isEmpty() && moved.Why.isEmpty())
             moved.Aside = file.FileName();
@@ -79,10 +85,80 @@ TFilesArch::TTake TArchiveQDR::Taken(TFileArch& file)
         BlockedMonth = 0;
     const QString name = file.FileName();
     file.LoadMonth(name, month);
-    file.SetRecordSize(FArchiveRecordSize);
+    ScheduleAnew();
+    if (FArchiveRecordSize != 0)
+        file.SetRecordSize(FArchiveRecordSize);
     if (OnMovedAside)
         OnMovedAside(moved);
     return TTake::Changed;
+}
+
+TFilesArch::TTake TArchiveQDR::Replaced(TFileArch& file)
+{
+    const uint16_t month = file.Month();
+    const TMonthEntry* e = EntryOf(month);
+    const auto vouched = Vouched.find(month);
+    const bool held = file.Held() != 0;
+    const bool fell = held && e && e->Lost <= e->Count && e->Count < file.ArchCount();
+    const bool other = held && vouched != Vouched.end() && vouched->second != FIdentity;
+    if (!fell && !other) {
+        FellAt.erase(month);
+        if (!FIdentity.isEmpty()) {
+            // A handful of months at most: the table's two and the ones before.
+            if (Vouched.size() >= 2u * Entries && vouched == Vouched.end())
+                Vouched.erase(Vouched.begin());
+            Vouched[month] = FIdentity;
+        }
+        return TTake::Kept;
+    }
+    if (!other) {
+        // Who counts fewer records now is asked before the month is judged:
+        // the same regulator again (its numbering restarted) or another.
+        const auto fall = FellAt.find(month);
+        if (fall == FellAt.end()) {
+            FellAt[month] = TFall{Identifications, FIdentity};
+            if (OnIdentityWanted)
+                OnIdentityWanted();
+            return TTake::Blocked;
+        }
+        if (fall->second.At == Identifications)
+            return TTake::Blocked;
+    }
+    const auto fall = FellAt.find(month);
+    TMovedAside moved;
+    moved.Month = month;
+    moved.OldSize = moved.NewSize = file.RecordSize();
+    moved.Records = file.Count();
+    moved.Reason = QString::fromLatin1(ReplacedReason);
+    moved.Was = vouched != Vouched.end() ? vouched->second : fall != FellAt.end() ? fall->second.Identity : QString();
+    moved.Now = FIdentity;
+    moved.Reported = e ? e->Count : 0;
+    const TTake take = MoveAsideMonth(file, moved);
+    if (take == TTake::Changed) {
+        FellAt.erase(month);
+        if (!FIdentity.isEmpty())
+            Vouched[month] = FIdentity;
+    }
+    return take;
+}
+
+TFilesArch::TTake TArchiveQDR::Taken(TFileArch& file, bool adding)
+{
+    if (const TTake take = Replaced(file); take != TTake::Kept)
+        return take;
+    const uint16_t old = file.RecordSize();
+    if (!adding || FArchiveRecordSize == 0 || old == FArchiveRecordSize || old == 0)
+        return TTake::Kept;
+    if (file.Held() == 0) {
+        file.SetRecordSize(FArchiveRecordSize);
+        return TTake::Kept;
+    }
+    TMovedAside moved;
+    moved.Month = file.Month();
+    moved.OldSize = old;
+    moved.NewSize = FArchiveRecordSize;
+    moved.Records = file.Count();
+    return MoveAsideMonth(file, moved);
 }
 
 bool TArchiveQDR::Poll()

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 
 class TArchiveQDR : public TFilesArch {
 public:
@@ -52,12 +53,26 @@ public:
     // Its records are kept under the file's name + ".recordsize" and the
     // month starts again in a new file of the new size.
     static constexpr const char* SizeReason = "recordsize";
+    // Nor can a month's file take the records of another regulator: one that
+    // identifies itself otherwise than the one the file was being filled
+    // from, or that counts fewer records of the month than the file holds
+    // (an emptied archive would otherwise be filed after the old records,
+    // the same days twice). Before a fall of the count is acted on, the
+    // regulator is identified again (OnIdentityWanted); then the file is kept
+    // under its name + ".replaced" and the month starts anew.
+    static constexpr const char* ReplacedReason = "replaced";
     struct TMovedAside {
         uint16_t Month = 0;
         uint16_t OldSize = 0, NewSize = 0;
         uint16_t Records = 0;   // positions the old file held
         QString Aside;          // where they are now; empty when the move failed
         QString Why;            // why it failed
+        QString Reason = QString::fromLatin1(SizeReason); // SizeReason or ReplacedReason
+        // ReplacedReason: the identification the file was being filled
+        // under (empty when this session never saw it) and the one now,
+        // and the records the regulator counts for the month.
+        QString Was, Now;
+        uint16_t Reported = 0;
     };
     // Every file moved aside (or that could not be), as it happens.
     std::function<void(const TMovedAside&)> OnMovedAside;
@@ -67,12 +82,37 @@ public:
     uint16_t BlockedMonth = 0;
     uint32_t BlockedRetryMs = 10000;
 
+    // The regulator's identification, told after each identification of it
+    // (with the information block that follows). Every month is looked at
+    // again when it changes.
+    void SetIdentity(const QString& identity);
+    const QString& Identity() const { return FIdentity; }
+    // Asks for the regulator to be identified again, and SetIdentity to be
+    // called when it is.
+    std::function<void()> OnIdentityWanted;
+
 protected:
     std::unique_ptr<TFileMem> NewFile() const override;
-    TTake Taken(TFileArch& file) override;
+    TTake Taken(TFileArch& file, bool adding) override;
     bool Skipped(uint16_t month) const override;
 
 private:
+    // Moves the month's file aside under the reason's suffix and starts the
+    // month anew: Changed, or Blocked when the file cannot be moved.
+    TTake MoveAsideMonth(TFileArch& file, TMovedAside moved);
+    TTake Replaced(TFileArch& file);
+
     uint16_t FArchiveRecordSize = 0;
     uint32_t BlockedAt = 0;
+    QString FIdentity;
+    uint32_t Identifications = 0;
+    // Per month of the table: the identification its file was last taken
+    // under, and the identification count when its regulator was seen to
+    // count fewer records than the file holds.
+    std::map<uint16_t, QString> Vouched;
+    struct TFall {
+        uint32_t At = 0;   // Identifications then
+        QString Identity;  // the identification then
+    };
+    std::map<uint16_t, TFall> FellAt;
 };

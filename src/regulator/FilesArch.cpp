@@ -1,6 +1,7 @@
 #include "regulator/FilesArch.h"
 
 #include "core/TextFunctions.h"
+#include "core/Tick.h"
 
 TFilesArch::~TFilesArch()
 {
@@ -53,16 +54,62 @@ QString TFilesArch::EntryText(uint8_t i, uint8_t kind) const
     }
 }
 
+const TMonthEntry* TFilesArch::EntryOf(uint16_t month) const
+{
+    for (const TMonthEntry& e : FMonthEntry)
+        if (month != 0 && e.Month == month)
+            return &e;
+    return nullptr;
+}
+
+void TFilesArch::FollowCurrent()
+{
+    const QString name = FCurrent ? FCurrent->FileName() : QString();
+    if (Scheduled == name)
+        return;
+    // Another file (or none): its own schedule starts. A file opened with
+    // changes not yet saved counts them from now.
+    Scheduled = name;
+    SavedOnce = false;
+    SavedAt = 0;
+    CaughtUp = false;
+    Unsaved = FCurrent && FCurrent->Modified();
+    UnsavedAt = GetTick();
+}
+
+void TFilesArch::SaveDue()
+{
+    FollowCurrent();
+    if (!FCurrent || !FCurrent->Modified())
+        return;
+    const uint32_t now = GetTick();
+    if (SavedOnce && now - SavedAt < SaveGapMs)
+        return;
+    if (SavedOnce && !CaughtUp && !(Unsaved && now - UnsavedAt >= SaveEveryMs))
+        return;
+    SavedOnce = true;
+    SavedAt = now;
+    Unsaved = false;
+    ++FScheduledSaves;
+    SaveFile(FCurrent);
+}
+
 void TFilesArch::Finish(uint8_t i)
 {
-    if (i == 0)
-        SaveFile(FCurrent);
-    else
+    if (i == 0) {
+        // It stays open for the records still to come; the save follows
+        // the schedule.
+        FollowCurrent();
+        CaughtUp = true;
+        SaveDue();
+    } else {
         Release(FCurrent);
+    }
 }
 
 uint16_t TFilesArch::NextRequest(uint16_t& month, uint16_t& start)
 {
+    SaveDue();
     for (int k = Entries - 1; k >= 0; --k) {
         const auto i = static_cast<uint8_t>(k);
         const TMonthEntry& e = FMonthEntry[i];
@@ -91,20 +138,21 @@ uint16_t TFilesArch::NextRequest(uint16_t& month, uint16_t& start)
         // the records still to come.
         TTake take = TTake::Kept;
         for (int pass = 0; pass < 2; ++pass) {
-            file->AdjustShift(e.Count, e.Lost);
             p.Filed = file->Count();
             p.Done = file->ArchCount();
             if (p.Done < e.Lost)
                 p.Done = e.Lost;
-            if (pass != 0 || !(p.Filed < Capacity() && e.Count > p.Done))
+            if (pass != 0)
                 break;
-            take = Taken(*file);
+            take = Taken(*file, p.Filed < Capacity() && e.Count > p.Done);
             if (take != TTake::Changed)
                 break;
         }
         if (take == TTake::Blocked) {
             // Asked for again and again, this month would starve the months
-            // after it: they go on, and it is tried again later.
+            // after it: they go on, and it is tried again later. Nothing of
+            // it counts as done meanwhile.
+            p = TMonthProgress{};
             Release(FCurrent);
             continue;
         }
@@ -123,10 +171,18 @@ bool TFilesArch::StoreRecord(uint16_t month, uint16_t index, uint16_t size, cons
     if (index == 0 || !data || !ReopenMonth(month, FCurrent))
         return false;
     TFileArch* file = CurrentArch();
-    if (!file || Taken(*file) == TTake::Blocked)
+    if (!file || Taken(*file, true) == TTake::Blocked)
         return false;
     const auto position = static_cast<uint16_t>((index - 1) + file->Shift());
     if (position < file->Count())
         return false;
-    return file->Put(data, size, position);
+    if (!file->Put(data, size, position))
+        return false;
+    FollowCurrent();
+    CaughtUp = false;
+    if (!Unsaved) {
+        Unsaved = true;
+        UnsavedAt = GetTick();
+    }
+    return true;
 }

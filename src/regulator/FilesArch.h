@@ -49,6 +49,18 @@ public:
     // appended: a position the file already covers is left as it is.
     // True when the record was stored.
     bool StoreRecord(uint16_t month, uint16_t index, uint16_t size, const uint8_t* data);
+
+    // How often the file being filled is written. Each save rewrites the
+    // whole month (and SD cards at sites wear), yet a kill or a power cut
+    // loses whatever is only in memory: the first record filed into a file
+    // is saved at once (a file that cannot be written is known before the
+    // download goes further), then at most SaveEveryMs after the first
+    // record not yet on the disk, and when the month is caught up; never
+    // sooner than SaveGapMs after the file's last save. Poll saves what is due.
+    uint32_t SaveEveryMs = 30000;
+    uint32_t SaveGapMs = 10000;
+    // Saves of the file being filled made by that schedule.
+    uint32_t ScheduledSaves() const { return FScheduledSaves; }
     // Forgets all progress and lets go of the current file.
     void ResetProgress();
 
@@ -65,7 +77,16 @@ protected:
         Changed, // the file was changed: what was worked out from it is redone
         Blocked, // the file cannot take them: the month waits, the others go on
     };
-    virtual TTake Taken(TFileArch& file) { (void)file; return TTake::Kept; }
+    // adding: records are about to be asked for or stored; otherwise the
+    // month is only looked at (it may hold all the regulator counts).
+    virtual TTake Taken(TFileArch& file, bool adding) { (void)file; (void)adding; return TTake::Kept; }
+    // The month table's entry of a month, or nullptr.
+    const TMonthEntry* EntryOf(uint16_t month) const;
+    // Saves the file being filled when the schedule says so.
+    void SaveDue();
+    // The file being filled begins anew (its old one was moved aside): its
+    // first record is saved at once again.
+    void ScheduleAnew() { Scheduled.clear(); }
     // A month left out of the download for now (its file could not be made
     // ready a moment ago), so that it does not hold up the others.
     virtual bool Skipped(uint16_t month) const { (void)month; return false; }
@@ -74,10 +95,21 @@ protected:
 
 private:
     TFileArch* CurrentArch() const;
-    // A month that needs nothing more: the current month's file is saved and
-    // stays open for the records still to come; an older month is let go.
+    // A month that needs nothing more: the current month's file is saved
+    // (on the schedule, see SaveEveryMs) and stays open for the records still
+    // to come; an older month is let go, and saved with that.
     void Finish(uint8_t i);
 
     std::array<TMonthEntry, Entries> FMonthEntry{};
     std::array<TMonthProgress, Entries> FMonthProgress{};
+
+    // The save schedule of the file being filled (see SaveEveryMs).
+    QString Scheduled; // the file the stamps below are of (its full name)
+    bool SavedOnce = false;
+    uint32_t SavedAt = 0;
+    bool Unsaved = false;  // records filed since its last save
+    uint32_t UnsavedAt = 0; // the first of them
+    bool CaughtUp = false; // nothing more of its month to fetch for now
+    uint32_t FScheduledSaves = 0;
+    void FollowCurrent();
 };

@@ -299,14 +299,20 @@ void TSiteService::MakeEngine()
         part->Follow(&e);
     e.OnTicked = [this](void*) { LastTick.restart(); };
     e.OnMovedAside = [this](const TArchiveQDR::TMovedAside& moved) {
-        TLogLine line(QStringLiteral("recordsize-changed"));
-        line.Add(QStringLiteral("month"), MonthText(moved.Month))
-            .Add(QStringLiteral("was"), qlonglong(moved.OldSize))
-            .Add(QStringLiteral("now"), qlonglong(moved.NewSize));
+        const bool replaced = moved.Reason == QLatin1String(TArchiveQDR::ReplacedReason);
+        TLogLine line(replaced ? QStringLiteral("regulator-changed") : QStringLiteral("recordsize-changed"));
+        if (replaced)
+            line.Add(QStringLiteral("was"), moved.Was).Add(QStringLiteral("now"), moved.Now);
+        else
+            line.Add(QStringLiteral("month"), MonthText(moved.Month))
+                .Add(QStringLiteral("was"), qlonglong(moved.OldSize))
+                .Add(QStringLiteral("now"), qlonglong(moved.NewSize));
         if (moved.Aside.isEmpty())
             line.Add(QStringLiteral("reason"), QStringLiteral("the month's file cannot be moved aside: ") + moved.Why);
         else
             line.Add(QStringLiteral("kept"), QFileInfo(moved.Aside).fileName());
+        if (replaced)
+            line.Add(QStringLiteral("month"), MonthText(moved.Month)).Add(QStringLiteral("reported"), qlonglong(moved.Reported));
         Log(line);
     };
     e.Archive->OnNotice = [this](const TFileNotice& notice) { Notice(notice); };
@@ -314,7 +320,6 @@ void TSiteService::MakeEngine()
     EngineAge.start();
     LastTick.start();
     PortTried.start();
-    SavedAt = 0;
     StallTold = false;
     IdentPending = false;
     Busy = false;
@@ -508,7 +513,6 @@ void TSiteService::Housekeeping()
         if (Stopping)
             return;
     }
-    SaveDue();
     RetryWrites();
     WatchMonths();
     Notify.Status(StatusText());
@@ -534,18 +538,6 @@ bool TSiteService::Alive() const
     if (pass == 0)
         return EngineAge.elapsed() < WedgedMs;
     return GetTick() - pass < uint32_t(WedgedMs);
-}
-
-void TSiteService::SaveDue()
-{
-    // The archive saves a month whenever it has caught up with it; a long
-    // download is saved every so many records besides, so that a power cut
-    // costs little of it.
-    const uint32_t stored = Engine->ArchiveReplies->Stored;
-    if (stored - SavedAt < SaveEvery)
-        return;
-    SavedAt = stored;
-    Engine->Archive->SaveAll();
 }
 
 void TSiteService::Notice(const TFileNotice& notice)

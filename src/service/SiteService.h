@@ -56,8 +56,6 @@ public:
     static constexpr int LockRetryMs = 10000;
     // A monthly file that could not be saved is tried again after this long.
     static constexpr int WriteRetryMs = 30000;
-    // Records taken between two saves of a month being downloaded.
-    static constexpr uint32_t SaveEvery = 500;
     // The information block is asked again this often.
     static constexpr uint32_t InformationEveryMs = 60000;
     // A tick or a worker pass older than this stops the watchdog's keep-alive.
@@ -110,7 +108,6 @@ private:
     bool Alive() const;
     void Stop(int status);
 
-    void SaveDue();
     void Notice(const TFileNotice& notice);
     void RetryWrites();
     void WatchMonths();
@@ -189,5 +186,4 @@ private:
     void AdoptParked();
     void SaveParked();
     QElapsedTimer WriteTried;
-    uint32_t SavedAt = 0;
 };

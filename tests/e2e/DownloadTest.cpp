@@ -267,11 +267,20 @@ QString Difference(const TExpectedMonth& want, const QByteArray& got)
     return QStringLiteral("%1: %2 records, expected %3").arg(want.FileName()).arg(gotRecords).arg(want.Held());
 }
 
-// The folder holds exactly these monthly files (and nothing else but the
-// configuration), each byte for byte.
-void ExpectFolder(const Rig& rig, const std::vector<TExpectedMonth>& want)
+// The folder holds exactly these monthly files and the files kept aside
+// (and nothing else but the configuration), each byte for byte.
+void ExpectFolder(const Rig& rig, const std::vector<TExpectedMonth>& want, const std::map<QString, QByteArray>& kept = {})
 {
     std::map<QString, QByteArray> files = rig.Files();
+    for (const auto& [name, bytes] : kept) {
+        const auto it = files.find(name);
+        if (it == files.end()) {
+            ADD_FAILURE() << name.toStdString() << " is missing";
+            continue;
+        }
+        EXPECT_TRUE(it->second == bytes) << name.toStdString() << " is not the file kept";
+        files.erase(it);
+    }
     for (const TExpectedMonth& m : want) {
         const auto it = files.find(m.FileName());
         if (it == files.end()) {
@@ -607,7 +616,7 @@ TEST(DownloadKilled, SigkillAtRandomMomentsLeavesSoundFilesAndTheRerunsFinishThe
     std::printf("[ timing ] %d kills, %d of them with monthly files on disk\n", kills, killsWithFiles);
 }
 
-TEST(DownloadRenumbering, ShiftFollowsARestartAndWhatWasFiledStays)
+TEST(DownloadReplaced, FewerRecordsThanFiledKeepTheMonthAsReplacedAndFetchItAnew)
 {
     REQUIRE_TOOL();
     Rig rig(SimArgs(1, "2026-11-01T05:00", 2970));
@@ -620,22 +629,74 @@ TEST(DownloadRenumbering, ShiftFollowsARestartAndWhatWasFiledStays)
     const QByteArray filed = rig.Files()[want[1].FileName()];
 
     // The regulator starts counting November from 1 again; an hour later it
-    // reports 4 records, fewer than the 20 already filed.
+    // reports 4 records, fewer than the 20 already filed. Nothing is filed
+    // after them: the file is kept and the month begins anew.
     rig.Mirror.Restart();
     ASSERT_TRUE(rig.Control("restart"));
     rig.Mirror.Advance(60);
     ASSERT_TRUE(rig.Control("advance 60"));
     ASSERT_EQ(rig.Mirror.Regulator().MonthTable().Count0, 4);
-    want[1].Shift = uint16_t(want[1].Count());
-    want[1].File(rig.Mirror.Regulator(), 1, 4);
-    ASSERT_EQ(want[1].Held(), 24);
+    TExpectedMonth fresh;
+    fresh.Month = want[1].Month;
+    fresh.RecordSize = want[1].RecordSize;
+    fresh.KindMask = want[1].KindMask;
+    fresh.File(rig.Mirror.Regulator(), 1, 4);
+    ASSERT_EQ(fresh.Held(), 4);
+    want[1] = fresh;
 
     r = rig.Fetch();
     ASSERT_EQ(r.Exit, 0) << r.Text().toStdString();
-    ExpectFolder(rig, want);
-    const QByteArray now = rig.Files()[want[1].FileName()];
-    EXPECT_EQ(now.mid(12, filed.size() - 12), filed.mid(12)) << "records filed before the restart were touched";
-    EXPECT_EQ(WordAt(now, 8), 20) << "Shift";
+    ExpectFolder(rig, want, {{QStringLiteral("2026nov.qdr.replaced"), filed}});
+    EXPECT_TRUE(r.Out.contains(QStringLiteral("2026NOV  the regulator (\"QDR-1 MAX DEMAND REGULATOR V1.4 1999\") counts "
+                                              "only 4 records, fewer than filed; the 20 positions filed are kept in "
+                                              "2026nov.qdr.replaced, the month is fetched anew")))
+        << r.Text().toStdString();
+    EXPECT_TRUE(r.LastLine().startsWith(QStringLiteral("done: 2026OCT 6 records, 2026NOV 4 records"))) << r.Text().toStdString();
+}
+
+TEST(DownloadReplaced, ARegulatorReplacedUnderARunningEngineKeepsItsMonthsAndFilesTheNewOnesWhole)
+{
+    // The last 30 records of November and three days of December.
+    Rig rig(SimArgs(1, "2026-12-03T12:00", 2880 - 30), QStringLiteral("Rychlo=1\nTimeout=300\n"));
+    ASSERT_TRUE(rig.Ready) << rig.Why().toStdString();
+    TMIniFile cfg(rig.Site.Path(QStringLiteral("qdrwin.ini")));
+    auto engine = std::make_unique<TEngine>(TSettings::Read(cfg), 100, rig.Site.Path());
+    std::vector<TArchiveQDR::TMovedAside> moved;
+    engine->OnMovedAside = [&](const TArchiveQDR::TMovedAside& m) { moved.push_back(m); };
+    const auto complete = [&] {
+        const TArchiveQDR& a = *engine->Archive;
+        int months = 0;
+        for (uint8_t i = 0; i < 2 && a.RequestCount == 0; ++i)
+            if (a.MonthEntry(i).Month / 12 != 0 && a.MonthProgress(i).Done >= a.MonthEntry(i).Count)
+                ++months;
+        return months == 2;
+    };
+    ASSERT_TRUE(PumpUntil(complete, 120000)) << "stored " << engine->ArchiveReplies->Stored;
+    engine->Archive->SaveAll();
+    ExpectFolder(rig, ExpectedArchive(rig.Mirror.Regulator()));
+    const std::map<QString, QByteArray> old = rig.Files();
+
+    // The regulator is stopped; 5 s later one with an emptied archive (3
+    // records of December, 10 of November) answers at the same address.
+    rig.Sim.Stop();
+    Pump(5000);
+    QStringList args = SimArgs(1, "2026-12-01T00:45", 2870, {QStringLiteral("--id"), QStringLiteral("NEW REGULATOR")});
+    args.replace(args.indexOf(QStringLiteral("127.0.0.1:0")), rig.Sim.Udp);
+    SimProcess other(args);
+    TSimMirror mirror(args);
+    ASSERT_TRUE(other.Ready && mirror.Valid) << QString::fromUtf8(other.StdErr()).toStdString();
+    ASSERT_TRUE(PumpUntil([&] { return moved.size() == 2 && complete(); }, 60000))
+        << moved.size() << " months moved aside, stored " << engine->ArchiveReplies->Stored;
+    engine.reset();
+
+    for (const TArchiveQDR::TMovedAside& m : moved) {
+        EXPECT_EQ(m.Reason, QLatin1String(TArchiveQDR::ReplacedReason));
+        EXPECT_EQ(m.Was, QStringLiteral("QDR-1 MAX DEMAND REGULATOR V1.4 1999"));
+        EXPECT_EQ(m.Now, QStringLiteral("NEW REGULATOR"));
+    }
+    ExpectFolder(rig, ExpectedArchive(mirror.Regulator()),
+                 {{QStringLiteral("2026nov.qdr.replaced"), old.at(QStringLiteral("2026nov.qdr"))},
+                  {QStringLiteral("2026dec.qdr.replaced"), old.at(QStringLiteral("2026dec.qdr"))}});
 }
 
 TEST(DownloadMonthTurn, FinishesTheOldMonthAndBeginsTheNewOne)

@@ -5,11 +5,14 @@
 #include "support/FileBytes.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QThread>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <vector>
 
 namespace {
@@ -80,6 +83,20 @@ protected:
                 return;
         }
         FAIL() << "download does not end";
+    }
+
+    // Polls until done() holds or ms pass.
+    bool PumpPolls(const std::function<bool()>& done, int ms)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (!done()) {
+            if (t.elapsed() > ms)
+                return false;
+            Archive->Poll();
+            QThread::msleep(20);
+        }
+        return true;
     }
 
     QTemporaryDir Dir;
@@ -191,29 +208,53 @@ TEST_F(ArchiveTest, PollReportsCountOrMonthButNotStartAlone)
     EXPECT_EQ(Archive->DownloadStatusText(), QStringLiteral("2005NOV: zostáva 50 záznamov"));
 }
 
-TEST_F(ArchiveTest, RestartedNumberingShiftsAndKeepsWhatIsFiled)
+TEST_F(ArchiveTest, FewerRecordsThanFiledAskWhoAnswersThenKeepTheFileAsReplaced)
 {
+    int asked = 0;
+    std::vector<TArchiveQDR::TMovedAside> moved;
+    Archive->OnIdentityWanted = [&] { ++asked; };
+    Archive->OnMovedAside = [&](const TArchiveQDR::TMovedAside& m) { moved.push_back(m); };
+    Archive->SetIdentity(QStringLiteral("QDR A"));
     Archive->SetMonthEntry(0, {Nov2005, 300, 0});
     Download();
-    auto* file = dynamic_cast<TFileArchQDR*>(Archive->Current());
-    ASSERT_NE(file, nullptr);
-    ASSERT_EQ(file->Count(), 300);
+    Archive->SaveAll();
+    const Bytes filed = ReadBytes(Path("2005nov.qdr"));
+    ASSERT_EQ(filed.size(), 12u + 300u * 6u);
 
-    // The regulator counts from 1 again and has lost its first 2 records.
+    // The regulator counts from 1 again and has lost its first 2 records:
+    // nothing is filed after the old records, and who answers is asked first.
     Archive->SetMonthEntry(0, {Nov2005, 5, 2});
-    EXPECT_TRUE(Archive->Poll());
-    EXPECT_EQ(file->Shift(), 298);
+    Archive->Poll();
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(Archive->RequestCount, 0);
+    EXPECT_FALSE(Archive->StoreRecord(Nov2005, 3, Rec(3, 500).data()));
+    Archive->Poll();
+    EXPECT_EQ(asked, 1) << "asked once";
+    EXPECT_TRUE(moved.empty());
+    EXPECT_EQ(ReadBytes(Path("2005nov.qdr")), filed);
+
+    // The same regulator answers: its month starts anew, the old file kept.
+    Archive->SetIdentity(QStringLiteral("QDR A"));
+    Archive->Poll();
+    ASSERT_EQ(moved.size(), 1u);
+    EXPECT_EQ(moved[0].Reason, QLatin1String(TArchiveQDR::ReplacedReason));
+    EXPECT_EQ(moved[0].Was, QStringLiteral("QDR A"));
+    EXPECT_EQ(moved[0].Now, QStringLiteral("QDR A"));
+    EXPECT_EQ(moved[0].Reported, 5);
+    EXPECT_EQ(moved[0].Records, 300);
+    EXPECT_EQ(moved[0].Aside, Path("2005nov.qdr.replaced"));
+    EXPECT_EQ(ReadBytes(Path("2005nov.qdr.replaced")), filed);
     EXPECT_EQ(Archive->RequestStart, 3);
     EXPECT_EQ(Archive->RequestCount, 3);
     Answer(13, 500);
-    EXPECT_EQ(file->Count(), 303);
-    EXPECT_EQ(WordAt(*file, 299, 1), 300) << "the old records stay";
-    EXPECT_EQ(WordAt(*file, 300, 1), 3) << "record 3 follows them";
-    EXPECT_EQ(WordAt(*file, 300, 2), 507);
-    EXPECT_TRUE(Archive->Poll());
+    Archive->Poll();
     EXPECT_EQ(Archive->RequestCount, 0);
+    Bytes fresh = Header(2, Nov2005, 0, 0);
+    for (uint16_t i = 3; i <= 5; ++i)
+        Append(fresh, Rec(i, 500));
+    EXPECT_EQ(ReadBytes(Path("2005nov.qdr")), fresh);
 
-    // The shift is kept in the file: a new session carries on from it.
+    // A new session carries on from the fresh file.
     Archive.reset();
     TArchiveQDR again(Dir.path());
     again.SetChannels(2);
@@ -221,6 +262,91 @@ TEST_F(ArchiveTest, RestartedNumberingShiftsAndKeepsWhatIsFiled)
     again.Poll();
     EXPECT_EQ(again.RequestStart, 6);
     EXPECT_EQ(again.RequestCount, 2);
+}
+
+TEST_F(ArchiveTest, AnotherIdentificationReplacesEveryMonthItHolds)
+{
+    std::vector<TArchiveQDR::TMovedAside> moved;
+    Archive->OnMovedAside = [&](const TArchiveQDR::TMovedAside& m) { moved.push_back(m); };
+    Archive->SetIdentity(QStringLiteral("QDR A"));
+    Archive->SetMonthEntry(1, {Oct2005, 20, 0});
+    Archive->SetMonthEntry(0, {Nov2005, 10, 0});
+    Download();
+    // Identified again as itself (a restart, a link opened again) and the
+    // month turned: nothing is moved.
+    Archive->SetIdentity(QStringLiteral("QDR A"));
+    Archive->SetMonthEntry(1, {Nov2005, 12, 0});
+    Archive->SetMonthEntry(0, {Dec2005, 2, 0});
+    Download();
+    EXPECT_TRUE(moved.empty());
+    Archive->SaveAll();
+    const Bytes november = ReadBytes(Path("2005nov.qdr"));
+    ASSERT_EQ(november.size(), 12u + 12u * 6u);
+
+    // Another regulator with as many records or more: each month of its
+    // table whose file holds records is kept aside and fetched anew.
+    Archive->SetIdentity(QStringLiteral("NEW REGULATOR"));
+    Archive->SetMonthEntry(1, {Nov2005, 14, 0});
+    Archive->Poll();
+    ASSERT_EQ(moved.size(), 1u);
+    EXPECT_EQ(moved[0].Month, Nov2005);
+    EXPECT_EQ(moved[0].Was, QStringLiteral("QDR A"));
+    EXPECT_EQ(moved[0].Now, QStringLiteral("NEW REGULATOR"));
+    EXPECT_EQ(ReadBytes(Path("2005nov.qdr.replaced")), november);
+    EXPECT_EQ(Archive->RequestStart, 1);
+    EXPECT_EQ(Archive->RequestCount, 14);
+    Download();
+    ASSERT_EQ(moved.size(), 2u);
+    EXPECT_EQ(moved[1].Month, Dec2005);
+    Archive->SaveAll();
+    EXPECT_EQ(ReadBytes(Path("2005nov.qdr")).size(), 12u + 14u * 6u);
+    EXPECT_EQ(ReadBytes(Path("2005dec.qdr.replaced")).size(), 12u + 2u * 6u);
+    EXPECT_TRUE(QFile::exists(Path("2005oct.qdr"))) << "a month no longer in the table stays";
+    EXPECT_FALSE(QFile::exists(Path("2005oct.qdr.replaced")));
+}
+
+TEST_F(ArchiveTest, TheMonthBeingFilledIsSavedAtItsFirstRecordThenOnAScheduleAndAtTheEnd)
+{
+    Archive->SaveEveryMs = 4000;
+    Archive->SaveGapMs = 1500;
+    const auto held = [&] { return (ReadBytes(Path("2005nov.qdr")).size() - 12) / 6; };
+    Archive->SetMonthEntry(0, {Nov2005, 100, 0});
+    Archive->Poll();
+    ASSERT_TRUE(Answer(1));
+    Archive->Poll();
+    EXPECT_EQ(held(), 1u) << "the first record at once";
+    QElapsedTimer clock;
+    clock.start();
+    // Records keep arriving, and a reader looks at the month meanwhile.
+    while (clock.elapsed() < 2500) {
+        ASSERT_TRUE(Answer(1));
+        TFileMem* reader = Archive->OpenMonth(Nov2005);
+        Archive->Release(reader);
+        Archive->Poll();
+        QThread::msleep(50);
+    }
+    EXPECT_EQ(held(), 1u) << "saved again before its time";
+    // Timed right after the poll that saved, as a loaded machine may sleep long.
+    while (Archive->ScheduledSaves() == 1u && clock.elapsed() < 20000) {
+        ASSERT_TRUE(Answer(1));
+        Archive->Poll();
+        if (Archive->ScheduledSaves() == 1u)
+            QThread::msleep(50);
+    }
+    const qint64 second = clock.elapsed();
+    EXPECT_GT(held(), 1u);
+    EXPECT_GE(second, 2500);
+    EXPECT_LT(second, 9000) << "saved every SaveEveryMs while records arrive";
+    // Caught up at once: the end is saved, but not within SaveGapMs.
+    Archive->SetMonthEntry(0, {Nov2005, uint16_t(Archive->MonthProgress(0).Done + 3), 0});
+    Archive->Poll();
+    ASSERT_TRUE(Answer());
+    Archive->Poll();
+    EXPECT_EQ(Archive->RequestCount, 0);
+    EXPECT_LT(held(), Archive->MonthProgress(0).Done) << "the end waits for SaveGapMs after the last save";
+    ASSERT_TRUE(PumpPolls([&] { return held() == Archive->MonthProgress(0).Done; }, 10000));
+    EXPECT_GE(clock.elapsed() - second, 1500) << "the end saved within SaveGapMs of the last save";
+    EXPECT_EQ(Archive->ScheduledSaves(), 3u);
 }
 
 TEST_F(ArchiveTest, MonthTurnFinishesOldMonthAndStartsNew)
