@@ -2,6 +2,7 @@
 // as a process of its own, the service with its outputs on, and what reaches
 // the folder watched from outside (inotify) and said in the log.
 #include "e2e/ExpectedArchive.h"
+#include "support/Broker.h"
 #include "support/FileBytes.h"
 #include "support/Pump.h"
 #include "support/SimProcess.h"
@@ -55,25 +56,16 @@ public:
         const QRegularExpression re(QStringLiteral("(^|\\n)") + pattern);
         return PumpUntil([&] { return re.match(Log(), from).hasMatch(); }, ms);
     }
-    void Signal(int signal) { ::kill(pid_t(P.processId()), signal); }
+    // Never to pid 0 (the test's own process group) once the service is gone.
+    void Signal(int signal)
+    {
+        if (P.processId() > 0)
+            ::kill(pid_t(P.processId()), signal);
+    }
 
     QProcess P;
     QString Text;
 };
-
-// A TCP port nothing listens on a moment ago.
-uint16_t FreeTcpPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
 
 // Every time a file of the folder was written in place or renamed into it,
 // by name, in milliseconds of the clock given.
@@ -135,7 +127,7 @@ TEST(ServiceArchive, ADownloadOf2000RecordsWithTheOutputsOnIsWrittenEvery30sNeve
     const std::vector<TExpectedMonth> want = ExpectedArchive(mirror.Regulator());
     ASSERT_EQ(want.size(), 1u);
     ASSERT_EQ(want[0].Held(), 2000);
-    SiteDir site(QStringLiteral("[KOMUNIKACIA]\nIP=%1\n[METRIKY]\nListen=127.0.0.1:%2\n").arg(sim.Udp).arg(FreeTcpPort()));
+    SiteDir site(QStringLiteral("[KOMUNIKACIA]\nIP=%1\n[METRIKY]\nListen=127.0.0.1:%2\n").arg(sim.Udp).arg(FreePort()));
     FolderWrites writes(site.Path());
     ASSERT_TRUE(writes.Valid());
 
