@@ -13,8 +13,6 @@
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QTemporaryDir>
-#include <QTextBlock>
-#include <QTextCursor>
 #include <QTest>
 #include <QVBoxLayout>
 
@@ -109,14 +107,46 @@ TEST(StatusFrame, SerialLinkLightsTheLampsWhileSendingAndReceiving)
     EXPECT_EQ(h.LedColor(), QColor(0x00, 0x80, 0x00));
 }
 
-TEST(StatusFrame, LogIsShownInBatchesSavedWithCrLfAndKeptOnCancel)
+TEST(StatusFrame, EachLampsHintSaysWhatItShowsAndSinceWhen)
+{
+    auto sim = StartUdpSim();
+    ASSERT_TRUE(sim->Ready);
+    GuiSession s(*sim);
+    Host h;
+    h.Frame->Bind(s.Engine->ComBuf.get(), h.Memo, "com.log");
+    const QString clock = QStringLiteral("\\d\\d:\\d\\d:\\d\\d");
+    const QRegularExpression replying(QStringLiteral("^Príjem: [^\\n]+\\.\\nRegulátor odpovedá od %1, naposledy o %1\\.$").arg(clock));
+    const QRegularExpression sending(QStringLiteral("^Vysielanie: [^\\n]+\\.\\nPožiadavky sa posielajú od %1, naposledy o %1\\.$").arg(clock));
+    ASSERT_TRUE(PumpUntil([&] { return replying.match(h.Frame->LedR->toolTip()).hasMatch(); }, 5000))
+        << h.Frame->LedR->toolTip().toStdString();
+    EXPECT_TRUE(sending.match(h.Frame->LedT->toolTip()).hasMatch()) << h.Frame->LedT->toolTip().toStdString();
+    // The pointer over a lamp finds the lamp, whose hint it then shows.
+    for (TLed* lamp : {h.Frame->LedR, h.Frame->LedT})
+        EXPECT_EQ(h.Frame->childAt(lamp->geometry().center()), lamp);
+
+    h.Frame->SetLinkDown(true, QStringLiteral("Regulátor neodpovedá od 10:07:30"));
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("\\nRegulátor neodpovedá od 10:07:30, posledná odpoveď o %1\\.$").arg(clock))
+                    .match(h.Frame->LedR->toolTip())
+                    .hasMatch())
+        << h.Frame->LedR->toolTip().toStdString();
+}
+
+// Restores the current folder a test changed.
+struct CurrentFolder {
+    explicit CurrentFolder(const QString& path) { QDir::setCurrent(path); }
+    ~CurrentFolder() { QDir::setCurrent(Saved); }
+    QString Saved = QDir::currentPath();
+};
+
+TEST(StatusFrame, LogFollowsTheNewestEntryIsSavedAsHeldAndKeptOnCancel)
 {
     auto sim = StartUdpSim();
     ASSERT_TRUE(sim->Ready);
     GuiSession s(*sim);
     Host h;
     QTemporaryDir dir;
-    h.Frame->Bind(s.Engine->ComBuf.get(), h.Memo, dir.filePath("com.log"));
+    CurrentFolder folder(dir.path());
+    h.Frame->Bind(s.Engine->ComBuf.get(), h.Memo, "com.log");
     EXPECT_TRUE(h.Memo->isHidden());
     EXPECT_TRUE(h.Memo->isReadOnly());
     EXPECT_TRUE(QFontInfo(h.Memo->font()).fixedPitch());
@@ -124,18 +154,29 @@ TEST(StatusFrame, LogIsShownInBatchesSavedWithCrLfAndKeptOnCancel)
     std::vector<TDialogRequest> asked;
     QString answer;
     bool confirm = true;
+    QStringList heldWhenAsked;
+    int addedWhileAsked = 0;
     TDialogs::SetResponder([&](TDialogRequest& r) {
         asked.push_back(r);
-        if (r.Type == TDialogRequest::Input && !answer.isEmpty())
-            r.Value = answer;
+        if (r.Type == TDialogRequest::Input) {
+            // The link goes on while the name is typed.
+            heldWhenAsked = h.Memo->toPlainText().split('\n');
+            Pump(400);
+            addedWhileAsked = h.Memo->document()->blockCount() - int(heldWhenAsked.size());
+            if (!answer.isEmpty())
+                r.Value = answer;
+        }
         return confirm;
     });
+    QScrollBar* vertical = h.Memo->verticalScrollBar();
+    const auto lines = [&] { return h.Memo->document()->blockCount(); };
 
-    ASSERT_TRUE(PumpUntil([&] { return s.Engine->Root()->LogCount() >= 2; }, 5000));
-    QTest::mouseClick(h.Frame, Qt::LeftButton);
-    EXPECT_TRUE(h.Memo->isVisible());
+    // Shown through a lamp, on the newest of many entries.
+    ASSERT_TRUE(PumpUntil([&] { return s.Engine->Root()->LogCount() >= 60; }, 15000));
+    QTest::mouseClick(h.Frame->LedR, Qt::LeftButton);
+    ASSERT_TRUE(h.Memo->isVisible());
     const QStringList first = h.Memo->toPlainText().split('\n');
-    ASSERT_GE(first.size(), 2);
+    ASSERT_GE(first.size(), 60);
     // Each exchange with its time and its command: the reply under the
     // request it answers.
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} >  0 identifikácia +\\[    4\\] :    2   0   0   0$"))
@@ -143,47 +184,69 @@ TEST(StatusFrame, LogIsShownInBatchesSavedWithCrLfAndKeptOnCancel)
                     .hasMatch())
         << first.front().toStdString();
     EXPECT_TRUE(first.at(1).contains(QStringLiteral(" <  0 identifikácia"))) << first.at(1).toStdString();
-
-    // A second batch through the letter lamp, behind a separator.
-    const size_t codes = s.Codes.size();
-    ASSERT_TRUE(PumpUntil([&] { return s.Codes.size() > codes && s.Engine->Root()->LogCount() > 0; }, 5000));
-    QTest::mouseClick(h.Frame->LedC, Qt::LeftButton);
-    const QStringList both = h.Memo->toPlainText().split('\n');
-    ASSERT_GT(both.size(), first.size() + 1);
-    EXPECT_EQ(both.at(first.size()), QString(79, '='));
-    EXPECT_EQ(both.mid(0, first.size()), first);
-    // The new batch is in view from its first line, at the start of the lines.
-    EXPECT_GT(h.Memo->horizontalScrollBar()->maximum(), 0);
+    EXPECT_GT(vertical->maximum(), 0);
+    EXPECT_EQ(vertical->value(), vertical->maximum());
     EXPECT_EQ(h.Memo->horizontalScrollBar()->value(), 0);
-    const QTextBlock separator = h.Memo->document()->findBlockByNumber(int(first.size()));
-    EXPECT_TRUE(h.Memo->viewport()->rect().contains(h.Memo->cursorRect(QTextCursor(separator)).center()));
 
-    // A save into a folder that does not exist keeps the log and says why.
-    answer = dir.filePath("no/such/folder/x.log");
+    // New entries come in by themselves and stay in view...
+    int seen = lines();
+    ASSERT_TRUE(PumpUntil([&] { return lines() > seen + 2; }, 5000));
+    EXPECT_EQ(vertical->value(), vertical->maximum());
+    EXPECT_EQ(h.Memo->toPlainText().split('\n').mid(0, first.size()), first);
+    // ...but not while the operator reads further up...
+    vertical->setValue(vertical->maximum() / 2);
+    const int reading = vertical->value();
+    seen = lines();
+    ASSERT_TRUE(PumpUntil([&] { return lines() > seen + 2; }, 5000));
+    EXPECT_EQ(vertical->value(), reading);
+    // ...and again once back at the bottom.
+    vertical->setValue(vertical->maximum());
+    seen = lines();
+    ASSERT_TRUE(PumpUntil([&] { return lines() > seen + 2; }, 5000));
+    EXPECT_EQ(vertical->value(), vertical->maximum());
+
+    // A save into a folder that does not exist keeps the log and says the
+    // file's full path and why.
+    answer = QStringLiteral("no/such/folder/x.log");
     h.Frame->SaveLog();
     ASSERT_EQ(asked.size(), 2u);
     EXPECT_EQ(asked[0].Type, TDialogRequest::Input);
     EXPECT_EQ(asked[0].Text, QStringLiteral("Uložiť do súboru?"));
-    EXPECT_EQ(asked[0].Value, dir.filePath("com.log"));
+    EXPECT_EQ(asked[0].Value, QStringLiteral("com.log"));
     EXPECT_EQ(asked[1].Type, TDialogRequest::Error);
-    EXPECT_EQ(h.Memo->toPlainText().split('\n'), both);
+    EXPECT_TRUE(asked[1].Text.startsWith(TFrameCom::SaveLogFailed(dir.filePath("no/such/folder/x.log"), QString())))
+        << asked[1].Text.toStdString();
     EXPECT_TRUE(h.Memo->isVisible());
 
-    // The typed name is used once; the offered default is written in CR LF lines.
+    // The offered name, in the current folder, gets exactly the lines held
+    // when it was asked for, in CR LF lines, and its full path is said.
     answer.clear();
     h.Frame->SaveLog();
-    ASSERT_EQ(asked.size(), 3u);
-    EXPECT_EQ(asked[2].Value, dir.filePath("com.log"));
+    ASSERT_EQ(asked.size(), 4u);
+    EXPECT_EQ(asked[2].Value, QStringLiteral("com.log"));
+    EXPECT_EQ(addedWhileAsked, 0);
     QFile saved(dir.filePath("com.log"));
     ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
-    EXPECT_EQ(saved.readAll(), ToCp1250(both.join("\r\n") + "\r\n"));
+    EXPECT_EQ(saved.readAll(), ToCp1250(heldWhenAsked.join("\r\n") + "\r\n"));
+    EXPECT_EQ(asked[3].Type, TDialogRequest::Message);
+    EXPECT_TRUE(asked[3].Text.contains(QStringLiteral("\"%1\"").arg(dir.filePath("com.log")))) << asked[3].Text.toStdString();
     EXPECT_TRUE(h.Memo->document()->isEmpty());
     EXPECT_TRUE(h.Memo->isHidden());
 
-    // Cancelling keeps the log where it is; going back keeps its lines.
+    // Shown again: the lines kept from before, then a separator and the
+    // entries since. Cancelling keeps the log where it is; going back keeps
+    // its lines.
     ASSERT_TRUE(PumpUntil([&] { return s.Engine->Root()->LogCount() > 0; }, 5000));
     h.Frame->ShowLog();
     ASSERT_TRUE(h.Memo->isVisible());
+    h.Frame->HideLog();
+    const QStringList kept = h.Memo->toPlainText().split('\n');
+    ASSERT_TRUE(PumpUntil([&] { return s.Engine->Root()->LogCount() > 0; }, 5000));
+    QTest::mouseClick(h.Frame, Qt::LeftButton);
+    const QStringList both = h.Memo->toPlainText().split('\n');
+    ASSERT_GT(both.size(), kept.size() + 1);
+    EXPECT_EQ(both.mid(0, kept.size()), kept);
+    EXPECT_EQ(both.at(kept.size()), QString(79, '='));
     confirm = false;
     answer = dir.filePath("cancelled.log");
     h.Frame->SaveLog();

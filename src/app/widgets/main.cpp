@@ -11,6 +11,7 @@
 #include "app/Config.h"
 #include "app/Settings.h"
 #include "core/widgets/Dialogs.h"
+#include "core/widgets/Windows.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -54,6 +55,7 @@ int main(int argc, char** argv)
         return info;
     QApplication app(argc, argv);
     QApplication::setApplicationVersion(QStringLiteral(QDR_VERSION));
+    CareForWindows(app);
     if (!InstallSlovakTranslation(app))
         std::fprintf(stderr, "qdrwin: the toolkit's Slovak translation (qt6-translations-l10n) is missing; "
                              "its standard texts stay English\n");

@@ -8,6 +8,8 @@
 #include "core/widgets/Dialogs.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QLabel>
 #include <QMouseEvent>
@@ -15,10 +17,8 @@
 #include <QPointer>
 #include <QScrollBar>
 #include <QStringList>
-#include <QTextBlock>
 #include <QTextCursor>
 
-#include <algorithm>
 
 namespace {
 
@@ -148,6 +148,7 @@ void TFrameCom::Tick()
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     if (now - HintsAt >= 1000)
         UpdateHints(now);
+    AppendLog();
     // A regulator that does not answer: red, whatever the exchanges in
     // between do, so the lamp does not flicker yellow while waiting in vain.
     if (LinkDown) {
@@ -196,6 +197,8 @@ void TFrameCom::ShowStatus(uint8_t code)
         setToolTip(Root->Description());
     else
         setToolTip(Problem.isEmpty() ? Root->CodeText(code) : Root->CodeText(code) + QStringLiteral(": ") + Problem);
+    if (code == 0 && ReplyingSince == 0 && !LinkDown)
+        ReplyingSince = QDateTime::currentMSecsSinceEpoch();
     PendingCode = code;
 }
 
@@ -203,8 +206,10 @@ void TFrameCom::SetLinkDown(bool down, const QString& text)
 {
     LinkDown = down;
     LinkText = text;
-    if (down)
+    if (down) {
+        ReplyingSince = 0;
         SetLedC(Red, LedC->text());
+    }
     UpdateHints(QDateTime::currentMSecsSinceEpoch());
 }
 
@@ -223,16 +228,29 @@ void TFrameCom::UpdateHints(qint64 now)
     if (!Problem.isEmpty())
         result += QLatin1Char('\n') + Problem;
     LedC->setToolTip(result);
-    if (Simple) {
-        LedR->setToolTip(QStringLiteral("Príjem: pri spojení cez UDP nesvieti; výsledok ukazuje ľavé políčko"));
-        LedT->setToolTip(QStringLiteral("Vysielanie: pri spojení cez UDP nesvieti; výsledok ukazuje ľavé políčko"));
-        return;
-    }
-    const auto last = [](qint64 at) {
-        return at == 0 ? QStringLiteral("zatiaľ nikdy") : QStringLiteral("naposledy ") + ClockText(at);
-    };
-    LedR->setToolTip(QStringLiteral("Príjem: svieti, kým prichádza odpoveď regulátora; ") + last(LastReceived));
-    LedT->setToolTip(QStringLiteral("Vysielanie: svieti, kým sa posiela požiadavka; ") + last(LastSent));
+    // What each lamp shows, then since when it has been so and when it last
+    // lit; on a datagram link they stay dark and the letter lamp tells all.
+    const QString dark = QStringLiteral("pri spojení cez UDP nesvieti, výsledok každej výmeny ukazuje ľavé políčko");
+    const QString at = QStringLiteral("%1 od %2, naposledy o %3.");
+    QString received = QStringLiteral("Príjem: ") +
+                       (Simple ? dark : QStringLiteral("svieti, kým prichádza odpoveď regulátora")) + QStringLiteral(".\n");
+    if (LastReceived == 0)
+        received += QStringLiteral("Regulátor zatiaľ neodpovedal.");
+    else if (LinkDown)
+        received += (LinkText.isEmpty() ? QStringLiteral("Regulátor neodpovedá") : LinkText) +
+                    QStringLiteral(", posledná odpoveď o %1.").arg(ClockText(LastReceived));
+    else if (ReplyingSince != 0)
+        received += at.arg(QStringLiteral("Regulátor odpovedá"), ClockText(ReplyingSince), ClockText(LastReceived));
+    else
+        received += QStringLiteral("Posledná odpoveď o %1.").arg(ClockText(LastReceived));
+    LedR->setToolTip(received);
+    QString sent = QStringLiteral("Vysielanie: ") +
+                   (Simple ? dark : QStringLiteral("svieti, kým sa regulátoru posiela požiadavka")) + QStringLiteral(".\n");
+    if (LastSent == 0)
+        sent += QStringLiteral("Zatiaľ sa neposlala žiadna požiadavka.");
+    else
+        sent += at.arg(QStringLiteral("Požiadavky sa posielajú"), ClockText(SendingSince), ClockText(LastSent));
+    LedT->setToolTip(sent);
 }
 
 void TFrameCom::SetProblem(const QString& text)
@@ -244,8 +262,11 @@ void TFrameCom::SetProblem(const QString& text)
 
 void TFrameCom::ShowSending(bool active)
 {
-    if (active)
+    if (active) {
         LastSent = QDateTime::currentMSecsSinceEpoch();
+        if (SendingSince == 0)
+            SendingSince = LastSent;
+    }
     if (!Simple)
         LedT->SetOn(active);
 }
@@ -287,18 +308,22 @@ QString TFrameCom::LogLine(const TComList::TEntry& entry, int& command)
            bytes.mid(1);
 }
 
-void TFrameCom::ShowLog()
+bool TFrameCom::AppendEntries(bool separated)
 {
-    if (!LogMemo || !Root || Root->LogCount() == 0)
-        return;
     std::vector<TComList::TEntry> entries;
-    if (!Root->TakeLogEntries(entries) || entries.empty())
-        return;
-    const int first = MemoHasLines() ? LogMemo->document()->blockCount() : 0;
-    if (MemoHasLines())
+    if (!LogMemo || !Root || Root->LogCount() == 0 || !Root->TakeLogEntries(entries) || entries.empty())
+        return false;
+    if (separated && MemoHasLines())
         LogMemo->appendPlainText(QString(79, QLatin1Char('=')));
     for (const TComList::TEntry& entry : entries)
         LogMemo->appendPlainText(LogLine(entry, LogCommand));
+    return true;
+}
+
+void TFrameCom::ShowLog()
+{
+    if (!AppendEntries(true))
+        return;
     LogMemo->show();
     if (LogView) {
         LogView->show();
@@ -306,33 +331,67 @@ void TFrameCom::ShowLog()
     }
     LogMemo->raise();
     LogMemo->setFocus();
-    // The direction and length at the start of each line stay in view; the
-    // new block is shown from its first line, or whole when it fits.
-    LogMemo->setTextCursor(QTextCursor(LogMemo->document()->findBlockByNumber(first)));
+    // On the newest entry, with the direction and length at the start of
+    // each line in view.
+    LogMemo->moveCursor(QTextCursor::End);
+    LogMemo->moveCursor(QTextCursor::StartOfBlock);
     LogMemo->horizontalScrollBar()->setValue(0);
+    LogMemo->verticalScrollBar()->setValue(LogMemo->verticalScrollBar()->maximum());
+}
+
+void TFrameCom::AppendLog()
+{
+    if (!LogMemo || SavingLog || !LogMemo->isVisible())
+        return;
     QScrollBar* vertical = LogMemo->verticalScrollBar();
-    vertical->setValue(std::min(first, vertical->maximum()));
+    QScrollBar* horizontal = LogMemo->horizontalScrollBar();
+    const bool following = vertical->value() >= vertical->maximum();
+    const int column = horizontal->value();
+    if (!AppendEntries(false))
+        return;
+    horizontal->setValue(column);
+    if (following)
+        vertical->setValue(vertical->maximum());
+}
+
+QString TFrameCom::SaveLogFailed(const QString& path, const QString& reason)
+{
+    return QStringLiteral("Záznam komunikácie sa nepodarilo uložiť do súboru \"%1\": %2")
+        .arg(QDir::toNativeSeparators(path), reason);
 }
 
 void TFrameCom::SaveLog()
 {
     if (!LogMemo)
         return;
+    AppendLog();
     if (!MemoHasLines()) {
         HideLog();
         return;
     }
+    // What the log holds now is what goes to the file, however long the
+    // name takes: the new entries wait in the ring meanwhile.
+    const QStringList lines = LogMemo->toPlainText().split(QLatin1Char('\n'));
+    QPointer<TFrameCom> self(this);
+    SavingLog = true;
     QString name = LogFile;
-    if (!TDialogs::Input(QStringLiteral("Komunikácia"), QStringLiteral("Uložiť do súboru?"), name) || name.isEmpty())
+    const bool confirmed =
+        TDialogs::Input(QStringLiteral("Komunikácia"), QStringLiteral("Uložiť do súboru?"), name) && !name.isEmpty();
+    if (!self)
         return;
+    SavingLog = false;
+    if (!confirmed)
+        return;
+    const QString path = QFileInfo(name).absoluteFilePath();
     QString error;
-    if (!SaveTextLines(LogMemo->toPlainText().split(QLatin1Char('\n')), name, &error)) {
+    if (!SaveTextLines(lines, path, &error)) {
         // The log stays where it is, so the user can try another name.
-        TDialogs::Error(QStringLiteral("%1: %2").arg(name, error));
+        TDialogs::Error(SaveLogFailed(path, error));
         return;
     }
     LogMemo->clear();
     HideLog();
+    TDialogs::Message(QStringLiteral("Záznam komunikácie je uložený v súbore \"%1\".").arg(QDir::toNativeSeparators(path)));
 }
 
 void TFrameCom::HideLog()

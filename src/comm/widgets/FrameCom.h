@@ -31,11 +31,18 @@ public:
     QWidget* LogView = nullptr;
 
     // Moves the log ring's entries into the memo, each with its time and
-    // the command's name, and shows it.
+    // the command's name, and shows it on the newest entry. While shown, the
+    // link's tick adds the new entries, and the memo follows them as long as
+    // it is scrolled to the bottom: scrolled up, it stays where the operator
+    // reads until scrolled back down.
     void ShowLog();
-    // Offers to save the memo's lines; once saved, clears and hides them.
-    // Cancelled or failed, the log stays as it is.
+    // Offers to save the memo's lines as they are at the call (no entry is
+    // added while the name is asked); once saved, says the file's full path,
+    // clears the lines and hides them. Cancelled or failed, the log stays as
+    // it is, and a failure says why.
     void SaveLog();
+    // What a failed save says; reason is the file layer's.
+    static QString SaveLogFailed(const QString& path, const QString& reason);
     // Back to the pages; the lines stay for the next ShowLog.
     void HideLog();
     // One log entry as the memo shows it; command is the request the entry
@@ -88,6 +95,15 @@ private:
     qint64 ShownSince = 0;    // when that result began, ms since the epoch
     qint64 LastSent = 0;
     qint64 LastReceived = 0;
+    qint64 SendingSince = 0;  // the first request
+    qint64 ReplyingSince = 0; // the first good reply since the link was down
+    bool SavingLog = false;
+    // The ring's new entries to the memo (behind a separator from earlier
+    // lines when separated); false when there were none.
+    bool AppendEntries(bool separated);
+    // While the log is shown: the new entries, the memo staying on the
+    // newest line when it was there.
+    void AppendLog();
     qint64 HintsAt = 0;
     QString LinkText;
     int LogCommand = -1;      // the request of the entries taken last

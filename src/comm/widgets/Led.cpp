@@ -7,7 +7,8 @@ TLed::TLed(QWidget* parent, const QColor& color)
     , LedColor(color)
 {
     setFixedSize(17, 17);
-    setAttribute(Qt::WA_TransparentForMouseEvents);
+    // Not transparent for the mouse: the pointer over the lamp shows the
+    // lamp's own hint. A click is not taken, so it reaches the frame.
 }
 
 void TLed::SetOn(bool on)

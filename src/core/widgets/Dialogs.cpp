@@ -62,6 +62,14 @@ void TDialogs::Message(const QString& text, const QString& caption)
         ShowBox(QMessageBox::Information, text, caption);
 }
 
+void TDialogs::Warning(const QString& text, const QString& caption)
+{
+    bool handled;
+    Answer(TDialogRequest::Warning, caption, text, nullptr, handled);
+    if (!handled)
+        ShowBox(QMessageBox::Warning, text, caption);
+}
+
 void TDialogs::Error(const QString& text, const QString& caption)
 {
     bool handled;

@@ -9,7 +9,7 @@
 class QWidget;
 
 struct TDialogRequest {
-    enum Kind { Message, Error, Confirm, Input };
+    enum Kind { Message, Error, Confirm, Input, Warning };
     Kind Type = Message;
     QString Caption;
     QString Text;   // the message, or the prompt of an input box
@@ -24,6 +24,8 @@ public:
     static void SetParent(QWidget* parent);
 
     static void Message(const QString& text, const QString& caption = QString());
+    // Something did not work, and the program goes on: a warning box.
+    static void Warning(const QString& text, const QString& caption = QString());
     // "CHYBA !" and the like: an error box.
     static void Error(const QString& text, const QString& caption = QString());
     // Yes and No buttons; true for Yes.

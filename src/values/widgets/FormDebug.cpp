@@ -2,6 +2,7 @@
 
 #include "core/widgets/CellText.h"
 #include "core/widgets/Colors.h"
+#include "core/widgets/Windows.h"
 #include "values/Value.h"
 
 #include <QPaintEvent>
@@ -14,7 +15,11 @@
 namespace {
 using namespace Colors;
 const int MinClientHeight = 40;
-const int MaxClientHeight = 120;
+const int MinWidth = 300;
+// What PaintRows leaves around a name's or a value's text in its cell.
+const int CellMargins = 21;
+// The widest value the pages show: a date with its time.
+const QString WidestValueSample = QStringLiteral("00.00.0000 00:00:00");
 } // namespace
 
 TFormDebug::TFormDebug(QWidget* parent)
@@ -24,7 +29,7 @@ TFormDebug::TFormDebug(QWidget* parent)
     setWindowTitle(QStringLiteral("Debug"));
     setAttribute(Qt::WA_OpaquePaintEvent);
     connect(FScrollBar, &QScrollBar::valueChanged, this, [this] { update(); });
-    resize(300, MinClientHeight);
+    resize(MinWidth, MinClientHeight);
     UpdateSize();
 }
 
@@ -47,9 +52,30 @@ void TFormDebug::AddRow(const QString& name, TValue* value, bool rightAligned)
 
 void TFormDebug::UpdateSize()
 {
-    resize(width(), std::clamp(ScrollRange(), MinClientHeight, MaxClientHeight));
+    resize(SizeShowingContent(*this));
     UpdateScrollBar();
     update();
+}
+
+int TFormDebug::ValueColumnWidth() const
+{
+    const QFontMetrics metrics(font());
+    int widest = metrics.horizontalAdvance(WidestValueSample);
+    for (const auto& row : Rows)
+        if (row.second && row.second->IsValid())
+            widest = std::max(widest, metrics.horizontalAdvance(row.second->GetDisplay()));
+    return std::max(ValueWidth, widest + CellMargins);
+}
+
+QSize TFormDebug::sizeHint() const
+{
+    const QFontMetrics metrics(font());
+    int names = metrics.horizontalAdvance(NoRowsText());
+    for (const auto& row : Rows)
+        names = std::max(names, metrics.horizontalAdvance(row.first));
+    // Room for the scroll bar too, for when the screen is lower than the rows.
+    const int width = names + CellMargins + ValueColumnWidth() + FScrollBar->sizeHint().width();
+    return {std::max(width, MinWidth), std::max(ScrollRange(), MinClientHeight)};
 }
 
 void TFormDebug::RefreshIfChanged()
@@ -127,6 +153,9 @@ bool TFormDebug::ShowOrRaise(QWidget* over)
         activateWindow();
         return !Rows.isEmpty();
     }
+    ValueWidth = ValueColumnWidth();
+    resize(SizeShowingContent(*this));
+    UpdateScrollBar();
     if (over) {
         const QRect frame = over->frameGeometry();
         move(frame.center() - QPoint(width() / 2, height() / 2));

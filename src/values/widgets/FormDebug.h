@@ -28,11 +28,16 @@ public:
 
     int RowCount() const { return Rows.size(); }
     void SetRowHeight(int height);
-    // Appends a row and resizes the window to the rows.
+    // Appends a row and grows the window to show the rows.
     void AddRow(const QString& name, TValue* value, bool rightAligned = false);
-    // Scroll range and client height from the rows, then a repaint; after
-    // Rows was changed directly.
+    // Scroll range and size from the rows, then a repaint; after Rows was
+    // changed directly. The window grows to show every row, up to the
+    // screen's height; beyond that it scrolls.
     void UpdateSize();
+    // Every row whole: the widest name and the widest value shown now.
+    QSize sizeHint() const override;
+    // The value column: ValueWidth, or wider for the widest value shown now.
+    int ValueColumnWidth() const;
     // On every tick: repaints when any row's value changed.
     void RefreshIfChanged();
 
@@ -47,7 +52,8 @@ public:
     void PaintRows(QPainter& painter, const QRect& area);
 
     // Brings the view to the front when it is shown, otherwise shows it
-    // centred on over; without rows it says NoRowsText. True when it has rows.
+    // centred on over, sized to its rows and values as they are now;
+    // without rows it says NoRowsText. True when it has rows.
     bool ShowOrRaise(QWidget* over);
     static QString NoRowsText();
 
