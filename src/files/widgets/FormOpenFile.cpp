@@ -1,5 +1,6 @@
 #include "files/widgets/FormOpenFile.h"
 
+#include "core/widgets/Windows.h"
 #include "files/FilesMem.h"
 
 #include <QComboBox>
@@ -221,6 +222,8 @@ QString Choose(const TFilesMem& files, QWidget* parent)
     // The chooser outlives any one window, so it has no parent; it is
     // centred on the desktop, or on the window asking.
     TFormOpenFile* chooser = TFormOpenFile::Instance();
+    // Sized before it is centred, so it is centred at the size it shows.
+    chooser->resize(SizeShowingContent(*chooser));
     if (parent)
         chooser->move(parent->geometry().center() - chooser->rect().center());
     QString name;
