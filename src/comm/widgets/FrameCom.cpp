@@ -19,7 +19,6 @@
 #include <QStringList>
 #include <QTextCursor>
 
-
 namespace {
 
 using namespace Colors;

@@ -41,7 +41,8 @@ public:
     // clears the lines and hides them. Cancelled or failed, the log stays as
     // it is, and a failure says why.
     void SaveLog();
-    // What a failed save says; reason is the file layer's.
+    // What a failed save says. reason is the file layer's own, as SafeFile
+    // words it: this is the one place where a Slovak wording of it goes.
     static QString SaveLogFailed(const QString& path, const QString& reason);
     // Back to the pages; the lines stay for the next ShowLog.
     void HideLog();

@@ -1,10 +1,10 @@
 #pragma once
 // What every window of the program gets when it is shown, from one place:
 // a size that shows its content, a place on the screen, and one full paint
-// once the display really shows it. A window manager would move, size and
-// re-expose a new window; on a bare X server (a kiosk PC, a VNC session)
-// nobody does, and a window painted before the server mapped it stays a
-// black rectangle until something makes it paint again.
+// once the display really shows it. A window manager moves, sizes and
+// exposes a new window again after taking it over; on a bare X server (a
+// kiosk PC, a VNC session) nobody does, so a window must be right from its
+// first frame, and whatever it painted before the server showed it is lost.
 class QApplication;
 class QSize;
 class QWidget;
