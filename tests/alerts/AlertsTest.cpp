@@ -259,6 +259,11 @@ TEST(Alerts, AClockFiveMinutesOffIsToldOnceAndOnlyAgainstASynchronisedHost)
     EXPECT_EQ(a.Kind, QStringLiteral("clock-drift"));
     EXPECT_NEAR(a.Field(QStringLiteral("offset")).toInt(), 300, 5) << qPrintable(a.Line());
     EXPECT_TRUE(a.Text.contains(QStringLiteral("popredu"))) << qPrintable(a.Text);
+    ASSERT_EQ(site.Alerts->InForce().size(), 1u);
+    // Without replies nothing judges the clock: the alert leaves with the link.
+    site.Sim.Command("mute 15");
+    ASSERT_TRUE(PumpUntil([&] { return !site.Engine->LinkUp(); }, 20000));
+    EXPECT_TRUE(site.Alerts->InForce().empty());
 }
 
 TEST(Alerts, EachRunOfEmptyRecordsFiledIsToldOnceEvenAcrossReplies)

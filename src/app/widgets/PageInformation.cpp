@@ -117,7 +117,8 @@ TPageInformation::TPageInformation(QWidget* parent)
     auto* right = new QVBoxLayout;
     right->addWidget(TValueLabel::Group(this, QStringLiteral("Regulovaný výkon"), preg));
     right->addWidget(MemoInf, 1);
-    right->addWidget(TValueLabel::Group(this, QStringLiteral("Platné upozornenia"), alerts), 1);
+    GroupAlerts = TValueLabel::Group(this, QString(), alerts);
+    right->addWidget(GroupAlerts, 1);
     auto* columns = new QHBoxLayout;
     columns->addLayout(left, 0);
     columns->addLayout(right, 1);
@@ -126,6 +127,7 @@ TPageInformation::TPageInformation(QWidget* parent)
     page->setContentsMargins(6, 6, 6, 6);
     page->addWidget(TValueLabel::Group(this, QStringLiteral("Identifikácia regulátora"), idBox));
     page->addLayout(columns, 1);
+    SetAlerts({});
 }
 
 bool TPageInformation::eventFilter(QObject* watched, QEvent* event)
@@ -138,6 +140,8 @@ bool TPageInformation::eventFilter(QObject* watched, QEvent* event)
 
 void TPageInformation::SetAlerts(const QStringList& lines)
 {
+    GroupAlerts->setTitle(lines.isEmpty() ? QStringLiteral("Platné upozornenia: žiadne")
+                                          : QStringLiteral("Platné upozornenia: %1").arg(lines.size()));
     ListAlerts->clear();
     for (const QString& line : lines) {
         auto* item = new QListWidgetItem(line, ListAlerts);

@@ -6,6 +6,7 @@
 
 #include <functional>
 
+class QGroupBox;
 class QLabel;
 class QListWidget;
 class QPlainTextEdit;
@@ -34,6 +35,7 @@ public:
     // The alerts in force, newest first, each whole with its time (the
     // status line may cut them).
     QListWidget* ListAlerts;
+    QGroupBox* GroupAlerts;   // its title counts them, or says there are none
     void SetAlerts(const QStringList& lines);
 
     // A click on the identification.

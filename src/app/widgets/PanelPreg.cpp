@@ -70,7 +70,7 @@ TPanelPreg::TPanelPreg(TEngine& engine, QWidget* parent)
     LabelPregError->hide();
     QObject::connect(LabeledEditPassword, &QLineEdit::textEdited, LabelPregError, &QWidget::hide);
 
-    LabelPregOpen = new QLabel(QStringLiteral("Heslo nie je nastavené:\nzmenu môže urobiť ktokoľvek"), this);
+    LabelPregOpen = new QLabel(QStringLiteral("Heslo nie je nastavené:\nzmena nie je chránená"), this);
     LabelPregOpen->setObjectName(QStringLiteral("LabelPregOpen"));
     LabelPregOpen->setToolTip(QStringLiteral("Heslo sa nastavuje kľúčom Password v časti [INE] súboru qdrwin.ini"));
     LabelPregOpen->setVisible(Engine.Password.isEmpty());
