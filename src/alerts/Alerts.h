@@ -2,8 +2,9 @@
 // The alerts of a site: a follower of the engine that projects the running
 // interval against the limit and watches the link, the regulator's clock and
 // the archive download, raising one TAlert per event. Every alert goes to
-// OnAlert (the service logs it, the window shows it) and, where this process
-// owns the site folder, to the mail queue; nothing here waits on anything.
+// OnAlert (the service logs it, MQTT publishes it) and, where this process
+// owns the site folder, to the mail queue; those that still hold are kept in
+// InForce for the window. Nothing here waits on anything.
 //
 // The limit is the regulated power of the tariff in force as the regulator
 // last reported it; the projection of measurement 00's running interval is
