@@ -108,6 +108,9 @@ TAlerts::TAlerts()
                  });
     };
     HostClock.Start();
+    ExpiryTimer.setInterval(60000);
+    ExpiryTimer.callOnTimeout([this] { Expire(); });
+    ExpiryTimer.start();
 }
 
 TAlerts::~TAlerts()
@@ -127,6 +130,9 @@ void TAlerts::Follow(TEngine* engine)
         Limits = {engine->ValuePregV->GetValue(), engine->ValuePregN->GetValue()};
     if (engine->Link().State != TEngine::TLinkState::Starting)
         LinkChanged(*engine);
+    // A stall of the engine before is no stall of this one.
+    if (WasStalled && !engine->Stall.Stalled)
+        DownloadChanged(*engine);
 }
 
 void TAlerts::Apply(const TSettings& settings)
@@ -198,13 +204,55 @@ void TAlerts::Log(const QString& line) const
 
 void TAlerts::Raise(TAlert alert)
 {
-    alert.At = QDateTime::currentDateTimeUtc();
+    alert.At = Now();
     alert.Site = Site;
     alert.Group = TAlertSettings::KindOf(alert.Kind);
     if (OnAlert)
         OnAlert(alert);
     if (FMayMail)
         Mailer.Post(alert);
+    Hold(alert);
+}
+
+namespace {
+bool Condition(const QString& kind)
+{
+    return kind == QLatin1String("link-lost") || kind == QLatin1String("archive-stalled") ||
+        kind == QLatin1String("projected-exceedance") || kind == QLatin1String("clock-drift");
+}
+bool Event(const QString& kind)
+{
+    return kind == QLatin1String("exceedance") || kind == QLatin1String("interval-corrected") ||
+        kind == QLatin1String("records-lost") || kind == QLatin1String("archive-gap");
+}
+} // namespace
+
+void TAlerts::Hold(const TAlert& alert)
+{
+    if (!Condition(alert.Kind) && !Event(alert.Kind))
+        return;
+    // A condition said again replaces what it said before.
+    if (Condition(alert.Kind))
+        std::erase_if(FInForce, [&](const TAlert& a) { return a.Kind == alert.Kind; });
+    FInForce.push_back(alert);
+    while (FInForce.size() > InForceMax)
+        FInForce.pop_front();
+    if (OnInForceChanged)
+        OnInForceChanged();
+}
+
+void TAlerts::End(const QString& kind)
+{
+    if (std::erase_if(FInForce, [&](const TAlert& a) { return a.Kind == kind; }) && OnInForceChanged)
+        OnInForceChanged();
+}
+
+void TAlerts::Expire()
+{
+    const QDateTime now = Now();
+    const auto old = [&](const TAlert& a) { return Event(a.Kind) && a.At.secsTo(now) >= EventKeptSeconds; };
+    if (std::erase_if(FInForce, old) && OnInForceChanged)
+        OnInForceChanged();
 }
 
 QDateTime TAlerts::RegulatorTime(uint16_t month, uint32_t minutes, int64_t seconds) const
@@ -239,6 +287,8 @@ void TAlerts::LiveArrived(const TEngine& e, uint8_t block)
 
 void TAlerts::SetStanding(bool standing)
 {
+    if (!standing)
+        End(QStringLiteral("projected-exceedance"));
     if (Current.Standing == standing)
         return;
     Current.Standing = standing;
@@ -408,6 +458,9 @@ void TAlerts::LinkChanged(const TEngine& e)
         FProjection.Valid = false;
         SetStanding(false);
         LinkClock.start();
+        // Nothing judges the clock without replies.
+        End(QStringLiteral("clock-drift"));
+        ClockOffsets.clear();
         if (Settings.Enabled(TAlertSettings::Link))
             LinkTimer.start(int(Settings.LinkSeconds) * 1000);
         return;
@@ -415,6 +468,7 @@ void TAlerts::LinkChanged(const TEngine& e)
     if (e.Link().State != TEngine::TLinkState::Up)
         return;
     LinkTimer.stop();
+    End(QStringLiteral("link-lost"));
     const bool raised = LinkDown && LinkLostRaised;
     LinkDown = false;
     LinkLostRaised = false;
@@ -475,7 +529,12 @@ void TAlerts::JudgeClock(const TEngine& e)
         ClockOffsets.clear();
         return;
     }
-    if (ClockAlerted && ClockAlertedAt.elapsed() < DayMs)
+    // Said once a day at most; while said, the readings go on to find when
+    // the clock is right again.
+    const bool drifting = std::any_of(FInForce.begin(), FInForce.end(),
+                                      [](const TAlert& a) { return a.Kind == QLatin1String("clock-drift"); });
+    const bool saidToday = ClockAlerted && ClockAlertedAt.elapsed() < DayMs;
+    if (saidToday && !drifting)
         return;
     const TEngine::TLiveInterval& run = e.RunningInterval();
     if (!run.Valid)
@@ -501,7 +560,9 @@ void TAlerts::JudgeClock(const TEngine& e)
     const int64_t limit = Settings.ClockSeconds;
     const bool ahead = std::all_of(ClockOffsets.begin(), ClockOffsets.end(), [&](int64_t o) { return o > limit; });
     const bool behind = std::all_of(ClockOffsets.begin(), ClockOffsets.end(), [&](int64_t o) { return o < -limit; });
-    if (!ahead && !behind)
+    if (std::all_of(ClockOffsets.begin(), ClockOffsets.end(), [&](int64_t o) { return std::abs(o) <= limit; }))
+        End(QStringLiteral("clock-drift"));
+    if ((!ahead && !behind) || saidToday)
         return;
     std::vector<int64_t> sorted(ClockOffsets.begin(), ClockOffsets.end());
     std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
@@ -557,6 +618,8 @@ void TAlerts::DownloadChanged(const TEngine& e)
     const bool stalled = e.Stall.Stalled;
     const bool started = stalled && !WasStalled;
     WasStalled = stalled;
+    if (!stalled)
+        End(QStringLiteral("archive-stalled"));
     if (!started || !Settings.Enabled(TAlertSettings::ArchiveStalled))
         return;
     const QString reason = e.StallReason();

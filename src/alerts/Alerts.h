@@ -2,8 +2,9 @@
 // The alerts of a site: a follower of the engine that projects the running
 // interval against the limit and watches the link, the regulator's clock and
 // the archive download, raising one TAlert per event. Every alert goes to
-// OnAlert (the service logs it, the window shows it) and, where this process
-// owns the site folder, to the mail queue; nothing here waits on anything.
+// OnAlert (the service logs it, MQTT publishes it) and, where this process
+// owns the site folder, to the mail queue; those that still hold are kept in
+// InForce for the window. Nothing here waits on anything.
 //
 // The limit is the regulated power of the tariff in force as the regulator
 // last reported it; the projection of measurement 00's running interval is
@@ -54,6 +55,26 @@ public:
 
     // Every alert raised, in order.
     std::function<void(const TAlert&)> OnAlert;
+
+    // The alerts that still hold, oldest first, at most InForceMax. A
+    // condition (link-lost, archive-stalled, projected-exceedance,
+    // clock-drift) holds until it ends: the link answers again, the download
+    // goes on, the projection clears or its interval ends, the clock is
+    // judged right again or the link goes down. An event (exceedance,
+    // interval-corrected, records-lost, archive-gap) holds for
+    // EventKeptSeconds. link-restored and projected-cleared end others and
+    // hold nothing themselves.
+    static constexpr size_t InForceMax = 20;
+    static constexpr int64_t EventKeptSeconds = 12 * 3600;
+    const std::deque<TAlert>& InForce() const { return FInForce; }
+    // The set of alerts in force changed.
+    std::function<void()> OnInForceChanged;
+    // Host time, UTC: when an alert is raised and when an event has held
+    // long enough (a seam for the tests).
+    std::function<QDateTime()> Now = [] { return QDateTime::currentDateTimeUtc(); };
+    // Lets go of the events that have held EventKeptSeconds; a timer calls
+    // it every minute.
+    void Expire();
     // Lines about the alerts' own work (the mail queue), in the log's form.
     std::function<void(const QString& line)> OnLog;
 
@@ -118,6 +139,11 @@ private:
     std::unique_ptr<QObject> MailContext;
 
     void Raise(TAlert alert);
+    std::deque<TAlert> FInForce;
+    QTimer ExpiryTimer;
+    void Hold(const TAlert& alert);
+    // The condition kind ended: its alert leaves the set.
+    void End(const QString& kind);
     void Log(const QString& line) const;
     void ConfigureMail();
     // The instant of a regulator reading: month number, minutes into the

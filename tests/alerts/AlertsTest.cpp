@@ -3,7 +3,8 @@
 // seconds, raises nothing; one outage is lost and restored once, and an
 // interval that ended inside it is judged from its record; a clock five
 // minutes off is told once, and the question to timedated carries no
-// systemd socket.
+// systemd socket. An alert holds while its condition does, an event for its
+// time.
 #include "alerts/Alerts.h"
 #include "app/Config.h"
 #include "app/Engine.h"
@@ -163,7 +164,12 @@ TEST(Alerts, OneOutageIsLostAndRestoredOnceEach)
     ASSERT_TRUE(site.Sim.Ready);
     ASSERT_TRUE(PumpUntil([&] { return site.Engine->LinkUp(); }, 15000));
     site.Sim.Command("mute 16");
+    ASSERT_TRUE(PumpUntil([&] { return !site.Of(QStringLiteral("link-lost")).empty(); }, 30000)) << qPrintable(site.Kinds());
+    ASSERT_EQ(site.Alerts->InForce().size(), 1u);
+    EXPECT_EQ(site.Alerts->InForce().front().Kind, QStringLiteral("link-lost"));
     ASSERT_TRUE(PumpUntil([&] { return !site.Of(QStringLiteral("link-restored")).empty(); }, 40000)) << qPrintable(site.Kinds());
+    // The outage is over and its end holds nothing.
+    EXPECT_TRUE(site.Alerts->InForce().empty()) << qPrintable(site.Alerts->InForce().front().Line());
     Pump(1500);
     const auto lost = site.Of(QStringLiteral("link-lost"));
     const auto restored = site.Of(QStringLiteral("link-restored"));
@@ -253,6 +259,11 @@ TEST(Alerts, AClockFiveMinutesOffIsToldOnceAndOnlyAgainstASynchronisedHost)
     EXPECT_EQ(a.Kind, QStringLiteral("clock-drift"));
     EXPECT_NEAR(a.Field(QStringLiteral("offset")).toInt(), 300, 5) << qPrintable(a.Line());
     EXPECT_TRUE(a.Text.contains(QStringLiteral("popredu"))) << qPrintable(a.Text);
+    ASSERT_EQ(site.Alerts->InForce().size(), 1u);
+    // Without replies nothing judges the clock: the alert leaves with the link.
+    site.Sim.Command("mute 15");
+    ASSERT_TRUE(PumpUntil([&] { return !site.Engine->LinkUp(); }, 20000));
+    EXPECT_TRUE(site.Alerts->InForce().empty());
 }
 
 TEST(Alerts, EachRunOfEmptyRecordsFiledIsToldOnceEvenAcrossReplies)
@@ -273,4 +284,63 @@ TEST(Alerts, EachRunOfEmptyRecordsFiledIsToldOnceEvenAcrossReplies)
     EXPECT_EQ(site.Raised[0].Field(QStringLiteral("after")), QStringLiteral("2026-11-01T02:30:00+01:00")) << qPrintable(site.Raised[0].Line());
     EXPECT_EQ(site.Raised[1].Field(QStringLiteral("first")), QStringLiteral("20"));
     EXPECT_EQ(site.Raised[1].Field(QStringLiteral("count")), QStringLiteral("1"));
+}
+
+TEST(Alerts, AConditionHoldsUntilItEndsAnEventForItsTimeAndTheSetIsBounded)
+{
+    TMIniFile ini(QStringLiteral("/nonexistent/none.ini"));
+    ini.SetText(QStringLiteral("[KOMUNIKACIA]\nIP=127.0.0.1:9\n"));
+    const TSettings settings = TSettings::Read(ini);
+    TEngine engine(settings, 0);
+    TAlerts alerts;
+    alerts.HostClock.Forced = THostClock::TState::NotSynchronized;
+    QDateTime now = QDateTime::currentDateTimeUtc();
+    alerts.Now = [&] { return now; };
+    int changed = 0;
+    alerts.OnInForceChanged = [&] { ++changed; };
+    alerts.Apply(settings);
+    alerts.RegulatedPowerArrived(engine, 400, 300);
+    uint16_t minutes = 1440;
+    const auto exceed = [&] {
+        TClosedInterval c;
+        c.Start = (uint32_t(2026 * 12 + 11) << 16) | (minutes += 15);
+        c.Length = 900;
+        c.LastElapsed = 899;
+        c.AveragePower = 450;
+        alerts.IntervalClosed(engine, c);
+    };
+    const auto kinds = [&] {
+        QStringList k;
+        for (const TAlert& a : alerts.InForce())
+            k << a.Kind;
+        return k.join(QLatin1Char(' '));
+    };
+
+    exceed();
+    engine.Stall.Stalled = true;
+    engine.Stall.Month = 2026 * 12 + 11;
+    engine.Stall.Record = 142;
+    alerts.DownloadChanged(engine);
+    EXPECT_EQ(kinds(), QStringLiteral("exceedance archive-stalled"));
+    EXPECT_EQ(changed, 2);
+    // The download goes on: the stall leaves at once, the event stays.
+    engine.Stall.Stalled = false;
+    alerts.DownloadChanged(engine);
+    EXPECT_EQ(kinds(), QStringLiteral("exceedance"));
+    EXPECT_EQ(changed, 3);
+
+    now = now.addSecs(TAlerts::EventKeptSeconds - 60);
+    alerts.Expire();
+    EXPECT_EQ(kinds(), QStringLiteral("exceedance"));
+    now = now.addSecs(61);
+    alerts.Expire();
+    EXPECT_EQ(kinds(), QString());
+    EXPECT_EQ(changed, 4);
+
+    // The newest ones are kept.
+    for (size_t i = 0; i < TAlerts::InForceMax + 5; ++i)
+        exceed();
+    ASSERT_EQ(alerts.InForce().size(), TAlerts::InForceMax);
+    EXPECT_TRUE(alerts.InForce().back().Field(QStringLiteral("interval")).startsWith(QStringLiteral("2026-12-01T06:30")))
+        << qPrintable(alerts.InForce().back().Line());
 }

@@ -1,6 +1,6 @@
 // The mail panel driven through its buttons against the local SMTP server
-// (tests/support/smtp_sink.py): the message boxes it shows and that it is
-// ready for the next mail afterwards.
+// (tests/support/smtp_sink.py): the message boxes it shows (a failure as an
+// error), and that it is ready for the next mail afterwards.
 #include "app/widgets/PanelMail.h"
 #include "core/widgets/Dialogs.h"
 #include "output/MailClient.h"
@@ -58,8 +58,10 @@ TEST(MailPanel, SendsThroughItsButtonsAndIsReadyAgainAfterwards)
     ASSERT_TRUE(panel->isHidden());
     EXPECT_EQ(panel->size(), QSize(569, 209));
     QStringList shown;
+    std::vector<TDialogRequest::Kind> kinds;
     TDialogs::SetResponder([&](TDialogRequest& r) {
         shown << r.Text;
+        kinds.push_back(r.Type);
         return true;
     });
     QString recipient = QStringLiteral("Jan <jan@firma.sk>");
@@ -81,6 +83,7 @@ TEST(MailPanel, SendsThroughItsButtonsAndIsReadyAgainAfterwards)
     EXPECT_TRUE(open);
     EXPECT_TRUE(panel->isHidden());
     EXPECT_EQ(shown, QStringList{QStringLiteral("Správa odoslaná")});
+    EXPECT_EQ(kinds, std::vector<TDialogRequest::Kind>{TDialogRequest::Message});
     EXPECT_TRUE(panel->ButtonMY->isEnabled() && panel->ButtonMN->isEnabled());
     const QByteArray message = sink.Message();
     EXPECT_TRUE(message.contains("\r\nTo: Jan <jan@firma.sk>\r\n"));
@@ -101,6 +104,7 @@ TEST(MailPanel, SendsThroughItsButtonsAndIsReadyAgainAfterwards)
     // sends.
     recipient = QStringLiteral("zly@firma.sk");
     shown.clear();
+    kinds.clear();
     bool kept = false;
     QTimer::singleShot(0, panel, [&] {
         QTest::keyClicks(panel->MemoM, "Druhy pokus");
@@ -120,6 +124,8 @@ TEST(MailPanel, SendsThroughItsButtonsAndIsReadyAgainAfterwards)
                                         .arg(client.Port)))
         << shown[1].toStdString();
     EXPECT_GT(shown[1].size(), QStringLiteral("Chyba pri nadviazaní spojenia so serverom 127.0.0.1 (port 1): ").size());
+    // Failures, not news: warnings.
+    EXPECT_EQ(kinds, std::vector<TDialogRequest::Kind>(2, TDialogRequest::Warning));
     EXPECT_TRUE(panel->MailMessage.isEmpty());
     EXPECT_TRUE(panel->ButtonMY->isEnabled() && panel->ButtonMN->isEnabled());
     EXPECT_EQ(sink.Count("msg-*.eml"), 1);

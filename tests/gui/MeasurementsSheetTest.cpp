@@ -38,6 +38,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTcpServer>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -417,6 +418,8 @@ TEST(MeasurementsSheet, MailWritesTheTextFileAndSendsIt)
     SmtpSink sink;
     ASSERT_GT(sink.Port, 0);
     Sheet s;
+    QStringList notices;
+    s.M.OnNotice = [&](const QString& text) { notices << text; };
     TMailClient mail;
     AimAtSink(mail, sink.Port);
     s.M.MailClient = &mail;
@@ -444,6 +447,8 @@ TEST(MeasurementsSheet, MailWritesTheTextFileAndSendsIt)
     const QByteArray encoded = message.mid(start, message.indexOf("\r\n--", start) - start);
     EXPECT_EQ(QByteArray::fromBase64(encoded), FileContents(file));
     EXPECT_TRUE(FileContents(file).startsWith("ARCH"));
+    ASSERT_FALSE(notices.isEmpty());
+    EXPECT_TRUE(notices.last().startsWith(QStringLiteral("Mail odoslaný: "))) << notices.last().toStdString();
 
     // The next mailing rewrites its own file without asking; a file of the
     // user's under that name is asked about.
@@ -465,6 +470,23 @@ TEST(MeasurementsSheet, MailWritesTheTextFileAndSendsIt)
     ASSERT_FALSE(s.Asked.empty());
     EXPECT_EQ(s.Asked[0].Text, QStringLiteral("Súbor \"") + file + QStringLiteral("\" existuje. Prepísať?"));
     EXPECT_EQ(FileContents(file), QByteArray("mine\r\n"));
+
+    // Nothing listens: an error box, and the status line says the mail
+    // failed, not only that its file was written.
+    {
+        QTcpServer probe;
+        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
+        mail.Port = probe.serverPort();
+    }
+    s.Asked.clear();
+    QTimer::singleShot(0, &s.Page, [&] {
+        s.M.PanelM->ButtonMY->click();
+        s.M.PanelM->ButtonMN->click();
+    });
+    s.M.ButtonM->click();
+    ASSERT_FALSE(s.Asked.empty());
+    EXPECT_EQ(s.Asked.back().Type, TDialogRequest::Warning) << s.Asked.back().Text.toStdString();
+    EXPECT_TRUE(notices.last().startsWith(QStringLiteral("Mail sa nepodarilo odoslať: "))) << notices.last().toStdString();
 }
 
 TEST(MeasurementsSheet, ReportOfTheWholeMonthBesideTheTextFileAndStopLeavesTheOldOne)

@@ -1,5 +1,6 @@
-// The regulated-power panel end to end against the simulated regulator, the
-// number parsing behind it, and the consumption frame filled from block 10.
+// The regulated-power panel end to end against the simulated regulator (with
+// and without a password), the number parsing behind it, and the consumption
+// frame filled from block 10.
 #include "gui/GuiTestSupport.h"
 
 #include "app/widgets/EditToInt.h"
@@ -67,6 +68,9 @@ TEST(RegulatedPower, PasswordGuardsTheWriteAndTheReplyShowsTheNewPowers)
     EXPECT_EQ(panel->EditPregV->selectedText(), QString("450"));
     EXPECT_EQ(panel->EditPregN->text(), QString("320"));
     EXPECT_TRUE(panel->LabeledEditPassword->text().isEmpty());
+    auto* open = panel->findChild<QLabel*>(QStringLiteral("LabelPregOpen"));
+    ASSERT_NE(open, nullptr);
+    EXPECT_TRUE(open->isHidden()) << "a password guards the change";
 
     // A wrong password is ignored silently.
     QTest::keyClicks(panel->LabeledEditPassword, "zle");
@@ -128,6 +132,13 @@ TEST(RegulatedPower, AWriteTheRegulatorDoesNotConfirmIsSaidToTheOperator)
         panel->EditPregV->setText(vt);
         panel->BitBtnPregYClick();
     };
+    // Without a password the panel says the change is open to anyone.
+    panel->ButtonPregClick();
+    auto* open = panel->findChild<QLabel*>(QStringLiteral("LabelPregOpen"));
+    ASSERT_NE(open, nullptr);
+    EXPECT_TRUE(open->isVisible());
+    EXPECT_TRUE(open->text().startsWith(QStringLiteral("Heslo nie je nastavené"))) << open->text().toStdString();
+    panel->BitBtnPregNClick();
     write("460");
     EXPECT_TRUE(said.empty()) << "a confirmed write says nothing";
     EXPECT_EQ(s.Engine->ValuePregV->GetValue(), 460);

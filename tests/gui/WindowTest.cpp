@@ -1,5 +1,6 @@
 // The main window against the simulated regulator: what the pages show, how
-// figures age when the regulator falls silent, and the page-change rules.
+// figures age when the regulator falls silent, and the page-change rules; the
+// alerts in the status line, its hint and INFORMÁCIE while they hold.
 #include "GuiTestSupport.h"
 #include "alerts/Alerts.h"
 #include "app/widgets/FormMain.h"
@@ -11,6 +12,7 @@
 
 #include <QDir>
 #include <QLabel>
+#include <QListWidget>
 #include <QTabWidget>
 #include <gtest/gtest.h>
 
@@ -120,6 +122,20 @@ TEST(Window, PageChangesFollowTheRules)
     EXPECT_TRUE(s.Window->PageControl->isTabVisible(TEngine::PageConsumption));
     s.Window->PageControl->setCurrentIndex(TEngine::PageConsumption);
     EXPECT_EQ(s.Window->Engine->ActivePage, TEngine::PageConsumption);
+
+    // ZÁZNAM says it loads until its records come.
+    const auto loading = [&] {
+        int shown = 0;
+        for (int i = 0; i < 4; ++i) {
+            auto* l = s.Window->findChild<QLabel*>(QStringLiteral("LabelLoadingQ%1").arg(i));
+            shown += l && !l->isHidden() && l->text() == QStringLiteral("načítava sa");
+        }
+        return shown;
+    };
+    s.Window->PageControl->setCurrentIndex(TEngine::PageRecord);
+    EXPECT_EQ(loading(), 4);
+    ASSERT_TRUE(PumpUntil([&] { return loading() == 0; }, 10000)) << loading();
+    EXPECT_FALSE(s.Text("LabelQ0").isEmpty());
 }
 
 TEST(Window, AConfigurationTheLinkCannotUseIsSaid)
@@ -172,4 +188,57 @@ TEST(Window, AFolderAnotherProgramHoldsIsShownButNotDownloadedInto)
     EXPECT_TRUE(window.Alerts->MayMail());
     window.Engine->Archive->SaveAll();
     EXPECT_FALSE(monthly().isEmpty());
+}
+
+TEST(Window, AnAlertIsShownWhileItHoldsWhole)
+{
+    SiteDir site(QStringLiteral("[KOMUNIKACIA]\nIP=127.0.0.1:9\nTimeout=200\n"));
+    TMIniFile cfg(site.Path("qdrwin.ini"));
+    TFormMain window(TSettings::Read(cfg), 100, site.Path());
+    window.show();
+    auto* list = window.findChild<QListWidget*>(QStringLiteral("ListAlerts"));
+    ASSERT_NE(list, nullptr);
+    const auto listed = [&] {
+        QStringList lines;
+        for (int i = 0; i < list->count(); ++i)
+            lines << list->item(i)->text();
+        return lines.join(QLatin1Char('\n'));
+    };
+    TEngine& e = *window.Engine;
+    TAlerts& alerts = *window.Alerts;
+    alerts.RegulatedPowerArrived(e, 400, 300);
+    TClosedInterval c;
+    c.Start = (uint32_t(2026 * 12 + 11) << 16) | (1440 + 600);
+    c.Length = 900;
+    c.LastElapsed = 899;
+    c.AveragePower = 450;
+    alerts.IntervalClosed(e, c);
+    e.Stall.Stalled = true;
+    e.Stall.Month = 2026 * 12 + 11;
+    e.Stall.Record = 142;
+    e.Stall.Code = 1;
+    alerts.DownloadChanged(e);
+    const QString stall = QStringLiteral("Sťahovanie archívu stojí: %1.").arg(e.StallText());
+    const QString exceedance =
+        QStringLiteral("Prekročený limit: interval od 10:00 skončil na 450 kW, limit VT je 400 kW, o 50 kW viac.");
+
+    // The newest in the line; both in the list, newest first, and in the
+    // hint, whole, whatever the line's width cuts.
+    EXPECT_TRUE(window.PanelInf->text().contains(QStringLiteral("Sťahovanie archívu stojí"))) << window.PanelInf->text().toStdString();
+    EXPECT_FALSE(window.PanelInf->text().contains(QStringLiteral("Prekročený limit")));
+    ASSERT_EQ(list->count(), 2) << listed().toStdString();
+    EXPECT_TRUE(list->item(0)->text().endsWith(stall)) << listed().toStdString();
+    EXPECT_TRUE(list->item(1)->text().endsWith(exceedance)) << listed().toStdString();
+    const QString hint = window.PanelInf->toolTip();
+    EXPECT_TRUE(hint.contains(stall) && hint.contains(exceedance)) << hint.toStdString();
+
+    // The download goes on: the stall leaves the line, the list and the hint,
+    // and the alert still in force is the line's again.
+    e.Stall.Stalled = false;
+    alerts.DownloadChanged(e);
+    EXPECT_FALSE(window.PanelInf->text().contains(QStringLiteral("stojí"))) << window.PanelInf->text().toStdString();
+    EXPECT_TRUE(window.PanelInf->text().contains(exceedance)) << window.PanelInf->text().toStdString();
+    ASSERT_EQ(list->count(), 1) << listed().toStdString();
+    EXPECT_TRUE(list->item(0)->text().endsWith(exceedance));
+    EXPECT_FALSE(window.PanelInf->toolTip().contains(stall));
 }

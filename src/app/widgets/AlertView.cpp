@@ -5,6 +5,7 @@
 
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
 #include <QVBoxLayout>
@@ -51,7 +52,10 @@ TFrameProjection::TFrameProjection(QWidget* parent)
     LabelLimitCaption = TValueLabel::Caption(this, QStringLiteral("Limit"));
     BarElapsed = new QProgressBar(this);
     BarElapsed->setObjectName(QStringLiteral("BarElapsed"));
-    BarElapsed->setTextVisible(true);
+    BarElapsed->setTextVisible(false);
+    LabelElapsed = new QLabel(this);
+    LabelElapsed->setObjectName(QStringLiteral("LabelElapsed"));
+    LabelElapsed->setMinimumWidth(LabelElapsed->fontMetrics().horizontalAdvance(QStringLiteral("00:00 / 00:00")) + 4);
 
     auto* interval = new QGridLayout;
     interval->addWidget(LabelInterval, 0, 0, 1, 3);
@@ -64,7 +68,10 @@ TFrameProjection::TFrameProjection(QWidget* parent)
     interval->addWidget(TValueLabel::Caption(this, QStringLiteral("Predpoklad z limitu")), 3, 0);
     interval->addWidget(LabelShare, 3, 1);
     interval->addWidget(TValueLabel::Caption(this, QStringLiteral("Uplynulo z intervalu")), 4, 0);
-    interval->addWidget(BarElapsed, 4, 1, 1, 2);
+    auto* elapsed = new QHBoxLayout;
+    elapsed->addWidget(BarElapsed, 1);
+    elapsed->addWidget(LabelElapsed);
+    interval->addLayout(elapsed, 4, 1, 1, 3);
     interval->setColumnStretch(3, 1);
 
     auto* month = new QGridLayout;
@@ -72,6 +79,10 @@ TFrameProjection::TFrameProjection(QWidget* parent)
     month->addWidget(LabelPeak, 0, 1);
     month->addWidget(TValueLabel::Caption(this, QStringLiteral("kW  od")), 0, 2);
     month->addWidget(LabelPeakTime, 0, 3);
+    LabelPeakWait = new QLabel(QStringLiteral("Čaká sa na archív tohto mesiaca."), this);
+    LabelPeakWait->setObjectName(QStringLiteral("LabelPeakWait"));
+    LabelPeakWait->setWordWrap(true);
+    month->addWidget(LabelPeakWait, 1, 0, 1, 5);
     month->setColumnStretch(4, 1);
 
     auto* column = new QVBoxLayout(this);
@@ -93,7 +104,7 @@ void TFrameProjection::Show(const TAlerts::TProjection& p, const TAlerts::TMonth
         LabelShare->setText(QStringLiteral("%1 %").arg(std::lround(p.Limit ? 100.0 * p.Projected / p.Limit : 0.0)));
         BarElapsed->setRange(0, p.Length);
         BarElapsed->setValue(std::min<int>(p.Elapsed, p.Length));
-        BarElapsed->setFormat(QStringLiteral("%1 / %2").arg(Clock(std::min<int>(p.Elapsed, p.Length)), Clock(p.Length)));
+        LabelElapsed->setText(QStringLiteral("%1 / %2").arg(Clock(std::min<int>(p.Elapsed, p.Length)), Clock(p.Length)));
     } else {
         LabelInterval->setText(QStringLiteral("Bežiaci interval nie je známy"));
         LabelProjected->clear();
@@ -101,7 +112,7 @@ void TFrameProjection::Show(const TAlerts::TProjection& p, const TAlerts::TMonth
         LabelShare->clear();
         BarElapsed->setRange(0, 1);
         BarElapsed->setValue(0);
-        BarElapsed->setFormat(QString());
+        LabelElapsed->clear();
     }
     Paint(LabelProjected, p.Valid && p.Above);
     Paint(LabelShare, p.Valid && p.Above);
@@ -112,4 +123,5 @@ void TFrameProjection::Show(const TAlerts::TProjection& p, const TAlerts::TMonth
         LabelPeak->clear();
         LabelPeakTime->clear();
     }
+    LabelPeakWait->setVisible(!peak.Valid);
 }

@@ -29,7 +29,10 @@ public:
     QLabel* LabelLimit = nullptr;      // kW
     QLabel* LabelShare = nullptr;      // projection in % of the limit
     QProgressBar* BarElapsed = nullptr;
+    QLabel* LabelElapsed = nullptr;    // "0:15 / 1:00" beside the bar, never under its chunk
     QLabel* LabelPeak = nullptr;       // kW
     QLabel* LabelPeakTime = nullptr;
+    // Says why the peak is not shown yet: the month's archive is awaited.
+    QLabel* LabelPeakWait = nullptr;
     QLabel* LabelLimitCaption = nullptr;
 };

@@ -159,7 +159,7 @@ TFormMain::TFormMain(const TSettings& settings, uint16_t timerPeriod, const QStr
             FileNotice = QStringLiteral("Súbor %1 sa nepodarilo uložiť").arg(name);
             break;
         }
-        PanelInf->setToolTip(notice.Detail);
+        FileDetail = notice.Detail;
         ShowInf(StatusText());
     };
     Engine->OnArchiveChanged = [this](uint16_t month) { PageA->ArchiveRecordsArrived(month); };
@@ -186,6 +186,32 @@ void TFormMain::ShowInf(const QString& status)
         if (!part.isEmpty())
             parts << part;
     PanelInf->setText(parts.join(QStringLiteral("  –  ")));
+    // The hint: every part whole, one a line, and every alert in force.
+    QStringList hint;
+    for (const QString& part : {FolderNotice, status, OutputNotice, FileNotice, FileDetail})
+        if (!part.isEmpty())
+            hint << part;
+    if (Alerts)
+        for (auto a = Alerts->InForce().rbegin(); a != Alerts->InForce().rend(); ++a)
+            hint << AlertLine(*a);
+    PanelInf->setToolTip(hint.join(QLatin1Char('\n')));
+}
+
+QString TFormMain::AlertLine(const TAlert& alert)
+{
+    const QDateTime at = alert.At.toLocalTime();
+    const QString format = at.date() == QDate::currentDate() ? QStringLiteral("HH:mm") : QStringLiteral("d.M. HH:mm");
+    return QStringLiteral("%1 %2").arg(at.toString(format), alert.Text);
+}
+
+void TFormMain::ShowAlerts()
+{
+    QStringList lines;
+    for (auto a = Alerts->InForce().rbegin(); a != Alerts->InForce().rend(); ++a)
+        lines << AlertLine(*a);
+    PageI->SetAlerts(lines);
+    AlertNotice = lines.isEmpty() ? QString() : lines.front();
+    ShowInf(StatusText());
 }
 
 void TFormMain::HoldFolder()
@@ -224,13 +250,8 @@ void TFormMain::HoldFolder()
 void TFormMain::CreateAlerts(const TSettings& settings)
 {
     Alerts = std::make_unique<TAlerts>();
-    Alerts->OnAlert = [this](const TAlert& alert) {
-        // The projection has its own figures on MERANIE and VYHODNOTENIE.
-        if (alert.Group == TAlertSettings::Projected)
-            return;
-        AlertNotice = QStringLiteral("%1 %2").arg(QDateTime::currentDateTime().toString(QStringLiteral("HH:mm")), alert.Text);
-        ShowInf(StatusText());
-    };
+    // An alert is shown while it holds, not until the next one.
+    Alerts->OnInForceChanged = [this] { ShowAlerts(); };
     Alerts->OnLog = [](const QString& line) { std::fprintf(stderr, "qdrwin: %s\n", line.toLocal8Bit().constData()); };
     Alerts->Apply(settings);
     // Only the program that holds the site folder mails: beside a running
@@ -540,6 +561,9 @@ void TFormMain::Tick()
     ShowDownloadStatus();
     Disps->UpdateAll();
     FrameME->Tick();
+    for (int i = 0; i < TPageRecord::Slots; ++i)
+        if (Engine->ValueQ[i]->IsValid())
+            PageZ->RecordArrived(i);
     TAlertView::ShowProjection(PageM->LabelPj, Alerts->Projection());
     if (Engine->Merania)
         FrameProjection->Show(Alerts->Projection(), Alerts->MonthPeak(), Alerts->Config().Reserve);

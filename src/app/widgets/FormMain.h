@@ -30,6 +30,7 @@ struct TSettings;
 
 class TAdvExcel;
 class TAlerts;
+struct TAlert;
 class TFrameProjection;
 class TMailClient;
 
@@ -65,7 +66,12 @@ public:
     // MERANIE and in ODBER's VYHODNOTENIE, the other alerts in PanelInf.
     std::unique_ptr<TAlerts> Alerts;
     TFrameProjection* FrameProjection = nullptr;
+    // The newest alert in force, as the status line says it.
     QString AlertNotice;
+    // The alerts in force changed: the status line and INFORMÁCIE follow.
+    void ShowAlerts();
+    // "14:32 text", with the date when it was not today.
+    static QString AlertLine(const TAlert& alert);
     std::unique_ptr<TAdvExcel> Excel;
 
     QTabWidget* PageControl = nullptr;
@@ -86,9 +92,11 @@ public:
     QPlainTextEdit* MemoCom = nullptr;
     QLabel* PanelInf = nullptr;
     // The status line: the link and the download (StatusText), the last
-    // word about a written output and about a monthly file.
+    // word about a written output and about a monthly file, the newest alert
+    // in force. Its hint holds all of it in full, since the line may be cut.
     void ShowInf(const QString& status);
     QString FileNotice;
+    QString FileDetail;
     QString OutputNotice;
     // One program downloads into a folder at a time: the window holds the
     // folder it downloads into, and on a folder another program holds it

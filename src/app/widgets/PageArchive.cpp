@@ -61,6 +61,9 @@ TPageArchive::TPageArchive(TArchiveQDR& archive, TDispArch& view, bool& outputBu
     PanelAr->setFont(bold);
     LabelStatus = new QLabel(this);
     LabelStatus->setObjectName(QStringLiteral("LabelArStatus"));
+    // The download's word beside the buttons takes a second line rather than
+    // lose its end at the designed width.
+    LabelStatus->setWordWrap(true);
     CheckBoxFast = new QCheckBox(QStringLiteral("Rýchle sťahovanie"), this);
     CheckBoxFast->setObjectName(QStringLiteral("CheckBoxFast"));
     CheckBoxFast->setToolTip(QStringLiteral("Ďalší archívny záznam sa žiada hneď po predošlej odpovedi, nie až v ďalšom cykle"));

@@ -5,6 +5,7 @@
 #include <QEvent>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QListWidget>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -102,9 +103,22 @@ TPageInformation::TPageInformation(QWidget* parent)
     left->addWidget(TValueLabel::Group(this, QStringLiteral("Udalosti"), events));
     left->addWidget(TValueLabel::Group(this, QStringLiteral("Konfigurácia"), config));
     left->addStretch(1);
+    ListAlerts = new QListWidget(this);
+    ListAlerts->setObjectName(QStringLiteral("ListAlerts"));
+    ListAlerts->setWordWrap(true);
+    ListAlerts->setTextElideMode(Qt::ElideNone);
+    ListAlerts->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ListAlerts->setSelectionMode(QAbstractItemView::NoSelection);
+    ListAlerts->setFocusPolicy(Qt::NoFocus);
+    auto* alerts = new QVBoxLayout;
+    alerts->setContentsMargins(0, 0, 0, 0);
+    alerts->addWidget(ListAlerts);
+
     auto* right = new QVBoxLayout;
     right->addWidget(TValueLabel::Group(this, QStringLiteral("Regulovaný výkon"), preg));
     right->addWidget(MemoInf, 1);
+    GroupAlerts = TValueLabel::Group(this, QString(), alerts);
+    right->addWidget(GroupAlerts, 1);
     auto* columns = new QHBoxLayout;
     columns->addLayout(left, 0);
     columns->addLayout(right, 1);
@@ -113,6 +127,7 @@ TPageInformation::TPageInformation(QWidget* parent)
     page->setContentsMargins(6, 6, 6, 6);
     page->addWidget(TValueLabel::Group(this, QStringLiteral("Identifikácia regulátora"), idBox));
     page->addLayout(columns, 1);
+    SetAlerts({});
 }
 
 bool TPageInformation::eventFilter(QObject* watched, QEvent* event)
@@ -121,4 +136,15 @@ bool TPageInformation::eventFilter(QObject* watched, QEvent* event)
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton && OnIdClick)
         OnIdClick();
     return QWidget::eventFilter(watched, event);
+}
+
+void TPageInformation::SetAlerts(const QStringList& lines)
+{
+    GroupAlerts->setTitle(lines.isEmpty() ? QStringLiteral("Platné upozornenia: žiadne")
+                                          : QStringLiteral("Platné upozornenia: %1").arg(lines.size()));
+    ListAlerts->clear();
+    for (const QString& line : lines) {
+        auto* item = new QListWidgetItem(line, ListAlerts);
+        item->setToolTip(line);
+    }
 }

@@ -1,12 +1,14 @@
 #pragma once
 // The page INFORMÁCIE: the regulator's identification, its event times and
 // configuration, the regulated powers with the button that opens their
-// setting panel, and the program's information memo.
+// setting panel, the program's information memo and the alerts in force.
 #include <QWidget>
 
 #include <functional>
 
+class QGroupBox;
 class QLabel;
+class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
 
@@ -30,6 +32,11 @@ public:
     // layout for it.
     QWidget* PanelPregPlace;
     QPlainTextEdit* MemoInf;
+    // The alerts in force, newest first, each whole with its time (the
+    // status line may cut them).
+    QListWidget* ListAlerts;
+    QGroupBox* GroupAlerts;   // its title counts them, or says there are none
+    void SetAlerts(const QStringList& lines);
 
     // A click on the identification.
     std::function<void()> OnIdClick;

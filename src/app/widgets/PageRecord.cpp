@@ -7,6 +7,7 @@
 
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QStyle>
 #include <QVBoxLayout>
 
@@ -43,10 +44,22 @@ TPageRecord::TPageRecord(QWidget* parent)
         ListBoxQ[i]->SetItemHeight(itemHeight);
         ListBoxQ[i]->setFixedWidth(boxWidth);
         ListBoxQ[i]->setMinimumHeight(5 * itemHeight + 4);
+        LabelLoadingQ[i] = new QLabel(QStringLiteral("načítava sa"), ListBoxQ[i]->viewport());
+        LabelLoadingQ[i]->setObjectName(QString::fromLatin1("LabelLoadingQ" + n));
+        LabelLoadingQ[i]->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+        LabelLoadingQ[i]->setEnabled(false);
+        auto* loading = new QVBoxLayout(ListBoxQ[i]->viewport());
+        loading->addWidget(LabelLoadingQ[i]);
         column->addWidget(LabelQ[i]);
         column->addWidget(PaintBoxQ[i]);
         column->addWidget(ListBoxQ[i], 1);
         page->addWidget(TValueLabel::Group(this, SlotTitle(i), column));
     }
     page->addStretch(1);
+}
+
+void TPageRecord::RecordArrived(int slot)
+{
+    if (slot >= 0 && slot < Slots && !LabelLoadingQ[slot]->isHidden())
+        LabelLoadingQ[slot]->hide();
 }

@@ -20,6 +20,10 @@ public:
     std::array<QLabel*, Slots> LabelQ{};
     std::array<TDrawList*, Slots> ListBoxQ{};
     std::array<TPaintBox*, Slots> PaintBoxQ{};
+    // "načítava sa" over each list until its record first comes: the boxes
+    // stay empty for a few seconds after the start.
+    std::array<QLabel*, Slots> LabelLoadingQ{};
+    void RecordArrived(int slot);
 
     static QString SlotTitle(int slot);
 };

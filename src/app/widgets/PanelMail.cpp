@@ -89,6 +89,7 @@ bool TPanelMail::Compose(std::function<QString()> recipients, std::function<QStr
     Recipients = std::move(recipients);
     Attachment = std::move(attachment);
     Accepted = false;
+    Failure.clear();
     EditS->setText(QStringLiteral("Mesacny archiv"));
     show();
     raise();
@@ -135,10 +136,15 @@ void TPanelMail::ButtonMYClick()
             return;
         Accepted = accepted;
     }
+    Failure = Accepted || !MailClient ? QString() : MailMessage;
     if (!MailMessage.isEmpty()) {
         const QString message = MailMessage;
         MailMessage.clear();
-        TDialogs::Message(message);
+        // A mail that did not go is a failure, not a piece of news.
+        if (Accepted)
+            TDialogs::Message(message);
+        else
+            TDialogs::Warning(message);
         if (!self)
             return;
     }

@@ -51,6 +51,9 @@ public:
     QPlainTextEdit* MemoM = nullptr;
     // What the client's events left for the user during one send.
     QString MailMessage;
+    // Why the last try of the mail being composed failed; empty after a
+    // success or while nothing was tried.
+    QString Failure;
 
 protected:
     void hideEvent(QHideEvent* event) override;

@@ -70,6 +70,12 @@ TPanelPreg::TPanelPreg(TEngine& engine, QWidget* parent)
     LabelPregError->hide();
     QObject::connect(LabeledEditPassword, &QLineEdit::textEdited, LabelPregError, &QWidget::hide);
 
+    LabelPregOpen = new QLabel(QStringLiteral("Heslo nie je nastavené:\nzmena nie je chránená"), this);
+    LabelPregOpen->setObjectName(QStringLiteral("LabelPregOpen"));
+    LabelPregOpen->setToolTip(QStringLiteral("Heslo sa nastavuje kľúčom Password v časti [INE] súboru qdrwin.ini"));
+    LabelPregOpen->setVisible(Engine.Password.isEmpty());
+    LabeledEditPassword->setEnabled(!Engine.Password.isEmpty());
+
     BitBtnPregY = new QPushButton(QStringLiteral("OK"), this);
     BitBtnPregY->setObjectName(QStringLiteral("BitBtnPregY"));
     BitBtnPregN = new QPushButton(QStringLiteral("Zrušiť"), this);
@@ -88,10 +94,11 @@ TPanelPreg::TPanelPreg(TEngine& engine, QWidget* parent)
     grid->addWidget(passwordCaption, 2, 0);
     grid->addWidget(LabeledEditPassword, 2, 1, 1, 2);
     grid->addWidget(LabelPregError, 3, 0, 1, 3);
+    grid->addWidget(LabelPregOpen, 4, 0, 1, 3);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(BitBtnPregY);
     buttons->addWidget(BitBtnPregN);
-    grid->addLayout(buttons, 4, 0, 1, 3);
+    grid->addLayout(buttons, 5, 0, 1, 3);
 
     QObject::connect(BitBtnPregY, &QPushButton::clicked, this, [this] { BitBtnPregYClick(); });
     QObject::connect(BitBtnPregN, &QPushButton::clicked, this, [this] { BitBtnPregNClick(); });
@@ -122,6 +129,8 @@ void TPanelPreg::ButtonPregClick()
     EditPregN->setText(Engine.ValuePregN->GetDisplay());
     LabeledEditPassword->clear();
     LabelPregError->hide();
+    LabelPregOpen->setVisible(Engine.Password.isEmpty());
+    LabeledEditPassword->setEnabled(!Engine.Password.isEmpty());
 }
 
 void TPanelPreg::BitBtnPregNClick() { hide(); }

@@ -32,6 +32,9 @@ public:
     QLineEdit* EditPregN = nullptr;
     // "Nesprávne heslo" after a confirm with a wrong password; hidden otherwise.
     QLabel* LabelPregError = nullptr;
+    // Without [INE] Password anyone at the window may change the limit: the
+    // panel says so.
+    QLabel* LabelPregOpen = nullptr;
 
 private:
     TEngine& Engine;

@@ -755,7 +755,13 @@ void TSheetMeasurements::ButtonMClick()
     // The file just written goes out, whatever EditF says by the time the
     // user sends.
     const QString file = EditF->text();
-    PanelM->Compose([this] { return EditM->text(); }, [file] { return file; });
+    const bool sent = PanelM->Compose([this] { return EditM->text(); }, [file] { return file; });
+    // The status line tells how the mail ended, not only that its file was
+    // written; a mail given up without a try leaves it as it was.
+    if (sent)
+        Notice(QStringLiteral("Mail odoslaný: %1 na %2").arg(FullPath(file), EditM->text()));
+    else if (!PanelM->Failure.isEmpty())
+        Notice(QStringLiteral("Mail sa nepodarilo odoslať: %1").arg(PanelM->Failure));
     OutputBusy = false;
     QApplication::beep();
 }
