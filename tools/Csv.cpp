@@ -81,9 +81,9 @@ int RunCsv(const QStringList& args)
             Fail(QStringLiteral("cannot write to standard output"));
         return written ? ExitOk : ExitFolder;
     }
-    QString error;
+    TFileError error;
     if (!SaveCsv(csv, name, QFileInfo(input).absoluteFilePath(), error)) {
-        Fail(error);
+        Fail(error.Text());
         return ExitFolder;
     }
     Out(QStringLiteral("%1: %2 rows").arg(QFileInfo(name).absoluteFilePath()).arg(rows));

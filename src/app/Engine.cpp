@@ -820,7 +820,7 @@ void TEngine::ApplyNames(const TSettings& settings)
     Settings.MeterNames = settings.MeterNames;
     Settings.ApplianceNames = settings.ApplianceNames;
     Settings.SignalNames = settings.SignalNames;
-    GridEm->RowNames = TValueGridEm::MakeRowNames(MainMeterTitle, settings.MeterNames);
+    GridEm->SetMeterNames(settings.MeterNames);
     // The counts shown follow the names, as the list works them out.
     const TValueListIO named(MaxAge, settings.ApplianceNames, settings.SignalNames);
     ListIO->ApplianceNames = named.ApplianceNames;
