@@ -4,6 +4,7 @@
 #include "comm/ComThread.h"
 #include "comm/SerialThread.h"
 #include "comm/UDPThread.h"
+#include "core/MeterNames.h"
 #include "core/TextFunctions.h"
 #include "core/Tick.h"
 
@@ -17,7 +18,7 @@
 #include <cstring>
 
 namespace {
-const QString MainMeterTitle = QStringLiteral("Hlavné meranie");
+const QString MainMeterTitle = MainMeasurementTitle();
 // Runs the event loop for about ms milliseconds, so waits on the main thread
 // keep serving the worker's hand-overs and the timer's ticks.
 void PumpEvents(int ms)
