@@ -20,9 +20,10 @@ const QString CsvUsage = QStringLiteral(
     "\n"
     "Writes the interval powers of a monthly archive file (2026nov.qdr, ...) as CSV\n"
     "(RFC 4180, UTF-8, comma-separated, CR LF): a header row \"time\" and one column per\n"
-    "measurement (number, name from ELEKTROMERY, [kW] or [kVAr]), then one row per record\n"
-    "that has a time. The time is the start of the interval as ISO 8601 with the zone's\n"
-    "offset (2026-11-01T00:15:00+01:00); a missing value is an empty field.\n"
+    "measurement (\"01: Kompresory [kW]\"; a meter without a name in ELEKTROMERY is\n"
+    "\"02: Elektromer 2 [kVAr]\"), then one row per record that has a time. The time is\n"
+    "the start of the interval as ISO 8601 with the zone's offset\n"
+    "(2026-11-01T00:15:00+01:00); a missing value is an empty field.\n"
     "\n"
     "Daylight saving: the hour the clock repeats in autumn takes the summer offset until\n"
     "the records show the clock going back, then the winter one; a record in the hour\n"
@@ -81,9 +82,9 @@ int RunCsv(const QStringList& args)
             Fail(QStringLiteral("cannot write to standard output"));
         return written ? ExitOk : ExitFolder;
     }
-    QString error;
+    TFileError error;
     if (!SaveCsv(csv, name, QFileInfo(input).absoluteFilePath(), error)) {
-        Fail(error);
+        Fail(error.Text());
         return ExitFolder;
     }
     Out(QStringLiteral("%1: %2 rows").arg(QFileInfo(name).absoluteFilePath()).arg(rows));

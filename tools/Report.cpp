@@ -104,9 +104,9 @@ int RunReport(const QStringList& args)
     if (!settings.Contract.Problem.isEmpty())
         Fail(QStringLiteral("configuration: %1 (page 1 says so instead of the reserved capacity)")
                  .arg(settings.Contract.Problem));
-    QString error;
+    TFileError error;
     if (WriteMonthReport(*month.View, request, output, {}, {}, error) != TPrintResult::Printed) {
-        Fail(error);
+        Fail(error.Text());
         return ExitFolder;
     }
     Out(QFileInfo(output).absoluteFilePath());

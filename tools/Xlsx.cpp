@@ -92,13 +92,13 @@ int RunXlsx(const QStringList& args)
         return ExitFolder;
     }
     const std::vector<TSheet>& book = sheets.Sheets();
-    QString error;
+    TFileError error;
     {
         const TQuietLibrary quiet;
         error = WriteWorkbook(book, name);
     }
-    if (!error.isEmpty()) {
-        Fail(error);
+    if (error.Failed()) {
+        Fail(error.Text());
         return ExitFolder;
     }
     Out(QStringLiteral("%1: %2 cells").arg(QFileInfo(name).absoluteFilePath()).arg(book.empty() ? 0 : book.front().Cells.size()));

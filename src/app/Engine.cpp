@@ -4,6 +4,7 @@
 #include "comm/ComThread.h"
 #include "comm/SerialThread.h"
 #include "comm/UDPThread.h"
+#include "core/MeterNames.h"
 #include "core/TextFunctions.h"
 #include "core/Tick.h"
 
@@ -17,7 +18,7 @@
 #include <cstring>
 
 namespace {
-const QString MainMeterTitle = QStringLiteral("Hlavné meranie");
+const QString MainMeterTitle = MainMeasurementTitle();
 // Runs the event loop for about ms milliseconds, so waits on the main thread
 // keep serving the worker's hand-overs and the timer's ticks.
 void PumpEvents(int ms)
@@ -820,7 +821,7 @@ void TEngine::ApplyNames(const TSettings& settings)
     Settings.MeterNames = settings.MeterNames;
     Settings.ApplianceNames = settings.ApplianceNames;
     Settings.SignalNames = settings.SignalNames;
-    GridEm->RowNames = TValueGridEm::MakeRowNames(MainMeterTitle, settings.MeterNames);
+    GridEm->SetMeterNames(settings.MeterNames);
     // The counts shown follow the names, as the list works them out.
     const TValueListIO named(MaxAge, settings.ApplianceNames, settings.SignalNames);
     ListIO->ApplianceNames = named.ApplianceNames;

@@ -41,13 +41,21 @@ QString FromCp1250(const QByteArray& bytes)
     return decoder.decode(bytes);
 }
 
-bool SaveTextLines(const QStringList& lines, const QString& fileName, QString* error)
+bool SaveTextLines(const QStringList& lines, const QString& fileName, TFileError& error)
 {
     QByteArray bytes;
     for (const QString& line : lines)
         bytes += ToCp1250(line) + "\r\n";
-    const QString problem = ReplaceFile(fileName, bytes);
-    if (!problem.isEmpty() && error)
-        *error = problem;
-    return problem.isEmpty();
+    error = ReplaceFileWith(fileName, bytes);
+    return !error.Failed();
+}
+
+bool SaveTextLines(const QStringList& lines, const QString& fileName, QString* error)
+{
+    TFileError problem;
+    if (SaveTextLines(lines, fileName, problem))
+        return true;
+    if (error)
+        *error = problem.Text();
+    return false;
 }

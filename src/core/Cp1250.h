@@ -14,3 +14,6 @@ QString FromCp1250(const QByteArray& bytes);
 // it was and a link or FIFO of that name is refused; the reason of a failure
 // in error when given.
 bool SaveTextLines(const QStringList& lines, const QString& fileName, QString* error = nullptr);
+// The same with the reason in parts (see SlovakFileError).
+struct TFileError;
+bool SaveTextLines(const QStringList& lines, const QString& fileName, TFileError& error);

@@ -19,27 +19,46 @@ QString SystemReason(int error) { return QString::fromLocal8Bit(std::strerror(er
 
 QByteArray Native(const QString& path) { return QFile::encodeName(path); }
 
-QString KindText(mode_t mode)
+TFileError::TRefusal RefusalOf(mode_t mode)
 {
+    using R = TFileError::TRefusal;
     if (S_ISLNK(mode))
-        return QStringLiteral("a symbolic link");
+        return R::Link;
     if (S_ISFIFO(mode))
-        return QStringLiteral("a FIFO");
+        return R::Fifo;
     if (S_ISCHR(mode))
-        return QStringLiteral("a character device");
+        return R::CharDevice;
     if (S_ISBLK(mode))
-        return QStringLiteral("a block device");
+        return R::BlockDevice;
     if (S_ISSOCK(mode))
-        return QStringLiteral("a socket");
+        return R::Socket;
     if (S_ISDIR(mode))
-        return QStringLiteral("a folder");
-    return QStringLiteral("not a plain file");
+        return R::Folder;
+    return R::NotPlain;
 }
 
-QString NotRegularText(const QString& path, mode_t mode)
+QString KindText(TFileError::TRefusal refusal)
 {
-    return QStringLiteral("%1 is %2, not a regular file").arg(path, KindText(mode));
+    using R = TFileError::TRefusal;
+    switch (refusal) {
+    case R::Link:
+        return QStringLiteral("a symbolic link");
+    case R::Fifo:
+        return QStringLiteral("a FIFO");
+    case R::CharDevice:
+        return QStringLiteral("a character device");
+    case R::BlockDevice:
+        return QStringLiteral("a block device");
+    case R::Socket:
+        return QStringLiteral("a socket");
+    case R::Folder:
+        return QStringLiteral("a folder");
+    default:
+        return QStringLiteral("not a plain file");
+    }
 }
+
+QString NotRegularText(const QString& path, mode_t mode) { return TFileError::Refused(path, RefusalOf(mode)).Text(); }
 
 void SyncFolder(const QString& folder)
 {
@@ -115,20 +134,20 @@ void RemoveDeadScratch(const QString& folder)
 // and set-group ID and write access for everybody are not carried over:
 // whoever could plant the old file must not get them on ours. Owner and group
 // are kept where the process may change them (root; the group for a member).
-QString SettleScratch(const QString& scratch, const QString& path)
+TFileError SettleScratch(const QString& scratch, const QString& path)
 {
     const int fd = ::open(Native(scratch).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return QStringLiteral("cannot write %1: %2").arg(path, SystemReason(errno));
+        return TFileError::System(TFileError::TStep::Write, path, errno);
     struct stat mine {};
     if (::fstat(fd, &mine) != 0 || !S_ISREG(mine.st_mode)) {
         ::close(fd);
-        return QStringLiteral("cannot write %1: the new file is not a regular file").arg(path);
+        return TFileError::Other(TFileError::TStep::Write, path, QStringLiteral("the new file is not a regular file"));
     }
     if (::fsync(fd) != 0) {
         const int e = errno;
         ::close(fd);
-        return QStringLiteral("cannot write %1: %2").arg(path, SystemReason(e));
+        return TFileError::System(TFileError::TStep::Write, path, e);
     }
     struct stat old {};
     if (::lstat(Native(path).constData(), &old) == 0 && S_ISREG(old.st_mode)) {
@@ -138,18 +157,151 @@ QString SettleScratch(const QString& scratch, const QString& path)
         ::fchmod(fd, old.st_mode & 0777 & ~mode_t(S_IWOTH));
     }
     ::close(fd);
-    return QString();
+    return {};
 }
 
 } // namespace
 
-QString NotRegularProblem(const QString& path)
+TFileError TFileError::System(TStep step, const QString& path, int error)
+{
+    TFileError e;
+    e.Step = step;
+    e.Path = path;
+    e.Errno = error;
+    return e;
+}
+
+TFileError TFileError::Refused(const QString& path, TRefusal refusal)
+{
+    TFileError e;
+    e.Step = TStep::Write;
+    e.Path = path;
+    e.Refusal = refusal;
+    return e;
+}
+
+TFileError TFileError::Other(TStep step, const QString& path, const QString& detail)
+{
+    TFileError e;
+    e.Step = step;
+    e.Path = path;
+    e.Detail = detail;
+    return e;
+}
+
+TFileError TFileError::Said(const QString& path, const QString& text)
+{
+    TFileError e = Other(TStep::Write, path, text);
+    e.Whole = true;
+    return e;
+}
+
+QString TFileError::Text() const
+{
+    if (!Failed())
+        return QString();
+    if (Whole)
+        return Detail;
+    if (Refusal == TRefusal::Source)
+        return QStringLiteral("%1 is the monthly file itself").arg(Path);
+    if (Refusal != TRefusal::None)
+        return QStringLiteral("%1 is %2, not a regular file").arg(Path, KindText(Refusal));
+    const QString reason = Errno != 0 ? SystemReason(Errno) : Detail;
+    switch (Step) {
+    case TStep::Read:
+        return QStringLiteral("cannot read %1: %2").arg(Path, reason);
+    case TStep::Replace:
+        return QStringLiteral("cannot replace %1: %2").arg(Path, reason);
+    case TStep::Rename:
+        return QStringLiteral("cannot rename %1 to %2: %3").arg(Path, Target, reason);
+    default:
+        return QStringLiteral("cannot write %1: %2").arg(Path, reason);
+    }
+}
+
+QString SlovakFileReason(const TFileError& error)
+{
+    using R = TFileError::TRefusal;
+    const QFileInfo info(error.Path);
+    const QString name = info.absoluteFilePath();
+    switch (error.Refusal) {
+    case R::None:
+        break;
+    case R::Link:
+        return QStringLiteral("%1 je symbolický odkaz, nie obyčajný súbor").arg(name);
+    case R::Fifo:
+        return QStringLiteral("%1 je rúra (FIFO), nie obyčajný súbor").arg(name);
+    case R::CharDevice:
+    case R::BlockDevice:
+        return QStringLiteral("%1 je zariadenie, nie obyčajný súbor").arg(name);
+    case R::Socket:
+        return QStringLiteral("%1 je soket, nie obyčajný súbor").arg(name);
+    case R::Folder:
+        return QStringLiteral("%1 je priečinok, nie súbor").arg(name);
+    case R::NotPlain:
+        return QStringLiteral("%1 nie je obyčajný súbor").arg(name);
+    case R::Source:
+        return QStringLiteral("%1 je mesačný súbor, z ktorého sa výstup robí").arg(name);
+    }
+    switch (error.Errno) {
+    case 0:
+        return error.Detail;
+    case ENOENT:
+        // Writing creates the file, so what is missing is its folder.
+        return error.Step == TFileError::TStep::Read ? QStringLiteral("súbor %1 neexistuje").arg(name)
+                                                     : QStringLiteral("priečinok %1 neexistuje").arg(info.absolutePath());
+    case ENOTDIR:
+        return QStringLiteral("v ceste %1 je súbor namiesto priečinka").arg(info.absolutePath());
+    case EACCES:
+    case EPERM:
+        return error.Step == TFileError::TStep::Read
+                   ? QStringLiteral("chýba právo čítať %1").arg(name)
+                   : QStringLiteral("chýba právo zapisovať do priečinka %1").arg(info.absolutePath());
+    case ENOSPC:
+        return QStringLiteral("disk je plný");
+    case EDQUOT:
+        return QStringLiteral("prekročená kvóta na disku");
+    case EROFS:
+        return QStringLiteral("súborový systém je len na čítanie");
+    case EISDIR:
+        return QStringLiteral("%1 je priečinok, nie súbor").arg(name);
+    case ENAMETOOLONG:
+        return QStringLiteral("názov súboru je príliš dlhý");
+    default:
+        return SystemReason(error.Errno);
+    }
+}
+
+QString SlovakFileError(const TFileError& error)
+{
+    if (!error.Failed())
+        return QString();
+    const QString name = QFileInfo(error.Path).absoluteFilePath();
+    QString what;
+    switch (error.Step) {
+    case TFileError::TStep::Read:
+        what = QStringLiteral("Súbor %1 sa nepodarilo prečítať").arg(name);
+        break;
+    case TFileError::TStep::Rename:
+        what = QStringLiteral("Súbor %1 sa nepodarilo premenovať na %2").arg(name, QFileInfo(error.Target).absoluteFilePath());
+        break;
+    default:
+        what = QStringLiteral("Súbor %1 sa nepodarilo zapísať").arg(name);
+        break;
+    }
+    const QString reason = SlovakFileReason(error);
+    return reason.isEmpty() ? what + QLatin1Char('.') : what + QStringLiteral(": ") + reason + QLatin1Char('.');
+}
+
+TFileError NotRegularRefusal(const QString& path)
 {
     struct stat st {};
     if (::lstat(Native(path).constData(), &st) != 0 || S_ISREG(st.st_mode))
-        return QString();
-    return NotRegularText(path, st.st_mode);
+        return {};
+    return TFileError::Refused(path, RefusalOf(st.st_mode));
 }
+
+QString NotRegularProblem(const QString& path) { return NotRegularRefusal(path).Text(); }
 
 TFileRead ReadRegularFile(const QString& path, qint64 limit, QByteArray& data, qint64& size, QString& error)
 {
@@ -212,10 +364,10 @@ TFileRead ReadRegularFile(const QString& path, qint64 limit, QByteArray& data, q
     return TFileRead::Read;
 }
 
-QString ReplaceFile(const QString& path, const std::function<QString(const QString& scratch)>& write)
+TFileError ReplaceFileWith(const QString& path, const std::function<TFileError(const QString& scratch)>& write)
 {
-    if (QString problem = NotRegularProblem(path); !problem.isEmpty())
-        return problem;
+    if (TFileError refusal = NotRegularRefusal(path); refusal.Failed())
+        return refusal;
     const QFileInfo info(path);
     const QString folder = info.absolutePath();
     RemoveDeadScratch(folder);
@@ -224,16 +376,16 @@ QString ReplaceFile(const QString& path, const std::function<QString(const QStri
     QByteArray pattern = Native(folder + QStringLiteral("/.") + info.fileName().left(64) +
                                 QStringLiteral(".scratch-%1-XXXXXX").arg(::getpid()));
     if (!::mkdtemp(pattern.data()))
-        return QStringLiteral("cannot write %1: %2").arg(path, SystemReason(errno));
+        return TFileError::System(TFileError::TStep::Write, path, errno);
     const QString privateFolder = QFile::decodeName(pattern);
     const QString scratch = privateFolder + QLatin1Char('/') + info.fileName();
-    QString problem = write(scratch);
-    if (problem.isEmpty())
+    TFileError problem = write(scratch);
+    if (!problem.Failed())
         problem = SettleScratch(scratch, path);
     // rename replaces a link put there meanwhile rather than writing through it.
-    if (problem.isEmpty() && ::rename(Native(scratch).constData(), Native(path).constData()) != 0)
-        problem = QStringLiteral("cannot replace %1: %2").arg(path, SystemReason(errno));
-    if (problem.isEmpty())
+    if (!problem.Failed() && ::rename(Native(scratch).constData(), Native(path).constData()) != 0)
+        problem = TFileError::System(TFileError::TStep::Replace, path, errno);
+    if (!problem.Failed())
         SyncFolder(folder);
     const int fd = ::open(pattern.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd >= 0)
@@ -242,12 +394,12 @@ QString ReplaceFile(const QString& path, const std::function<QString(const QStri
     return problem;
 }
 
-QString ReplaceFile(const QString& path, const QByteArray& bytes)
+TFileError ReplaceFileWith(const QString& path, const QByteArray& bytes)
 {
-    return ReplaceFile(path, [&](const QString& scratch) {
+    return ReplaceFileWith(path, [&](const QString& scratch) {
         const int fd = ::open(Native(scratch).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd < 0)
-            return QStringLiteral("cannot write %1: %2").arg(path, SystemReason(errno));
+            return TFileError::System(TFileError::TStep::Write, path, errno);
         qint64 done = 0;
         int e = 0;
         while (done < bytes.size() && e == 0) {
@@ -259,9 +411,20 @@ QString ReplaceFile(const QString& path, const QByteArray& bytes)
         }
         if (::close(fd) != 0 && e == 0)
             e = errno;
-        return e == 0 ? QString() : QStringLiteral("cannot write %1: %2").arg(path, SystemReason(e));
+        return e == 0 ? TFileError() : TFileError::System(TFileError::TStep::Write, path, e);
     });
 }
+
+QString ReplaceFile(const QString& path, const std::function<QString(const QString& scratch)>& write)
+{
+    return ReplaceFileWith(path, [&](const QString& scratch) {
+               const QString problem = write(scratch);
+               return problem.isEmpty() ? TFileError() : TFileError::Said(path, problem);
+           })
+        .Text();
+}
+
+QString ReplaceFile(const QString& path, const QByteArray& bytes) { return ReplaceFileWith(path, bytes).Text(); }
 
 QString MoveAside(const QString& path, const QString& suffix, QString& error)
 {

@@ -3,6 +3,7 @@
 // mail attachment are built here from the archive view, so qdrtool writes the
 // very text the window writes.
 #include "core/Cp1250.h"
+#include "core/MeterNames.h"
 
 #include <QString>
 #include <QStringList>
@@ -21,10 +22,11 @@ struct TTableChoice {
     // The month as the archive page names it ("November 2026").
     QString Caption;
     // The measurement label of each channel ("03: Kompresory"), by channel
-    // number; empty for a measurement without a name.
+    // number; empty for a meter without a name, which Label calls
+    // "03: Elektromer 3".
     QStringList Labels;
 
-    QString Label(uint8_t channel) const { return channel < Labels.size() ? Labels.at(channel) : QString(); }
+    QString Label(uint8_t channel) const { return MeasurementLabel(channel, Labels); }
 };
 
 // Fills lines with the tables of view; width 0 is the file's layout (one row

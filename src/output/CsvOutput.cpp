@@ -1,5 +1,6 @@
 #include "output/CsvOutput.h"
 
+#include "core/MeterNames.h"
 #include "core/SafeFile.h"
 #include "regulator/DispArch.h"
 
@@ -34,8 +35,7 @@ TCsvChoice WholeMonth(const TDispArch& view, const QStringList& labels)
 
 QString ChannelName(uint8_t channel, const QStringList& labels)
 {
-    const QString label = channel < labels.size() ? labels.at(channel) : QString();
-    return label.isEmpty() ? QStringLiteral("%1").arg(channel, 2, 10, QLatin1Char('0')) : label;
+    return MeasurementLabel(channel, labels);
 }
 
 QByteArray BuildCsv(const TDispArch& view, const std::vector<TTimedRecord>& records, const TCsvChoice& choice,
@@ -69,12 +69,12 @@ QByteArray BuildCsv(const TDispArch& view, const std::vector<TTimedRecord>& reco
     return out;
 }
 
-bool SaveCsv(const QByteArray& bytes, const QString& fileName, const QString& monthFile, QString& error)
+bool SaveCsv(const QByteArray& bytes, const QString& fileName, const QString& monthFile, TFileError& error)
 {
     if (SameFile(fileName, monthFile)) {
-        error = QStringLiteral("%1 is the monthly file itself").arg(fileName);
+        error = TFileError::Refused(fileName, TFileError::TRefusal::Source);
         return false;
     }
-    error = ReplaceFile(fileName, bytes);
-    return error.isEmpty();
+    error = ReplaceFileWith(fileName, bytes);
+    return !error.Failed();
 }

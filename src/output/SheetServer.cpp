@@ -102,23 +102,23 @@ QString XlsxFileName(const QString& name)
     return dir + file + QStringLiteral(".xlsx");
 }
 
-QString WriteWorkbook(const std::vector<TSheet>& sheets, const QString& path)
+TFileError WriteWorkbook(const std::vector<TSheet>& sheets, const QString& path)
 {
     // Messages name the workbook, not the private scratch file it is
     // written as.
-    return ReplaceFile(path, [&sheets, &path](const QString& scratch) {
+    return ReplaceFileWith(path, [&sheets, &path](const QString& scratch) {
         const QByteArray scratchName = QFile::encodeName(scratch);
         errno = 0;
         lxw_workbook* book = workbook_new(scratchName.constData());
         if (!book)
-            return QStringLiteral("cannot write %1: %2")
-                .arg(path, errno != 0 ? QString::fromLocal8Bit(std::strerror(errno)) : QStringLiteral("no workbook"));
-        QString problem;
+            return errno != 0 ? TFileError::System(TFileError::TStep::Write, path, errno)
+                              : TFileError::Other(TFileError::TStep::Write, path, QStringLiteral("no workbook"));
+        TFileError problem;
         for (const TSheet& sheet : sheets) {
             const QByteArray name = sheet.Name.toUtf8();
             lxw_worksheet* ws = workbook_add_worksheet(book, name.constData());
             if (!ws) {
-                problem = QStringLiteral("cannot add sheet %1").arg(sheet.Name);
+                problem = TFileError::Said(path, QStringLiteral("cannot add sheet %1").arg(sheet.Name));
                 break;
             }
             for (const auto& [column, width] : sheet.Widths)
@@ -128,18 +128,19 @@ QString WriteWorkbook(const std::vector<TSheet>& sheets, const QString& path)
                 const lxw_col_t c = lxw_col_t(at.second - 1);
                 const lxw_error e = cell.IsNumber ? worksheet_write_number(ws, r, c, cell.Number, nullptr)
                                                   : worksheet_write_string(ws, r, c, cell.Text.toUtf8().constData(), nullptr);
-                if (e != LXW_NO_ERROR && problem.isEmpty())
-                    problem = QStringLiteral("cell R%1C%2: %3").arg(at.first).arg(at.second).arg(LxwProblem(e));
+                if (e != LXW_NO_ERROR && !problem.Failed())
+                    problem = TFileError::Said(
+                        path, QStringLiteral("cell R%1C%2: %3").arg(at.first).arg(at.second).arg(LxwProblem(e)));
             }
         }
         errno = 0;
         const lxw_error closed = workbook_close(book);
         const int e = errno;
-        if (problem.isEmpty() && closed != LXW_NO_ERROR)
+        if (!problem.Failed() && closed != LXW_NO_ERROR)
             // The system's reason where the library failed on a file (a full
             // disk), else the library's own.
-            problem = QStringLiteral("cannot write %1: %2")
-                          .arg(path, e != 0 ? QString::fromLocal8Bit(std::strerror(e)) : LxwProblem(closed));
+            problem = e != 0 ? TFileError::System(TFileError::TStep::Write, path, e)
+                             : TFileError::Other(TFileError::TStep::Write, path, LxwProblem(closed));
         return problem;
     });
 }
@@ -194,17 +195,17 @@ void TSheetServer::Close()
 void TSheetServer::Save()
 {
     FSavedPath.clear();
-    FSaveError.clear();
+    FSaveFailure = {};
     if (FSheets.empty())
         return;
     if (FileName.isEmpty())
-        FSaveError = QStringLiteral("no file name for the workbook");
+        FSaveFailure = TFileError::Said(FileName, QStringLiteral("no file name for the workbook"));
     else
-        FSaveError = WriteWorkbook(FSheets, FileName);
-    if (FSaveError.isEmpty())
+        FSaveFailure = WriteWorkbook(FSheets, FileName);
+    if (!FSaveFailure.Failed())
         FSavedPath = QFileInfo(FileName).absoluteFilePath();
     if (OnSaved)
-        OnSaved(FSavedPath, FSaveError);
+        OnSaved(FSavedPath, FSaveFailure.Text());
 }
 
 bool TSheetServer::Execute(const QString& command, bool wait)

@@ -6,6 +6,7 @@
 // items "Selection" and "Status", and writes the workbook as an .xlsx file
 // when the conversation closes. Commands complete on the event loop, as an
 // outside server's would, so the driver's waits are real waits.
+#include "core/SafeFile.h"
 #include "output/DdeConversation.h"
 
 #include <QObject>
@@ -39,8 +40,8 @@ struct TSheet {
 // Writes sheets as a workbook at path, through a file beside it that
 // replaces path only once complete (ReplaceFile), so a failed write leaves an
 // earlier workbook as it was and a link or FIFO of that name is refused.
-// Empty on success, else why it failed.
-QString WriteWorkbook(const std::vector<TSheet>& sheets, const QString& path);
+// Failed() false on success, else why it failed.
+TFileError WriteWorkbook(const std::vector<TSheet>& sheets, const QString& path);
 // The workbook's name for a table output's file name: its extension (if
 // any) becomes ".xlsx"; a bare name lands in the current directory.
 QString XlsxFileName(const QString& name);
@@ -66,7 +67,8 @@ public:
     // conversation inserted no sheet or the write failed) and why a write
     // failed (empty otherwise).
     QString SavedPath() const { return FSavedPath; }
-    QString SaveError() const { return FSaveError; }
+    QString SaveError() const { return FSaveFailure.Text(); }
+    const TFileError& SaveFailure() const { return FSaveFailure; }
     // Raised after every close that had a workbook to write.
     std::function<void(const QString& path, const QString& error)> OnSaved;
 
@@ -110,5 +112,5 @@ private:
     std::vector<TSheet> FSheets;
     int FActive = -1;
     QString FSavedPath;
-    QString FSaveError;
+    TFileError FSaveFailure;
 };

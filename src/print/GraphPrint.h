@@ -2,6 +2,7 @@
 // The power graphs of the shown measurements printed in strips, four to a
 // page: each strip a frame holding the value scale, a piece of the graph in
 // black on white and a title band with the month and the measurement.
+#include "core/MeterNames.h"
 #include "print/PrintJob.h"
 
 #include <QString>
@@ -18,7 +19,7 @@ struct TGraphPrintChoice {
     QString Caption;     // the month as the archive page names it
     QStringList Labels;  // measurement labels by channel number
 
-    QString Label(uint8_t channel) const { return channel < Labels.size() ? Labels.at(channel) : QString(); }
+    QString Label(uint8_t channel) const { return MeasurementLabel(channel, Labels); }
 };
 
 // Whether layout leaves room for a strip of the graphs of choice.

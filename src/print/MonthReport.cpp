@@ -55,13 +55,13 @@ std::vector<std::pair<int, int>> Groups(int channels, int perGroup)
 
 TPrintResult WriteMonthReport(TDispArch& view, const TReportRequest& request, const QString& fileName,
                               const std::function<bool(int percent)>& progress, const std::function<void()>& pump,
-                              QString& error)
+                              TFileError& error)
 {
     if (view.RecordCount == 0 || view.Channels == 0)
         return TPrintResult::Nothing;
     // Refused before the month is drawn; ReplaceFile checks again when the
     // drawing is done.
-    if (error = NotRegularProblem(fileName); !error.isEmpty())
+    if (error = NotRegularRefusal(fileName); error.Failed())
         return TPrintResult::Failed;
     // Drawn into memory (a month's report is a few megabytes at most) and
     // written by the one safe path.
@@ -139,10 +139,10 @@ TPrintResult WriteMonthReport(TDispArch& view, const TReportRequest& request, co
         progress(99);
     const TPrintResult result = job.Play(writer, pump);
     if (result != TPrintResult::Printed) {
-        error = QStringLiteral("cannot draw the report");
+        error = TFileError::Said(fileName, QStringLiteral("cannot draw the report"));
         return TPrintResult::Failed;
     }
-    if (error = ReplaceFile(fileName, file.data()); !error.isEmpty())
+    if (error = ReplaceFileWith(fileName, file.data()); error.Failed())
         return TPrintResult::Failed;
     return result;
 }

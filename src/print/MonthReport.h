@@ -3,6 +3,7 @@
 // summary (SummaryPage), then the month's tables as the table print lays
 // them out and the graphs as the graph print draws them (strips, four to a
 // page), all from the archive view through the prints' own code.
+#include "core/SafeFile.h"
 #include "demand/Contract.h"
 #include "print/PrintJob.h"
 #include "print/SummaryPage.h"
@@ -37,4 +38,4 @@ QString JobTitle(const QString& caption, const QString& output);
 // holds no record.
 TPrintResult WriteMonthReport(TDispArch& view, const TReportRequest& request, const QString& fileName,
                               const std::function<bool(int percent)>& progress, const std::function<void()>& pump,
-                              QString& error);
+                              TFileError& error);

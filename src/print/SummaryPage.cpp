@@ -1,5 +1,6 @@
 #include "print/SummaryPage.h"
 
+#include "core/MeterNames.h"
 #include "core/TextFunctions.h"
 #include "print/CapacityBlock.h"
 #include "print/MonthSummary.h"
@@ -13,9 +14,7 @@
 
 QString TReportTitles::Label(uint8_t channel) const
 {
-    const QString label = channel < Labels.size() ? Labels.at(channel) : QString();
-    // A measurement without a name is still told by its number.
-    return label.isEmpty() ? IntToStrZero(channel, 2) + QLatin1Char(':') : label;
+    return MeasurementLabel(channel, Labels);
 }
 
 namespace {

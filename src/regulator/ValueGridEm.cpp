@@ -1,7 +1,7 @@
 #include "regulator/ValueGridEm.h"
 
 #include "core/LittleEndian.h"
-#include "core/TextFunctions.h"
+#include "core/MeterNames.h"
 
 #include <algorithm>
 
@@ -31,19 +31,25 @@ QStringList TValueGridEm::MakeRowNames(const QString& title, const QStringList& 
     QStringList names{QStringLiteral("00: ") + title};
     for (int n = 1; n <= Meters; ++n) {
         const QString name = n - 1 < meterNames.size() ? meterNames.at(n - 1) : QString();
-        names << (name.isEmpty() ? QString() : IntToStrZero(uint32_t(n), 2) + QStringLiteral(": ") + name);
+        names << (name.trimmed().isEmpty() ? QString() : MeasurementLabel(n, name.trimmed()));
     }
     return names;
 }
 
+void TValueGridEm::SetMeterNames(const QStringList& meterNames)
+{
+    MeterNames = meterNames;
+    SetReportedMeters(ReportedMeters);
+}
+
 void TValueGridEm::SetReportedMeters(int meters)
 {
+    ReportedMeters = meters;
     QStringList names = MeterNames;
     for (int n = 1; n <= std::min(meters, int(Meters)); ++n) {
         while (names.size() < n)
             names << QString();
-        if (names.at(n - 1).isEmpty())
-            names[n - 1] = QStringLiteral("Elektromer ") + QString::number(n);
+        names[n - 1] = MeterName(n, names.at(n - 1));
     }
     RowNames = MakeRowNames(Title, names);
 }

@@ -25,6 +25,9 @@ public:
     // The meters the regulator reports: each one without a configured name
     // is listed as "NN: Elektromer n" until it is given one.
     void SetReportedMeters(int meters);
+    // Names configured anew: the rows follow at once, the reported meters
+    // still listed.
+    void SetMeterNames(const QStringList& meterNames);
 
     // readings: 52 bytes, for the main measurement and meters 1 to 12 the
     // instantaneous and the average power, little-endian.
@@ -48,4 +51,5 @@ public:
 private:
     QString Title;
     QStringList MeterNames;
+    int ReportedMeters = 0;
 };

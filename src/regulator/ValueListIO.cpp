@@ -1,5 +1,7 @@
 #include "regulator/ValueListIO.h"
 
+#include "core/MeterNames.h"
+
 #include <algorithm>
 
 namespace {
@@ -72,7 +74,7 @@ QString TValueListIO::ItemName(int index) const
     if (Tab == TabSignals)
         return SignalNames.at(index);
     const QString& name = ApplianceNames.at(index);
-    return name.isEmpty() && index < ReportedAppliances ? QStringLiteral("Spotrebič ") + QString::number(index + 1) : name;
+    return index < ReportedAppliances ? ApplianceName(index + 1, name) : name;
 }
 
 bool TValueListIO::ItemActive(int index) const

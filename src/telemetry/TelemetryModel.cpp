@@ -1,6 +1,7 @@
 #include "telemetry/TelemetryModel.h"
 
 #include "app/Engine.h"
+#include "core/MeterNames.h"
 #include "output/RecordClock.h"
 #include "regulator/DispArch.h"
 
@@ -8,10 +9,6 @@
 #include <QFileInfo>
 
 #include <algorithm>
-
-namespace {
-const QString MainMeterTitle = QStringLiteral("Hlavné meranie");
-} // namespace
 
 TTelemetryModel::TTelemetryModel(TEngine& engine, const TSettings& settings)
 {
@@ -77,15 +74,13 @@ bool TTelemetryModel::Reactive(int channel) const
 QString TTelemetryModel::ChannelName(int channel) const
 {
     if (channel == 0)
-        return MainMeterTitle;
-    const QString name = channel - 1 < FMeterNames.size() ? FMeterNames.at(channel - 1).trimmed() : QString();
-    return name.isEmpty() ? QStringLiteral("Meranie %1").arg(channel, 2, 10, QLatin1Char('0')) : name;
+        return MainMeasurementTitle();
+    return MeterName(channel, channel - 1 < FMeterNames.size() ? FMeterNames.at(channel - 1) : QString());
 }
 
 QString TTelemetryModel::ApplianceName(int n) const
 {
-    const QString name = n - 1 < FApplianceNames.size() ? FApplianceNames.at(n - 1).trimmed() : QString();
-    return name.isEmpty() ? QStringLiteral("Spotrebič %1").arg(n, 2, 10, QLatin1Char('0')) : name;
+    return ::ApplianceName(n, n - 1 < FApplianceNames.size() ? FApplianceNames.at(n - 1) : QString());
 }
 
 std::optional<double> TTelemetryModel::Power(int channel) const

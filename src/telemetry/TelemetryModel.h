@@ -63,7 +63,8 @@ public:
     int Appliances() const { return FGeneration >= 2 ? FAppliances : 0; }
     // Channel 0 is active power; a meter may measure reactive power (kvar).
     bool Reactive(int channel) const;
-    // "Hlavné meranie", a meter's configured name, else "Meranie 05".
+    // "Hlavné meranie", a meter's configured name, else "Elektromer 5"
+    // (see core/MeterNames.h); appliances likewise "Spotrebič 3".
     QString ChannelName(int channel) const;
     QString ApplianceName(int n) const; // n from 1
 

@@ -221,6 +221,18 @@ TEST(MeasurementsSheet, ColourSquaresAndTheHiddenCross)
     EXPECT_EQ(corner(1, 0), QColor(0xC0, 0xC0, 0xC0)); // the cross
     EXPECT_EQ(centre(2, 5), QColor(0x80, 0x80, 0x80)); // no square past the channels
     EXPECT_EQ(corner(2, 5), QColor(0x80, 0x80, 0x80));
+    // Measurement 2 has no name but a label all the same; none past the channels.
+    const auto written = [&](int row) {
+        const QImage cell = image.copy(s.M.DrawGridM->CellRect(0, row));
+        const QRgb ground = cell.pixel(0, 0);
+        for (int y = 0; y < cell.height(); ++y)
+            for (int x = 0; x < cell.width(); ++x)
+                if (cell.pixel(x, y) != ground)
+                    return true;
+        return false;
+    };
+    EXPECT_TRUE(written(2));
+    EXPECT_FALSE(written(5));
 }
 
 TEST(MeasurementsSheet, TextFileAsksBeforeOverwriting)
@@ -237,6 +249,7 @@ TEST(MeasurementsSheet, TextFileAsksBeforeOverwriting)
     EXPECT_TRUE(written.startsWith(ToCp1250(QStringLiteral("ARCHÍV          [November 2026]\r\n\r\n00: Hlavné"))));
     EXPECT_TRUE(written.endsWith("\r\n"));
     EXPECT_TRUE(written.contains("   2[kVAr]"));
+    EXPECT_TRUE(written.contains("\r\n02: Elektromer 2\r\n")) << "a meter without a name is called as MERANIE calls it";
     // Title, empty line, three labels; the power table; the day table.
     EXPECT_EQ(written.count("\r\n"), 2 + 3 + (2 + 3 * 96) + (2 + 3 + 1));
 
@@ -253,14 +266,15 @@ TEST(MeasurementsSheet, TextFileAsksBeforeOverwriting)
     s.M.ButtonF->click();
     EXPECT_EQ(FileContents(name), written);
 
-    // A file that cannot be written is said to the user.
+    // A file that cannot be written is said to the user, in Slovak and the
+    // same in the status line and the box.
     s.M.EditF->setText(s.Dir.filePath(QStringLiteral("no/such/folder/x.txt")));
     s.M.ButtonF->click();
     ASSERT_EQ(s.Asked.size(), 3u);
     EXPECT_EQ(s.Asked.back().Type, TDialogRequest::Error);
-    EXPECT_TRUE(notices.back().startsWith(QStringLiteral("Súbor ") + s.Dir.filePath(QStringLiteral("no/such/folder/x.txt")) +
-                                          QStringLiteral(" sa nepodarilo zapísať: ")))
-        << notices.back().toStdString();
+    EXPECT_EQ(notices.back(), QStringLiteral("Súbor %1/x.txt sa nepodarilo zapísať: priečinok %1 neexistuje.")
+                                  .arg(s.Dir.filePath(QStringLiteral("no/such/folder"))));
+    EXPECT_EQ(s.Asked.back().Text, notices.back());
 }
 
 TEST(MeasurementsSheet, TextPrintGoesToThePrinterAndStopDropsIt)
@@ -276,7 +290,7 @@ TEST(MeasurementsSheet, TextPrintGoesToThePrinterAndStopDropsIt)
     // Columns as words: the PDF's text keeps their order, not their blanks.
     const QString text =
         RunProgram(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), s.Pdf(), QStringLiteral("-")}).simplified();
-    EXPECT_TRUE(text.startsWith(QStringLiteral("ARCHÍV [November 2026] 00: Hlavné meranie 01: Kompresory Výkon")))
+    EXPECT_TRUE(text.startsWith(QStringLiteral("ARCHÍV [November 2026] 00: Hlavné meranie 01: Kompresory 02: Elektromer 2 Výkon")))
         << text.left(300).toStdString();
     EXPECT_TRUE(text.contains(QStringLiteral("01.11. 00:00 100 40 0 01.11. 00:15 101 40 1")));
     EXPECT_TRUE(text.contains(QStringLiteral("Spolu:")));
@@ -345,6 +359,10 @@ TEST(MeasurementsSheet, SpreadsheetOutputWritesTheWorkbookAndShowsIt)
     EXPECT_EQ(shown, QStringList{s.Dir.filePath(QStringLiteral("2026NOV.xlsx"))});
     EXPECT_TRUE(QFileInfo(shown.value(0)).size() > 0);
     EXPECT_FALSE(s.Busy);
+    ASSERT_FALSE(sheets->Sheets().empty());
+    const auto& cells = sheets->Sheets().front().Cells;
+    ASSERT_TRUE(cells.count({1, 4}));
+    EXPECT_EQ(cells.at({1, 4}).Text, QStringLiteral("Elektromer 2"));
 
     // An existing workbook is replaced only when the user says so.
     s.Answer = false;
@@ -367,6 +385,14 @@ TEST(MeasurementsSheet, SpreadsheetOutputWritesTheWorkbookAndShowsIt)
     EXPECT_FALSE(sheets->InputDisabled());
     EXPECT_FALSE(excel.Connected());
     EXPECT_TRUE(s.M.ButtonE->isEnabled());
+
+    // A workbook that cannot be written says why, not only that it failed.
+    sheets->Refuse = nullptr;
+    s.M.EditF->setText(s.Dir.filePath(QStringLiteral("no/2026NOV.TXT")));
+    s.M.ButtonE->click();
+    ASSERT_EQ(s.Asked.size(), 6u);
+    EXPECT_EQ(s.Asked[5].Text, QStringLiteral("Súbor %1/2026NOV.xlsx sa nepodarilo zapísať: priečinok %1 neexistuje.")
+                                   .arg(s.Dir.filePath(QStringLiteral("no"))));
 }
 
 TEST(MeasurementsSheet, NothingStartsOrChangesUnderARunningOutput)
@@ -562,7 +588,7 @@ TEST(MeasurementsSheet, CsvBesideTheTextFileWithTheShownMeasurementsAndRecords)
     const QString csv = s.Dir.filePath(QStringLiteral("nov.csv"));
     QStringList lines = QString::fromUtf8(FileContents(csv)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 1 + 3 * 96);
-    EXPECT_EQ(lines.at(0), QStringLiteral("time,00: Hlavné meranie [kW],01: Kompresory [kW],02 [kVAr]"));
+    EXPECT_EQ(lines.at(0), QStringLiteral("time,00: Hlavné meranie [kW],01: Kompresory [kW],02: Elektromer 2 [kVAr]"));
     EXPECT_EQ(lines.at(2), QStringLiteral("2026-11-01T00:15:00+01:00,101,40,1"));
 
     // Measurement 1 hidden, only the block 3..5.
@@ -574,7 +600,7 @@ TEST(MeasurementsSheet, CsvBesideTheTextFileWithTheShownMeasurementsAndRecords)
     s.M.ButtonC->click();
     ASSERT_EQ(s.Asked.size(), 1u); // the overwrite question
     lines = QString::fromUtf8(FileContents(csv)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
-    EXPECT_EQ(lines, (QStringList{"time,00: Hlavné meranie [kW],02 [kVAr]", "2026-11-01T00:45:00+01:00,103,3",
+    EXPECT_EQ(lines, (QStringList{"time,00: Hlavné meranie [kW],02: Elektromer 2 [kVAr]", "2026-11-01T00:45:00+01:00,103,3",
                                   "2026-11-01T01:00:00+01:00,104,4", "2026-11-01T01:15:00+01:00,105,5"}));
 
     // Through a link onto the monthly file: refused and said.
@@ -585,6 +611,8 @@ TEST(MeasurementsSheet, CsvBesideTheTextFileWithTheShownMeasurementsAndRecords)
     s.M.ButtonC->click();
     ASSERT_EQ(s.Asked.size(), 3u);
     EXPECT_EQ(s.Asked.back().Type, TDialogRequest::Error);
+    EXPECT_TRUE(s.Asked.back().Text.endsWith(QStringLiteral("link.csv je mesačný súbor, z ktorého sa výstup robí.")))
+        << s.Asked.back().Text.toStdString();
     EXPECT_EQ(FileContents(month), before);
     s.M.EditF->clear();
     EXPECT_FALSE(s.M.ButtonC->isEnabled());

@@ -102,7 +102,7 @@ TEST(CsvOutput, ColumnsEmptyFieldsAndTheFilesItWillNotWrite)
     const QString csv = QString::fromUtf8(FileContents(site.Path("2026NOV.csv")));
     const QStringList lines = csv.split(QStringLiteral("\r\n"));
     ASSERT_EQ(lines.size(), 193); // header, 191 rows, nothing after the last CR LF
-    EXPECT_EQ(lines.at(0), QStringLiteral("time,00: Hlavné meranie [kW],\"01: Kompresory, hala [kW]\",02 [kVAr]"));
+    EXPECT_EQ(lines.at(0), QStringLiteral("time,00: Hlavné meranie [kW],\"01: Kompresory, hala [kW]\",02: Elektromer 2 [kVAr]"));
     EXPECT_EQ(lines.at(1), QStringLiteral("2026-11-01T00:00:00+01:00,100,40,"));
     EXPECT_EQ(lines.at(4), QStringLiteral("2026-11-01T00:45:00+01:00,103,40,3"));
     EXPECT_EQ(lines.at(5), QStringLiteral("2026-11-01T01:15:00+01:00,105,40,5"));

@@ -91,7 +91,7 @@ TEST(ReportTool, TheSummaryTellsTheKnownMonthAndTheTablesAndGraphsFollow)
              // 288 000 + 150 + 110 + 150 - 100 - 100 = 288 210 kW over 15
              // minutes; the mean over the 2879 intervals with a value.
              "00: Hlavné meranie 72052 kWh 250 kW 11.11.2026 10:00 100,1 kW 1",
-             "01: Kompresory 35962 kWh 50 kW 01.11.2026 00:00 50,0 kW 3", "02: 14400 kVArh 20 kVAr",
+             "01: Kompresory 35962 kWh 50 kW 01.11.2026 00:00 50,0 kW 3", "02: Elektromer 2 14400 kVArh 20 kVAr",
              "1. 11.11.2026 10:00 250 kW 6.", "2. 21.11.2026 20:00 250 kW", "3. 16.11.2026 15:00 210 kW",
              "Limit 200 kW bol prekročený v 3 intervaloch, najviac o 50 kW (11.11.2026 10:00).",
              "Prvé prekročenie 11.11.2026 10:00, posledné 21.11.2026 20:00.",

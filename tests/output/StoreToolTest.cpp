@@ -76,7 +76,7 @@ TEST_F(StoreTool, FleetViewsOverTwoSitesAndStoringAgainChangesNothing)
 
     EXPECT_EQ(Server->Sql("SELECT channel, label, unit, count(*), count(value) FROM qdr.interval_values "
                           "WHERE site = 'Sever' GROUP BY 1, 2, 3 ORDER BY 1"),
-              QStringLiteral("0|00: Hlavné meranie|kW|5860|5860\n1|01: Kompresory|kW|5860|5274\n2|02|kVAr|5860|5860"));
+              QStringLiteral("0|00: Hlavné meranie|kW|5860|5860\n1|01: Kompresory|kW|5860|5274\n2|02: Elektromer 2|kVAr|5860|5860"));
     // The autumn day has 25 hours in the zone: 100 intervals.
     EXPECT_EQ(Server->Sql("SELECT day, kwh FROM qdr.daily_energy WHERE site = 'Sever' AND channel = 1 "
                           "AND day IN ('2026-10-25', '2026-10-26') ORDER BY day"),

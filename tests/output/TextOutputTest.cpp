@@ -169,11 +169,12 @@ TEST_F(TextOutput, RecordChoicesAndTables)
     EXPECT_EQ(Table(lines, days).size(), View->DayCount + 1);
 
     // Both tables off: the title, an empty line and the labels of the shown
-    // measurements; a hidden measurement leaves its label out.
+    // measurements, a meter without a name called as MERANIE calls it; a
+    // hidden measurement leaves its label out.
     Choice.Powers = Choice.Days = false;
     View->SetChannelColor(1, 0);
     EXPECT_EQ(Build(), (QStringList{QStringLiteral("ARCHÍV          [November 2026]"), QString(),
-                                    QStringLiteral("00: Hlavné meranie"), QString()}));
+                                    QStringLiteral("00: Hlavné meranie"), QStringLiteral("02: Elektromer 2")}));
 }
 
 TEST_F(TextOutput, PrintLinesPackRowsSideBySide)

@@ -79,6 +79,13 @@ TEST(GridEm, NamesAndRowsShownByGeneration)
             EXPECT_FALSE(grid.IsRowShown(1, row)) << int(g) << " " << row;
         EXPECT_TRUE(grid.IsRowShown(0, 0));
     }
+
+    // Names configured anew while the regulator reports three meters: the
+    // unnamed ones keep their default name, the renamed one takes its new.
+    grid.SetReportedMeters(3);
+    grid.SetMeterNames({QString(), QStringLiteral("Lis")});
+    EXPECT_EQ(grid.RowNames.mid(1, 4), (QStringList{QStringLiteral("01: Elektromer 1"), QStringLiteral("02: Lis"),
+                                                    QStringLiteral("03: Elektromer 3"), QString()}));
 }
 
 TEST(GridEm, CellsAndTheSinglePowerValues)

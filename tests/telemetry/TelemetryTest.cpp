@@ -277,6 +277,9 @@ TEST(Telemetry, Generation3ValuesDiscoveryAndMetricsAreThoseOfTheSimulator)
         EXPECT_FALSE(c.contains("state_class") || c.contains("unit_of_measurement")) << plain;
     }
     EXPECT_EQ(Config(configs, "binary_sensor", "link").value("device_class"), "connectivity");
+    // Unnamed ones called as the window calls them.
+    EXPECT_EQ(Config(configs, "sensor", "power_03").value("name"), "03 Elektromer 3 – okamžitý výkon");
+    EXPECT_EQ(Config(configs, "binary_sensor", "appliance_02").value("name"), "Spotrebič 2 – odpojený regulátorom");
 
     // The endpoint: base units, the site everywhere, clean for promtool.
     const auto [code, page] = Get(metricsPort, "/metrics");
@@ -285,7 +288,7 @@ TEST(Telemetry, Generation3ValuesDiscoveryAndMetricsAreThoseOfTheSimulator)
                               QByteArray::number(r.SitePower(now) * 1000) + "\n"))
         << page.toStdString();
     EXPECT_TRUE(page.contains("qdr_power_watts{site=\"zavod\",channel=\"01\",name=\"Kompresory\"} "));
-    EXPECT_TRUE(page.contains("qdr_reactive_power_var{site=\"zavod\",channel=\"04\",name=\"Meranie 04\"} " +
+    EXPECT_TRUE(page.contains("qdr_reactive_power_var{site=\"zavod\",channel=\"04\",name=\"Elektromer 4\"} " +
                               QByteArray::number(r.MeterPower(4, now) * 1000) + "\n"));
     EXPECT_TRUE(page.contains("qdr_regulated_power_watts{site=\"zavod\",tariff=\"VT\"} 450000\n"));
     const QByteArray projectedLine = "qdr_interval_projected_watts{site=\"zavod\"} ";

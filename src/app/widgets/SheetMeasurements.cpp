@@ -14,6 +14,8 @@
 #include "output/LocateExcel.h"
 #include "output/SheetServer.h"
 #include "output/SpreadsheetOutput.h"
+#include "core/MeterNames.h"
+#include "core/SafeFile.h"
 #include "core/TextFunctions.h"
 #include "demand/DemandText.h"
 #include "demand/FolderDemand.h"
@@ -350,6 +352,15 @@ void TSheetMeasurements::ShowPrinterState()
         b->setToolTip(why);
 }
 
+void TSheetMeasurements::NotWritten(const TFileError& error)
+{
+    // The same sentence in the status line and the box, so what the operator
+    // read in one is found again in the other.
+    const QString text = SlovakFileError(error);
+    Notice(text);
+    TDialogs::Error(text);
+}
+
 void TSheetMeasurements::Notice(const QString& text)
 {
     if (OnNotice)
@@ -381,7 +392,7 @@ void TSheetMeasurements::DrawGridMDrawCell(QPainter& painter, int col, int row, 
     if (col == 0) {
         painter.setBrush(DrawGridM->FixedColor);
         painter.setPen(DrawGridM->FixedFontColor);
-        const QString label = inRange && row < Labels.size() ? Labels.at(row) : QString();
+        const QString label = inRange ? MeasurementLabel(row, Labels) : QString();
         DrawCellText(painter, rect, label, 6);
         return;
     }
@@ -650,9 +661,8 @@ bool TSheetMeasurements::WriteTextFile(bool mailing)
         return false;
     // Said, not swallowed: the user would take the old file, or none, for
     // the month's tables (a mail still goes on with whatever file exists).
-    if (QString error; !SaveTextLines(lines, name, &error)) {
-        Notice(QStringLiteral("Súbor %1 sa nepodarilo zapísať: %2").arg(FullPath(name), error));
-        TDialogs::Error(QStringLiteral("Súbor \"") + name + QStringLiteral("\" sa nepodarilo zapísať !\n") + error);
+    if (TFileError error; !SaveTextLines(lines, name, error)) {
+        NotWritten(error);
         return false;
     }
     Notice(QStringLiteral("Zapísaný súbor ") + FullPath(name));
@@ -679,11 +689,10 @@ void TSheetMeasurements::ButtonCClick()
         choice.Channels.push_back(View.SelectedChannel(i));
     choice.AllRecords = RadioButtonA->isChecked();
     choice.Labels = Labels;
-    QString error;
+    TFileError error;
     const QString month = View.File() ? View.File()->FileName() : QString();
     if (!SaveCsv(BuildCsv(View, TimedRecords(View, zone), choice), name, month, error)) {
-        Notice(QStringLiteral("Súbor %1 sa nepodarilo zapísať: %2").arg(FullPath(name), error));
-        TDialogs::Error(QStringLiteral("Súbor \"") + name + QStringLiteral("\" sa nepodarilo zapísať !\n") + error);
+        NotWritten(error);
     } else {
         Notice(QStringLiteral("Zapísaný súbor ") + FullPath(name));
     }
@@ -785,11 +794,11 @@ void TSheetMeasurements::ButtonEClick()
         [this] { return OutputBusy; });
     // The workbook is shown before the sheet is free again: finding the
     // program waits in an event loop of its own.
-    if (Sheets && !Sheets->SaveError().isEmpty())
-        Notice(QStringLiteral("Súbor %1 sa nepodarilo zapísať: %2").arg(FullPath(workbook), Sheets->SaveError()));
+    if (Sheets && Sheets->SaveFailure().Failed())
+        NotWritten(Sheets->SaveFailure());
     else if (done && Sheets && !Sheets->SavedPath().isEmpty())
         Notice(QStringLiteral("Zapísaný súbor ") + FullPath(Sheets->SavedPath()));
-    if (!done || (Sheets && !Sheets->SaveError().isEmpty()))
+    if (!done && !(Sheets && Sheets->SaveFailure().Failed()))
         TDialogs::Error(QStringLiteral("CHYBA !"));
     else if (Sheets && !Sheets->SavedPath().isEmpty() && !(OpenSpreadsheet && OpenSpreadsheet(Sheets->SavedPath())))
         TDialogs::Message(QStringLiteral("Tabuľky sú uložené v súbore \"") +
@@ -822,12 +831,11 @@ void TSheetMeasurements::ButtonRClick()
     request.TimeZone = TimeZone;
     QString saved;
     SetOutputBusy(ButtonR, true, saved);
-    QString error;
+    TFileError error;
     const TPrintResult result = WriteMonthReport(view, request, name, Progress(ButtonS, saved), Pump, error);
     SetOutputBusy(ButtonR, false, saved);
     if (result == TPrintResult::Failed) {
-        Notice(QStringLiteral("Súbor %1 sa nepodarilo zapísať: %2").arg(FullPath(name), error));
-        TDialogs::Error(QStringLiteral("Súbor \"") + name + QStringLiteral("\" sa nepodarilo zapísať !\n") + error);
+        NotWritten(error);
     } else if (result == TPrintResult::Printed) {
         Notice(QStringLiteral("Zapísaný súbor ") + FullPath(name));
     }

@@ -30,6 +30,7 @@ class TFolderFigures;
 class TMailClient;
 class TPanelMail;
 class TSheetServer;
+struct TFileError;
 
 // The desktop's spreadsheet program opens the workbook at path.
 bool OpenInSpreadsheetProgram(const QString& path);
@@ -157,6 +158,8 @@ private:
     void PrinterArrived(std::unique_ptr<QPrinter> printer);
     void ShowPrinterState();
     void Notice(const QString& text);
+    // Says in the status line and a box why a file was not written.
+    void NotWritten(const TFileError& error);
     bool Lookup = false;
     bool LookupAgain = false;
     bool PrinterKnown = false; // a lookup has answered (or a printer was given)
