@@ -216,6 +216,8 @@ TEST(StatusFrame, LogFollowsTheNewestEntryIsSavedAsHeldAndKeptOnCancel)
     EXPECT_EQ(asked[1].Type, TDialogRequest::Error);
     EXPECT_TRUE(asked[1].Text.startsWith(TFrameCom::SaveLogFailed(dir.filePath("no/such/folder/x.log"), QString())))
         << asked[1].Text.toStdString();
+    EXPECT_TRUE(asked[1].Text.endsWith(QStringLiteral("priečinok %1 neexistuje").arg(dir.filePath("no/such/folder"))))
+        << asked[1].Text.toStdString();
     EXPECT_TRUE(h.Memo->isVisible());
 
     // The offered name, in the current folder, gets exactly the lines held

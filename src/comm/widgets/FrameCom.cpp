@@ -6,6 +6,7 @@
 #include "core/Cp1250.h"
 #include "core/widgets/Colors.h"
 #include "core/widgets/Dialogs.h"
+#include "core/SafeFile.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -382,10 +383,10 @@ void TFrameCom::SaveLog()
     if (!confirmed)
         return;
     const QString path = QFileInfo(name).absoluteFilePath();
-    QString error;
-    if (!SaveTextLines(lines, path, &error)) {
+    TFileError error;
+    if (!SaveTextLines(lines, path, error)) {
         // The log stays where it is, so the user can try another name.
-        TDialogs::Error(SaveLogFailed(path, error));
+        TDialogs::Error(SaveLogFailed(path, SlovakFileReason(error)));
         return;
     }
     LogMemo->clear();
