@@ -236,11 +236,13 @@ bool TFileMem::WriteAll()
         FMovedAside = MoveAside(FFileName, QString::fromLatin1(AsideSuffix), error);
         if (!error.isEmpty()) {
             FSaveProblem = error;
+            FSaveError = TFileError::Said(FFileName, error);
             return false;
         }
     }
-    FSaveProblem = ReplaceFile(FFileName, image);
-    if (!FSaveProblem.isEmpty())
+    FSaveError = ReplaceFileWith(FFileName, image);
+    FSaveProblem = FSaveError.Failed() ? FSaveError.Text() : QString();
+    if (FSaveError.Failed())
         return false;
     FLoad = TLoad::Whole;
     FLoadProblem.clear();

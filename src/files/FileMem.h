@@ -14,6 +14,7 @@
 // changes the header saves from its own destructor, where its header
 // operations are still the ones in effect.
 #include "core/Mem.h"
+#include "core/SafeFile.h"
 
 #include "core/LittleEndian.h"
 
@@ -83,6 +84,8 @@ public:
     const QString& LoadProblem() const { return FLoadProblem; }
     // Why the last save failed; empty after a good one.
     const QString& SaveProblem() const { return FSaveProblem; }
+    // The same in parts, for a window that says it in its own language.
+    const TFileError& SaveError() const { return FSaveError; }
     // Where the last save moved a rejected file; taking it clears it.
     QString TakeMovedAside() { return std::exchange(FMovedAside, QString()); }
 
@@ -134,6 +137,7 @@ private:
     TLoad FLoad = TLoad::NoName;
     QString FLoadProblem;
     QString FSaveProblem;
+    TFileError FSaveError;
     QString FMovedAside;
     uint16_t FDefaultRecordSize;
     TMem Records;

@@ -82,10 +82,11 @@ TFileMem* TFilesMem::Insert(std::unique_ptr<TFileMem> file)
     return raw;
 }
 
-void TFilesMem::Notify(TFileNotice::TKind kind, const QString& fileName, const QString& detail) const
+void TFilesMem::Notify(TFileNotice::TKind kind, const QString& fileName, const QString& detail,
+                       const TFileError& error) const
 {
     if (OnNotice)
-        OnNotice(TFileNotice{kind, fileName, detail});
+        OnNotice(TFileNotice{kind, fileName, detail, error});
 }
 
 TFileMem* TFilesMem::Open(const QString& name)
@@ -123,7 +124,7 @@ bool TFilesMem::SaveFile(TFileMem* file)
     if (saved)
         return true;
     ++FSaveErrors;
-    Notify(TFileNotice::SaveFailed, file->FileName(), file->SaveProblem());
+    Notify(TFileNotice::SaveFailed, file->FileName(), file->SaveProblem(), file->SaveError());
     return false;
 }
 

@@ -26,6 +26,7 @@ struct TFileNotice {
     TKind Kind = Rejected;
     QString FileName; // the full name
     QString Detail;
+    TFileError Error; // SaveFailed: Detail in parts
 };
 
 class TFilesMem : public TCountObjects<TFileMem> {
@@ -86,7 +87,8 @@ protected:
     // Puts a loaded object into the first free slot, telling what its load
     // found wrong; nullptr when no slot is free.
     TFileMem* Insert(std::unique_ptr<TFileMem> file);
-    void Notify(TFileNotice::TKind kind, const QString& fileName, const QString& detail) const;
+    void Notify(TFileNotice::TKind kind, const QString& fileName, const QString& detail,
+                const TFileError& error = TFileError()) const;
     bool SaveFile(TFileMem* file);
     int SlotOf(const TFileMem* file) const;
 

@@ -134,5 +134,8 @@ TEST(FilesMemTest, SaveErrorsAreCounted)
     ASSERT_EQ(notices.size(), 1u);
     EXPECT_EQ(notices[0].Kind, TFileNotice::SaveFailed);
     EXPECT_TRUE(notices[0].Detail.endsWith("gone/c.dat: No such file or directory")) << notices[0].Detail.toStdString();
+    // ... and in parts, for the window's Slovak sentence.
+    EXPECT_EQ(SlovakFileReason(notices[0].Error), QStringLiteral("priečinok %1 neexistuje").arg(dir.filePath("gone")))
+        << SlovakFileError(notices[0].Error).toStdString();
     EXPECT_TRUE(set.SaveAll()) << "nothing changed since";
 }

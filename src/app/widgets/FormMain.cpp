@@ -159,7 +159,9 @@ TFormMain::TFormMain(const TSettings& settings, uint16_t timerPeriod, const QStr
             FileNotice = QStringLiteral("Súbor %1 sa nepodarilo uložiť").arg(name);
             break;
         }
-        FileDetail = notice.Detail;
+        // A failed save says why in Slovak, whole in the hint.
+        FileDetail = notice.Kind == TFileNotice::SaveFailed && notice.Error.Failed() ? SlovakFileError(notice.Error)
+                                                                                      : notice.Detail;
         ShowInf(StatusText());
     };
     Engine->OnArchiveChanged = [this](uint16_t month) { PageA->ArchiveRecordsArrived(month); };
