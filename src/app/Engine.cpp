@@ -782,19 +782,19 @@ QString TEngine::StallText() const
     if (!Stall.Stalled)
         return {};
     QString why;
-    if (Stall.Blocked)
+    if (Stall.Blocked) {
         why = QStringLiteral("súbor mesiaca sa nedá odložiť");
-    else if (Stall.Code == 1)
+    } else if (Stall.Code == 1) {
         why = QStringLiteral("regulátor na archívne požiadavky neodpovedá včas");
-    else if (Stall.Code == 2)
+    } else if (Stall.Code == 2) {
         why = QStringLiteral("archívne požiadavky končia chybou komunikačného rozhrania");
-    else if (Stall.Code != 0) {
-        // The letter the communication lamp shows for the same fault.
+    } else if (Stall.Code != 0) {
+        // With the letter the communication lamp shows for the same fault.
         const QString letter = QString(ComBuf->CodeChar(Stall.Code)).trimmed();
-        why = letter.isEmpty() ? QStringLiteral("na archívne požiadavky prichádza chybná odpoveď")
-                               : QStringLiteral("na archívne požiadavky prichádza chybná odpoveď (%1)").arg(letter);
-    }
-    else {
+        why = QStringLiteral("na archívne požiadavky prichádza chybná odpoveď");
+        if (!letter.isEmpty())
+            why += QStringLiteral(" (%1)").arg(letter);
+    } else {
         switch (Stall.Problem) {
         case TArchiveReplies::Unasked: why = QStringLiteral("odpovede nepatria k požiadavke"); break;
         case TArchiveReplies::OtherRecord: why = QStringLiteral("regulátor posiela iný záznam"); break;
