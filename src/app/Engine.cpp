@@ -305,6 +305,11 @@ void TEngine::ComBufCycle()
                             } else {
                                 command = Merania ? 10 : Generation >= 3 ? 8 : 2;
                             }
+                        } else if (PollStep == 3) {
+                            // Every page's figures are watched: the measurement
+                            // page's block comes in turn on the other pages too.
+                            if (Generation > 1)
+                                command = 5;
                         } else if (ActivePage != PageInformation &&
                                    (InformationHeld.Length != 0 ||
                                     (InformationEveryMs != 0 &&
@@ -330,7 +335,8 @@ void TEngine::ComBufCycle()
                                 break;
                             }
                         }
-                        PollStep = PollStep >= 2 ? 1 : PollStep + 1;
+                        const uint8_t lastStep = WatchAll && ActivePage != PageMeasurement ? 3 : 2;
+                        PollStep = PollStep >= lastStep ? 1 : PollStep + 1;
                         if (command >= 0 || PollStep == startStep)
                             break;
                     }
@@ -723,9 +729,10 @@ void TEngine::ComBufTick()
     const uint16_t now = static_cast<uint16_t>(GetTick16() + ClockShift);
     Values->TickAll(now);
     InterfaceME->Tick(now);
+    // The link first: a stall ends in the tick the link goes down.
+    WatchLink(GetTick() + ClockShift);
     if (Download)
         WatchDownload();
-    WatchLink(GetTick() + ClockShift);
     if (Elapsed16At(now, 1000, SecondStamp, false))
         SecondStep();
     if (OnTicked)
@@ -735,18 +742,25 @@ void TEngine::ComBufTick()
 void TEngine::WatchDownload()
 {
     const bool changed = Archive->Poll();
-    const uint32_t now = GetTick();
+    const uint32_t now = GetTick() + ClockShift;
     const bool moved = ArchiveReplies->Stored != StallStored || Archive->RequestMonth != StallRequestMonth ||
         Archive->RequestStart != StallRequestStart || Archive->RequestCount == 0;
     if (moved) {
         StallStored = ArchiveReplies->Stored;
         StallRequestMonth = Archive->RequestMonth;
         StallRequestStart = Archive->RequestStart;
-        StallStamp = now;
+        StallCounted = 0;
+        StallCountedTo = now;
     }
-    // Only while the regulator answers: silence is shown by the link and the
-    // values already, and is no fault of the download.
-    const bool stalled = !moved && now - StallStamp >= StallMs && SilentSeconds < 60;
+    // The download stands only where the regulator was heard: the clock runs
+    // up to the last valid reply and only while the link is up, so a mute
+    // spell (the time-outs before the link is taken as down included) is the
+    // outage the link says, never a stall.
+    if (LinkUp() && static_cast<int32_t>(LastReplyStamp - StallCountedTo) > 0) {
+        StallCounted += LastReplyStamp - StallCountedTo;
+        StallCountedTo = LastReplyStamp;
+    }
+    const bool stalled = !moved && LinkUp() && StallCounted >= StallMs;
     TStall stall;
     if (stalled) {
         stall = Stall;
@@ -761,7 +775,7 @@ void TEngine::WatchDownload()
     const bool told = stall.Stalled != Stall.Stalled || (stalled && (stall.Problem != Stall.Problem || stall.Blocked != Stall.Blocked));
     Stall = stall;
     if (changed || told)
-        PublishDownloadStatus();
+        PublishDownloadStatus(told);
 }
 
 QString TEngine::StallText() const
@@ -769,11 +783,19 @@ QString TEngine::StallText() const
     if (!Stall.Stalled)
         return {};
     QString why;
-    if (Stall.Blocked)
+    if (Stall.Blocked) {
         why = QStringLiteral("súbor mesiaca sa nedá odložiť");
-    else if (Stall.Code != 0)
-        why = QStringLiteral("archívne požiadavky končia chybou %1 (%2)").arg(Stall.Code).arg(ComBuf->CodeText(Stall.Code));
-    else {
+    } else if (Stall.Code == 1) {
+        why = QStringLiteral("regulátor na archívne požiadavky neodpovedá včas");
+    } else if (Stall.Code == 2) {
+        why = QStringLiteral("archívne požiadavky končia chybou komunikačného rozhrania");
+    } else if (Stall.Code != 0) {
+        // With the letter the communication lamp shows for the same fault.
+        const QString letter = QString(ComBuf->CodeChar(Stall.Code)).trimmed();
+        why = QStringLiteral("na archívne požiadavky prichádza chybná odpoveď");
+        if (!letter.isEmpty())
+            why += QStringLiteral(" (%1)").arg(letter);
+    } else {
         switch (Stall.Problem) {
         case TArchiveReplies::Unasked: why = QStringLiteral("odpovede nepatria k požiadavke"); break;
         case TArchiveReplies::OtherRecord: why = QStringLiteral("regulátor posiela iný záznam"); break;
@@ -831,7 +853,7 @@ void TEngine::ApplyNames(const TSettings& settings)
     ListIO->ItemCount = named.ItemCount;
 }
 
-void TEngine::PublishDownloadStatus()
+void TEngine::PublishDownloadStatus(bool stallChanged)
 {
     QStringList parts;
     if (Stall.Stalled)
@@ -847,7 +869,7 @@ void TEngine::PublishDownloadStatus()
     if (!MovedAsideText.isEmpty())
         parts << MovedAsideText;
     const QString text = parts.join(QStringLiteral("  |  "));
-    if (text == DownloadStatus)
+    if (text == DownloadStatus && !stallChanged)
         return;
     DownloadStatus = text;
     if (OnDownloadStatus)
@@ -954,6 +976,12 @@ void TEngine::ValidReply()
         return;
     FLink.State = TLinkState::Up;
     FLink.Since = FLink.LastReply;
+    // The silence before this reply is the outage's, not the download's.
+    StallCountedTo = LastReplyStamp;
+    // Fresh or ageing by their own age again; what this reply brings is set
+    // fresh by its decoding.
+    Values->MarkStale(false);
+    InterfaceME->MarkStale(false);
     Notify([&](TEngineObserver* o) { o->LinkChanged(*this); });
 }
 
@@ -971,6 +999,10 @@ void TEngine::WatchLink(uint32_t now)
     if (FLink.LastReply.isValid())
         FLink.Since = FLink.LastReply;
     LiveInterval.Valid = false;
+    // Whatever the regulator last said is shown as old at once, on every
+    // page alike; it goes missing later, by its age, as ever.
+    Values->MarkStale(true);
+    InterfaceME->MarkStale(true);
     Notify([&](TEngineObserver* o) { o->LinkChanged(*this); });
 }
 

@@ -90,6 +90,11 @@ public:
     // size) stay current; 0 asks for it only at identification and on the
     // information page.
     uint32_t InformationEveryMs = 0;
+    // A front end shows every live figure at once, whatever page is chosen
+    // (the window's debug view): the measurement page's block (tariff,
+    // stage, maxima, appliances) is asked in turn on the other pages too, so
+    // those figures stay as current as on MERANIE.
+    bool WatchAll = false;
     // The archive at the line's own speed: while the archive has work, the
     // next archive request goes out as soon as the previous exchange ended
     // (its reply checked, or its time-out) instead of at the next cycle. The
@@ -232,7 +237,9 @@ public:
 
     // A download that has made no progress for StallMs while the regulator
     // answers: the month and record it is stuck at, and why, said in
-    // DownloadStatus and kept here (Stalled false while it goes on).
+    // DownloadStatus and kept here (Stalled false while it goes on). Only
+    // time while the link is up, up to the last valid reply, counts; the
+    // stall ends at the next record filed and when the link goes down.
     uint32_t StallMs = 60000;
     struct TStall {
         bool Stalled = false;
@@ -301,10 +308,13 @@ private:
     // Progress of the download as the stall watch last saw it.
     uint32_t StallStored = 0;
     uint16_t StallRequestMonth = 0, StallRequestStart = 0;
-    uint32_t StallStamp = 0;
+    // Link-up milliseconds without progress, counted up to StallCountedTo.
+    uint32_t StallCounted = 0;
+    uint32_t StallCountedTo = 0;
     bool ArchivePending = false; // the exchange in progress carries an archive request
     void WatchDownload();
-    void PublishDownloadStatus();
+    // stallChanged tells the observers even when the text stays the same.
+    void PublishDownloadStatus(bool stallChanged = false);
 
     // The fast download (see Fast).
     enum class TSent : uint8_t { None, Live, Archive, FastArchive, Write };

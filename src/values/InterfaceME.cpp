@@ -37,6 +37,8 @@ void TInterfaceME::Tick(uint16_t now) { MeValues->TickAll(now); }
 
 void TInterfaceME::InvalidateAll() { MeValues->InvalidateAll(); }
 
+void TInterfaceME::MarkStale(bool stale) { MeValues->MarkStale(stale); }
+
 TValue* TInterfaceME::Value(uint8_t number) const
 {
     return number >= 1 && number <= ValueCount ? MeValues->Items(static_cast<uint16_t>(number - 1)) : nullptr;

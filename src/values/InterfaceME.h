@@ -21,6 +21,7 @@ public:
     void Tick();
     void Tick(uint16_t now);
     void InvalidateAll();
+    void MarkStale(bool stale);
 
     // The value of the given number (1 to 18, in creation order), or nullptr.
     TValue* Value(uint8_t number) const;

@@ -23,6 +23,7 @@ void TValue::ValidateAt(uint16_t age, uint16_t now)
     Age = age;
     TickStamp = now;
     Invalid = false;
+    Stale = false;
     ChangedPending = true;
 }
 
@@ -63,10 +64,14 @@ void TValue::Tick(uint16_t now)
         uint16_t age = 0;
         bool valid = true;
         Compute(age, valid);
-        if (valid)
+        // Worked out anew from sources that are as stale as before.
+        const bool stale = Stale;
+        if (valid) {
             ValidateAt(age, now);
-        else
+            Stale = stale;
+        } else {
             Invalidate();
+        }
     } else if (Age < NoAge && Elapsed16At(now, 1000, TickStamp, false)) {
         // The stamp moves by exactly one second, so ageing keeps its rhythm.
         ++Age;

@@ -25,6 +25,10 @@ public:
     bool ChangedPending = true;
     bool Changed = false;    // true for exactly one tick after a change
     bool Computed = false;
+    // What brought the value is known to be gone (the regulator does not
+    // answer): valid still, but shown as ageing whatever its age, until the
+    // value is set again or the flag is cleared.
+    bool Stale = false;
 
     virtual QString GetText() const;
     virtual QString GetDisplayText() const;

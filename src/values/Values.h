@@ -9,6 +9,8 @@ public:
     using TObjects<TValue>::TObjects;
 
     void InvalidateAll();
+    // Sets or clears every value's Stale flag.
+    void MarkStale(bool stale);
     void TickAll();
     void TickAll(uint16_t now);
 };

@@ -68,6 +68,9 @@ TEST(EngineLink, DownAfterTenSilentSecondsAndUpAtTheNextValidReply)
     EXPECT_EQ(r.Links[1], TEngine::TLinkState::Down);
     EXPECT_EQ(e.Link().Since, last) << "down since the last valid reply";
     EXPECT_TRUE(e.LinkReason().startsWith(QStringLiteral("no reply within"))) << qPrintable(e.LinkReason());
+    // What the regulator last said is stale at once, though still valid.
+    EXPECT_TRUE(e.ValueId->IsValid());
+    EXPECT_TRUE(e.ValueId->Stale && e.ValueKem->Stale && e.InterfaceME->Power->Stale);
     ASSERT_TRUE(rig.Run(20));
     EXPECT_EQ(r.Links.size(), 2u) << "told once per outage";
 
@@ -78,6 +81,7 @@ TEST(EngineLink, DownAfterTenSilentSecondsAndUpAtTheNextValidReply)
     EXPECT_TRUE(e.LinkUp());
     EXPECT_EQ(r.Links.size(), 3u);
     EXPECT_EQ(r.Links[2], TEngine::TLinkState::Up);
+    EXPECT_FALSE(e.ValueId->Stale || e.ValueKem->Stale || e.InterfaceME->Power->Stale);
 }
 
 TEST(EngineLink, AClosedEngineDoesNotCallTheLinkDown)

@@ -7,6 +7,7 @@
 #include "core/Tick.h"
 
 #include <QFile>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -726,6 +727,43 @@ TEST(EngineTick, TheTickDrivesTheDownloadStatusAndAgesTheValues)
     Feed(e, 2, MeasurementBlock(2, MonthTable(Nov2026, 0, 20, 0, 0)));
     e.ComBufTick();
     EXPECT_EQ(e.Archive->RequestCount, 13) << "a switched-off download asks for nothing new";
+}
+
+TEST(EngineStall, OnlyTimeTheRegulatorIsHeardCountsAndTheReasonIsSlovak)
+{
+    TEngineRig rig;
+    TEngine& e = *rig.Engine;
+    Known(e, 1, 2);
+    e.StallMs = 300;
+    const Bytes table = MonthTable(Nov2026, 0, 13, 0, 0);
+    Feed(e, 2, MeasurementBlock(2, table));
+    e.ComBufTick();
+    ASSERT_EQ(e.Archive->RequestCount, 13);
+    QThread::msleep(400);
+    e.ComBufTick();
+    EXPECT_FALSE(e.Stall.Stalled) << "nothing was heard since the download stood still";
+    // The regulator answers, the download does not move.
+    Feed(e, 2, MeasurementBlock(2, table));
+    e.ComBufTick();
+    ASSERT_TRUE(e.Stall.Stalled);
+    EXPECT_TRUE(e.DownloadStatus.startsWith(QStringLiteral("2026NOV stojí pri zázname 1: "))) << qPrintable(e.DownloadStatus);
+
+    const std::pair<uint8_t, const char*> reasons[] = {
+        {1, "regulátor na archívne požiadavky neodpovedá včas"},
+        {2, "archívne požiadavky končia chybou komunikačného rozhrania"},
+        {6, "na archívne požiadavky prichádza chybná odpoveď (&)"},
+    };
+    for (const auto& [code, why] : reasons) {
+        e.Stall.Code = code;
+        EXPECT_EQ(e.StallText(), QStringLiteral("2026NOV stojí pri zázname 1: ") + QString::fromUtf8(why));
+    }
+
+    // The link goes down: the outage is what is said, the stall ends.
+    e.ClockShift = TEngine::LinkDownMs + 1000;
+    e.ComBufTick();
+    ASSERT_EQ(e.Link().State, TEngine::TLinkState::Down);
+    EXPECT_FALSE(e.Stall.Stalled);
+    EXPECT_FALSE(e.DownloadStatus.contains(QStringLiteral("stojí"))) << qPrintable(e.DownloadStatus);
 }
 
 TEST(EngineSilence, SixtySilentSecondsInvalidateEveryValueUntilTheNextReply)

@@ -1,6 +1,7 @@
 #include "FormMain.h"
 
 #include "AlertView.h"
+#include "DebugRows.h"
 #include "alerts/Alerts.h"
 #include "FrameME.h"
 #include "PageArchive.h"
@@ -174,11 +175,10 @@ TFormMain::TFormMain(const TSettings& settings, uint16_t timerPeriod, const QStr
         PageA->UpdateGraphSize();
     };
     DebugView->setWindowTitle(SavedCaption + QStringLiteral(" – ladiace okno"));
-    // The debug view lists every single figure the pages show, by the
-    // control that shows it.
-    for (const QString& name : TEngine::ControlNames())
-        if (name.startsWith(QLatin1String("Label")) || name.startsWith(QLatin1String("Panel")))
-            DebugView->AddRow(name, Engine->Value(name));
+    // The debug view lists every single figure the pages show; while it is
+    // shown they all stay current, whatever page is chosen.
+    AddDebugRows(*DebugView, *Engine);
+    DebugView->OnShownChanged = [this](bool shown) { Engine->WatchAll = shown; };
 }
 
 void TFormMain::ShowInf(const QString& status)

@@ -10,11 +10,34 @@ using namespace Colors;
 TDisp::TDisp(TValue* value)
     : Value(value)
 {
-    FreshnessColors[Missing] = {Grey, Silver};
-    FreshnessColors[Ageing] = {White, Silver};
-    FreshnessColors[Fresh] = {White, Black};
+    for (uint8_t state = Missing; state <= Fresh; ++state)
+        FreshnessColors[state] = DefaultColors(state);
     if (value)
-        AgeingLimit = static_cast<uint16_t>(value->MaxAge * 3 / 4);
+        AgeingLimit = AgeingLimitOf(*value);
+}
+
+TDisp::TColors TDisp::DefaultColors(uint8_t state)
+{
+    switch (state) {
+    case Fresh: return {White, Black};
+    case Ageing: return {White, Silver};
+    default: return {Grey, Silver};
+    }
+}
+
+uint16_t TDisp::AgeingLimitOf(const TValue& value) { return static_cast<uint16_t>(value.MaxAge * 3 / 4); }
+
+uint8_t TDisp::FreshnessOf(const TValue* value) { return FreshnessAt(value, value ? AgeingLimitOf(*value) : 0); }
+
+uint8_t TDisp::FreshnessAt(const TValue* value, uint16_t ageingLimit)
+{
+    if (!value || !value->IsValid())
+        return Missing;
+    if (value->Stale)
+        return Ageing;
+    if (value->NeverExpires())
+        return Fresh;
+    return value->Age >= ageingLimit ? Ageing : Fresh;
 }
 
 void TDisp::GetColors(QColor& background, QColor& text) const
@@ -33,14 +56,7 @@ void TDisp::SetFreshnessColors(const QColor& background, const QColor& text, uin
         Refresh();
 }
 
-uint8_t TDisp::ComputeFreshness() const
-{
-    if (!Value || !Value->IsValid())
-        return Missing;
-    if (Value->NeverExpires())
-        return Fresh;
-    return Value->Age >= AgeingLimit ? Ageing : Fresh;
-}
+uint8_t TDisp::ComputeFreshness() const { return FreshnessAt(Value, AgeingLimit); }
 
 void TDisp::Update()
 {

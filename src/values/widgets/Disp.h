@@ -30,6 +30,12 @@ public:
 
     void SetFreshnessColors(const QColor& background, const QColor& text, uint8_t state);
     uint8_t ComputeFreshness() const;
+    // What any view of value shows: missing unless valid, ageing from
+    // three quarters of its maximum age on or while it is stale, else fresh.
+    static uint8_t FreshnessOf(const TValue* value);
+    // The default colours of each freshness (fresh: black on white).
+    static TColors DefaultColors(uint8_t state);
+    static uint16_t AgeingLimitOf(const TValue& value);
     // On every tick, after the values have ticked.
     void Update();
     bool IsFresh() const { return Freshness == Fresh; }
@@ -40,5 +46,6 @@ public:
     uint16_t AgeingLimit = 0;
 
 private:
+    static uint8_t FreshnessAt(const TValue* value, uint16_t ageingLimit);
     bool FPainted = false;
 };

@@ -4,6 +4,7 @@
 #include "core/widgets/Colors.h"
 #include "core/widgets/Windows.h"
 #include "values/Value.h"
+#include "values/widgets/Disp.h"
 
 #include <QPaintEvent>
 #include <QPainter>
@@ -83,12 +84,26 @@ void TFormDebug::RefreshIfChanged()
     // Hidden, nothing to repaint: showing the view paints it whole.
     if (!isVisible())
         return;
-    for (const auto& row : Rows) {
-        if (row.second && row.second->Changed) {
-            update();
-            return;
-        }
+    FShown.resize(Rows.size());
+    bool changed = false;
+    for (int row = 0; row < Rows.size(); ++row) {
+        const uint8_t freshness = RowFreshness(row);
+        changed = changed || freshness != FShown[row] || (Rows[row].second && Rows[row].second->Changed);
+        FShown[row] = freshness;
     }
+    if (changed)
+        update();
+}
+
+QString TFormDebug::RowText(int row) const
+{
+    const TValue* value = row >= 0 && row < Rows.size() ? Rows.at(row).second : nullptr;
+    return value ? value->GetDisplay() : QString();
+}
+
+uint8_t TFormDebug::RowFreshness(int row) const
+{
+    return TDisp::FreshnessOf(row >= 0 && row < Rows.size() ? Rows.at(row).second : nullptr);
 }
 
 int TFormDebug::ScrollPos() const { return FScrollBar->value(); }
@@ -132,13 +147,11 @@ void TFormDebug::PaintRows(QPainter& painter, const QRect& area)
                          Rows.at(row).first, 4);
         }
         if (values) {
-            const TValue* value = Rows.at(row).second;
-            const bool valid = value && value->IsValid();
-            painter.setBrush(valid ? QColor(Qt::white) : Grey);
-            painter.setPen(Qt::black);
+            const TDisp::TColors colors = TDisp::DefaultColors(RowFreshness(row));
+            painter.setBrush(colors.Background);
+            painter.setPen(colors.Text);
             DrawCellText(painter, QRect(QPoint(nameWidth + 4, top + 2), QPoint(width - 8 - 1, top + RowHeight - 4 - 1)),
-                         valid ? value->GetDisplay() : QString(),
-                         RightAligned.Contains(static_cast<uint16_t>(row)) ? -4 : 4);
+                         RowText(row), RightAligned.Contains(static_cast<uint16_t>(row)) ? -4 : 4);
         }
     }
     painter.restore();
@@ -182,6 +195,20 @@ void TFormDebug::wheelEvent(QWheelEvent* event)
     if (steps != 0)
         SetScrollPos(ScrollPos() - steps * RowHeight);
     event->accept();
+}
+
+void TFormDebug::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (OnShownChanged)
+        OnShownChanged(true);
+}
+
+void TFormDebug::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    if (OnShownChanged)
+        OnShownChanged(false);
 }
 
 void TFormDebug::UpdateScrollBar()

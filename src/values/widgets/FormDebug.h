@@ -1,6 +1,7 @@
 #pragma once
 // The debug view: a small tool window listing named values in two columns,
-// names on grey, values on white (grey and empty while invalid). Rows are
+// captions on grey, values as every page shows them: black on white while
+// fresh, silver while ageing or stale, grey and empty while missing. Rows are
 // added by whoever wants a value watched; the window registers none itself.
 #include "core/Wordset.h"
 
@@ -8,6 +9,8 @@
 #include <QString>
 #include <QVector>
 #include <QWidget>
+
+#include <functional>
 
 class QScrollBar;
 class TValue;
@@ -38,8 +41,14 @@ public:
     QSize sizeHint() const override;
     // The value column: ValueWidth, or wider for the widest value shown now.
     int ValueColumnWidth() const;
-    // On every tick: repaints when any row's value changed.
+    // On every tick: repaints when any row's value or its freshness changed.
     void RefreshIfChanged();
+    // What row shows: the value's text (empty while missing) and its
+    // freshness (TDisp's Missing, Ageing, Fresh).
+    QString RowText(int row) const;
+    uint8_t RowFreshness(int row) const;
+    // Shown or hidden: whoever fills the rows keeps their values coming.
+    std::function<void(bool shown)> OnShownChanged;
 
     int ScrollRange() const { return RowCount() * RowHeight; }
     int ScrollPos() const;
@@ -61,8 +70,12 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     void UpdateScrollBar();
     QScrollBar* FScrollBar;
+    // The freshness of each row when it was last looked at.
+    QVector<uint8_t> FShown;
 };
