@@ -38,15 +38,17 @@ QByteArray LabelValue(const QString& value)
 }
 
 // One family: its HELP and TYPE once, before its first sample; nothing at
-// all when it has none.
+// all when it has none. Samples carry only the labels that tell the series
+// apart, never a name or the site: a meter renamed or a scrape config with a
+// site label of its own must not start new series (those are on the info
+// families).
 class TFamily {
 public:
-    TFamily(QByteArray& page, const char* name, const char* type, const char* help, const QString& site)
+    TFamily(QByteArray& page, const char* name, const char* type, const char* help)
         : Page(page)
         , Name(name)
         , Type(type)
         , Help(help)
-        , Site(LabelValue(site))
     {
     }
     void Sample(double value, std::initializer_list<std::pair<const char*, QString>> labels = {})
@@ -56,15 +58,18 @@ public:
             Page += "# TYPE " + Name + ' ' + Type + '\n';
             Started = true;
         }
-        Page += Name + "{site=\"" + Site + '"';
-        for (const auto& [key, text] : labels)
-            Page += QByteArray(",") + key + "=\"" + LabelValue(text) + '"';
-        Page += "} " + Number(value) + '\n';
+        Page += Name;
+        char separator = '{';
+        for (const auto& [key, text] : labels) {
+            Page += separator + QByteArray(key) + "=\"" + LabelValue(text) + '"';
+            separator = ',';
+        }
+        Page += (separator == ',' ? "} " : " ") + Number(value) + '\n';
     }
 
 private:
     QByteArray& Page;
-    QByteArray Name, Type, Help, Site;
+    QByteArray Name, Type, Help;
     bool Started = false;
 };
 
@@ -76,66 +81,145 @@ QString ResultName(uint8_t code)
                                         "command", "size"};
     return code < std::size(names) ? QLatin1String(names[code]) : QStringLiteral("other");
 }
+
+QString Two(int n) { return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')); }
+
+QString TariffName(int t) { return t == 0 ? QStringLiteral("VT") : QStringLiteral("NT"); }
+
+// A figure of measurement 00 in its own family, a meter's in the active or
+// the reactive one: sum() over the meters never counts the site twice. Each
+// family whole before the next, wherever the reactive meters sit.
+struct TByChannel {
+    TFamily Site, Active, Reactive;
+    // value(channel): kW (kvar), or nothing.
+    template <typename F> void Render(const TTelemetryModel& model, int channels, F value)
+    {
+        for (TFamily* family : {&Site, &Active, &Reactive})
+            for (int c = 0; c < channels; ++c) {
+                if (family != (c == 0 ? &Site : model.Reactive(c) ? &Reactive : &Active))
+                    continue;
+                if (const std::optional<double> v = value(c); v && c == 0)
+                    family->Sample(*v * 1000.0);
+                else if (v)
+                    family->Sample(*v * 1000.0, {{"channel", Two(c)}});
+            }
+    }
+};
 } // namespace
 
 QByteArray RenderMetrics(const TTelemetryModel& model, const QString& version)
 {
     QByteArray page;
-    const QString site = model.Node();
     {
-        TFamily info(page, "qdr_info", "gauge", "The site and its regulator; the value is always 1.", site);
+        TFamily info(page, "qdr_info", "gauge", "The site and its regulator; the value is always 1.");
         const std::optional<QString> id = model.Identification();
-        info.Sample(1, {{"name", model.SiteName()},
+        info.Sample(1, {{"site", model.Node()},
+                        {"name", model.SiteName()},
                         {"identification", id.value_or(QString())},
                         {"generation", model.Generation() ? QString::number(model.Generation()) : QString()},
                         {"version", version}});
     }
-    TFamily(page, "qdr_link_up", "gauge", "1 while the regulator answers, 0 while it does not or has not yet.", site)
+    TFamily(page, "qdr_link_up", "gauge", "1 while the regulator answers, 0 while it does not or has not yet.")
         .Sample(model.LinkUp() ? 1 : 0);
     if (const std::optional<int64_t> last = model.LastReply())
-        TFamily(page, "qdr_last_reply_timestamp_seconds", "gauge", "When the regulator last gave a valid reply.", site)
+        TFamily(page, "qdr_last_reply_timestamp_seconds", "gauge", "When the regulator last gave a valid reply.")
             .Sample(double(*last));
+    if (const std::optional<bool> mqtt = model.MqttConnected ? model.MqttConnected() : std::nullopt)
+        TFamily(page, "qdr_mqtt_connected", "gauge", "1 while the MQTT publisher is connected to its broker, else 0.")
+            .Sample(*mqtt ? 1 : 0);
     {
-        TFamily power(page, "qdr_power_watts", "gauge", "Instantaneous active power of a measurement.", site);
-        TFamily reactive(page, "qdr_reactive_power_var", "gauge", "Instantaneous reactive power of a meter.", site);
-        TFamily average(page, "qdr_interval_average_watts", "gauge",
-                        "Average active power of a measurement in the running interval so far.", site);
-        for (int c = 0; c < model.LiveChannels(); ++c) {
-            const QString channel = QStringLiteral("%1").arg(c, 2, 10, QLatin1Char('0'));
-            const QString name = model.ChannelName(c);
-            if (const std::optional<double> p = model.Power(c))
-                (model.Reactive(c) ? reactive : power).Sample(*p * 1000.0, {{"channel", channel}, {"name", name}});
-        }
+        TFamily info(page, "qdr_channel_info", "gauge",
+                     "Name and kind (total: measurement 00, the site; active or reactive: a meter) of a measurement; always 1.");
         for (int c = 0; c < model.LiveChannels(); ++c)
-            if (const std::optional<double> a = model.Average(c); a && !model.Reactive(c))
-                average.Sample(*a * 1000.0, {{"channel", QStringLiteral("%1").arg(c, 2, 10, QLatin1Char('0'))},
-                                             {"name", model.ChannelName(c)}});
+            info.Sample(1, {{"channel", Two(c)},
+                            {"name", model.ChannelName(c)},
+                            {"kind", c == 0                ? QStringLiteral("total")
+                                     : model.Reactive(c) ? QStringLiteral("reactive")
+                                                         : QStringLiteral("active")}});
+    }
+    {
+        TByChannel power{{page, "qdr_site_power_watts", "gauge", "Instantaneous active power of measurement 00, the site's total."},
+                         {page, "qdr_power_watts", "gauge", "Instantaneous active power of a meter."},
+                         {page, "qdr_reactive_power_var", "gauge", "Instantaneous reactive power of a meter."}};
+        power.Render(model, model.LiveChannels(), [&](int c) { return model.Power(c); });
+    }
+    {
+        TByChannel average{{page, "qdr_site_interval_average_watts", "gauge",
+                            "Average active power of measurement 00 in the running interval so far."},
+                           {page, "qdr_interval_average_watts", "gauge",
+                            "Average active power of a meter in the running interval so far."},
+                           {page, "qdr_interval_average_var", "gauge",
+                            "Average reactive power of a meter in the running interval so far."}};
+        average.Render(model, model.LiveChannels(), [&](int c) { return model.Average(c); });
     }
     if (const std::optional<double> projected = model.Projected())
         TFamily(page, "qdr_interval_projected_watts", "gauge",
-                "Average active power of measurement 00 the running interval ends with if the present power holds.", site)
+                "Average active power of measurement 00 the running interval ends with if the present power holds.")
             .Sample(*projected * 1000.0);
+    if (const std::optional<int> length = model.IntervalSeconds())
+        TFamily(page, "qdr_interval_length_seconds", "gauge", "Length of the measuring interval.").Sample(*length);
+    if (const std::optional<int> elapsed = model.IntervalElapsed())
+        TFamily(page, "qdr_interval_elapsed_seconds", "gauge", "Seconds into the running interval, as the regulator last said.")
+            .Sample(*elapsed);
+    if (const TTelemetryModel::TClosed& closed = model.Closed(); closed.Valid) {
+        TByChannel last{{page, "qdr_site_last_interval_average_watts", "gauge",
+                         "Average active power of measurement 00 in the last closed interval."},
+                        {page, "qdr_last_interval_average_watts", "gauge",
+                         "Average active power of a meter in the last closed interval."},
+                        {page, "qdr_last_interval_average_var", "gauge",
+                         "Average reactive power of a meter in the last closed interval."}};
+        last.Render(model, closed.Channels, [&](int c) { return std::optional<double>(closed.Power[size_t(c)]); });
+        TFamily(page, "qdr_last_interval_start_timestamp_seconds", "gauge", "When the last closed interval began.")
+            .Sample(double(closed.Start.Utc));
+    }
+    if (const TTelemetryModel::TMonth& month = model.Month(); month.Valid && month.HavePeak) {
+        TFamily(page, "qdr_month_peak_watts", "gauge",
+                "Highest interval average of measurement 00 this month, from the month's file.")
+            .Sample(month.Peak * 1000.0);
+        TFamily(page, "qdr_month_peak_start_timestamp_seconds", "gauge", "When the interval of this month's peak began.")
+            .Sample(double(month.PeakStart.Utc));
+    }
     {
-        TFamily regulated(page, "qdr_regulated_power_watts", "gauge", "Regulated power by tariff, as the regulator last reported it.",
-                          site);
+        TFamily regulated(page, "qdr_regulated_power_watts", "gauge", "Regulated power by tariff, as the regulator last reported it.");
         for (int t = 0; t < 2; ++t)
             if (const std::optional<uint16_t> v = model.Regulated(t))
-                regulated.Sample(*v * 1000.0, {{"tariff", t == 0 ? QStringLiteral("VT") : QStringLiteral("NT")}});
+                regulated.Sample(*v * 1000.0, {{"tariff", TariffName(t)}});
+    }
+    if (const std::optional<uint16_t> inForce = model.RegulatedInForce())
+        TFamily(page, "qdr_regulated_power_in_force_watts", "gauge", "Regulated power of the tariff in force now.")
+            .Sample(*inForce * 1000.0);
+    if (const std::optional<int> tariff = model.Tariff()) {
+        TFamily tariffs(page, "qdr_tariff", "gauge", "1 for the tariff in force now, 0 for the other.");
+        for (int t = 0; t < 2; ++t)
+            tariffs.Sample(t == *tariff ? 1 : 0, {{"tariff", TariffName(t)}});
     }
     if (const std::optional<int> stage = model.Stage())
-        TFamily(page, "qdr_stage", "gauge", "Regulation stage.", site).Sample(*stage);
+        TFamily(page, "qdr_stage", "gauge", "Regulation stage.").Sample(*stage);
+    if (model.LimitDanger)
+        TFamily(page, "qdr_limit_danger", "gauge", "1 while the running interval is projected over the limit, else 0.")
+            .Sample(*model.LimitDanger ? 1 : 0);
     {
-        TFamily exchanges(page, "qdr_exchanges_total", "counter", "Exchanges with the regulator by result.", site);
+        TFamily info(page, "qdr_appliance_info", "gauge", "Name of an appliance; always 1.");
+        TFamily disconnected(page, "qdr_appliance_disconnected", "gauge",
+                             "1 while the regulator keeps an appliance switched off, else 0.");
+        for (int n = 1; n <= model.Appliances(); ++n)
+            info.Sample(1, {{"appliance", Two(n)}, {"name", model.ApplianceName(n)}});
+        for (int n = 1; n <= model.Appliances(); ++n)
+            if (const std::optional<bool> off = model.Appliance(n))
+                disconnected.Sample(*off ? 1 : 0, {{"appliance", Two(n)}});
+    }
+    {
+        TFamily exchanges(page, "qdr_exchanges_total", "counter", "Exchanges with the regulator by result.");
         std::map<QString, uint64_t> byResult{{QStringLiteral("ok"), 0}, {QStringLiteral("timeout"), 0}};
         for (const auto& [code, count] : model.Exchanges())
             byResult[ResultName(code)] += count;
         for (const auto& [result, count] : byResult)
             exchanges.Sample(double(count), {{"result", result}});
     }
-    TFamily(page, "qdr_archive_records_filed_total", "counter", "Archive records filed into the month files.", site)
+    TFamily(page, "qdr_archive_records_filed_total", "counter", "Archive records filed into the month files.")
         .Sample(double(model.RecordsFiled()));
     {
-        TFamily records(page, "qdr_archive_records", "gauge", "Records held by the file of a month the regulator keeps.", site);
+        TFamily records(page, "qdr_archive_records", "gauge", "Records held by the file of a month the regulator keeps.");
         for (const auto& [month, count] : model.MonthRecords())
             records.Sample(count, {{"month", QStringLiteral("%1-%2").arg(month / 12).arg(month % 12 + 1, 2, 10, QLatin1Char('0'))}});
     }

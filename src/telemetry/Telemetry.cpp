@@ -21,6 +21,7 @@ TTelemetry::TTelemetry(TEngine& engine, const TSettings& settings)
         if (FMqtt)
             FMqtt->Update();
     };
+    FModel->MqttConnected = [this] { return FMqtt ? std::optional<bool>(FMqtt->IsConnected()) : std::nullopt; };
     if (Wanted(settings.Mqtt))
         FMqtt = std::make_unique<TMqttPublisher>(*FModel, settings.Mqtt, Version);
     if (Wanted(settings.Metrics))

@@ -134,6 +134,26 @@ std::optional<int> TTelemetryModel::Tariff() const
     return Known() && t->IsValid() && t->Index <= 1 ? std::optional<int>(t->Index) : std::nullopt;
 }
 
+std::optional<uint16_t> TTelemetryModel::RegulatedInForce() const
+{
+    const std::optional<int> tariff = Tariff();
+    return tariff ? Regulated(*tariff) : std::nullopt;
+}
+
+std::optional<int> TTelemetryModel::IntervalSeconds() const
+{
+    if (!FEngine)
+        return std::nullopt;
+    return std::max<int>(1, FEngine->InterfaceME->IntervalMinutes) * 60;
+}
+
+std::optional<int> TTelemetryModel::IntervalElapsed() const
+{
+    if (!FEngine || !Known() || !FEngine->RunningInterval().Valid)
+        return std::nullopt;
+    return int(FEngine->RunningInterval().Elapsed);
+}
+
 std::optional<int> TTelemetryModel::Stage() const
 {
     if (!FEngine)

@@ -77,6 +77,12 @@ public:
     std::optional<double> Projected() const;
     std::optional<uint16_t> Regulated(int tariff) const; // 0 VT, 1 NT
     std::optional<int> Tariff() const;                   // 0 VT, 1 NT
+    // The regulated power of the tariff in force, kW.
+    std::optional<uint16_t> RegulatedInForce() const;
+    // The measuring interval's length, and the seconds into the running one
+    // as the regulator last said (nothing while no interval is followed).
+    std::optional<int> IntervalSeconds() const;
+    std::optional<int> IntervalElapsed() const;
     std::optional<int> Stage() const;
     std::optional<bool> Appliance(int n) const;          // switched on
     std::optional<QString> Identification() const;
@@ -125,6 +131,9 @@ public:
     // Set where the alerts run beside the outputs: whether a projected
     // exceedance of the limit stands; nothing while no alerts follow.
     std::optional<bool> LimitDanger;
+    // Set beside an MQTT publisher: whether it is with its broker now,
+    // nothing while MQTT is not configured.
+    std::function<std::optional<bool>()> MqttConnected;
 
     // TEngineObserver
     void Identified(const TEngine&) override;

@@ -6,24 +6,30 @@
 #include "app/Config.h"
 #include "app/Engine.h"
 #include "app/Settings.h"
+#include "e2e/ExpectedArchive.h"
 #include "support/Broker.h"
 #include "support/Pump.h"
 #include "support/SimProcess.h"
 #include "support/ToolRun.h"
 #include "telemetry/MetricsServer.h"
+#include "telemetry/Telemetry.h"
 #include "telemetry/TelemetryModel.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimeZone>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <map>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -291,6 +297,55 @@ struct Pest {
         return std::max<ssize_t>(sent, 0);
     }
 };
+
+// The samples of a page, "name{labels}" to value.
+struct TSamples : std::map<QByteArray, QByteArray> {
+    QByteArray operator()(const QByteArray& series) const
+    {
+        const auto it = find(series);
+        return it == end() ? QByteArrayLiteral("absent") : it->second;
+    }
+};
+
+TSamples Samples(const QByteArray& page)
+{
+    TSamples out;
+    for (const QByteArray& line : page.split('\n'))
+        if (!line.isEmpty() && !line.startsWith('#'))
+            out[line.left(line.lastIndexOf(' '))] = line.mid(line.lastIndexOf(' ') + 1);
+    return out;
+}
+
+// What promtool check metrics says of a page: nothing when it is clean.
+QByteArray Promtool(const QByteArray& page)
+{
+    QProcess promtool;
+    promtool.start(QStringLiteral("promtool"), {QStringLiteral("check"), QStringLiteral("metrics")});
+    promtool.write(page);
+    promtool.closeWriteChannel();
+    if (!promtool.waitForFinished(30000))
+        return "promtool did not finish";
+    return promtool.readAll() + (promtool.exitCode() == 0 ? QByteArray() : QByteArrayLiteral("exit code not 0"));
+}
+
+// The highest record of measurement 00 in the simulator's current month
+// (the first of equal ones) and when its interval began.
+std::pair<uint16_t, int64_t> MonthPeak(TSimRegulator& r, const QTimeZone& zone)
+{
+    const uint16_t month = r.MonthTable().Month0;
+    std::pair<uint16_t, int64_t> peak{0, -1};
+    for (uint16_t i = 1; i <= r.NumberedRecords(month); ++i) {
+        const std::optional<TSimBytes> rec = r.Record(month, i);
+        const uint16_t v = rec ? uint16_t((*rec)[2] | (*rec)[3] << 8) : 0xFFFF;
+        if (v == 0xFFFF || (peak.second >= 0 && v <= peak.first))
+            continue;
+        // The record's start: minutes into the month from day 0, local time.
+        const int minutes = (*rec)[0] | (*rec)[1] << 8;
+        const QDate day(month / 12, month % 12 + 1, minutes / 1440);
+        peak = {v, QDateTime(day, QTime(minutes % 1440 / 60, minutes % 60), zone).toSecsSinceEpoch()};
+    }
+    return peak;
+}
 } // namespace
 
 TEST(MetricsEndpoint, GetAndHeadOfTheTwoPathsOnOneConnectionAndCloseAndHttp10Honoured)
@@ -480,7 +535,7 @@ TEST(MetricsEndpoint, AHundredTricklersAndFourStreamsNeitherKeepScrapesOutNorGro
     for (const Scrape& s : scrapes) {
         std::printf("[ timing ] a scrape under load took %lld ms\n", static_cast<long long>(s.Ms));
         EXPECT_EQ(s.Status, 200);
-        EXPECT_TRUE(s.Page.contains("qdr_link_up{")) << s.Page.toStdString();
+        EXPECT_TRUE(s.Page.contains("\nqdr_link_up ")) << s.Page.toStdString();
         EXPECT_LT(s.Ms, 1000);
     }
     std::printf("[ memory ] resident %lld kB before, at most %lld kB under load; %lld MB streamed, %d trickling connections\n",
@@ -489,4 +544,131 @@ TEST(MetricsEndpoint, AHundredTricklersAndFourStreamsNeitherKeepScrapesOutNorGro
     // The crowd was cut and came back, and the log said so.
     EXPECT_GT(trickled, 200);
     EXPECT_TRUE(served.Log().contains("metrics-crowded")) << served.Log().toStdString();
+}
+
+TEST(MetricsEndpoint, TheLimitInDangerWhileAlertsFollowAndMqttWhereItIsConfigured)
+{
+    Endpoint e;
+    TSamples page = Samples(RenderMetrics(e.Model, Version));
+    EXPECT_FALSE(page.count("qdr_limit_danger"));
+    EXPECT_FALSE(page.count("qdr_mqtt_connected")) << "no MQTT configured";
+    for (const bool danger : {true, false}) {
+        e.Model.LimitDanger = danger;
+        EXPECT_EQ(Samples(RenderMetrics(e.Model, Version))("qdr_limit_danger"), danger ? "1" : "0");
+    }
+    // Configured, its broker away.
+    SiteDir site(QStringLiteral("[KOMUNIKACIA]\nIP=127.0.0.1:%1\n[MQTT]\nHost=127.0.0.1\nPort=%2\nNode=zavod\n")
+                     .arg(e.Silent.Port)
+                     .arg(FreePort()));
+    const TSettings settings = EndpointSettings(site);
+    TEngine engine(settings, 0);
+    const std::unique_ptr<TTelemetry> telemetry = StartTelemetry(engine, settings);
+    page = Samples(RenderMetrics(telemetry->Model(), Version));
+    EXPECT_EQ(page("qdr_mqtt_connected"), "0");
+}
+
+TEST(MetricsEndpoint, WhatTheSimulatorSaysWithTheSiteApartAndARenameThatTouchesOnlyTheChannelInfo)
+{
+    // Meter 2 measures reactive power: the active meters' families are
+    // whole on both sides of it. The night's regulated power is low enough
+    // for the regulator to keep appliances 1 to 3 off.
+    const QStringList args{QStringLiteral("--udp"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--generation"), QStringLiteral("3"),
+                           QStringLiteral("--meters"), QStringLiteral("4"), QStringLiteral("--kinds"), QStringLiteral("0x2"),
+                           QStringLiteral("--preg"), QStringLiteral("450,55"), QStringLiteral("--now"), QStringLiteral("2026-12-01T03:07"),
+                           QStringLiteral("--lost"), QStringLiteral("2870"), QStringLiteral("--seed"), QStringLiteral("3"),
+                           QStringLiteral("--speed"), QStringLiteral("0")};
+    TSimMirror mirror(args);
+    ASSERT_TRUE(mirror.Valid) << mirror.Error;
+    SimProcess sim(args);
+    ASSERT_TRUE(sim.Ready);
+    Broker broker;
+    ASSERT_TRUE(broker.Running);
+    const uint16_t port = FreePort();
+    const auto ini = [&](const QString& meter) {
+        return QStringLiteral("[KOMUNIKACIA]\nIP=%1\n[INE]\nMiesto=Závod Test\nTimeZone=Europe/Bratislava\n[ELEKTROMERY]\nEM01=%2\n"
+                              "[SPOTREBICE]\nRO01=Pec\n[MQTT]\nHost=127.0.0.1\nPort=%3\nNode=zavod\n[METRIKY]\nListen=127.0.0.1:%4\n")
+            .arg(sim.Udp, meter)
+            .arg(broker.Port)
+            .arg(port);
+    };
+    SiteDir site(ini(QStringLiteral("Kompresory")));
+    Served served(site.Path());
+    ASSERT_TRUE(served.Ready) << served.Log().toStdString();
+    const auto settled = [&](const QByteArray& wanted) {
+        QByteArray page;
+        QElapsedTimer t;
+        t.start();
+        while (!(page = ScrapeOnce(port).Page).contains(wanted) && t.elapsed() < 60000)
+            QThread::msleep(200);
+        return page;
+    };
+    const QByteArray page = settled("\nqdr_month_peak_watts ");
+    ASSERT_TRUE(page.contains("\nqdr_mqtt_connected 1\n")) << page.toStdString() << served.Log().toStdString();
+    TSimRegulator& r = mirror.Regulator();
+    const int64_t now = r.GetClock();
+    TSamples s = Samples(page);
+    const auto watts = [](double kilo) { return QByteArray::number(kilo * 1000); };
+
+    // The site on its info alone, names on the info families alone, and
+    // measurement 00 apart from the meters.
+    for (const auto& [key, value] : s) {
+        EXPECT_EQ(key.contains("site="), key.startsWith("qdr_info{")) << key.toStdString();
+        EXPECT_EQ(key.contains("name="), key.contains("_info{")) << key.toStdString();
+        EXPECT_TRUE(!key.contains("channel=\"00\"") || key.startsWith("qdr_channel_info{")) << key.toStdString();
+    }
+    EXPECT_EQ(std::count_if(s.begin(), s.end(), [](const auto& sample) { return sample.first.startsWith("qdr_info{site=\"zavod\",name=\"Závod Test\","); }), 1)
+        << page.toStdString();
+    EXPECT_EQ(s("qdr_channel_info{channel=\"00\",name=\"Hlavné meranie\",kind=\"total\"}"), "1");
+    EXPECT_EQ(s("qdr_channel_info{channel=\"01\",name=\"Kompresory\",kind=\"active\"}"), "1");
+    EXPECT_EQ(s("qdr_channel_info{channel=\"02\",name=\"Elektromer 2\",kind=\"reactive\"}"), "1");
+    EXPECT_EQ(s("qdr_site_power_watts"), watts(r.SitePower(now)));
+    EXPECT_EQ(s("qdr_site_interval_average_watts"), watts(r.SiteAverage(now)));
+    EXPECT_EQ(s("qdr_power_watts{channel=\"03\"}"), watts(r.MeterPower(3, now)));
+    EXPECT_EQ(s("qdr_interval_average_watts{channel=\"01\"}"), watts(r.MeterAverage(1, now)));
+    EXPECT_EQ(s("qdr_reactive_power_var{channel=\"02\"}"), watts(r.MeterPower(2, now)));
+    EXPECT_EQ(s("qdr_interval_average_var{channel=\"02\"}"), watts(r.MeterAverage(2, now)));
+
+    // What a dashboard needs beside.
+    EXPECT_EQ(s("qdr_interval_length_seconds"), "900");
+    EXPECT_EQ(s("qdr_interval_elapsed_seconds"), "420");
+    const auto [peak, peakStart] = MonthPeak(r, QTimeZone("Europe/Bratislava"));
+    EXPECT_EQ(s("qdr_month_peak_watts"), watts(peak));
+    EXPECT_EQ(s("qdr_month_peak_start_timestamp_seconds"), QByteArray::number(peakStart));
+    const int tariff = r.Tariff(now);
+    EXPECT_EQ(s("qdr_regulated_power_in_force_watts"), tariff == 0 ? "450000" : "55000");
+    EXPECT_EQ(s("qdr_tariff{tariff=\"VT\"}"), tariff == 0 ? "1" : "0");
+    EXPECT_EQ(s("qdr_tariff{tariff=\"NT\"}"), tariff == 1 ? "1" : "0");
+    EXPECT_EQ(s("qdr_appliance_info{appliance=\"01\",name=\"Pec\"}"), "1");
+    EXPECT_EQ(s("qdr_appliance_info{appliance=\"08\",name=\"Spotrebič 8\"}"), "1");
+    ASSERT_EQ(r.Stage(now), 3);
+    for (int n = 1; n <= TSimRegulator::kAppliances; ++n)
+        EXPECT_EQ(s(QStringLiteral("qdr_appliance_disconnected{appliance=\"%1\"}").arg(n, 2, 10, QLatin1Char('0')).toUtf8()),
+                  r.Stage(now) >= n ? "1" : "0")
+            << n;
+    EXPECT_EQ(Promtool(page), QByteArray());
+
+    // A meter renamed: the same series, but for the channel's info.
+    site.WriteIni(ini(QStringLiteral("Vzduch")));
+    ::kill(pid_t(served.Proc.processId()), SIGHUP);
+    const TSamples renamed = Samples(settled("name=\"Vzduch\""));
+    const auto series = [](const std::map<QByteArray, QByteArray>& samples) {
+        std::set<std::string> out;
+        for (const auto& sample : samples)
+            if (!sample.first.startsWith("qdr_channel_info{channel=\"01\""))
+                out.insert(sample.first.toStdString());
+        return out;
+    };
+    EXPECT_EQ(series(renamed), series(s));
+    EXPECT_EQ(renamed.count("qdr_channel_info{channel=\"01\",name=\"Vzduch\",kind=\"active\"}"), 1u);
+    EXPECT_EQ(renamed.count("qdr_channel_info{channel=\"01\",name=\"Kompresory\",kind=\"active\"}"), 0u);
+
+    // The interval closes: each measurement's average and its start.
+    sim.Command("advance 15");
+    mirror.Advance(15);
+    s = Samples(settled("\nqdr_last_interval_start_timestamp_seconds "));
+    EXPECT_EQ(s("qdr_last_interval_start_timestamp_seconds"),
+              QByteArray::number(QDateTime::fromString(QStringLiteral("2026-12-01T03:00:00+01:00"), Qt::ISODate).toSecsSinceEpoch()));
+    EXPECT_EQ(s("qdr_site_last_interval_average_watts"), watts(r.SiteAverage(now)));
+    EXPECT_EQ(s("qdr_last_interval_average_watts{channel=\"04\"}"), watts(r.MeterAverage(4, now)));
+    EXPECT_EQ(s("qdr_last_interval_average_var{channel=\"02\"}"), watts(r.MeterAverage(2, now)));
 }
