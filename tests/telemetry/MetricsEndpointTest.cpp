@@ -2,7 +2,9 @@
 // to an endpoint served by this test's own event loop (the protocol, the
 // budgets, the retried port), and a crowd of trickling and body-streaming
 // clients against the outputs in a process of their own, timing honest
-// scrapes meanwhile and reading that process's resident memory.
+// scrapes meanwhile and reading that process's resident memory; and the
+// page itself against the simulator's own model: series that a rename
+// leaves alone, the site apart from the meters.
 #include "app/Config.h"
 #include "app/Engine.h"
 #include "app/Settings.h"
@@ -30,6 +32,7 @@
 #include <chrono>
 #include <map>
 #include <set>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -300,10 +303,10 @@ struct Pest {
 
 // The samples of a page, "name{labels}" to value.
 struct TSamples : std::map<QByteArray, QByteArray> {
-    QByteArray operator()(const QByteArray& series) const
+    std::string operator()(const QByteArray& series) const
     {
         const auto it = find(series);
-        return it == end() ? QByteArrayLiteral("absent") : it->second;
+        return it == end() ? "absent" : it->second.toStdString();
     }
 };
 
@@ -607,7 +610,7 @@ TEST(MetricsEndpoint, WhatTheSimulatorSaysWithTheSiteApartAndARenameThatTouchesO
     TSimRegulator& r = mirror.Regulator();
     const int64_t now = r.GetClock();
     TSamples s = Samples(page);
-    const auto watts = [](double kilo) { return QByteArray::number(kilo * 1000); };
+    const auto watts = [](double kilo) { return QByteArray::number(kilo * 1000).toStdString(); };
 
     // The site on its info alone, names on the info families alone, and
     // measurement 00 apart from the meters.
@@ -616,7 +619,8 @@ TEST(MetricsEndpoint, WhatTheSimulatorSaysWithTheSiteApartAndARenameThatTouchesO
         EXPECT_EQ(key.contains("name="), key.contains("_info{")) << key.toStdString();
         EXPECT_TRUE(!key.contains("channel=\"00\"") || key.startsWith("qdr_channel_info{")) << key.toStdString();
     }
-    EXPECT_EQ(std::count_if(s.begin(), s.end(), [](const auto& sample) { return sample.first.startsWith("qdr_info{site=\"zavod\",name=\"Závod Test\","); }), 1)
+    const QByteArray info = "qdr_info{site=\"zavod\",name=\"Závod Test\",";
+    EXPECT_EQ(std::count_if(s.begin(), s.end(), [&](const auto& sample) { return sample.first.startsWith(info); }), 1)
         << page.toStdString();
     EXPECT_EQ(s("qdr_channel_info{channel=\"00\",name=\"Hlavné meranie\",kind=\"total\"}"), "1");
     EXPECT_EQ(s("qdr_channel_info{channel=\"01\",name=\"Kompresory\",kind=\"active\"}"), "1");
@@ -633,7 +637,7 @@ TEST(MetricsEndpoint, WhatTheSimulatorSaysWithTheSiteApartAndARenameThatTouchesO
     EXPECT_EQ(s("qdr_interval_elapsed_seconds"), "420");
     const auto [peak, peakStart] = MonthPeak(r, QTimeZone("Europe/Bratislava"));
     EXPECT_EQ(s("qdr_month_peak_watts"), watts(peak));
-    EXPECT_EQ(s("qdr_month_peak_start_timestamp_seconds"), QByteArray::number(peakStart));
+    EXPECT_EQ(s("qdr_month_peak_start_timestamp_seconds"), std::to_string(peakStart));
     const int tariff = r.Tariff(now);
     EXPECT_EQ(s("qdr_regulated_power_in_force_watts"), tariff == 0 ? "450000" : "55000");
     EXPECT_EQ(s("qdr_tariff{tariff=\"VT\"}"), tariff == 0 ? "1" : "0");
@@ -667,7 +671,7 @@ TEST(MetricsEndpoint, WhatTheSimulatorSaysWithTheSiteApartAndARenameThatTouchesO
     mirror.Advance(15);
     s = Samples(settled("\nqdr_last_interval_start_timestamp_seconds "));
     EXPECT_EQ(s("qdr_last_interval_start_timestamp_seconds"),
-              QByteArray::number(QDateTime::fromString(QStringLiteral("2026-12-01T03:00:00+01:00"), Qt::ISODate).toSecsSinceEpoch()));
+              std::to_string(QDateTime::fromString(QStringLiteral("2026-12-01T03:00:00+01:00"), Qt::ISODate).toSecsSinceEpoch()));
     EXPECT_EQ(s("qdr_site_last_interval_average_watts"), watts(r.SiteAverage(now)));
     EXPECT_EQ(s("qdr_last_interval_average_watts{channel=\"04\"}"), watts(r.MeterAverage(4, now)));
     EXPECT_EQ(s("qdr_last_interval_average_var{channel=\"02\"}"), watts(r.MeterAverage(2, now)));
