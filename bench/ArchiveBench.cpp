@@ -177,7 +177,7 @@ void BM_MonthReport(benchmark::State& state)
     const QString out = m.Dir.filePath(QStringLiteral("report.pdf"));
     const TReportRequest request = Report();
     for (auto _ : state) {
-        QString error;
+        TFileError error;
         if (WriteMonthReport(*m.View, request, out, {}, {}, error) != TPrintResult::Printed)
             state.SkipWithError("the report was not written");
     }

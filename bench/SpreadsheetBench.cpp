@@ -76,7 +76,7 @@ void BM_WriteMonthWorkbook(benchmark::State& state)
     SendTables(excel, *month.View, month.Choice, {}, {});
     const std::vector<TSheet> book = sheets.Sheets();
     for (auto _ : state)
-        if (!WriteWorkbook(book, sheets.FileName).isEmpty()) {
+        if (WriteWorkbook(book, sheets.FileName).Failed()) {
             state.SkipWithError("the workbook could not be written");
             return;
         }
