@@ -5,7 +5,9 @@
 // again and applies it. Log lines go to standard error, "READY" to standard
 // output once everything is started.
 //
-// usage: qdr_telemetry_driver SITE_DIR
+// usage: qdr_telemetry_driver SITE_DIR [SILENCE_SECONDS]
+// SILENCE_SECONDS shortens the minute after which a mute regulator counts as
+// gone, so that a test need not wait that long.
 #include "app/Config.h"
 #include "app/Engine.h"
 #include "app/Settings.h"
@@ -15,7 +17,9 @@
 #include <QDir>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
@@ -45,8 +49,8 @@ TSettings ReadSettings(const QString& dir)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: qdr_telemetry_driver SITE_DIR\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: qdr_telemetry_driver SITE_DIR [SILENCE_SECONDS]\n");
         return 2;
     }
     const QString dir = QString::fromLocal8Bit(argv[1]);
@@ -58,6 +62,8 @@ int main(int argc, char** argv)
     TSettings settings = ReadSettings(dir);
     TEngine engine(settings, 100, dir);
     engine.InformationEveryMs = 60000;
+    if (argc == 3)
+        engine.SilenceSeconds = static_cast<uint8_t>(std::clamp(std::atoi(argv[2]), 11, 255));
     std::unique_ptr<TTelemetry> telemetry = StartTelemetry(engine, settings, Print);
 
     QSocketNotifier notifier(SignalPipe[0], QSocketNotifier::Read);
