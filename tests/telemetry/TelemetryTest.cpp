@@ -377,7 +377,7 @@ TEST(Telemetry, ConfigsFollowTheGenerationAndStaleOnesAreCleared)
             driver.Signal(SIGHUP);
             const auto none = [](const QMap<QString, QByteArray>& m) { return m.isEmpty(); };
             EXPECT_EQ(RetainedWhen(broker, Configs, none, 15000).size(), 0);
-            EXPECT_EQ(RetainedWhen(broker, QStringLiteral("qdrwin/zavod/#"), none, 5000).keys(), QStringList());
+            EXPECT_EQ(RetainedWhen(broker, QStringLiteral("qdrwin/zavod/#"), none, 5000).keys().join(' '), QString());
             const QString hala = QStringLiteral("homeassistant/+/hala/+/config");
             EXPECT_EQ(Objects(RetainedWhen(broker, hala, [&](const auto& m) { return Objects(m) == expected; }, 30000)), expected);
         }
@@ -407,14 +407,7 @@ TEST(Telemetry, LiveValuesGoWithTheLinkAndAnOutageSendsNoConfigsAgain)
     sim.Command("mute 25");
     const qint64 down = state.WaitFor(QStringLiteral("qdrwin/zavod/link"), "OFF", 20000);
     ASSERT_GE(down, 0) << driver.Log().toStdString();
-    // Every live value None with the link, not half a minute later.
-    for (const char* topic : {"measurement/00/power", "measurement/00/average", "measurement/02/power", "projected", "tariff",
-                              "stage", "appliance/01"}) {
-        const qint64 at = state.WaitFor(QStringLiteral("qdrwin/zavod/") + QLatin1String(topic), "None", 3000);
-        EXPECT_GE(at, 0) << topic;
-        EXPECT_LE(at - down, 1500) << topic;
-    }
-    // And gone from the endpoint beside qdr_link_up 0.
+    // Gone from the endpoint beside qdr_link_up 0 at once.
     const auto [code, page] = Get(metricsPort, "/metrics");
     ASSERT_EQ(code, 200);
     EXPECT_TRUE(page.contains("qdr_link_up{site=\"zavod\"} 0\n")) << page.toStdString();
@@ -422,11 +415,21 @@ TEST(Telemetry, LiveValuesGoWithTheLinkAndAnOutageSendsNoConfigsAgain)
                                "\nqdr_stage{"})
         EXPECT_FALSE(page.contains(metric)) << metric << "\n" << page.toStdString();
 
+    // And None on the broker with the link, not half a minute later.
+    for (const char* topic : {"measurement/00/power", "measurement/00/average", "measurement/02/power", "projected", "tariff",
+                              "stage", "appliance/01"}) {
+        const qint64 at = state.WaitFor(QStringLiteral("qdrwin/zavod/") + QLatin1String(topic), "None", 3000);
+        EXPECT_GE(at, 0) << topic;
+        EXPECT_LE(at - down, 1500) << topic;
+    }
     // Back: the values again, and not one config more for the outage.
     ASSERT_GE(state.WaitFor(QStringLiteral("qdrwin/zavod/link"), "ON", 30000), 0) << driver.Log().toStdString();
     const auto live = [&](const QMap<QString, QByteArray>& m) { return !m.value(power).isEmpty() && m.value(power) != "None"; };
     EXPECT_TRUE(live(RetainedWhen(broker, power, live, 15000)));
     QThread::sleep(3);
+    // Taken in from the pipe (nothing read it while muted).
+    while (configs.Sub.waitForReadyRead(500)) {
+    }
     std::vector<QString> again;
     for (const Watch::Message& m : configs.Messages())
         again.push_back(m.Topic + QLatin1Char(' ') + QString::fromUtf8(m.Payload.left(80)));
