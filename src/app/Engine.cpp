@@ -880,7 +880,7 @@ void TEngine::PublishDownloadStatus(bool stallChanged)
 void TEngine::SecondStep()
 {
     FollowRate();
-    if (SilentSeconds < 255 && ++SilentSeconds == 60) {
+    if (SilentSeconds < 255 && ++SilentSeconds == SilenceSeconds) {
         Generation = 0;
         Values->InvalidateAll();
         InterfaceME->InvalidateAll();

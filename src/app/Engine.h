@@ -75,6 +75,9 @@ public:
     uint8_t Limit = 80;
     uint8_t Merania = 0;
     uint8_t SilentSeconds = 255;
+    // Seconds without a reply after which the regulator counts as gone and
+    // is identified anew (shortened only by tests).
+    uint8_t SilenceSeconds = 60;
     uint16_t SecondStamp = 0;
     QString Password;
     uint8_t LastStatus = 0;

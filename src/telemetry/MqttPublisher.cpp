@@ -18,6 +18,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <initializer_list>
 #include <mutex>
 #include <system_error>
 
@@ -219,21 +220,30 @@ std::vector<TMqttEntity> MqttEntities(const TTelemetryModel& model)
     return list;
 }
 
-std::vector<std::pair<QString, QString>> MqttObjectUniverse()
+std::vector<TMqttObject> MqttObjectUniverse()
 {
     const QString sensor = QStringLiteral("sensor");
     const QString binary = QStringLiteral("binary_sensor");
-    std::vector<std::pair<QString, QString>> all;
+    std::vector<TMqttObject> all;
     for (int c = 0; c < TTelemetryModel::MaxChannels; ++c)
-        for (const char* kind : {"power_", "average_", "interval_", "energy_"})
-            all.emplace_back(sensor, QLatin1String(kind) + Two(c));
-    for (const char* object : {"projected", "interval_time", "regulated_vt", "regulated_nt", "tariff", "stage", "peak",
-                               "peak_time", "identification"})
-        all.emplace_back(sensor, QLatin1String(object));
-    all.emplace_back(binary, QStringLiteral("link"));
-    all.emplace_back(binary, QStringLiteral("limit_danger"));
+        for (const char* kind : {"power", "average", "interval", "energy"})
+            all.push_back({sensor, QLatin1String(kind) + QLatin1Char('_') + Two(c),
+                           QStringLiteral("measurement/") + Two(c) + QLatin1Char('/') + QLatin1String(kind)});
+    for (const auto& [object, state] : std::initializer_list<std::pair<const char*, const char*>>{
+             {"projected", "projected"},
+             {"interval_time", "interval/start"},
+             {"regulated_vt", "regulated/vt"},
+             {"regulated_nt", "regulated/nt"},
+             {"tariff", "tariff"},
+             {"stage", "stage"},
+             {"peak", "peak/power"},
+             {"peak_time", "peak/start"},
+             {"identification", "identification"}})
+        all.push_back({sensor, QLatin1String(object), QLatin1String(state)});
+    all.push_back({binary, QStringLiteral("link"), QStringLiteral("link")});
+    all.push_back({binary, QStringLiteral("limit_danger"), QStringLiteral("limit/danger")});
     for (int n = 1; n <= TTelemetryModel::MaxAppliances; ++n)
-        all.emplace_back(binary, QStringLiteral("appliance_") + Two(n));
+        all.push_back({binary, QStringLiteral("appliance_") + Two(n), QStringLiteral("appliance/") + Two(n)});
     return all;
 }
 
@@ -537,7 +547,11 @@ QByteArray TMqttPublisher::Config(const TMqttEntity& e) const
     const QString id = FSettings.Node + QLatin1Char('_') + e.Object;
     QJsonObject c;
     c.insert(QStringLiteral("name"), e.Name);
-    c.insert(QStringLiteral("unique_id"), id);
+    c.insert(QStringLiteral("unique_id"), QStringLiteral("qdrwin_") + id);
+    // The entity's id from the node and the object, not from the Slovak
+    // name: default_entity_id for Home Assistant from 2025.10, object_id for
+    // the versions before.
+    c.insert(QStringLiteral("default_entity_id"), e.Component + QLatin1Char('.') + id);
     c.insert(QStringLiteral("object_id"), id);
     c.insert(QStringLiteral("state_topic"), FSettings.Topic + QLatin1Char('/') + e.State);
     c.insert(QStringLiteral("availability_topic"), FSettings.Topic + QStringLiteral("/status"));
@@ -560,8 +574,13 @@ QByteArray TMqttPublisher::Config(const TMqttEntity& e) const
     device.insert(QStringLiteral("name"), Model.SiteName());
     if (const std::optional<QString> model = Model.Identification())
         device.insert(QStringLiteral("model"), *model);
-    device.insert(QStringLiteral("sw_version"), Version);
+    // The device is the regulator: its firmware, not this program.
+    if (const std::optional<QString> firmware = Model.Firmware())
+        device.insert(QStringLiteral("sw_version"), *firmware);
     c.insert(QStringLiteral("device"), device);
+    c.insert(QStringLiteral("origin"), QJsonObject{{QStringLiteral("name"), QStringLiteral("QDRWin")},
+                                                   {QStringLiteral("sw_version"), Version},
+                                                   {QStringLiteral("support_url"), QStringLiteral("https://qdrwin.sk/")}});
     return QJsonDocument(c).toJson(QJsonDocument::Compact);
 }
 
@@ -630,15 +649,26 @@ void TMqttPublisher::Announce(bool all)
         AnnouncedComponent.remove(object);
         AnnouncedState.remove(object);
     }
-    // Once per connection, as soon as what the regulator has is known: the
-    // configs an earlier run may have left for this node and that no longer
-    // apply.
-    if (!Cleared && Model.Known()) {
-        for (const auto& [component, object] : MqttObjectUniverse())
-            if (!now.contains(object))
-                Send(ConfigTopic(component, object), QByteArray(), true, 1);
-        Cleared = true;
+}
+
+void TMqttPublisher::ClearLeftovers()
+{
+    // Once per connection, as soon as what the regulator has is known: what
+    // an earlier run may have left for this node (a regulator with more
+    // meters, ...) and that no longer applies, configs and states alike.
+    if (Cleared || !Model.Known())
+        return;
+    QSet<QString> now;
+    for (const TMqttEntity& e : Entities())
+        now.insert(e.Object);
+    for (const TMqttObject& o : MqttObjectUniverse()) {
+        if (now.contains(o.Object))
+            continue;
+        if (!FSettings.Discovery.isEmpty())
+            Send(ConfigTopic(o.Component, o.Object), QByteArray(), true, 1);
+        Send(FSettings.Topic + QLatin1Char('/') + o.State, QByteArray(), true, 1);
     }
+    Cleared = true;
 }
 
 void TMqttPublisher::Update()
@@ -648,6 +678,7 @@ void TMqttPublisher::Update()
     Entities();
     if (Changed)
         Announce(false);
+    ClearLeftovers();
     for (const TMqttEntity& e : Entities()) {
         const QByteArray payload = e.Payload(Model);
         if (payload.isNull())
@@ -682,6 +713,21 @@ void TMqttPublisher::Log(const TLogLine& line)
         OnLog(line);
 }
 
+void TMqttPublisher::Retire(int waitMs)
+{
+    if (Running && Connected) {
+        // At most once: QoS 0 keeps them ahead of the goodbye, which QoS 1
+        // beyond the broker's in-flight window would not.
+        for (const TMqttObject& o : MqttObjectUniverse()) {
+            if (!FSettings.Discovery.isEmpty())
+                Send(ConfigTopic(o.Component, o.Object), QByteArray(), true, 0);
+            Send(FSettings.Topic + QLatin1Char('/') + o.State, QByteArray(), true, 0);
+        }
+        Retired = true;
+    }
+    Stop(waitMs);
+}
+
 void TMqttPublisher::Stop(int waitMs)
 {
     Later.stop();
@@ -694,8 +740,9 @@ void TMqttPublisher::Stop(int waitMs)
         Context->StopBy = Connected ? start + std::max(waitMs, 300) : start;
         if (Connected) {
             // Said before the goodbye, so that the broker keeps "offline" and
-            // sends no will.
-            Send(FSettings.Topic + QStringLiteral("/status"), QByteArrayLiteral("offline"), true, 1);
+            // sends no will; a retired node leaves nothing.
+            Send(FSettings.Topic + QStringLiteral("/status"), Retired ? QByteArray() : QByteArrayLiteral("offline"), true,
+                 Retired ? 0 : 1);
             mosquitto_disconnect(Client);
         }
         {

@@ -55,9 +55,15 @@ struct TMqttEntity {
 // Every entity the model gives now: the link and the identification always,
 // the rest once the regulator is known.
 std::vector<TMqttEntity> MqttEntities(const TTelemetryModel& model);
-// Every object an entity of any regulator can have, with its component: the
-// configs of a node that no longer apply are cleared from these.
-std::vector<std::pair<QString, QString>> MqttObjectUniverse();
+// Every object an entity of any regulator can have, with its component and
+// its state topic: what a node published once and no longer serves is
+// cleared from these.
+struct TMqttObject {
+    QString Component;
+    QString Object;
+    QString State;
+};
+std::vector<TMqttObject> MqttObjectUniverse();
 
 class TMqttPublisher : public QObject {
 public:
@@ -76,6 +82,11 @@ public:
     bool IsConnected() const { return Connected; }
     const TMqttSettings& Settings() const { return FSettings; }
     QString Problem;
+
+    // Clears every config and state this node can have and its status, then
+    // stops as Stop does: for a node that is replaced, so that no ghost of
+    // it stays on the broker.
+    void Retire(int waitMs = 1000);
 
     // Called once a second: states that changed, entities that came or went.
     void Update();
@@ -107,6 +118,7 @@ private:
     QString TakeComplaints();
     QString Broker() const;
     void Announce(bool all);
+    void ClearLeftovers();
     QString Shape() const;
     const std::vector<TMqttEntity>& Entities();
     bool Send(const QString& topic, const QByteArray& payload, bool retain, int qos);
@@ -130,7 +142,8 @@ private:
     QElapsedTimer Rediscovered;
 
     // What the broker holds from this session.
-    bool Cleared = false;                  // stale configs of the node cleared
+    bool Cleared = false;                  // leftovers of earlier runs cleared
+    bool Retired = false;                  // the node's topics cleared for good
     QHash<QString, QByteArray> Announced;  // object -> config payload
     QHash<QString, QString> AnnouncedState;// object -> its state topic
     QHash<QString, QString> AnnouncedComponent;

@@ -22,6 +22,9 @@ TTelemetry::TTelemetry(TEngine& engine, const TSettings& settings)
             FMqtt->Update();
     };
     FModel->MqttConnected = [this] { return FMqtt ? std::optional<bool>(FMqtt->IsConnected()) : std::nullopt; };
+    // The live values went with the link: None at once, not at the next
+    // second's round.
+    FModel->OnLink = FModel->OnSecond;
     if (Wanted(settings.Mqtt))
         FMqtt = std::make_unique<TMqttPublisher>(*FModel, settings.Mqtt, Version);
     if (Wanted(settings.Metrics))
@@ -83,8 +86,16 @@ bool TTelemetry::Apply(const TSettings& settings)
     FModel->Apply(settings);
     bool ok = true;
     if (!FMqtt || FMqtt->Settings() != settings.Mqtt) {
-        if (FMqtt)
-            FMqtt->Stop();
+        if (FMqtt) {
+            // Another node (or the same one under other topics): the old
+            // one's device and values would stay behind as a ghost.
+            const TMqttSettings& was = FMqtt->Settings();
+            if (settings.Mqtt.Enabled() &&
+                (was.Node != settings.Mqtt.Node || was.Topic != settings.Mqtt.Topic || was.Discovery != settings.Mqtt.Discovery))
+                FMqtt->Retire();
+            else
+                FMqtt->Stop();
+        }
         FMqtt.reset();
         if (Wanted(settings.Mqtt)) {
             FMqtt = std::make_unique<TMqttPublisher>(*FModel, settings.Mqtt, Version);

@@ -7,6 +7,7 @@
 
 #include <QDateTime>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -83,16 +84,23 @@ QString TTelemetryModel::ApplianceName(int n) const
     return ::ApplianceName(n, n - 1 < FApplianceNames.size() ? FApplianceNames.at(n - 1) : QString());
 }
 
+bool TTelemetryModel::Live(const TValue& value) const
+{
+    // Stale: the link went down since it came. Its age alone would keep it
+    // for half a minute more.
+    return FEngine && FEngine->LinkUp() && value.IsValid() && !value.Stale;
+}
+
 std::optional<double> TTelemetryModel::Power(int channel) const
 {
     if (!FEngine || channel < 0 || channel >= LiveChannels())
         return std::nullopt;
     if (channel == 0) {
         const TValueWord* p = FEngine->InterfaceME->Power;
-        return p->IsValid() ? std::optional<double>(p->Value) : std::nullopt;
+        return Live(*p) ? std::optional<double>(p->Value) : std::nullopt;
     }
     const TValueGridEm* grid = FEngine->GridEm;
-    return grid->IsValid() ? std::optional<double>(grid->Readings[size_t(channel)][0]) : std::nullopt;
+    return Live(*grid) ? std::optional<double>(grid->Readings[size_t(channel)][0]) : std::nullopt;
 }
 
 std::optional<double> TTelemetryModel::Average(int channel) const
@@ -101,10 +109,10 @@ std::optional<double> TTelemetryModel::Average(int channel) const
         return std::nullopt;
     if (channel == 0) {
         const TValueWord* a = FEngine->InterfaceME->AveragePower;
-        return a->IsValid() ? std::optional<double>(a->Value) : std::nullopt;
+        return Live(*a) ? std::optional<double>(a->Value) : std::nullopt;
     }
     const TValueGridEm* grid = FEngine->GridEm;
-    return grid->IsValid() ? std::optional<double>(grid->Readings[size_t(channel)][1]) : std::nullopt;
+    return Live(*grid) ? std::optional<double>(grid->Readings[size_t(channel)][1]) : std::nullopt;
 }
 
 std::optional<double> TTelemetryModel::Projected() const
@@ -131,7 +139,7 @@ std::optional<int> TTelemetryModel::Tariff() const
     if (!FEngine)
         return std::nullopt;
     const TValueStrings* t = FEngine->ValueTa;
-    return Known() && t->IsValid() && t->Index <= 1 ? std::optional<int>(t->Index) : std::nullopt;
+    return Known() && Live(*t) && t->Index <= 1 ? std::optional<int>(t->Index) : std::nullopt;
 }
 
 std::optional<uint16_t> TTelemetryModel::RegulatedInForce() const
@@ -159,7 +167,7 @@ std::optional<int> TTelemetryModel::Stage() const
     if (!FEngine)
         return std::nullopt;
     const TValueWord* s = FEngine->ValueRs;
-    return Known() && s->IsValid() ? std::optional<int>(s->Value) : std::nullopt;
+    return Known() && Live(*s) ? std::optional<int>(s->Value) : std::nullopt;
 }
 
 std::optional<bool> TTelemetryModel::Appliance(int n) const
@@ -167,17 +175,21 @@ std::optional<bool> TTelemetryModel::Appliance(int n) const
     if (!FEngine)
         return std::nullopt;
     const TValueListIO* io = FEngine->ListIO;
-    if (n < 1 || n > Appliances() || !io->IsValid())
+    if (n < 1 || n > Appliances() || !Live(*io))
         return std::nullopt;
     return bool(io->ApplianceStates >> (n - 1) & 1u);
 }
 
 std::optional<QString> TTelemetryModel::Identification() const
 {
-    if (!FEngine)
-        return std::nullopt;
-    const TValueString* id = FEngine->ValueId;
-    return id->IsValid() && !id->Text.isEmpty() ? std::optional<QString>(id->Text.trimmed()) : std::nullopt;
+    return FIdentification.isEmpty() ? std::nullopt : std::optional<QString>(FIdentification);
+}
+
+std::optional<QString> TTelemetryModel::Firmware() const
+{
+    static const QRegularExpression version(QStringLiteral("(?:^|\\s)[Vv](\\d+(?:\\.\\d+)*)(?=\\s|$)"));
+    const QRegularExpressionMatch m = version.match(FIdentification);
+    return m.hasMatch() ? std::optional<QString>(m.captured(1)) : std::nullopt;
 }
 
 bool TTelemetryModel::LinkUp() const { return FEngine && FEngine->LinkUp(); }
@@ -218,7 +230,20 @@ void TTelemetryModel::Identified(const TEngine& engine)
         FKinds = false;
     }
     FGeneration = engine.Generation;
+    if (engine.ValueId->IsValid() && !engine.ValueId->Text.trimmed().isEmpty())
+        FIdentification = engine.ValueId->Text.trimmed();
     FMonthDirty = FRecordsDirty = true;
+}
+
+void TTelemetryModel::LinkChanged(const TEngine&)
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (OnLink)
+                OnLink();
+        },
+        Qt::QueuedConnection);
 }
 
 void TTelemetryModel::InformationArrived(const TEngine& engine)

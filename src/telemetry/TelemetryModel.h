@@ -25,6 +25,7 @@
 #include <vector>
 
 class TEngine;
+class TValue;
 struct TSettings;
 
 class TTelemetryModel : public QObject, public TEngineObserver {
@@ -68,7 +69,9 @@ public:
     QString ChannelName(int channel) const;
     QString ApplianceName(int n) const; // n from 1
 
-    // Live figures, nothing once they have expired. Power in kW (kvar).
+    // Live figures, nothing once they have expired or the link is down (the
+    // engine marks them stale then): a figure the regulator no longer
+    // vouches for is not said. Power in kW (kvar).
     std::optional<double> Power(int channel) const;
     std::optional<double> Average(int channel) const;
     // Measurement 00's running interval if the present power holds: the
@@ -85,7 +88,11 @@ public:
     std::optional<int> IntervalElapsed() const;
     std::optional<int> Stage() const;
     std::optional<bool> Appliance(int n) const;          // switched on
+    // The regulator's identification text and the firmware version in it
+    // ("V3.0" gives 3.0), as last identified: kept through a silence like
+    // what it has, so that its device does not change while it is away.
     std::optional<QString> Identification() const;
+    std::optional<QString> Firmware() const;
     bool LinkUp() const;
     bool LinkKnown() const; // up or down, not starting
     // Seconds since 1970 of the last valid reply, if one came.
@@ -127,6 +134,9 @@ public:
 
     // Once a second, after the month was taken in.
     std::function<void()> OnSecond;
+    // The link went up or down, told from the event loop rather than from
+    // inside the poll that noticed: the live figures came or went at once.
+    std::function<void()> OnLink;
 
     // Set where the alerts run beside the outputs: whether a projected
     // exceedance of the limit stands; nothing while no alerts follow.
@@ -136,6 +146,7 @@ public:
     std::function<std::optional<bool>()> MqttConnected;
 
     // TEngineObserver
+    void LinkChanged(const TEngine&) override;
     void Identified(const TEngine&) override;
     void InformationArrived(const TEngine&) override;
     void RegulatedPowerArrived(const TEngine&, uint16_t vt, uint16_t nt) override;
@@ -151,6 +162,8 @@ private:
     void TakeRecords();
     void TakeMonth();
     std::optional<TInstant> InstantOf(uint32_t regulatorTime) const;
+    // A value of the engine's that may be said now.
+    bool Live(const TValue& value) const;
 
     TEngine* FEngine = nullptr;
     QString FNode;
@@ -162,6 +175,7 @@ private:
     QTimer FTimer;
 
     uint8_t FGeneration = 0;
+    QString FIdentification;
     bool FInformed = false;   // the information block came for this generation
     bool FKinds = false;      // generation 3: a block with the meter kinds came
     int FMeters = 0;

@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <set>
@@ -29,11 +30,13 @@ const QString Configs = QStringLiteral("homeassistant/+/zavod/+/config");
 // kill it or stop it as a hung service would be.
 class Driver {
 public:
-    explicit Driver(const QString& site)
+    // silence: seconds after which a mute regulator counts as gone, 0 for
+    // the engine's own minute.
+    explicit Driver(const QString& site, int silence = 0)
         : LogFile(site + QStringLiteral("/driver.log"))
     {
         Proc.setProgram(QStringLiteral(TELEMETRY_DRIVER_PATH));
-        Proc.setArguments({site});
+        Proc.setArguments(silence > 0 ? QStringList{site, QString::number(silence)} : QStringList{site});
         Proc.setStandardErrorFile(LogFile, QIODevice::Append);
         Proc.start();
         QByteArray out;
@@ -253,14 +256,23 @@ TEST(Telemetry, Generation3ValuesDiscoveryAndMetricsAreThoseOfTheSimulator)
     EXPECT_EQ(power.value("device_class"), "power");
     EXPECT_EQ(power.value("unit_of_measurement"), "kW");
     EXPECT_EQ(power.value("state_class"), "measurement");
-    EXPECT_EQ(power.value("unique_id"), "zavod_power_00");
+    // Ids from the node and the object, never from the Slovak names.
+    EXPECT_EQ(power.value("unique_id"), "qdrwin_zavod_power_00");
+    EXPECT_EQ(power.value("default_entity_id"), "sensor.zavod_power_00");
+    EXPECT_EQ(power.value("object_id"), "zavod_power_00");
+    EXPECT_EQ(Config(configs, "binary_sensor", "link").value("default_entity_id"), "binary_sensor.zavod_link");
+    const QJsonObject origin = power.value("origin").toObject();
+    EXPECT_EQ(origin.value("name"), "QDRWin");
+    EXPECT_FALSE(origin.value("sw_version").toString().isEmpty());
+    EXPECT_TRUE(origin.value("support_url").toString().startsWith("https://"));
     EXPECT_EQ(power.value("state_topic"), "qdrwin/zavod/measurement/00/power");
     EXPECT_EQ(power.value("availability_topic"), "qdrwin/zavod/status");
     const QJsonObject device = power.value("device").toObject();
     EXPECT_EQ(device.value("identifiers").toArray().first(), "qdrwin_zavod");
     EXPECT_EQ(device.value("name"), "Závod Test");
     EXPECT_EQ(device.value("model").toString().toUtf8(), QByteArray::fromStdString(r.IdText()).trimmed());
-    EXPECT_FALSE(device.value("sw_version").toString().isEmpty());
+    // The regulator's firmware from its identification, not this program's.
+    EXPECT_EQ(device.value("sw_version"), "3.0");
     const QJsonObject reactive = Config(configs, "sensor", "power_04");
     EXPECT_EQ(reactive.value("device_class"), "reactive_power");
     EXPECT_EQ(reactive.value("unit_of_measurement"), "var");
@@ -340,8 +352,86 @@ TEST(Telemetry, ConfigsFollowTheGenerationAndStaleOnesAreCleared)
         const QMap<QString, QByteArray> configs =
             RetainedWhen(broker, Configs, [&](const auto& m) { return Objects(m) == expected; }, 30000);
         EXPECT_EQ(Objects(configs), expected) << "generation " << generation << "\n" << driver.Log().toStdString();
+        // The states of what the last run had and this one has not go too:
+        // meter 4's, and for generation 1 the meters' live values and the
+        // appliances.
+        const std::vector<QString> gone =
+            generation == 3 ? std::vector<QString>{}
+                            : std::vector<QString>{QStringLiteral("qdrwin/zavod/measurement/04/power"),
+                                                   QStringLiteral("qdrwin/zavod/measurement/04/energy"),
+                                                   QStringLiteral("qdrwin/zavod/measurement/01/average")};
+        const auto cleared = [&](const QMap<QString, QByteArray>& m) {
+            return m.contains(QStringLiteral("qdrwin/zavod/measurement/00/power")) &&
+                std::none_of(gone.begin(), gone.end(), [&](const QString& t) { return m.contains(t); }) &&
+                (generation != 1 || !m.contains(QStringLiteral("qdrwin/zavod/appliance/01")));
+        };
+        const QMap<QString, QByteArray> state = RetainedWhen(broker, QStringLiteral("qdrwin/zavod/#"), cleared, 15000);
+        EXPECT_TRUE(cleared(state)) << "generation " << generation << ": " << QStringList(state.keys()).join(' ').toStdString();
+        if (generation == 2) {
+            // Another Node by reload: the old node's device and values go,
+            // the new one comes.
+            site.WriteIni(SiteIni(sim, broker, FreePort()).replace(QStringLiteral("Node=zavod"), QStringLiteral("Node=hala")));
+            driver.Signal(SIGHUP);
+            const auto none = [](const QMap<QString, QByteArray>& m) { return m.isEmpty(); };
+            EXPECT_EQ(RetainedWhen(broker, Configs, none, 15000).size(), 0);
+            EXPECT_EQ(RetainedWhen(broker, QStringLiteral("qdrwin/zavod/#"), none, 5000).keys().join(' '), QString());
+            const QString hala = QStringLiteral("homeassistant/+/hala/+/config");
+            EXPECT_EQ(Objects(RetainedWhen(broker, hala, [&](const auto& m) { return Objects(m) == expected; }, 30000)), expected);
+        }
         EXPECT_EQ(driver.Terminate(), 0);
     }
+}
+
+TEST(Telemetry, LiveValuesGoWithTheLinkAndAnOutageSendsNoConfigsAgain)
+{
+    SimProcess sim(SimArgs(3, 4));
+    Broker broker;
+    ASSERT_TRUE(sim.Ready && broker.Running);
+    const uint16_t metricsPort = FreePort();
+    SiteDir site(SiteIni(sim, broker, metricsPort));
+    // The regulator counts as gone 15 s after its last reply rather than 60.
+    Driver driver(site.Path(), 15);
+    ASSERT_TRUE(driver.Ready);
+    const std::set<QString> expected = ExpectedObjects(3, 4, 8);
+    ASSERT_EQ(Objects(RetainedWhen(broker, Configs, [&](const auto& m) { return Objects(m) == expected; }, 30000)), expected);
+    const QString power = QStringLiteral("qdrwin/zavod/measurement/00/power");
+    ASSERT_NE(RetainedWhen(broker, power, [&](const auto& m) { return !m.value(power).isEmpty(); }, 15000).value(power), "");
+
+    Watch configs(broker, Configs, true);
+    Watch state(broker, QStringLiteral("qdrwin/zavod/#"), true);
+    // Mute for 25 s: the link goes down after 10, the regulator is gone
+    // after 15 and answers again after 25.
+    sim.Command("mute 25");
+    const qint64 down = state.WaitFor(QStringLiteral("qdrwin/zavod/link"), "OFF", 20000);
+    ASSERT_GE(down, 0) << driver.Log().toStdString();
+    // Gone from the endpoint beside qdr_link_up 0 at once.
+    const auto [code, page] = Get(metricsPort, "/metrics");
+    ASSERT_EQ(code, 200);
+    EXPECT_TRUE(page.contains("qdr_link_up{site=\"zavod\"} 0\n")) << page.toStdString();
+    for (const char* metric : {"\nqdr_power_watts{", "\nqdr_interval_average_watts{", "\nqdr_interval_projected_watts{",
+                               "\nqdr_stage{"})
+        EXPECT_FALSE(page.contains(metric)) << metric << "\n" << page.toStdString();
+
+    // And None on the broker with the link, not half a minute later.
+    for (const char* topic : {"measurement/00/power", "measurement/00/average", "measurement/02/power", "projected", "tariff",
+                              "stage", "appliance/01"}) {
+        const qint64 at = state.WaitFor(QStringLiteral("qdrwin/zavod/") + QLatin1String(topic), "None", 3000);
+        EXPECT_GE(at, 0) << topic;
+        EXPECT_LE(at - down, 1500) << topic;
+    }
+    // Back: the values again, and not one config more for the outage.
+    ASSERT_GE(state.WaitFor(QStringLiteral("qdrwin/zavod/link"), "ON", 30000), 0) << driver.Log().toStdString();
+    const auto live = [&](const QMap<QString, QByteArray>& m) { return !m.value(power).isEmpty() && m.value(power) != "None"; };
+    EXPECT_TRUE(live(RetainedWhen(broker, power, live, 15000)));
+    QThread::sleep(3);
+    // Taken in from the pipe (nothing read it while muted).
+    while (configs.Sub.waitForReadyRead(500)) {
+    }
+    std::vector<QString> again;
+    for (const Watch::Message& m : configs.Messages())
+        again.push_back(m.Topic + QLatin1Char(' ') + QString::fromUtf8(m.Payload.left(80)));
+    EXPECT_EQ(again, std::vector<QString>{}) << driver.Log().toStdString();
+    EXPECT_EQ(driver.Terminate(), 0);
 }
 
 TEST(Telemetry, AvailabilityIsRetainedAndTheWillComesAfterAKillOrAHang)

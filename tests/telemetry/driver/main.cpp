@@ -5,7 +5,10 @@
 // again and applies it. Log lines go to standard error, "READY" to standard
 // output once everything is started.
 //
-// usage: qdr_telemetry_driver SITE_DIR
+// usage: qdr_telemetry_driver SITE_DIR [SILENCE_SECONDS]
+// A regulator that has been mute for a minute counts as gone and gets a new
+// engine, as the service gives one; SILENCE_SECONDS shortens that minute, so
+// that a test need not wait that long.
 #include "app/Config.h"
 #include "app/Engine.h"
 #include "app/Settings.h"
@@ -14,9 +17,14 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QSocketNotifier>
+#include <QTimer>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -45,8 +53,8 @@ TSettings ReadSettings(const QString& dir)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: qdr_telemetry_driver SITE_DIR\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: qdr_telemetry_driver SITE_DIR [SILENCE_SECONDS]\n");
         return 2;
     }
     const QString dir = QString::fromLocal8Bit(argv[1]);
@@ -56,9 +64,25 @@ int main(int argc, char** argv)
         std::signal(s, OnSignal);
 
     TSettings settings = ReadSettings(dir);
-    TEngine engine(settings, 100, dir);
-    engine.InformationEveryMs = 60000;
-    std::unique_ptr<TTelemetry> telemetry = StartTelemetry(engine, settings, Print);
+    const int silence = argc == 3 ? std::clamp(std::atoi(argv[2]), 11, 255) : 60;
+    std::unique_ptr<TEngine> engine;
+    std::unique_ptr<TTelemetry> telemetry;
+    // A regulator gone silent gets an engine of its own, as the service
+    // gives one when its port fails: the outputs follow the new one.
+    std::function<void()> makeEngine = [&] {
+        if (telemetry)
+            telemetry->Follow(nullptr);
+        if (engine)
+            engine->Close();
+        engine = std::make_unique<TEngine>(settings, 100, dir);
+        engine->InformationEveryMs = 60000;
+        engine->SilenceSeconds = static_cast<uint8_t>(silence);
+        engine->OnSilence = [&](void*) { QTimer::singleShot(0, &app, makeEngine); };
+        if (telemetry)
+            telemetry->Follow(engine.get());
+    };
+    makeEngine();
+    telemetry = StartTelemetry(*engine, settings, Print);
 
     QSocketNotifier notifier(SignalPipe[0], QSocketNotifier::Read);
     QObject::connect(&notifier, &QSocketNotifier::activated, &app, [&] {
@@ -78,7 +102,7 @@ int main(int argc, char** argv)
     app.exec();
     telemetry->Stop(1000);
     telemetry.reset();
-    engine.Close();
+    engine->Close();
     Print(TLogLine(QStringLiteral("stop")));
     return 0;
 }
