@@ -179,6 +179,19 @@ QByteArray RenderMetrics(const TTelemetryModel& model, const QString& version)
         TFamily(page, "qdr_month_peak_start_timestamp_seconds", "gauge", "When the interval of this month's peak began.")
             .Sample(double(month.PeakStart.Utc));
     }
+    if (!model.Lifetime().empty()) {
+        TByChannel energy{{page, "qdr_site_energy_joules_total", "counter",
+                           "Active energy of measurement 00 over every record filed in the archive's month files."},
+                          {page, "qdr_energy_joules_total", "counter",
+                           "Active energy of a meter over every record filed in the archive's month files."},
+                          {page, "qdr_reactive_energy_varh_total", "counter",
+                           "Reactive energy of a meter over every record filed in the archive's month files."}};
+        // Render scales by 1000: kWh to J is 3.6e6, kvarh to varh 1e3.
+        const std::vector<double>& lifetime = model.Lifetime();
+        energy.Render(model, int(lifetime.size()), [&](int c) {
+            return std::optional<double>(model.Reactive(c) ? lifetime[size_t(c)] : lifetime[size_t(c)] * 3600.0);
+        });
+    }
     {
         TFamily regulated(page, "qdr_regulated_power_watts", "gauge", "Regulated power by tariff, as the regulator last reported it.");
         for (int t = 0; t < 2; ++t)

@@ -21,6 +21,7 @@ TTelemetry::TTelemetry(TEngine& engine, const TSettings& settings)
         if (FMqtt)
             FMqtt->Update();
     };
+    FModel->OnLog = [this](const TLogLine& line) { Log(line); };
     FModel->MqttConnected = [this] { return FMqtt ? std::optional<bool>(FMqtt->IsConnected()) : std::nullopt; };
     // The live values went with the link: None at once, not at the next
     // second's round.

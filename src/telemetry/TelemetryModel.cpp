@@ -6,6 +6,7 @@
 #include "regulator/DispArch.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
 
@@ -39,7 +40,7 @@ void TTelemetryModel::Follow(TEngine* engine)
         if (FEngine->ValueKem && FEngine->ValueKem->IsValid())
             InformationArrived(*FEngine);
     }
-    FMonthDirty = FRecordsDirty = true;
+    FMonthDirty = FRecordsDirty = FLifetimeDirty = true;
     FEngine->AddObserver(this);
 }
 
@@ -53,7 +54,7 @@ void TTelemetryModel::Apply(const TSettings& settings)
     FZone = ZoneByName(settings.TimeZone);
     if (!FZone.isValid())
         FZone = QTimeZone::systemTimeZone();
-    FMonthDirty = FRecordsDirty = true;
+    FMonthDirty = FRecordsDirty = FLifetimeDirty = true;
 }
 
 QString TTelemetryModel::SiteName() const { return FSite.isEmpty() ? FNode : FSite; }
@@ -232,7 +233,7 @@ void TTelemetryModel::Identified(const TEngine& engine)
     FGeneration = engine.Generation;
     if (engine.ValueId->IsValid() && !engine.ValueId->Text.trimmed().isEmpty())
         FIdentification = engine.ValueId->Text.trimmed();
-    FMonthDirty = FRecordsDirty = true;
+    FMonthDirty = FRecordsDirty = FLifetimeDirty = true;
 }
 
 void TTelemetryModel::LinkChanged(const TEngine&)
@@ -257,7 +258,7 @@ void TTelemetryModel::InformationArrived(const TEngine& engine)
     if (FGeneration < 3)
         FKindMask = engine.Archive->KindMask;
     FInformed = true;
-    FMonthDirty = FRecordsDirty = true;
+    FMonthDirty = FRecordsDirty = FLifetimeDirty = true;
 }
 
 void TTelemetryModel::RegulatedPowerArrived(const TEngine&, uint16_t vt, uint16_t nt)
@@ -277,7 +278,7 @@ void TTelemetryModel::LiveArrived(const TEngine& engine, uint8_t block)
     const TArchiveQDR& archive = *engine.Archive;
     if (archive.MonthEntry(0).Month != FMonthSeen[0] || archive.MonthEntry(0).Count != FMonthSeen[1]) {
         FMonthSeen = {archive.MonthEntry(0).Month, archive.MonthEntry(0).Count};
-        FMonthDirty = FRecordsDirty = true;
+        FMonthDirty = FRecordsDirty = FLifetimeDirty = true;
     }
 }
 
@@ -301,10 +302,10 @@ void TTelemetryModel::ExchangeEnded(const TEngine&, uint8_t code) { ++FExchanges
 void TTelemetryModel::RecordsFiled(const TEngine&, uint16_t, uint16_t, uint16_t count)
 {
     FRecordsFiled += count;
-    FMonthDirty = FRecordsDirty = true;
+    FMonthDirty = FRecordsDirty = FLifetimeDirty = true;
 }
 
-void TTelemetryModel::DownloadChanged(const TEngine&) { FMonthDirty = true; }
+void TTelemetryModel::DownloadChanged(const TEngine&) { FMonthDirty = FLifetimeDirty = true; }
 
 void TTelemetryModel::Silenced(const TEngine&)
 {
@@ -321,6 +322,8 @@ void TTelemetryModel::Second()
         TakeRecords();
     if (FEngine && FMonthDirty)
         TakeMonth();
+    if (FEngine && FLifetimeDirty)
+        TakeLifetime();
     if (OnSecond)
         OnSecond();
 }
@@ -378,4 +381,73 @@ void TTelemetryModel::TakeMonth()
     }
     FMonth = std::move(month);
     FMonthDirty = false;
+}
+
+void TTelemetryModel::TakeLifetime()
+{
+    if (!Known())
+        return;
+    FLifetimeDirty = false;
+    TArchiveQDR* archive = FEngine->Archive.get();
+    const uint8_t minutes = FEngine->InterfaceME->IntervalMinutes;
+    const QString ext = archive->MonthFileName(12 * 2000).section(QLatin1Char('.'), 1);
+    // Month files only (2026dec.qdr): a file kept aside under another
+    // suffix is no longer the archive's.
+    const QRegularExpression monthName(QStringLiteral("^[0-9]{4}[a-z]{3}\\.") + QRegularExpression::escape(ext) + QLatin1Char('$'));
+    const QDir folder(archive->Folder().isEmpty() ? QStringLiteral(".") : archive->Folder());
+    std::map<QString, TFileSum> sums;
+    for (const QFileInfo& info : folder.entryInfoList({QStringLiteral("*.") + ext}, QDir::Files, QDir::Name)) {
+        const QString name = info.fileName();
+        if (!monthName.match(name).hasMatch())
+            continue;
+        TFileSum sum;
+        sum.Size = info.size();
+        sum.Modified = info.lastModified().toMSecsSinceEpoch();
+        const auto was = FFileSums.find(name);
+        // A file open for filing may hold records not yet on the disk.
+        if (was != FFileSums.end() && !archive->Find(name) && was->second.Size == sum.Size &&
+            was->second.Modified == sum.Modified) {
+            sums.emplace(name, was->second);
+            continue;
+        }
+        TDispArch view(archive, minutes);
+        if (!view.Open(name)) {
+            if (was != FFileSums.end())
+                sums.emplace(name, was->second);
+            continue;
+        }
+        sum.Records = view.RecordCount;
+        for (size_t c = 0; c < view.Channels && c < sum.Sums.size(); ++c)
+            sum.Sums[c] = view.Sums[c].Total;
+        sums.emplace(name, sum);
+    }
+    // A month's file that lost records or went away: the archive was
+    // replaced or the month kept aside, and the lifetime falls with it.
+    for (const auto& [name, was] : FFileSums) {
+        const auto now = sums.find(name);
+        bool fell = now == sums.end() || now->second.Records < was.Records;
+        for (size_t c = 0; !fell && c < was.Sums.size(); ++c)
+            fell = now->second.Sums[c] < was.Sums[c];
+        if (!fell || !OnLog)
+            continue;
+        const QString full = archive->FullName(name);
+        const QString reason = QFileInfo::exists(full + QLatin1Char('.') + QLatin1String(TArchiveQDR::ReplacedReason))
+            ? QLatin1String(TArchiveQDR::ReplacedReason)
+            : QFileInfo::exists(full + QLatin1Char('.') + QLatin1String(TArchiveQDR::SizeReason))
+            ? QLatin1String(TArchiveQDR::SizeReason)
+            : now == sums.end() ? QStringLiteral("gone") : QStringLiteral("shrunk");
+        OnLog(TLogLine(QStringLiteral("energy-reset"))
+                  .Add(QStringLiteral("file"), name)
+                  .Add(QStringLiteral("reason"), reason)
+                  .Add(QStringLiteral("records"), QString::number(now == sums.end() ? 0 : now->second.Records))
+                  .Add(QStringLiteral("was"), QString::number(was.Records)));
+    }
+    FFileSums = std::move(sums);
+    std::vector<uint64_t> total(size_t(std::max(0, FArchiveChannels)), 0);
+    for (const auto& [name, sum] : FFileSums)
+        for (size_t c = 0; c < total.size() && c < sum.Sums.size(); ++c)
+            total[c] += sum.Sums[c];
+    FLifetime.assign(total.size(), 0.0);
+    for (size_t c = 0; c < total.size(); ++c)
+        FLifetime[c] = double(total[c]) * minutes / 60.0;
 }

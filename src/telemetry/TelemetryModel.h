@@ -10,6 +10,7 @@
 // tells the outputs (OnSecond), so no output ever runs inside a poll.
 #include "app/EngineObserver.h"
 #include "app/Projection.h"
+#include "core/LogLine.h"
 
 #include <QObject>
 #include <QString>
@@ -128,6 +129,15 @@ public:
     // month (month number, records), as last taken in.
     const std::vector<std::pair<uint16_t, uint16_t>>& MonthRecords() const { return FMonthRecords; }
 
+    // Per archive channel, kWh (kvarh): every record filed in every month's
+    // file of the archive's folder, so that records of a month filed after
+    // it turned still count. It only grows while the files do; a file moved
+    // aside or shrunk lowers it, and that is told (OnLog, energy-reset).
+    // Empty until the regulator is known.
+    const std::vector<double>& Lifetime() const { return FLifetime; }
+    // Lines for the service's log.
+    std::function<void(const TLogLine&)> OnLog;
+
     // Since the start: exchanges by result code, records filed.
     const std::map<uint8_t, uint64_t>& Exchanges() const { return FExchanges; }
     uint64_t RecordsFiled() const { return FRecordsFiled; }
@@ -161,6 +171,7 @@ private:
     void Second();
     void TakeRecords();
     void TakeMonth();
+    void TakeLifetime();
     std::optional<TInstant> InstantOf(uint32_t regulatorTime) const;
     // A value of the engine's that may be said now.
     bool Live(const TValue& value) const;
@@ -190,6 +201,18 @@ private:
     std::vector<std::pair<uint16_t, uint16_t>> FMonthRecords;
     bool FMonthDirty = true;
     bool FRecordsDirty = true;
+    // What each month's file held when last summed: a file is summed again
+    // only when it is open for filing or changed on the disk. One entry per
+    // file of the folder.
+    struct TFileSum {
+        qint64 Size = -1;
+        qint64 Modified = 0;
+        uint16_t Records = 0;
+        std::array<uint64_t, MaxChannels> Sums{};
+    };
+    std::map<QString, TFileSum> FFileSums;
+    std::vector<double> FLifetime;
+    bool FLifetimeDirty = true;
     std::array<uint16_t, 2> FMonthSeen{}; // month and count of the table's current month
     std::map<uint8_t, uint64_t> FExchanges;
     uint64_t FRecordsFiled = 0;
