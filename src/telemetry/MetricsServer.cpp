@@ -187,9 +187,11 @@ QByteArray RenderMetrics(const TTelemetryModel& model, const QString& version)
                           {page, "qdr_reactive_energy_varh_total", "counter",
                            "Reactive energy of a meter over every record filed in the archive's month files."}};
         // Render scales by 1000: kWh to J is 3.6e6, kvarh to varh 1e3.
-        const std::vector<double>& lifetime = model.Lifetime();
-        energy.Render(model, int(lifetime.size()), [&](int c) {
-            return std::optional<double>(model.Reactive(c) ? lifetime[size_t(c)] : lifetime[size_t(c)] * 3600.0);
+        energy.Render(model, TTelemetryModel::MaxChannels, [&](int c) {
+            const auto it = model.Lifetime().find(c);
+            if (it == model.Lifetime().end())
+                return std::optional<double>();
+            return std::optional<double>(model.Reactive(c) ? it->second : it->second * 3600.0);
         });
     }
     {

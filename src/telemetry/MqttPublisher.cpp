@@ -168,17 +168,20 @@ std::vector<TMqttEntity> MqttEntities(const TTelemetryModel& model)
                                 return QByteArray();
                             return Number(month.Energy[size_t(c)], 3);
                         }});
-        // What an energy dashboard should take: every filed record of every
-        // month, so a month's records filed after the turn are not lost.
+    }
+    // What an energy dashboard should take: every filed record of every
+    // month, so that a month's records filed after it turned still count.
+    for (int a = 0; a < model.ArchiveChannels(); ++a) {
+        const int c = model.MeasurementOfArchive(a);
+        const bool r = model.Reactive(c);
         list.push_back({QStringLiteral("energy_total_") + Two(c), QStringLiteral("sensor"),
                         Two(c) + QLatin1Char(' ') + model.ChannelName(c) + QStringLiteral(" – energia celkom"),
                         QStringLiteral("measurement/") + Two(c) + QStringLiteral("/energy_total"),
                         r ? QStringLiteral("reactive_energy") : QStringLiteral("energy"),
                         r ? QStringLiteral("kvarh") : QStringLiteral("kWh"), QStringLiteral("total_increasing"), false,
                         [c](const TTelemetryModel& m) {
-                            if (size_t(c) >= m.Lifetime().size())
-                                return QByteArray();
-                            return Number(m.Lifetime()[size_t(c)], 3);
+                            const auto it = m.Lifetime().find(c);
+                            return it == m.Lifetime().end() ? QByteArray() : Number(it->second, 3);
                         }});
     }
     list.push_back({QStringLiteral("projected"), QStringLiteral("sensor"),

@@ -447,7 +447,7 @@ void TTelemetryModel::TakeLifetime()
     for (const auto& [name, sum] : FFileSums)
         for (size_t c = 0; c < total.size() && c < sum.Sums.size(); ++c)
             total[c] += sum.Sums[c];
-    FLifetime.assign(total.size(), 0.0);
+    FLifetime.clear();
     for (size_t c = 0; c < total.size(); ++c)
-        FLifetime[c] = double(total[c]) * minutes / 60.0;
+        FLifetime[MeasurementOfArchive(int(c))] = double(total[c]) * minutes / 60.0;
 }

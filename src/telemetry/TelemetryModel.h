@@ -133,8 +133,12 @@ public:
     // file of the archive's folder, so that records of a month filed after
     // it turned still count. It only grows while the files do; a file moved
     // aside or shrunk lowers it, and that is told (OnLog, energy-reset).
-    // Empty until the regulator is known.
-    const std::vector<double>& Lifetime() const { return FLifetime; }
+    // By measurement (00 the site, n meter n: generations 1 and 2 file the
+    // meters alone, their archive channel c being meter c + 1); empty until
+    // the regulator is known.
+    const std::map<int, double>& Lifetime() const { return FLifetime; }
+    // The measurement an archive channel holds.
+    int MeasurementOfArchive(int channel) const { return FGeneration >= 3 ? channel : channel + 1; }
     // Lines for the service's log.
     std::function<void(const TLogLine&)> OnLog;
 
@@ -211,7 +215,7 @@ private:
         std::array<uint64_t, MaxChannels> Sums{};
     };
     std::map<QString, TFileSum> FFileSums;
-    std::vector<double> FLifetime;
+    std::map<int, double> FLifetime;
     bool FLifetimeDirty = true;
     std::array<uint16_t, 2> FMonthSeen{}; // month and count of the table's current month
     std::map<uint8_t, uint64_t> FExchanges;

@@ -3,6 +3,8 @@
 // the endpoint on) against a mosquitto of the test's own, read back with
 // mosquitto_sub and checked against the simulator's own model.
 #include "app/Projection.h"
+#include "regulator/ArchiveQDR.h"
+#include "regulator/DispArch.h"
 #include "e2e/ExpectedArchive.h"
 #include "support/Broker.h"
 #include "support/SimProcess.h"
@@ -19,6 +21,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <functional>
 #include <map>
 #include <set>
@@ -148,8 +152,11 @@ std::set<QString> ExpectedObjects(int generation, int meters, int appliances)
     for (int c = 0; c < live; ++c)
         for (const char* kind : {"power_", "average_", "interval_"})
             out.insert(QStringLiteral("%1%2").arg(QLatin1String(kind)).arg(c, 2, 10, QLatin1Char('0')));
-    for (int c = 0; c < archive; ++c)
+    for (int c = 0; c < archive; ++c) {
         out.insert(QStringLiteral("energy_%1").arg(c, 2, 10, QLatin1Char('0')));
+        // Generations 1 and 2 file the meters alone.
+        out.insert(QStringLiteral("energy_total_%1").arg(generation >= 3 ? c : c + 1, 2, 10, QLatin1Char('0')));
+    }
     for (int n = 1; generation >= 2 && n <= appliances; ++n)
         out.insert(QStringLiteral("appliance_%1").arg(n, 2, 10, QLatin1Char('0')));
     return out;
@@ -188,10 +195,12 @@ std::pair<int, QByteArray> Get(uint16_t port, const QByteArray& path)
     return {0, reply};
 }
 
-// Energy of a channel over the simulator's records of its current month, kWh.
-double MonthEnergy(TSimRegulator& r, int channel)
+// Energy of a channel over the simulator's records of a month (its current
+// one by default), kWh.
+double MonthEnergy(TSimRegulator& r, int channel, uint16_t month = 0)
 {
-    const uint16_t month = r.MonthTable().Month0;
+    if (month == 0)
+        month = r.MonthTable().Month0;
     uint64_t sum = 0;
     for (uint16_t i = 1; i <= r.NumberedRecords(month); ++i)
         if (const std::optional<TSimBytes> rec = r.Record(month, i)) {
@@ -335,6 +344,124 @@ TEST(Telemetry, Generation3ValuesDiscoveryAndMetricsAreThoseOfTheSimulator)
     EXPECT_EQ(value("interval/start"), "2026-12-01T03:00:00+01:00");
     EXPECT_NEAR(value("measurement/00/energy").toDouble(), MonthEnergy(r, 0), 1e-6) << energyAfter.toStdString();
     EXPECT_EQ(driver.Terminate(), 0);
+}
+
+// A sample's value on the page, NaN when it is not there.
+double Sample(const QByteArray& page, const QByteArray& series)
+{
+    const qsizetype at = page.indexOf("\n" + series + ' ');
+    if (at < 0)
+        return std::nan("");
+    const qsizetype from = at + series.size() + 2;
+    return page.mid(from, page.indexOf('\n', from) - from).toDouble();
+}
+
+TEST(Telemetry, LifetimeEnergyKeepsTheOldMonthsRecordsFiledAfterTheTurn)
+{
+    // An hour before the year's end.
+    QStringList args = SimArgs(3, 4);
+    args[args.indexOf(QStringLiteral("--now")) + 1] = QStringLiteral("2026-12-31T23:07");
+    args[args.indexOf(QStringLiteral("--lost")) + 1] = QStringLiteral("0");
+    TSimMirror mirror(args);
+    ASSERT_TRUE(mirror.Valid) << mirror.Error;
+    SimProcess sim(args);
+    ASSERT_TRUE(sim.Ready);
+    Broker broker;
+    ASSERT_TRUE(broker.Running);
+    const uint16_t metricsPort = FreePort();
+    SiteDir site(SiteIni(sim, broker, metricsPort));
+    TSimRegulator& r = mirror.Regulator();
+    const uint16_t dec = 2026 * 12 + 11, jan = 2027 * 12, nov = 2026 * 12 + 10;
+    {
+        // The site filed November and most of December before: the service
+        // fetches only the rest.
+        TArchiveQDR earlier(site.Path());
+        earlier.SetChannels(5);
+        earlier.KindMask = 0x8;
+        for (const auto& [month, last] : {std::pair<uint16_t, uint16_t>{nov, 2880}, {dec, 2970}})
+            for (uint16_t i = 1; i <= last; ++i) {
+                const std::optional<TSimBytes> rec = r.Record(month, i);
+                ASSERT_TRUE(rec && earlier.StoreRecord(month, i, rec->data(), uint16_t(rec->size()))) << month << ' ' << i;
+            }
+        ASSERT_TRUE(earlier.SaveAll());
+    }
+    Watch watch(broker, QStringLiteral("qdrwin/zavod/measurement/00/energy_total"));
+    Driver driver(site.Path());
+    ASSERT_TRUE(driver.Ready) << driver.Log().toStdString();
+    // November leaves the regulator with the turn; its file stays.
+    std::array<double, 5> november{};
+    for (int c = 0; c < 5; ++c)
+        november[size_t(c)] = MonthEnergy(r, c, nov);
+    auto simTotal = [&](int c) { return november[size_t(c)] + MonthEnergy(r, c, dec) + MonthEnergy(r, c, jan); };
+    const QString total0 = QStringLiteral("qdrwin/zavod/measurement/00/energy_total");
+    auto reached = [&](double kwh) {
+        return RetainedWhen(
+                   broker, total0, [&](const auto& m) { return std::abs(m.value(total0).toDouble() - kwh) < 1e-6; }, 60000)
+            .value(total0);
+    };
+    const double before = simTotal(0);
+    ASSERT_NEAR(reached(before).toDouble(), before, 1e-6) << driver.Log().toStdString();
+
+    // The year turns while the service is held: December's last records are
+    // filed after January's file began.
+    driver.Signal(SIGSTOP);
+    sim.Command("advance 90");
+    mirror.Advance(90);
+    driver.Signal(SIGCONT);
+    ASSERT_GT(MonthEnergy(r, 0, jan), 0.0);
+    const double after = simTotal(0);
+    ASSERT_GT(after, before + MonthEnergy(r, 0, jan));
+    EXPECT_NEAR(reached(after).toDouble(), after, 1e-6) << driver.Log().toStdString();
+
+    // Never lower on the way.
+    for (QElapsedTimer t; !t.isValid() || t.elapsed() < 10000;) {
+        if (!t.isValid())
+            t.start();
+        watch.Sub.waitForReadyRead(200);
+        if (!watch.Messages().empty() && std::abs(watch.Messages().back().Payload.toDouble() - after) < 1e-6)
+            break;
+    }
+    double last = 0;
+    int seen = 0;
+    for (const Watch::Message& m : watch.Messages()) {
+        ASSERT_FALSE(m.Payload.isEmpty());
+        EXPECT_GE(m.Payload.toDouble(), last) << "fell at message " << seen;
+        last = m.Payload.toDouble();
+        ++seen;
+    }
+    EXPECT_GE(seen, 2);
+
+    const auto [code, page] = Get(metricsPort, "/metrics");
+    ASSERT_EQ(code, 200);
+    EXPECT_TRUE(page.contains("# TYPE qdr_site_energy_joules_total counter\n"));
+    QProcess promtool;
+    promtool.start(QStringLiteral("promtool"), {QStringLiteral("check"), QStringLiteral("metrics")});
+    promtool.write(page);
+    promtool.closeWriteChannel();
+    ASSERT_TRUE(promtool.waitForFinished(30000));
+    EXPECT_EQ(promtool.exitCode(), 0);
+    EXPECT_EQ(promtool.readAll(), QByteArray()) << "promtool said something";
+    const QMap<QString, QByteArray> state = broker.Retained(QStringLiteral("qdrwin/zavod/measurement/+/energy_total"));
+    EXPECT_EQ(driver.Terminate(), 0);
+
+    // What the month files hold, read as the archive page reads them.
+    TArchiveQDR archive(site.Path());
+    std::array<double, 5> files{};
+    for (const uint16_t month : {nov, dec, jan}) {
+        TDispArch view(&archive, 15);
+        ASSERT_TRUE(view.Open(archive.MonthFileName(month))) << month;
+        for (size_t c = 0; c < files.size(); ++c)
+            files[c] += view.Sums[c].Total / 4.0;
+    }
+    for (int c = 0; c < 5; ++c) {
+        const QByteArray ch = QByteArray::number(c).rightJustified(2, '0');
+        EXPECT_NEAR(state.value("qdrwin/zavod/measurement/" + ch + "/energy_total").toDouble(), files[size_t(c)], 1e-6) << c;
+        EXPECT_NEAR(files[size_t(c)], simTotal(c), 1e-6) << c;
+    }
+    EXPECT_NEAR(Sample(page, "qdr_site_energy_joules_total"), files[0] * 3.6e6, 1);
+    EXPECT_NEAR(Sample(page, "qdr_energy_joules_total{channel=\"01\"}"), files[1] * 3.6e6, 1);
+    // Meter 4 measures reactive power.
+    EXPECT_NEAR(Sample(page, "qdr_reactive_energy_varh_total{channel=\"04\"}"), files[4] * 1e3, 1);
 }
 
 TEST(Telemetry, ConfigsFollowTheGenerationAndStaleOnesAreCleared)
