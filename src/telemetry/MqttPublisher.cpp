@@ -241,7 +241,7 @@ std::vector<TMqttObject> MqttObjectUniverse()
     const QString binary = QStringLiteral("binary_sensor");
     std::vector<TMqttObject> all;
     for (int c = 0; c < TTelemetryModel::MaxChannels; ++c)
-        for (const char* kind : {"power", "average", "interval", "energy"})
+        for (const char* kind : {"power", "average", "interval", "energy", "energy_total"})
             all.push_back({sensor, QLatin1String(kind) + QLatin1Char('_') + Two(c),
                            QStringLiteral("measurement/") + Two(c) + QLatin1Char('/') + QLatin1String(kind)});
     for (const auto& [object, state] : std::initializer_list<std::pair<const char*, const char*>>{
