@@ -3,7 +3,8 @@
 // from the engine: which measurements and appliances the regulator has, the
 // live figures as long as they are fresh, the projection of the running
 // interval, the last closed interval, this month's energies and peak from
-// the month's file, and counts of exchanges and filed records.
+// the month's file, the energies of every month's file together, and counts
+// of exchanges and filed records.
 //
 // It follows the engine as an observer and keeps nothing but small copies;
 // a second's timer takes in the month's file when records were filed and
