@@ -156,17 +156,32 @@ std::vector<TMqttEntity> MqttEntities(const TTelemetryModel& model)
                             return PowerText(double(closed.Power[size_t(c)]), r);
                         }});
     }
-    for (int c = 0; c < model.ArchiveChannels(); ++c) {
+    // The month's energy, for the month it belongs to (said in its
+    // attributes): it falls to 0 when the month turns while records of the
+    // month before may still be filed, so it has no state class and the
+    // energy dashboard takes energy_total instead.
+    // Named by measurement, as energy_total: generations 1 and 2 file the
+    // meters alone.
+    for (int a = 0; a < model.ArchiveChannels(); ++a) {
+        const int c = model.MeasurementOfArchive(a);
         const bool r = model.Reactive(c);
-        list.push_back({QStringLiteral("energy_") + Two(c), QStringLiteral("sensor"),
+        list.push_back({QStringLiteral("energy_month_") + Two(c), QStringLiteral("sensor"),
                         Two(c) + QLatin1Char(' ') + model.ChannelName(c) + QStringLiteral(" – energia v tomto mesiaci"),
-                        QStringLiteral("measurement/") + Two(c) + QStringLiteral("/energy"),
+                        QStringLiteral("measurement/") + Two(c) + QStringLiteral("/energy_month"),
                         r ? QString() : QStringLiteral("energy"), r ? QStringLiteral("kvarh") : QStringLiteral("kWh"),
-                        QStringLiteral("total_increasing"), false, [c](const TTelemetryModel& m) {
+                        QString(), false,
+                        [a](const TTelemetryModel& m) {
                             const TTelemetryModel::TMonth& month = m.Month();
-                            if (!month.Valid || size_t(c) >= month.Energy.size())
+                            if (!month.Valid || size_t(a) >= month.Energy.size())
                                 return QByteArray();
-                            return Number(month.Energy[size_t(c)], 3);
+                            return Number(month.Energy[size_t(a)], 3);
+                        },
+                        [](const TTelemetryModel& m) {
+                            const TTelemetryModel::TMonth& month = m.Month();
+                            if (!month.Valid)
+                                return QByteArray();
+                            const QString text = QStringLiteral("%1-%2").arg(month.Month / 12).arg(month.Month % 12 + 1, 2, 10, QLatin1Char('0'));
+                            return QJsonDocument(QJsonObject{{QStringLiteral("month"), text}}).toJson(QJsonDocument::Compact);
                         }});
     }
     // What an energy dashboard should take: every filed record of every
@@ -241,9 +256,12 @@ std::vector<TMqttObject> MqttObjectUniverse()
     const QString binary = QStringLiteral("binary_sensor");
     std::vector<TMqttObject> all;
     for (int c = 0; c < TTelemetryModel::MaxChannels; ++c)
-        for (const char* kind : {"power", "average", "interval", "energy", "energy_total"})
+        // "energy" was the month's energy before it said its month: cleared
+        // where an older version left it.
+        for (const char* kind : {"power", "average", "interval", "energy", "energy_month", "energy_total"})
             all.push_back({sensor, QLatin1String(kind) + QLatin1Char('_') + Two(c),
-                           QStringLiteral("measurement/") + Two(c) + QLatin1Char('/') + QLatin1String(kind)});
+                           QStringLiteral("measurement/") + Two(c) + QLatin1Char('/') + QLatin1String(kind),
+                           qstrcmp(kind, "energy_month") == 0});
     for (const auto& [object, state] : std::initializer_list<std::pair<const char*, const char*>>{
              {"projected", "projected"},
              {"interval_time", "interval/start"},
@@ -569,6 +587,8 @@ QByteArray TMqttPublisher::Config(const TMqttEntity& e) const
     c.insert(QStringLiteral("default_entity_id"), e.Component + QLatin1Char('.') + id);
     c.insert(QStringLiteral("object_id"), id);
     c.insert(QStringLiteral("state_topic"), FSettings.Topic + QLatin1Char('/') + e.State);
+    if (e.Attributes)
+        c.insert(QStringLiteral("json_attributes_topic"), FSettings.Topic + QLatin1Char('/') + e.State + QStringLiteral("/attributes"));
     c.insert(QStringLiteral("availability_topic"), FSettings.Topic + QStringLiteral("/status"));
     c.insert(QStringLiteral("payload_available"), QStringLiteral("online"));
     c.insert(QStringLiteral("payload_not_available"), QStringLiteral("offline"));
@@ -658,8 +678,11 @@ void TMqttPublisher::Announce(bool all)
             continue;
         Send(ConfigTopic(AnnouncedComponent.value(object), object), QByteArray(), true, 1);
         const QString state = AnnouncedState.value(object);
-        Send(state, QByteArray(), true, 1);
-        States.remove(state);
+        for (const QString& topic : {state, state + QStringLiteral("/attributes")}) {
+            if (topic == state || States.contains(topic))
+                Send(topic, QByteArray(), true, 1);
+            States.remove(topic);
+        }
         Announced.remove(object);
         AnnouncedComponent.remove(object);
         AnnouncedState.remove(object);
@@ -682,6 +705,8 @@ void TMqttPublisher::ClearLeftovers()
         if (!FSettings.Discovery.isEmpty())
             Send(ConfigTopic(o.Component, o.Object), QByteArray(), true, 1);
         Send(FSettings.Topic + QLatin1Char('/') + o.State, QByteArray(), true, 1);
+        if (o.Attributes)
+            Send(FSettings.Topic + QLatin1Char('/') + o.State + QStringLiteral("/attributes"), QByteArray(), true, 1);
     }
     Cleared = true;
 }
@@ -694,16 +719,21 @@ void TMqttPublisher::Update()
     if (Changed)
         Announce(false);
     ClearLeftovers();
-    for (const TMqttEntity& e : Entities()) {
-        const QByteArray payload = e.Payload(Model);
+    auto publish = [this](const QString& topic, const QByteArray& payload) {
         if (payload.isNull())
-            continue;
-        const QString topic = FSettings.Topic + QLatin1Char('/') + e.State;
+            return;
         auto it = States.find(topic);
         if (it != States.end() && *it == payload)
-            continue;
+            return;
         if (Send(topic, payload, true, 0))
             States.insert(topic, payload);
+    };
+    for (const TMqttEntity& e : Entities()) {
+        const QString topic = FSettings.Topic + QLatin1Char('/') + e.State;
+        // The attributes first: a reader of the new value knows its month.
+        if (e.Attributes)
+            publish(topic + QStringLiteral("/attributes"), e.Attributes(Model));
+        publish(topic, e.Payload(Model));
     }
 }
 
@@ -737,6 +767,8 @@ void TMqttPublisher::Retire(int waitMs)
             if (!FSettings.Discovery.isEmpty())
                 Send(ConfigTopic(o.Component, o.Object), QByteArray(), true, 0);
             Send(FSettings.Topic + QLatin1Char('/') + o.State, QByteArray(), true, 0);
+            if (o.Attributes)
+                Send(FSettings.Topic + QLatin1Char('/') + o.State + QStringLiteral("/attributes"), QByteArray(), true, 0);
         }
         Retired = true;
     }

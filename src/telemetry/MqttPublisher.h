@@ -50,6 +50,9 @@ struct TMqttEntity {
     // The payload now: empty to say nothing (keep what the broker holds),
     // "None" once a value has expired.
     std::function<QByteArray(const TTelemetryModel&)> Payload;
+    // A JSON object published beside the state at <State>/attributes (what
+    // the value belongs to, e.g. its month); none when empty.
+    std::function<QByteArray(const TTelemetryModel&)> Attributes = {};
 };
 
 // Every entity the model gives now: the link and the identification always,
@@ -62,6 +65,7 @@ struct TMqttObject {
     QString Component;
     QString Object;
     QString State;
+    bool Attributes = false; // has a <State>/attributes topic too
 };
 std::vector<TMqttObject> MqttObjectUniverse();
 

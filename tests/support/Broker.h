@@ -107,10 +107,13 @@ public:
         return out;
     }
 
-    bool Publish(const QString& topic, const QByteArray& payload) const
+    bool Publish(const QString& topic, const QByteArray& payload, bool retain = false) const
     {
         QProcess pub;
-        pub.start(QStringLiteral("mosquitto_pub"), Args({QStringLiteral("-t"), topic, QStringLiteral("-m"), QString::fromUtf8(payload)}));
+        QStringList args{QStringLiteral("-t"), topic, QStringLiteral("-m"), QString::fromUtf8(payload)};
+        if (retain)
+            args << QStringLiteral("-r");
+        pub.start(QStringLiteral("mosquitto_pub"), Args(args));
         return pub.waitForFinished(10000) && pub.exitCode() == 0;
     }
 

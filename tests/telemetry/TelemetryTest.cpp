@@ -153,9 +153,9 @@ std::set<QString> ExpectedObjects(int generation, int meters, int appliances)
         for (const char* kind : {"power_", "average_", "interval_"})
             out.insert(QStringLiteral("%1%2").arg(QLatin1String(kind)).arg(c, 2, 10, QLatin1Char('0')));
     for (int c = 0; c < archive; ++c) {
-        out.insert(QStringLiteral("energy_%1").arg(c, 2, 10, QLatin1Char('0')));
         // Generations 1 and 2 file the meters alone.
-        out.insert(QStringLiteral("energy_total_%1").arg(generation >= 3 ? c : c + 1, 2, 10, QLatin1Char('0')));
+        for (const char* kind : {"energy_month_", "energy_total_"})
+            out.insert(QStringLiteral("%1%2").arg(QLatin1String(kind)).arg(generation >= 3 ? c : c + 1, 2, 10, QLatin1Char('0')));
     }
     for (int n = 1; generation >= 2 && n <= appliances; ++n)
         out.insert(QStringLiteral("appliance_%1").arg(n, 2, 10, QLatin1Char('0')));
@@ -229,7 +229,7 @@ TEST(Telemetry, Generation3ValuesDiscoveryAndMetricsAreThoseOfTheSimulator)
     ASSERT_TRUE(driver.Ready) << driver.Log().toStdString();
 
     // The energies come once the month's file is whole.
-    const QString energy0 = QStringLiteral("qdrwin/zavod/measurement/00/energy");
+    const QString energy0 = QStringLiteral("qdrwin/zavod/measurement/00/energy_month");
     QMap<QString, QByteArray> state = RetainedWhen(
         broker, QStringLiteral("qdrwin/zavod/#"), [&](const auto& m) { return m.contains(energy0) && m.contains("qdrwin/zavod/stage"); },
         60000);
@@ -254,7 +254,7 @@ TEST(Telemetry, Generation3ValuesDiscoveryAndMetricsAreThoseOfTheSimulator)
     EXPECT_EQ(value("stage"), QByteArray::number(r.Stage(now)));
     EXPECT_EQ(value("appliance/01"), r.Stage(now) >= 1 ? "ON" : "OFF");
     for (int c = 0; c <= 4; ++c)
-        EXPECT_NEAR(state.value(QStringLiteral("qdrwin/zavod/measurement/%1/energy").arg(c, 2, 10, QLatin1Char('0'))).toDouble(),
+        EXPECT_NEAR(state.value(QStringLiteral("qdrwin/zavod/measurement/%1/energy_month").arg(c, 2, 10, QLatin1Char('0'))).toDouble(),
                     MonthEnergy(r, c), 1e-6)
             << "channel " << c;
     EXPECT_FALSE(state.contains(QStringLiteral("qdrwin/zavod/measurement/00/interval"))) << "no interval closed yet";
@@ -286,14 +286,18 @@ TEST(Telemetry, Generation3ValuesDiscoveryAndMetricsAreThoseOfTheSimulator)
     const QJsonObject reactive = Config(configs, "sensor", "power_04");
     EXPECT_EQ(reactive.value("device_class"), "reactive_power");
     EXPECT_EQ(reactive.value("unit_of_measurement"), "var");
-    const QJsonObject energy = Config(configs, "sensor", "energy_00");
+    // The month's energy falls at the turn: no state class, so that only
+    // energy_total can feed an energy dashboard; its month beside it.
+    const QJsonObject energy = Config(configs, "sensor", "energy_month_00");
     EXPECT_EQ(energy.value("device_class"), "energy");
     EXPECT_EQ(energy.value("unit_of_measurement"), "kWh");
-    EXPECT_EQ(energy.value("state_class"), "total_increasing");
-    const QJsonObject reactiveEnergy = Config(configs, "sensor", "energy_04");
+    EXPECT_FALSE(energy.contains("state_class"));
+    EXPECT_EQ(energy.value("json_attributes_topic"), "qdrwin/zavod/measurement/00/energy_month/attributes");
+    EXPECT_EQ(QJsonDocument::fromJson(value("measurement/00/energy_month/attributes")).object().value("month"), "2026-12");
+    const QJsonObject reactiveEnergy = Config(configs, "sensor", "energy_month_04");
     EXPECT_FALSE(reactiveEnergy.contains("device_class"));
     EXPECT_EQ(reactiveEnergy.value("unit_of_measurement"), "kvarh");
-    EXPECT_EQ(reactiveEnergy.value("state_class"), "total_increasing");
+    EXPECT_EQ(Config(configs, "sensor", "energy_total_04").value("state_class"), "total_increasing");
     for (const char* plain : {"tariff", "identification", "interval_time", "peak_time"}) {
         const QJsonObject c = Config(configs, "sensor", plain);
         EXPECT_FALSE(c.contains("state_class") || c.contains("unit_of_measurement")) << plain;
@@ -342,7 +346,7 @@ TEST(Telemetry, Generation3ValuesDiscoveryAndMetricsAreThoseOfTheSimulator)
         30000);
     EXPECT_EQ(value("measurement/00/interval"), average);
     EXPECT_EQ(value("interval/start"), "2026-12-01T03:00:00+01:00");
-    EXPECT_NEAR(value("measurement/00/energy").toDouble(), MonthEnergy(r, 0), 1e-6) << energyAfter.toStdString();
+    EXPECT_NEAR(value("measurement/00/energy_month").toDouble(), MonthEnergy(r, 0), 1e-6) << energyAfter.toStdString();
     EXPECT_EQ(driver.Terminate(), 0);
 }
 
@@ -470,6 +474,8 @@ TEST(Telemetry, ConfigsFollowTheGenerationAndStaleOnesAreCleared)
     ASSERT_TRUE(broker.Running);
     // Generation 3 first; then the same node with older regulators, whose
     // meters (and, for generation 1, appliances) are gone.
+    // What an older version published for the month's energy goes too.
+    ASSERT_TRUE(broker.Publish(QStringLiteral("qdrwin/zavod/measurement/00/energy"), "12.5", true));
     for (const auto& [generation, meters] : std::vector<std::pair<int, int>>{{3, 4}, {1, 2}, {2, 2}}) {
         SimProcess sim(SimArgs(generation, meters));
         ASSERT_TRUE(sim.Ready);
@@ -484,9 +490,9 @@ TEST(Telemetry, ConfigsFollowTheGenerationAndStaleOnesAreCleared)
         // meter 4's, and for generation 1 the meters' live values and the
         // appliances.
         const std::vector<QString> gone =
-            generation == 3 ? std::vector<QString>{}
+            generation == 3 ? std::vector<QString>{QStringLiteral("qdrwin/zavod/measurement/00/energy")}
                             : std::vector<QString>{QStringLiteral("qdrwin/zavod/measurement/04/power"),
-                                                   QStringLiteral("qdrwin/zavod/measurement/04/energy"),
+                                                   QStringLiteral("qdrwin/zavod/measurement/04/energy_month"),
                                                    QStringLiteral("qdrwin/zavod/measurement/01/average")};
         const auto cleared = [&](const QMap<QString, QByteArray>& m) {
             return m.contains(QStringLiteral("qdrwin/zavod/measurement/00/power")) &&
@@ -683,12 +689,12 @@ TEST(Telemetry, ConfigsComeAgainForHomeAssistantAndAfterTheBrokerRestarts)
         broker, QStringLiteral("qdrwin/zavod/#"),
         [](const auto& m) {
             return m.value(Status) == "online" && m.contains("qdrwin/zavod/measurement/00/power") &&
-                m.contains("qdrwin/zavod/measurement/00/energy");
+                m.contains("qdrwin/zavod/measurement/00/energy_month");
         },
         15000);
     EXPECT_EQ(state.value(Status), "online");
     // The state goes out topic by topic: waited for whole, not caught halfway.
-    EXPECT_TRUE(state.contains(QStringLiteral("qdrwin/zavod/measurement/00/energy")));
+    EXPECT_TRUE(state.contains(QStringLiteral("qdrwin/zavod/measurement/00/energy_month")));
     EXPECT_TRUE(driver.Log().contains("mqtt-disconnected")) << driver.Log().toStdString();
 
     // The broker comes back with an access list that keeps the site out of
