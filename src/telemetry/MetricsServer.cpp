@@ -179,6 +179,10 @@ QByteArray RenderMetrics(const TTelemetryModel& model, const QString& version)
         TFamily(page, "qdr_month_peak_start_timestamp_seconds", "gauge", "When the interval of this month's peak began.")
             .Sample(double(month.PeakStart.Utc));
     }
+    if (const std::optional<double> capacity = model.ContractedCapacity())
+        TFamily(page, "qdr_contracted_capacity_watts", "gauge",
+                "Reserved capacity the contract ([ZMLUVA] Kapacita) holds for the month of qdr_month_peak_watts.")
+            .Sample(*capacity * 1000.0);
     if (!model.Lifetime().empty()) {
         TByChannel energy{{page, "qdr_site_energy_joules_total", "counter",
                            "Active energy of measurement 00 over every record filed in the archive's month files."},

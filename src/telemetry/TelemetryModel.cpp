@@ -51,10 +51,19 @@ void TTelemetryModel::Apply(const TSettings& settings)
     FMeterNames = settings.MeterNames;
     FApplianceNames = settings.ApplianceNames;
     FReading = settings.Alerts.Reading;
+    FContract = settings.Contract;
     FZone = ZoneByName(settings.TimeZone);
     if (!FZone.isValid())
         FZone = QTimeZone::systemTimeZone();
     FMonthDirty = FRecordsDirty = FLifetimeDirty = true;
+}
+
+std::optional<double> TTelemetryModel::ContractedCapacity() const
+{
+    int64_t centiKw = 0;
+    if (!FMonth.Valid || !FContract.Usable() || FContract.PureDemandTariff() || !FContract.CapacityIn(FMonth.Month, centiKw))
+        return std::nullopt;
+    return double(centiKw) / 100.0;
 }
 
 QString TTelemetryModel::SiteName() const { return FSite.isEmpty() ? FNode : FSite; }

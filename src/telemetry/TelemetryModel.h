@@ -12,6 +12,7 @@
 #include "app/EngineObserver.h"
 #include "app/Projection.h"
 #include "core/LogLine.h"
+#include "demand/Contract.h"
 
 #include <QObject>
 #include <QString>
@@ -126,6 +127,11 @@ public:
         TInstant PeakStart;
     };
     const TMonth& Month() const { return FMonth; }
+    // The reserved capacity [ZMLUVA] contracts for the month of Month(), kW:
+    // what that month's peak is held against. Nothing without a usable
+    // contract, before Month() is known, or under a pure demand tariff,
+    // which contracts no capacity at all.
+    std::optional<double> ContractedCapacity() const;
     // Records held by the files of the regulator's current and previous
     // month (month number, records), as last taken in.
     const std::vector<std::pair<uint16_t, uint16_t>>& MonthRecords() const { return FMonthRecords; }
@@ -188,6 +194,7 @@ private:
     QStringList FApplianceNames;
     QTimeZone FZone;
     TAverageReading FReading = TAverageReading::Elapsed;
+    TContract FContract;
     QTimer FTimer;
 
     uint8_t FGeneration = 0;

@@ -11,6 +11,7 @@
 #include "e2e/ExpectedArchive.h"
 #include "support/Broker.h"
 #include "support/Pump.h"
+#include "support/ServiceChild.h"
 #include "support/SimProcess.h"
 #include "support/ToolRun.h"
 #include "telemetry/MetricsServer.h"
@@ -190,54 +191,21 @@ Scrape ScrapeOnce(uint16_t port)
 
 // The outputs of a site in a process of their own, as the service runs
 // them, so that its resident memory is theirs alone.
-class Served {
-public:
-    explicit Served(const QString& site)
-    {
-        // AddressSanitizer keeps freed memory aside (256 MB by default),
-        // which a churn of connections would show as growth.
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        const QString asan = env.value(QStringLiteral("ASAN_OPTIONS"));
-        env.insert(QStringLiteral("ASAN_OPTIONS"), asan + (asan.isEmpty() ? "" : ":") + "quarantine_size_mb=1");
-        Proc.setProcessEnvironment(env);
-        Proc.setStandardErrorFile(site + QStringLiteral("/driver.log"));
-        Proc.start(QStringLiteral(TELEMETRY_DRIVER_PATH), {site});
-        QByteArray out;
-        for (int i = 0; Proc.waitForStarted(5000) && i < 100 && !out.contains("READY"); ++i) {
-            Proc.waitForReadyRead(100);
-            out += Proc.readAllStandardOutput();
-        }
-        Ready = out.contains("READY");
-        LogFile = site + QStringLiteral("/driver.log");
-    }
-    ~Served()
-    {
-        if (Proc.processId() > 0)
-            ::kill(pid_t(Proc.processId()), SIGTERM);
-        if (!Proc.waitForFinished(5000)) {
-            Proc.kill();
-            Proc.waitForFinished(5000);
-        }
-    }
-    qint64 ResidentKb() const
-    {
-        QFile f(QStringLiteral("/proc/%1/status").arg(Proc.processId()));
-        if (!f.open(QIODevice::ReadOnly))
-            return -1;
-        for (const QByteArray& line : f.readAll().split('\n'))
-            if (line.startsWith("VmRSS:"))
-                return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-        return -1;
-    }
-    QByteArray Log() const
-    {
-        QFile f(LogFile);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
+QProcessEnvironment SmallQuarantine()
+{
+    // AddressSanitizer keeps freed memory aside (256 MB by default),
+    // which a churn of connections would show as growth.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    const QString asan = env.value(QStringLiteral("ASAN_OPTIONS"));
+    env.insert(QStringLiteral("ASAN_OPTIONS"), asan + (asan.isEmpty() ? "" : ":") + "quarantine_size_mb=1");
+    return env;
+}
 
-    QProcess Proc;
-    QString LogFile;
-    bool Ready = false;
+struct Served : ServiceChild {
+    explicit Served(const QString& site)
+        : ServiceChild(QStringLiteral(TELEMETRY_DRIVER_PATH), {site}, site + QStringLiteral("/driver.log"), "READY", SmallQuarantine())
+    {
+    }
 };
 
 // A client that never finishes its request: a byte a second of a header

@@ -7,6 +7,7 @@
 #include "regulator/DispArch.h"
 #include "e2e/ExpectedArchive.h"
 #include "support/Broker.h"
+#include "support/ServiceChild.h"
 #include "support/SimProcess.h"
 #include "support/TestCa.h"
 
@@ -32,56 +33,14 @@ const QString Status = QStringLiteral("qdrwin/zavod/status");
 const QString Configs = QStringLiteral("homeassistant/+/zavod/+/config");
 
 // The outputs of one site in a process of their own, so that a test can
-// kill it or stop it as a hung service would be.
-class Driver {
-public:
-    // silence: seconds after which a mute regulator counts as gone, 0 for
-    // the engine's own minute.
+// kill it or stop it as a hung service would be. silence: seconds after
+// which a mute regulator counts as gone, 0 for the engine's own minute.
+struct Driver : ServiceChild {
     explicit Driver(const QString& site, int silence = 0)
-        : LogFile(site + QStringLiteral("/driver.log"))
+        : ServiceChild(QStringLiteral(TELEMETRY_DRIVER_PATH), silence > 0 ? QStringList{site, QString::number(silence)} : QStringList{site},
+                       site + QStringLiteral("/driver.log"))
     {
-        Proc.setProgram(QStringLiteral(TELEMETRY_DRIVER_PATH));
-        Proc.setArguments(silence > 0 ? QStringList{site, QString::number(silence)} : QStringList{site});
-        Proc.setStandardErrorFile(LogFile, QIODevice::Append);
-        Proc.start();
-        QByteArray out;
-        for (int i = 0; Proc.waitForStarted(5000) && i < 100 && !out.contains("READY"); ++i) {
-            Proc.waitForReadyRead(100);
-            out += Proc.readAllStandardOutput();
-        }
-        Ready = out.contains("READY");
     }
-    ~Driver()
-    {
-        if (Proc.state() != QProcess::NotRunning) {
-            Signal(SIGCONT);
-            Proc.kill();
-            Proc.waitForFinished(5000);
-        }
-    }
-    void Signal(int s) { ::kill(static_cast<pid_t>(Proc.processId()), s); }
-    // SIGTERM: the exit code, -1 when it did not end within 5 s.
-    int Terminate()
-    {
-        Signal(SIGTERM);
-        if (!Proc.waitForFinished(5000))
-            return -1;
-        return Proc.exitStatus() == QProcess::NormalExit ? Proc.exitCode() : -1;
-    }
-    void Kill()
-    {
-        Proc.kill();
-        Proc.waitForFinished(5000);
-    }
-    QByteArray Log() const
-    {
-        QFile f(LogFile);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
-
-    QString LogFile;
-    QProcess Proc;
-    bool Ready = false;
 };
 
 QString SiteIni(const SimProcess& sim, const Broker& broker, uint16_t metrics, const QString& mqtt = QStringLiteral("Host=127.0.0.1"),
@@ -95,18 +54,6 @@ QString SiteIni(const SimProcess& sim, const Broker& broker, uint16_t metrics, c
                .arg(metrics)
                .arg(mqtt) +
         more;
-}
-
-// Resident memory of a process, kB.
-long ResidentKb(qint64 pid)
-{
-    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
 }
 
 QStringList SimArgs(int generation, int meters)
@@ -641,7 +588,7 @@ TEST(Telemetry, ConfigsComeAgainForHomeAssistantAndAfterTheBrokerRestarts)
         // to 5 s. Anyone else who says "online" 600 times gets no more than
         // that, and the service no bigger.
         Watch watch(broker, QStringLiteral("homeassistant/+/zavod/#"), true);
-        const long before = ResidentKb(driver.Proc.processId());
+        const long before = driver.ResidentKb();
         QProcess pub;
         pub.start(QStringLiteral("mosquitto_pub"),
                   broker.Args({QStringLiteral("-t"), QStringLiteral("homeassistant/status"), QStringLiteral("-l")}));
@@ -672,7 +619,7 @@ TEST(Telemetry, ConfigsComeAgainForHomeAssistantAndAfterTheBrokerRestarts)
         EXPECT_EQ(again, expected) << driver.Log().toStdString();
         EXPECT_GE(first - asked, 900) << "the configs came at once";
         EXPECT_LE(first - asked, 6500);
-        const long after = ResidentKb(driver.Proc.processId());
+        const long after = driver.ResidentKb();
         std::printf("[ memory ] %ld kB before 600 \"online\", %ld kB after\n", before, after);
         EXPECT_LT(after - before, 5 * 1024);
     }
