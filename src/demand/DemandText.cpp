@@ -33,6 +33,8 @@ QString SlovakKwText(int64_t centi)
     return centi % 100 == 0 ? text.chopped(3) : text;
 }
 
+QString CosPhiText(int milli) { return QStringLiteral("%1.%2").arg(milli / 1000).arg(milli % 1000, 3, 10, QLatin1Char('0')); }
+
 QString PeakIso(const TDemandPeak& peak) { return IsoTime(TTimedRecord{0, peak.Utc, peak.Offset}); }
 
 QString PeakText(const TDemandPeak& peak)
@@ -42,7 +44,9 @@ QString PeakText(const TDemandPeak& peak)
 
 QByteArray DemandCsv(const std::vector<TMonthDemand>& rows)
 {
-    QByteArray out = "month,model,demand_kw,at,capacity_kw,excess_kw,capacity_charge,excess_charge,total,complete\r\n";
+    QByteArray out = "month,model,demand_kw,at,capacity_kw,excess_kw,capacity_charge,excess_charge,total,complete,"
+                     "capacity_type,topup_kw,mrk_excess_kw,mrk_excess_charge,cos_phi,pf_surcharge_percent,"
+                     "pf_surcharge,capacitive_kvarh,capacitive_charge,month_total\r\n";
     for (const TMonthDemand& r : rows) {
         // No field can hold a comma, a quote or a line break: none is quoted.
         QStringList f{MonthKey(r.Month), ModelName(r.Model)};
@@ -57,6 +61,22 @@ QByteArray DemandCsv(const std::vector<TMonthDemand>& rows)
         else
             f << QString() << CentiText(r.CapacityCharge) << QString() << QString();
         f << (r.Complete ? QStringLiteral("true") : QStringLiteral("false"));
+        f << CapacityTypeName(r.CapacityType) << CentiText(r.TopUpCentiKw);
+        if (r.Demand)
+            f << CentiText(r.MrkExcessCentiKw) << CentiText(r.MrkExcessCharge);
+        else
+            f << QString() << QString();
+        // Without a power factor in the contract, or without reactive data
+        // in the month, its three columns stay empty.
+        if (r.CosPhiMilli)
+            f << CosPhiText(*r.CosPhiMilli) << PlainCentiText(r.SurchargePercentCenti) << CentiText(r.Surcharge);
+        else
+            f << QString() << QString() << QString();
+        if (r.CapacitiveCentiKvarh)
+            f << CentiText(*r.CapacitiveCentiKvarh) << CentiText(r.CapacitiveCharge);
+        else
+            f << QString() << QString();
+        f << (r.Demand ? CentiText(r.MonthTotal) : QString());
         out += f.join(QLatin1Char(',')).toUtf8() + "\r\n";
     }
     return out;

@@ -1,0 +1,24 @@
+#pragma once
+// Measurement 00, the site's total, read the same way by every part that
+// bills, projects, counts or alerts on it.
+//
+// A record holds one value per channel. Channel 0 is always an active
+// channel (the meter-kind mask only describes channels 1 and up) and it is
+// the measurement the regulator regulates: in generation 3 the regulator
+// files its own total there ahead of the meters; in generations 1 and 2 the
+// first meter is filed there and is the one the regulator limits. The other
+// channels are further meters behind or beside it, so adding them to
+// channel 0 (or to each other) would count the site twice: the site is
+// channel 0, in every generation.
+#include <cstdint>
+
+class TDispArch;
+
+constexpr uint8_t SiteChannel = 0;
+constexpr uint16_t NoSiteValue = 0xFFFF;
+
+// The site's interval power (kW) in a record of size bytes (the time word
+// and the channel words); NoSiteValue when it holds none.
+uint16_t SitePower(const uint8_t* record, uint16_t size);
+// The same of record i of a view.
+uint16_t SitePower(const TDispArch& view, uint16_t i);
