@@ -19,6 +19,19 @@ QString PlainCentiText(int64_t centi);
 // kW for people: whole ones without decimals, others with two (400, 412,33).
 QString SlovakKwText(int64_t centi);
 
+// The type of a capacity for people: mesačná, trojmesačná, ročná; empty for
+// a contract of one price.
+QString CapacityTypeText(TCapacityType type);
+// The capacity of a month for people: "250,50 kW", "400 kW ročná",
+// "450 kW (ročná 400 + mesačná 50)".
+QString CapacityText(const TMonthDemand& month);
+// A price in millionths for people: 4,567 (at least the cents, the places
+// it was given beyond them).
+QString SlovakPriceText(int64_t millionths);
+// What the power factor did to a month, in Slovak: "0,928 (prirážka 5 %)",
+// or that the month has no reactive data; empty when it is not billed.
+QString PowerFactorText(const TMonthDemand& month);
+
 // cos phi of thousandths: 0.930.
 QString CosPhiText(int milli);
 

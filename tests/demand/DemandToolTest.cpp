@@ -128,6 +128,40 @@ TEST(DemandTool, RecommendationIsTheCheapestWholeCapacityOfABruteForceSum)
     EXPECT_TRUE(run.Err.contains(QLatin1String("11 complete months"))) << run.Err.toStdString();
 }
 
+TEST(DemandTool, PlanTakesEachMonthOfTheLastYearAsTheSameMonthOfTheNext)
+{
+    REQUIRE_TOOL();
+    QTemporaryDir dir;
+    // 300 kW at the peak of every month but June's 360: a yearly 300 kW
+    // paying June's excess at 3 x 4.50 beats the 400 kW contracted.
+    QStringList files;
+    for (int i = 0; i < 12; ++i) {
+        const uint16_t month = uint16_t(December2025 + i);
+        const QDate first(month / 12, month % 12 + 1, 1);
+        files << QFileInfo(WritePeakMonth(dir.path(), month, first.daysInMonth(), i == 6 ? 360 : 300)).fileName();
+    }
+    const QString contract = QStringLiteral("[INE]\nTimeZone=Europe/Bratislava\n[ZMLUVA]\nKapacita=2025-12:400:rocna\n"
+                                            "CenaKapacity=mesacna:5.20,trojmesacna:4.90,rocna:4.50\n"
+                                            "CenaPrekrocenia=3x\nMRK=600\nMinKapacita=20%\n");
+    WriteIni(dir.path(), contract);
+    const ToolRun run = Demand(dir, QStringList(files) << "--plan");
+    ASSERT_EQ(run.Exit, 0) << run.Text().toStdString();
+    QString expected = QStringLiteral("month,type,capacity_kw,topup_kw,charge\n");
+    for (int i = 0; i < 12; ++i)
+        expected += QStringLiteral("%1,rocna,300,0,%2\n")
+                        .arg(QDate(2026, 12, 1).addMonths(i).toString(QStringLiteral("yyyy-MM")),
+                             i == 6 ? "2160.00" : "1350.00");
+    expected += QStringLiteral("total=17010.00\ncurrent_total=21600.00\nsaving=4590.00\n");
+    EXPECT_EQ(run.Out, expected);
+
+    // A year with an incomplete month has no plan; the month is named.
+    QTemporaryDir short_;
+    WriteIni(short_.path(), contract);
+    const ToolRun refused = Demand(short_, QStringList(WriteYear(short_)) << "--plan");
+    EXPECT_EQ(refused.Exit, 2) << refused.Text().toStdString();
+    EXPECT_TRUE(refused.Err.contains(QLatin1String("2026-04"))) << refused.Err.toStdString();
+}
+
 TEST(DemandTool, RollingAveragesTwelveMonthlyMaximaWithAFloor)
 {
     REQUIRE_TOOL();
