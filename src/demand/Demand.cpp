@@ -221,7 +221,9 @@ bool BillMonth(const TMonthFigures& month, const std::map<uint16_t, TMonthFigure
             bill.Surcharge = PercentOf(bill.Total + bill.MrkExcessCharge, bill.SurchargePercentCenti);
         }
     }
-    if (!contract.Capacitive.empty()) {
+    // A month whose capacitive channels have no value at all has no
+    // figure, not a nought.
+    if (!contract.Capacitive.empty() && month.CapacitiveValued > 0) {
         // kvar of each interval over its minutes, in hundredths of kvarh.
         const int64_t parts = int64_t(month.CapacitiveSum) * month.IntervalMinutes * 100;
         bill.CapacitiveCentiKvarh = (parts * 2 + 60) / 120;

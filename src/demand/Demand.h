@@ -93,7 +93,7 @@ struct TMonthDemand {
     std::optional<int> CosPhiMilli;
     int64_t SurchargePercentCenti = 0;
     int64_t Surcharge = 0; // cents
-    std::optional<int64_t> CapacitiveCentiKvarh; // when the contract bills it
+    std::optional<int64_t> CapacitiveCentiKvarh; // when the contract bills it and the month has data
     int64_t CapacitiveCharge = 0;
     // Every charge of the month (Total is capacity and excess alone).
     int64_t MonthTotal = 0;

@@ -173,7 +173,15 @@ bool PlanMonths(const std::vector<TMonthDemand>& rows, std::vector<TPlanMonth>& 
         problem = QStringLiteral("no month to plan from");
         return false;
     }
-    const uint16_t last = rows.back().Month;
+    // The running month is seldom complete: the year ends with the last
+    // month that is.
+    const auto lastComplete =
+        std::find_if(rows.rbegin(), rows.rend(), [](const TMonthDemand& r) { return r.Complete && r.Demand; });
+    if (lastComplete == rows.rend()) {
+        problem = QStringLiteral("no complete month to plan from");
+        return false;
+    }
+    const uint16_t last = lastComplete->Month;
     QStringList missing;
     for (int back = 11; back >= 0; --back) {
         const int month = int(last) - back;

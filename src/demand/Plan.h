@@ -55,8 +55,8 @@ void PlanRange(const TContract& contract, const std::vector<TPlanMonth>& months,
 bool PlanContract(const std::vector<TPlanMonth>& months, const TContract& contract, TPlan& plan, QString& problem);
 
 // The months of the plan from the bills of the 12 months up to the last
-// one, each moved a year on; false with problem set (naming the months)
-// when one of the 12 is missing or incomplete.
+// complete one, each moved a year on; false with problem set (naming the
+// months) when one of the 12 is missing or incomplete.
 bool PlanMonths(const std::vector<TMonthDemand>& rows, std::vector<TPlanMonth>& months, QString& problem);
 
 // month,type,capacity_kw,topup_kw,charge lines, then total=, current_total=,
