@@ -3,13 +3,12 @@
 // bills, projects, counts or alerts on it.
 //
 // A record holds one value per channel. Channel 0 is always an active
-// channel (the meter-kind mask only describes channels 1 and up) and it is
-// the measurement the regulator regulates: in generation 3 the regulator
-// files its own total there ahead of the meters; in generations 1 and 2 the
-// first meter is filed there and is the one the regulator limits. The other
-// channels are further meters behind or beside it, so adding them to
-// channel 0 (or to each other) would count the site twice: the site is
-// channel 0, in every generation.
+// channel (the meter-kind mask only describes channels 1 and up): in
+// generation 3 the regulator files its own total there ahead of the
+// meters; in generations 1 and 2 it files its meters from channel 0. The
+// other channels measure parts of the site (or reactive energy), so adding
+// them to channel 0, or to each other, would count those parts twice: the
+// site is channel 0, in every generation.
 #include <cstdint>
 
 class TDispArch;
