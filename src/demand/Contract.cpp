@@ -409,7 +409,7 @@ TContract ParseContract(bool present, const std::function<bool(const QString& ke
     }
     if (r.Require(QStringLiteral("CenaPrekrocenia"), QStringLiteral("cena za kW prekročenia"), v)) {
         const bool multiple = v.endsWith(QLatin1Char('x')) || v.endsWith(QLatin1Char('X'));
-        if (multiple ? !ParseFixed(v.chopped(1), 2, true, 1000, c.ExcessMultipleCenti) || c.ExcessMultipleCenti == 0
+        if (multiple ? !ParseFixed(v.chopped(1), 2, true, 100, c.ExcessMultipleCenti) || c.ExcessMultipleCenti == 0
                      : !ParseFixed(v, 6, true, MaxPrice, c.ExcessPrice))
             r.Wrong(QStringLiteral("CenaPrekrocenia"), v,
                     QStringLiteral("cena za kW prekročenia, napr. 25.00, alebo násobok ceny kapacity, napr. 3x"));
