@@ -8,6 +8,7 @@
 #include "app/Settings.h"
 #include "demand/DemandText.h"
 #include "demand/FolderDemand.h"
+#include "demand/Plan.h"
 #include "regulator/DispArch.h"
 #include "store/PgStore.h"
 
@@ -17,24 +18,38 @@
 namespace {
 
 const QString DemandUsage = QStringLiteral(
-    "usage: qdrtool demand MONTHFILE... [--format text|csv] [--recommend] [--tz ZONE] [--config FILE]\n"
-    "       qdrtool demand --db CONNINFO --site NAME [--months N] [--format text|csv] [--recommend]\n"
+    "usage: qdrtool demand MONTHFILE... [--format text|csv] [--recommend | --plan] [--tz ZONE]\n"
+    "                      [--config FILE]\n"
+    "       qdrtool demand --db CONNINFO --site NAME [--months N] [--format text|csv]\n"
+    "                      [--recommend | --plan]\n"
     "                      [--config FILE]\n"
     "\n"
     "The billing demand of each month under the contract of section ZMLUVA of the\n"
     "configuration (period, model, reserved capacity and prices), one row a month:\n"
     "month, model, demand_kw, at (the start of the period that set it, ISO 8601 with the\n"
     "offset; for topn the first of its days), capacity_kw, excess_kw, capacity_charge,\n"
-    "excess_charge, total, complete (false below 90% of the month's intervals).\n"
+    "excess_charge, total (capacity and excess), complete (false below 90% of the month's\n"
+    "intervals); then capacity_type, topup_kw (cz), mrk_excess_kw and mrk_excess_charge (above\n"
+    "MRK, on top of the excess), cos_phi, pf_surcharge_percent and pf_surcharge (empty without\n"
+    "Ucinnik or without reactive data in the month), capacitive_kvarh and capacitive_charge,\n"
+    "month_total (every charge).\n"
     "Missing values and empty records never count as zero demand. The rolling model takes\n"
     "the months before from the other files given, or from the store.\n"
     "\n"
-    "  --format text|csv  a Slovak table for people (default), or CSV: the ten columns in\n"
+    "  --format text|csv  a Slovak table for people (default), or CSV: the columns in\n"
     "                     that order, RFC 4180, decimal points, charges rounded to the cent\n"
     "  --recommend        instead of the rows: the capacity in whole kW that makes capacity\n"
     "                     and excess charges over the complete months lowest, as key=value\n"
     "                     lines (recommended_capacity_kw, cost, current_capacity_kw,\n"
     "                     current_cost, saving); incomplete months are left out and named\n"
+    "  --plan             instead of the rows: the contract for the 12 months after the\n"
+    "                     last complete one that would have cost least by the rules of\n"
+    "                     Pravidla (sk: a capacity a month with its type, a rocna one held\n"
+    "                     12 months, a trojmesacna one 3; cz: the yearly part, only raised,\n"
+    "                     and a top-up a month), whole kW from MinKapacita to MRK, each month\n"
+    "                     bringing what it did a year before; lines month,type,capacity_kw,\n"
+    "                     topup_kw,charge, then total, current_total (the contract as it\n"
+    "                     stands) and saving; the 12 months up to it must all be complete\n"
     "  --tz ZONE          the regulator clock's zone (default TimeZone of [INE], else the\n"
     "                     system's); the store keeps each site's own\n"
     "  --db CONNINFO      read the months of --site from the PostgreSQL store instead\n"
@@ -44,8 +59,8 @@ const QString DemandUsage = QStringLiteral(
     "                     then beside the program)\n"
     "\n"
     "Exit status: 0 done; 2 bad command line, configuration (the ZMLUVA key is named),\n"
-    "zone or monthly file, unknown site, or nothing to recommend from; 5 the database\n"
-    "could not be reached or refused.");
+    "zone or monthly file, unknown site, or nothing to recommend or plan from; 5 the\n"
+    "database could not be reached or refused.");
 
 int Usage(const QString& why)
 {
@@ -72,7 +87,7 @@ int FromFiles(const QStringList& files, const TSettings& settings, const QTimeZo
         }
         seen[number] = file;
         int invalid = 0;
-        months.push_back(ViewIntervals(*month.View, zone, &invalid));
+        months.push_back(ViewIntervals(*month.View, zone, settings.Contract, &invalid));
         if (invalid > 0)
             Fail(QStringLiteral("%1: records whose time is not in the month, left out: %2").arg(file).arg(invalid));
     }
@@ -87,7 +102,7 @@ int RunDemand(const QStringList& args)
     if (!options.Parse(args,
                        {QStringLiteral("config"), QStringLiteral("format"), QStringLiteral("tz"), QStringLiteral("db"),
                         QStringLiteral("site"), QStringLiteral("months")},
-                       {QStringLiteral("recommend")}, 1000))
+                       {QStringLiteral("recommend"), QStringLiteral("plan")}, 1000))
         return Usage(options.Error);
     const bool store = options.Has(QStringLiteral("db"));
     if (store ? !options.Positional.isEmpty() || options.Value(QStringLiteral("site")).trimmed().isEmpty()
@@ -104,6 +119,9 @@ int RunDemand(const QStringList& args)
     const bool recommend = options.Has(QStringLiteral("recommend"));
     if (recommend && options.Has(QStringLiteral("format")))
         return Usage(QStringLiteral("--recommend writes key=value lines; --format does not go with it"));
+    const bool plan = options.Has(QStringLiteral("plan"));
+    if (plan && (recommend || options.Has(QStringLiteral("format"))))
+        return Usage(QStringLiteral("--plan writes its own lines; --recommend and --format do not go with it"));
     int count = 12;
     if (!options.Integer(QStringLiteral("months"), 1, 240, count))
         return Usage(options.IntegerError);
@@ -177,6 +195,18 @@ int RunDemand(const QStringList& args)
         Fail(QStringLiteral("rolling averages of fewer than 12 months (the months before are not %1): %2")
                  .arg(store ? QStringLiteral("stored") : QStringLiteral("given"), shortAverages.join(QStringLiteral(", "))));
 
+    if (plan) {
+        std::vector<TPlanMonth> planned;
+        TPlan p;
+        QString problem;
+        if (!PlanMonths(rows, planned, problem) || !PlanContract(planned, contract, p, problem)) {
+            Fail(problem);
+            return ExitUsage;
+        }
+        for (const QString& line : PlanLines(p))
+            Out(line);
+        return ExitOk;
+    }
     if (recommend) {
         TRecommendation r;
         QString problem;

@@ -7,6 +7,7 @@
 #include "output/MailMessage.h"
 #include "output/SmtpDialogue.h"
 #include "output/RecordClock.h"
+#include "regulator/SiteMeasurement.h"
 
 #include <algorithm>
 #include <cmath>
@@ -42,30 +43,11 @@ bool EmptyRecord(const uint8_t* record, uint16_t size)
     return std::any_of(record + 2, record + size, [](uint8_t b) { return b != 0; });
 }
 
-// The site's power in a record (kW), or -1 when it holds none: generation 3
-// files the main measurement first; the older ones file the meters, whose
-// active ones (not measuring reactive power) add up to the site.
-int RecordPower(const uint8_t* record, uint16_t size, uint8_t generation, uint16_t kindMask)
+// The site's power in a record (kW), or -1 when it holds none.
+int RecordPower(const uint8_t* record, uint16_t size)
 {
-    const int channels = (size - 2) / 2;
-    if (channels <= 0)
-        return -1;
-    if (generation >= 3) {
-        const uint16_t v = GetWord(record + 2);
-        return v == 0xFFFF ? -1 : v;
-    }
-    int sum = 0;
-    bool any = false;
-    for (int c = 0; c < channels; ++c) {
-        if (c < 16 && ((kindMask >> c) & 1u))
-            continue;
-        const uint16_t v = GetWord(record + 2 + 2 * c);
-        if (v == 0xFFFF)
-            continue;
-        sum += v;
-        any = true;
-    }
-    return any ? sum : -1;
+    const uint16_t v = SitePower(record, size);
+    return v == NoSiteValue ? -1 : v;
 }
 
 // An interval's key (month << 16 | minutes into the month, the 1st's
@@ -636,7 +618,6 @@ void TAlerts::RecordsFiled(const TEngine& e, uint16_t month, uint16_t first, uin
     if (!file || file->Month() != month)
         return;
     const uint16_t size = file->RecordSize();
-    const uint16_t kinds = e.Archive->KindMask;
     for (uint32_t index = first; index < uint32_t(first) + count && index <= 0xFFFF; ++index) {
         const uint32_t position = index - 1 + file->Shift();
         const uint8_t* record = position <= 0xFFFF ? file->Get(size, uint16_t(position)) : nullptr;
@@ -663,7 +644,7 @@ void TAlerts::RecordsFiled(const TEngine& e, uint16_t month, uint16_t first, uin
             continue;
         const TClosed c = *closed;
         Closed.erase(closed);
-        const int power = RecordPower(record, size, e.Generation, kinds);
+        const int power = RecordPower(record, size);
         if (power < 0 || c.Limit == 0 || c.Limit == 0xFFFF || !Settings.Enabled(TAlertSettings::Exceedance))
             continue;
         const QDateTime start = RegulatorTime(month, GetWord(record));
@@ -751,7 +732,7 @@ void TAlerts::ScanPeak(const TEngine& e)
         const uint8_t* record = file->RecordAt(uint16_t(i));
         if (!record || size < 4 || EmptyRecord(record, size))
             continue;
-        const int power = RecordPower(record, size, e.Generation, e.Archive->KindMask);
+        const int power = RecordPower(record, size);
         if (power < 0 || (peak.Valid && power <= peak.Power))
             continue;
         const QDateTime start = RegulatorTime(current, GetWord(record));

@@ -105,6 +105,41 @@ bool ParseWindow(const QString& text, TDemandWindow& window)
            window.From < window.To;
 }
 
+TCapacityType TypeNamed(const QString& text)
+{
+    const QString t = text.trimmed().toLower();
+    for (const TCapacityType type : {TCapacityType::Monthly, TCapacityType::Quarterly, TCapacityType::Yearly})
+        if (t == CapacityTypeName(type))
+            return type;
+    return TCapacityType::Any;
+}
+
+QString PlainKw(int64_t centi)
+{
+    return centi % 100 == 0 ? QString::number(centi / 100)
+                            : QStringLiteral("%1.%2").arg(centi / 100).arg(centi % 100, 2, 10, QLatin1Char('0'));
+}
+
+QString MonthName(uint16_t month)
+{
+    return QStringLiteral("%1-%2").arg(month / 12).arg(month % 12 + 1, 2, 10, QLatin1Char('0'));
+}
+
+// "02,03": channels 1 to 12, each once.
+bool ParseChannels(const QString& text, std::vector<uint8_t>& channels)
+{
+    channels.clear();
+    for (const QString& part : text.split(QLatin1Char(','))) {
+        bool ok = false;
+        const int channel = part.trimmed().toInt(&ok);
+        if (!ok || channel < 1 || channel > 12 ||
+            std::find(channels.begin(), channels.end(), uint8_t(channel)) != channels.end())
+            return false;
+        channels.push_back(uint8_t(channel));
+    }
+    return !channels.empty();
+}
+
 class TReader {
 public:
     TReader(const std::function<bool(const QString&, QString&)>& text, TContract& contract)
@@ -138,7 +173,88 @@ private:
     const std::function<bool(const QString&, QString&)>& Text;
     TContract& C;
 };
+// Entries [month:]kW[:type] in month order; only the first of a Kapacita
+// may go without its month: it holds from the start. A cz yearly part is
+// rocna whatever it says of itself, so it may say nothing else.
+void ParseSteps(TReader& r, const QString& key, const QString& v, bool firstBare, TCapacityType fallback,
+                std::vector<TCapacityStep>& steps)
+{
+    const QString hint = QStringLiteral("kW od mesiaca s typom, napr. 2026-01:400:rocna,2026-07:450:mesacna");
+    const QStringList parts = v.split(QLatin1Char(','));
+    for (qsizetype i = 0; i < parts.size() && r.Ok(); ++i) {
+        QStringList fields = parts[i].split(QLatin1Char(':'));
+        TCapacityStep step;
+        step.Type = fallback;
+        if (fields.size() > 1 && TypeNamed(fields.back()) != TCapacityType::Any) {
+            step.Type = TypeNamed(fields.back());
+            fields.removeLast();
+        } else if (fields.size() == 3) {
+            r.Wrong(key, v, hint);
+            break;
+        }
+        const bool bare = fields.size() == 1;
+        if (fields.size() > 2 || (bare ? !firstBare || i > 0 : !ParseMonth(fields.front(), step.FromMonth)) ||
+            (fallback != TCapacityType::Any && step.Type != fallback) ||
+            !ParseFixed(fields.back(), 2, false, 1000000, step.CentiKw) ||
+            (!steps.empty() && step.FromMonth <= steps.back().FromMonth)) {
+            r.Wrong(key, v, hint + QStringLiteral(", mesiace po poradí"));
+            break;
+        }
+        steps.push_back(step);
+    }
+}
 } // namespace
+
+QString CapacityTypeName(TCapacityType type)
+{
+    switch (type) {
+    case TCapacityType::Monthly: return QStringLiteral("mesacna");
+    case TCapacityType::Quarterly: return QStringLiteral("trojmesacna");
+    case TCapacityType::Yearly: return QStringLiteral("rocna");
+    case TCapacityType::Any: break;
+    }
+    return QString();
+}
+
+int CapacityTypeMonths(TCapacityType type)
+{
+    return type == TCapacityType::Yearly ? 12 : type == TCapacityType::Quarterly ? 3 : 1;
+}
+
+const TCapacityStep* TContract::StepIn(uint16_t month) const
+{
+    const TCapacityStep* found = nullptr;
+    for (const TCapacityStep& s : Capacities)
+        if (s.FromMonth <= month)
+            found = &s;
+    return found;
+}
+
+int64_t TContract::TopUpIn(uint16_t month) const
+{
+    int64_t topUp = 0;
+    for (const TCapacityStep& s : TopUps)
+        if (s.FromMonth <= month)
+            topUp = s.CentiKw;
+    return topUp;
+}
+
+int64_t TContract::PriceOf(TCapacityType type) const { return TypedPrices ? TypePrice[int(type)] : CapacityPrice; }
+
+int64_t TContract::ExcessPriceOf(TCapacityType type) const
+{
+    return ExcessMultipleCenti > 0 ? (PriceOf(type) * ExcessMultipleCenti + 50) / 100 : ExcessPrice;
+}
+
+int64_t TContract::SurchargeAt(int milli) const
+{
+    if (PowerFactorMilli == 0 || milli >= PowerFactorMilli || Bands.empty())
+        return 0;
+    for (const TPowerFactorBand& b : Bands)
+        if (b.Milli <= milli)
+            return b.PercentCenti;
+    return Bands.back().PercentCenti;
+}
 
 QString ModelName(TDemandModel model)
 {
@@ -153,13 +269,11 @@ QString ModelName(TDemandModel model)
 
 bool TContract::CapacityIn(uint16_t month, int64_t& centiKw) const
 {
-    bool found = false;
-    for (const TCapacityStep& s : Capacities)
-        if (s.FromMonth <= month) {
-            centiKw = s.CentiKw;
-            found = true;
-        }
-    return found;
+    const TCapacityStep* step = StepIn(month);
+    if (!step)
+        return false;
+    centiKw = step->CentiKw + TopUpIn(month);
+    return true;
 }
 
 bool TContract::PureDemandTariff() const
@@ -243,34 +357,154 @@ TContract ParseContract(bool present, const std::function<bool(const QString& ke
     if (r.Get(QStringLiteral("Minimum"), v) && !ParseFixed(v, 2, true, MaxKw, c.MinimumCentiKw))
         r.Wrong(QStringLiteral("Minimum"), v, QStringLiteral("kW, najviac dve desatinné miesta"));
 
-    if (r.Require(QStringLiteral("Kapacita"), QStringLiteral("rezervovaná kapacita v kW"), v)) {
-        const QString hint = QStringLiteral("kW, napr. 400, alebo od mesiaca, napr. 2026-01:400,2026-07:450");
-        const QStringList parts = v.split(QLatin1Char(','));
-        for (qsizetype i = 0; i < parts.size() && r.Ok(); ++i) {
-            TCapacityStep step;
-            QString amount = parts[i];
-            const qsizetype colon = amount.indexOf(QLatin1Char(':'));
-            // Only the first may go without its month: it holds from the start.
-            if (colon < 0 ? i > 0 : !ParseMonth(amount.left(colon), step.FromMonth)) {
-                r.Wrong(QStringLiteral("Kapacita"), v, hint);
-                break;
+    if (r.Get(QStringLiteral("Pravidla"), v)) {
+        if (v.toLower() == QLatin1String("sk"))
+            c.Rules = TCapacityRules::Sk;
+        else if (v.toLower() == QLatin1String("cz"))
+            c.Rules = TCapacityRules::Cz;
+        else
+            r.Wrong(QStringLiteral("Pravidla"), v, QStringLiteral("sk alebo cz"));
+    }
+    const bool cz = c.Rules == TCapacityRules::Cz;
+    if (r.Require(QStringLiteral("Kapacita"), QStringLiteral("rezervovaná kapacita v kW"), v))
+        ParseSteps(r, QStringLiteral("Kapacita"), v, true, cz ? TCapacityType::Yearly : TCapacityType::Any,
+                   c.Capacities);
+    if (r.Get(QStringLiteral("KapacitaMesacna"), v)) {
+        if (!cz)
+            r.Wrong(QStringLiteral("KapacitaMesacna"), v, QStringLiteral("mesačné navýšenie platí len pri Pravidla=cz"));
+        else
+            ParseSteps(r, QStringLiteral("KapacitaMesacna"), v, false, TCapacityType::Monthly, c.TopUps);
+    }
+    if (r.Require(QStringLiteral("CenaKapacity"), QStringLiteral("cena za kW kapacity a mesiac"), v)) {
+        const QString hint = QStringLiteral("cena za kW a mesiac, napr. 4.50, alebo podľa typu, napr. "
+                                            "mesacna:5.20,trojmesacna:4.90,rocna:4.50");
+        if (v.contains(QLatin1Char(':'))) {
+            c.TypedPrices = true;
+            for (const QString& part : v.split(QLatin1Char(','))) {
+                const qsizetype colon = part.indexOf(QLatin1Char(':'));
+                const TCapacityType type = TypeNamed(part.left(colon));
+                int64_t price = 0;
+                if (colon < 0 || type == TCapacityType::Any || c.TypePrice[int(type)] != 0 ||
+                    !ParseFixed(part.mid(colon + 1), 6, false, MaxPrice, price) || price == 0) {
+                    r.Wrong(QStringLiteral("CenaKapacity"), v, hint);
+                    break;
+                }
+                c.TypePrice[int(type)] = price;
             }
-            if (colon >= 0)
-                amount = amount.mid(colon + 1);
-            if (!ParseFixed(amount, 2, false, MaxKw, step.CentiKw) ||
-                (!c.Capacities.empty() && step.FromMonth <= c.Capacities.back().FromMonth)) {
-                r.Wrong(QStringLiteral("Kapacita"), v, hint + QStringLiteral(", mesiace po poradí"));
-                break;
-            }
-            c.Capacities.push_back(step);
+        } else if (!ParseFixed(v, 6, true, MaxPrice, c.CapacityPrice)) {
+            r.Wrong(QStringLiteral("CenaKapacity"), v, hint);
         }
     }
-    if (r.Require(QStringLiteral("CenaKapacity"), QStringLiteral("cena za kW kapacity a mesiac"), v) &&
-        !ParseFixed(v, 6, true, MaxPrice, c.CapacityPrice))
-        r.Wrong(QStringLiteral("CenaKapacity"), v, QStringLiteral("cena za kW a mesiac, napr. 4.50"));
-    if (r.Require(QStringLiteral("CenaPrekrocenia"), QStringLiteral("cena za kW prekročenia"), v) &&
-        !ParseFixed(v, 6, true, MaxPrice, c.ExcessPrice))
-        r.Wrong(QStringLiteral("CenaPrekrocenia"), v, QStringLiteral("cena za kW prekročenia, napr. 25.00"));
+    if (r.Ok() && c.TypedPrices) {
+        // Every capacity contracted needs the price of its type.
+        for (const auto* steps : {&c.Capacities, &c.TopUps})
+            for (const TCapacityStep& s : *steps)
+                if (s.Type == TCapacityType::Any || c.TypePrice[int(s.Type)] == 0) {
+                    c.Problem = QStringLiteral("Nastavenie ZMLUVA %1 potrebuje pri cenách podľa typu typ a cenu "
+                                               "každej kapacity (mesacna, trojmesacna, rocna) !")
+                                    .arg(steps == &c.Capacities ? QStringLiteral("Kapacita")
+                                                                : QStringLiteral("KapacitaMesacna"));
+                    break;
+                }
+    }
+    if (r.Require(QStringLiteral("CenaPrekrocenia"), QStringLiteral("cena za kW prekročenia"), v)) {
+        const bool multiple = v.endsWith(QLatin1Char('x')) || v.endsWith(QLatin1Char('X'));
+        if (multiple ? !ParseFixed(v.chopped(1), 2, true, 100, c.ExcessMultipleCenti) || c.ExcessMultipleCenti == 0
+                     : !ParseFixed(v, 6, true, MaxPrice, c.ExcessPrice))
+            r.Wrong(QStringLiteral("CenaPrekrocenia"), v,
+                    QStringLiteral("cena za kW prekročenia, napr. 25.00, alebo násobok ceny kapacity, napr. 3x"));
+    }
+    if (r.Get(QStringLiteral("MRK"), v) && (!ParseFixed(v, 2, true, MaxKw, c.MrkCentiKw) || c.MrkCentiKw == 0))
+        r.Wrong(QStringLiteral("MRK"), v, QStringLiteral("maximálna rezervovaná kapacita v kW"));
+    if (r.Get(QStringLiteral("MinKapacita"), v)) {
+        int64_t percent = 0;
+        if (v.endsWith(QLatin1Char('%'))) {
+            if (!ParseFixed(v.chopped(1), 2, true, 100, percent))
+                r.Wrong(QStringLiteral("MinKapacita"), v, QStringLiteral("percento MRK, napr. 20%, alebo kW"));
+            else if (c.MrkCentiKw == 0)
+                r.Wrong(QStringLiteral("MinKapacita"), v, QStringLiteral("percento MRK potrebuje kľúč MRK"));
+            else // Up to a whole kW: a capacity is contracted in whole kW.
+                c.MinCapacityCentiKw = (c.MrkCentiKw * percent / 10000 + 99) / 100 * 100;
+        } else if (!ParseFixed(v, 2, true, MaxKw, c.MinCapacityCentiKw)) {
+            r.Wrong(QStringLiteral("MinKapacita"), v, QStringLiteral("percento MRK, napr. 20%, alebo kW"));
+        }
+    }
+    if (r.Get(QStringLiteral("CenaPrekroceniaMRK"), v)) {
+        if (c.MrkCentiKw == 0)
+            r.Wrong(QStringLiteral("CenaPrekroceniaMRK"), v, QStringLiteral("potrebuje kľúč MRK"));
+        else if (!ParseFixed(v, 6, true, MaxPrice, c.MrkExcessPrice))
+            r.Wrong(QStringLiteral("CenaPrekroceniaMRK"), v, QStringLiteral("cena za kW nad MRK a mesiac, napr. 40.00"));
+    }
+    if (r.Ok()) {
+        // Each month's capacity between the minimum and the maximum; for cz
+        // the yearly part with the top-up of every month it holds in.
+        std::vector<uint16_t> changes;
+        for (const auto* steps : {&c.Capacities, &c.TopUps})
+            for (const TCapacityStep& s : *steps)
+                changes.push_back(s.FromMonth);
+        for (const uint16_t m : changes) {
+            int64_t total = 0;
+            const TCapacityStep* step = c.StepIn(m);
+            if (!step || !c.CapacityIn(m, total))
+                continue;
+            const bool topUp = c.TopUpIn(m) > 0;
+            if (c.MrkCentiKw > 0 && total > c.MrkCentiKw) {
+                c.Problem = QStringLiteral("Nastavenie ZMLUVA %1 prekračuje MRK=%2 kW v mesiaci %3 !")
+                                .arg(topUp ? QStringLiteral("Kapacita a KapacitaMesacna") : QStringLiteral("Kapacita"),
+                                     PlainKw(c.MrkCentiKw), MonthName(m));
+                break;
+            }
+            if (step->CentiKw < c.MinCapacityCentiKw) {
+                c.Problem = QStringLiteral("Nastavenie ZMLUVA Kapacita je pod MinKapacita=%1 kW v mesiaci %2 !")
+                                .arg(PlainKw(c.MinCapacityCentiKw), MonthName(m));
+                break;
+            }
+        }
+    }
+    if (r.Get(QStringLiteral("Ucinnik"), v)) {
+        int64_t milli = 0;
+        if (!ParseFixed(v, 3, true, 1, milli) || milli == 0)
+            r.Wrong(QStringLiteral("Ucinnik"), v, QStringLiteral("zmluvný účinník, napr. 0.95"));
+        else
+            c.PowerFactorMilli = int(milli);
+    }
+    if (r.Get(QStringLiteral("Jalove"), v) && !ParseChannels(v, c.Inductive))
+        r.Wrong(QStringLiteral("Jalove"), v, QStringLiteral("kanály jalovej energie 01 až 12 oddelené čiarkou, napr. 02"));
+    if (r.Get(QStringLiteral("JaloveKapacitne"), v) && !ParseChannels(v, c.Capacitive))
+        r.Wrong(QStringLiteral("JaloveKapacitne"), v,
+                QStringLiteral("kanály kapacitnej jalovej energie 01 až 12 oddelené čiarkou, napr. 03"));
+    if (c.PowerFactorMilli > 0 && c.Inductive.empty())
+        r.Require(QStringLiteral("Jalove"), QStringLiteral("kanály jalovej energie k účinníku"), v);
+    if (r.Get(QStringLiteral("UcinnikPrirazka"), v)) {
+        const QString hint = QStringLiteral("pásma účinníka zostupne s percentom prirážky, napr. 0.94:2,0.90:5,0.85:10");
+        if (c.PowerFactorMilli == 0)
+            r.Wrong(QStringLiteral("UcinnikPrirazka"), v, QStringLiteral("potrebuje kľúč Ucinnik"));
+        for (const QString& part : v.split(QLatin1Char(','))) {
+            if (!r.Ok())
+                break;
+            const QStringList pair = part.split(QLatin1Char(':'));
+            TPowerFactorBand band;
+            int64_t milli = 0;
+            if (pair.size() != 2 || !ParseFixed(pair[0], 3, false, 1, milli) ||
+                !ParseFixed(pair[1], 2, false, 1000, band.PercentCenti) || milli >= c.PowerFactorMilli ||
+                (!c.Bands.empty() && milli >= c.Bands.back().Milli)) {
+                r.Wrong(QStringLiteral("UcinnikPrirazka"), v, hint);
+                break;
+            }
+            band.Milli = int(milli);
+            c.Bands.push_back(band);
+        }
+    } else if (c.PowerFactorMilli > 0) {
+        r.Require(QStringLiteral("UcinnikPrirazka"), QStringLiteral("pásma prirážky za účinník"), v);
+    }
+    if (r.Get(QStringLiteral("CenaKapacitnej"), v)) {
+        if (c.Capacitive.empty())
+            r.Wrong(QStringLiteral("CenaKapacitnej"), v, QStringLiteral("potrebuje kľúč JaloveKapacitne"));
+        else if (!ParseFixed(v, 6, true, MaxPrice, c.CapacitivePrice))
+            r.Wrong(QStringLiteral("CenaKapacitnej"), v, QStringLiteral("cena za kvarh, napr. 0.02"));
+    } else if (!c.Capacitive.empty()) {
+        r.Require(QStringLiteral("CenaKapacitnej"), QStringLiteral("cena za kvarh kapacitnej jalovej energie"), v);
+    }
     if (r.Get(QStringLiteral("Mena"), v)) {
         if (v.isEmpty() || v.size() > 8)
             r.Wrong(QStringLiteral("Mena"), v, QStringLiteral("skratka meny, napr. EUR"));

@@ -3,6 +3,7 @@
 #include <QDateTime>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 constexpr uint16_t NoValue = 0xFFFF;
@@ -24,6 +25,9 @@ struct TPeriod {
     int64_t Local() const { return Utc + Offset; }
     int64_t LocalDay() const { return FloorDiv(Local(), Day); }
 };
+
+// Hundredths of a percent of cents, half up.
+int64_t PercentOf(int64_t cents, int64_t percentCenti) { return (cents * percentCenti + 5000) / 10000; }
 
 // Highest sum first, the earlier among equals.
 bool Higher(const TPeriod& a, const TPeriod& b) { return a.Sum != b.Sum ? a.Sum > b.Sum : a.Utc < b.Utc; }
@@ -65,11 +69,17 @@ int64_t Charge(int64_t centiKw, int64_t price)
     return (centiKw * price + 500000) / 1000000;
 }
 
+int64_t MonthCapacityCharge(const TContract& contract, TCapacityType type, int64_t centiKw, int64_t topUpCentiKw)
+{
+    return Charge(centiKw, contract.PriceOf(type)) + Charge(topUpCentiKw, contract.PriceOf(TCapacityType::Monthly));
+}
+
 bool MonthFigures(const TMonthIntervals& month, const TContract& contract, TMonthFigures& figures, QString& problem)
 {
     figures = TMonthFigures{};
     figures.Month = month.Month;
     figures.Expected = month.Expected;
+    figures.IntervalMinutes = month.IntervalMinutes;
     const int m = month.IntervalMinutes;
     const int length = contract.PeriodMinutes;
     if (m <= 0 || length % m != 0) {
@@ -94,8 +104,17 @@ bool MonthFigures(const TMonthIntervals& month, const TContract& contract, TMont
     // autumn hour read alike on the clock but are different periods.
     std::vector<TPeriod> periods;
     for (const TDemandInterval& i : intervals) {
+        if (i.Capacitive >= 0) {
+            figures.CapacitiveSum += i.Capacitive;
+            ++figures.CapacitiveValued;
+        }
         if (i.Kw == NoValue)
             continue;
+        if (i.Inductive >= 0) {
+            figures.PairedActive += i.Kw;
+            figures.PairedInductive += i.Inductive;
+            ++figures.Paired;
+        }
         ++figures.Valued;
         const int64_t start = i.Utc - FloorMod(i.Utc + i.Offset, int64_t(length) * 60);
         if (periods.empty() || periods.back().Utc != start)
@@ -160,7 +179,8 @@ bool BillMonth(const TMonthFigures& month, const std::map<uint16_t, TMonthFigure
     bill.Complete = month.Complete;
     bill.Valued = month.Valued;
     bill.Expected = month.Expected;
-    if (!contract.CapacityIn(month.Month, bill.CapacityCentiKw)) {
+    const TCapacityStep* step = contract.StepIn(month.Month);
+    if (!step || !contract.CapacityIn(month.Month, bill.CapacityCentiKw)) {
         problem = QStringLiteral("Nastavenie ZMLUVA Kapacita neurčuje kapacitu pre mesiac %1 !").arg(MonthKey(month.Month));
         return false;
     }
@@ -179,13 +199,56 @@ bool BillMonth(const TMonthFigures& month, const std::map<uint16_t, TMonthFigure
         }
         bill.Demand->CentiKw = (sum * 2 + bill.RollingMonths) / (2 * bill.RollingMonths);
     }
-    bill.CapacityCharge = Charge(bill.CapacityCentiKw, contract.CapacityPrice);
+    bill.CapacityType = step->Type;
+    bill.TopUpCentiKw = contract.TopUpIn(month.Month);
+    bill.CapacityCharge = MonthCapacityCharge(contract, step->Type, step->CentiKw, bill.TopUpCentiKw);
     if (bill.Demand) {
         bill.ExcessCentiKw = std::max<int64_t>(0, bill.Demand->CentiKw - bill.CapacityCentiKw);
-        bill.ExcessCharge = Charge(bill.ExcessCentiKw, contract.ExcessPrice);
+        bill.ExcessCharge = Charge(bill.ExcessCentiKw, contract.ExcessPriceOf(step->Type));
+        // Above the connection's maximum the month pays once more, on top
+        // of the excess over the capacity.
+        if (contract.MrkCentiKw > 0) {
+            bill.MrkExcessCentiKw = std::max<int64_t>(0, bill.Demand->CentiKw - contract.MrkCentiKw);
+            bill.MrkExcessCharge = Charge(bill.MrkExcessCentiKw, contract.MrkExcessPrice);
+        }
     }
     bill.Total = bill.CapacityCharge + bill.ExcessCharge;
+    bill.PowerFactorBilled = contract.PowerFactorMilli > 0;
+    if (bill.PowerFactorBilled && month.Paired > 0) {
+        bill.CosPhiMilli = CosPhiMilli(month.PairedActive, month.PairedInductive);
+        if (bill.CosPhiMilli) {
+            bill.SurchargePercentCenti = contract.SurchargeAt(*bill.CosPhiMilli);
+            bill.Surcharge = PercentOf(bill.Total + bill.MrkExcessCharge, bill.SurchargePercentCenti);
+        }
+    }
+    // A month whose capacitive channels have no value at all has no
+    // figure, not a nought.
+    if (!contract.Capacitive.empty() && month.CapacitiveValued > 0) {
+        // kvar of each interval over its minutes, in hundredths of kvarh.
+        const int64_t parts = int64_t(month.CapacitiveSum) * month.IntervalMinutes * 100;
+        bill.CapacitiveCentiKvarh = (parts * 2 + 60) / 120;
+        bill.CapacitiveCharge = Charge(*bill.CapacitiveCentiKvarh, contract.CapacitivePrice);
+    }
+    bill.MonthTotal = bill.Total + bill.MrkExcessCharge + bill.Surcharge + bill.CapacitiveCharge;
     return true;
+}
+
+std::optional<int> CosPhiMilli(int64_t active, int64_t reactive)
+{
+    if (active < 0 || reactive < 0 || (active == 0 && reactive == 0))
+        return std::nullopt;
+    // m rounds cos phi half up when (m - 0.5) / 1000 <= P / sqrt(P² + Q²),
+    // that is 4e6 P² >= (2m - 1)² (P² + Q²); exact in 128 bits.
+    using Wide = __int128;
+    const Wide p2 = Wide(active) * active;
+    const Wide s2 = p2 + Wide(reactive) * reactive;
+    const auto atLeast = [&](int m) { return Wide(4000000) * p2 >= Wide(2 * m - 1) * (2 * m - 1) * s2; };
+    int m = int(std::llround(1000.0L * active / std::sqrt(static_cast<long double>(s2))));
+    while (m > 0 && !atLeast(m))
+        --m;
+    while (m < 1000 && atLeast(m + 1))
+        ++m;
+    return m;
 }
 
 bool Recommend(const std::vector<TMonthDemand>& rows, const TContract& contract, TRecommendation& r, QString& problem)
@@ -208,11 +271,13 @@ bool Recommend(const std::vector<TMonthDemand>& rows, const TContract& contract,
         return false;
     }
     r.CurrentCentiKw = rows.back().CapacityCentiKw;
+    // One capacity for all, at the price of the type contracted last.
+    const int64_t price = contract.PriceOf(rows.back().CapacityType);
+    const int64_t excessPrice = contract.ExcessPriceOf(rows.back().CapacityType);
     const auto cost = [&](int64_t capacity) {
         int64_t total = 0;
         for (const int64_t d : demands)
-            total += Charge(capacity, contract.CapacityPrice) +
-                     Charge(std::max<int64_t>(0, d - capacity), contract.ExcessPrice);
+            total += Charge(capacity, price) + Charge(std::max<int64_t>(0, d - capacity), excessPrice);
         return total;
     };
     // Every whole kW up to the highest demand: above it only the capacity

@@ -24,11 +24,14 @@
 #include <optional>
 #include <vector>
 
-// One interval of measurement 00.
+// One interval of measurement 00, with the reactive power of the channels
+// the contract pairs with it.
 struct TDemandInterval {
     int64_t Utc = 0;     // start, seconds since 1970-01-01 UTC
     int32_t Offset = 0;  // seconds east of UTC the clock read it with
     uint16_t Kw = 0xFFFF; // 65535: no value
+    int32_t Inductive = -1;  // kvar of the Jalove channels; -1: one has no value
+    int32_t Capacitive = -1; // kvar of the JaloveKapacitne channels; -1: as above
 };
 
 // A month's intervals as a file or the store gives them.
@@ -55,6 +58,15 @@ struct TMonthFigures {
     bool Complete = false; // at least 90% of them have a value
     std::optional<TDemandPeak> Max;   // the highest period
     std::optional<TDemandPeak> Model; // the contract's figure (for rolling: Max)
+    int IntervalMinutes = 15;
+    // Sums of interval powers over the intervals where measurement 00 and
+    // the inductive channels all have a value: the energies the power
+    // factor is worked out of.
+    int64_t PairedActive = 0;
+    int64_t PairedInductive = 0;
+    int64_t Paired = 0;
+    int64_t CapacitiveSum = 0; // over the intervals the capacitive channels have
+    int64_t CapacitiveValued = 0;
 };
 
 // A month's bill: one row of the outputs.
@@ -71,7 +83,25 @@ struct TMonthDemand {
     int64_t Valued = 0;
     int64_t Expected = 0;
     int RollingMonths = 0; // rolling: the months averaged (12 when all are known)
+    TCapacityType CapacityType = TCapacityType::Any; // cz: of the yearly part
+    int64_t TopUpCentiKw = 0; // cz: the monthly top-up within CapacityCentiKw
+    int64_t MrkExcessCentiKw = 0; // above the connection's maximum
+    int64_t MrkExcessCharge = 0;
+    // The month's cos phi in thousandths, when the contract bills it and the
+    // month has reactive data.
+    bool PowerFactorBilled = false;
+    std::optional<int> CosPhiMilli;
+    int64_t SurchargePercentCenti = 0;
+    int64_t Surcharge = 0; // cents
+    std::optional<int64_t> CapacitiveCentiKvarh; // when the contract bills it and the month has data
+    int64_t CapacitiveCharge = 0;
+    // Every charge of the month (Total is capacity and excess alone).
+    int64_t MonthTotal = 0;
 };
+
+// cos phi in thousandths (rounded half up) of active and reactive energies
+// in the same unit; none when both are zero.
+std::optional<int> CosPhiMilli(int64_t active, int64_t reactive);
 
 // The intervals a month has in zone (a spring month one hour's fewer).
 int64_t MonthIntervalCount(uint16_t month, int intervalMinutes, const QTimeZone& zone);
@@ -88,6 +118,9 @@ bool BillMonth(const TMonthFigures& month, const std::map<uint16_t, TMonthFigure
 
 // Cents of kW (hundredths) at a price (millionths per kW), rounded half up.
 int64_t Charge(int64_t centiKw, int64_t price);
+// A month's capacity charge: centiKw of type, and a cz top-up at the monthly
+// price.
+int64_t MonthCapacityCharge(const TContract& contract, TCapacityType type, int64_t centiKw, int64_t topUpCentiKw);
 
 // The capacity in whole kW that makes capacity and excess charges over the
 // complete months of rows lowest (the lowest of equals), against the

@@ -33,6 +33,51 @@ QString SlovakKwText(int64_t centi)
     return centi % 100 == 0 ? text.chopped(3) : text;
 }
 
+QString CapacityTypeText(TCapacityType type)
+{
+    switch (type) {
+    case TCapacityType::Monthly: return QStringLiteral("mesačná");
+    case TCapacityType::Quarterly: return QStringLiteral("trojmesačná");
+    case TCapacityType::Yearly: return QStringLiteral("ročná");
+    case TCapacityType::Any: break;
+    }
+    return QString();
+}
+
+QString CapacityText(const TMonthDemand& m)
+{
+    QString text = SlovakKwText(m.CapacityCentiKw) + QStringLiteral(" kW");
+    if (m.TopUpCentiKw > 0)
+        return text + QStringLiteral(" (%1 %2 + mesačná %3)")
+                          .arg(CapacityTypeText(m.CapacityType), SlovakKwText(m.CapacityCentiKw - m.TopUpCentiKw),
+                               SlovakKwText(m.TopUpCentiKw));
+    const QString type = CapacityTypeText(m.CapacityType);
+    return type.isEmpty() ? text : text + QLatin1Char(' ') + type;
+}
+
+QString SlovakPriceText(int64_t millionths)
+{
+    QString text = QString::number(millionths / 1000000) + QLatin1Char(',') +
+                   QStringLiteral("%1").arg(millionths % 1000000, 6, 10, QLatin1Char('0'));
+    while (text.endsWith(QLatin1Char('0')) && text.indexOf(QLatin1Char(',')) < text.size() - 3)
+        text.chop(1);
+    return text;
+}
+
+QString PowerFactorText(const TMonthDemand& m)
+{
+    if (!m.PowerFactorBilled)
+        return QString();
+    if (!m.CosPhiMilli)
+        return QStringLiteral("bez údajov o jalovej energii");
+    QString text = CosPhiText(*m.CosPhiMilli).replace(QLatin1Char('.'), QLatin1Char(','));
+    if (m.SurchargePercentCenti > 0)
+        text += QStringLiteral(" (prirážka %1 %)").arg(PlainCentiText(m.SurchargePercentCenti).replace(QLatin1Char('.'), QLatin1Char(',')));
+    return text;
+}
+
+QString CosPhiText(int milli) { return QStringLiteral("%1.%2").arg(milli / 1000).arg(milli % 1000, 3, 10, QLatin1Char('0')); }
+
 QString PeakIso(const TDemandPeak& peak) { return IsoTime(TTimedRecord{0, peak.Utc, peak.Offset}); }
 
 QString PeakText(const TDemandPeak& peak)
@@ -42,7 +87,9 @@ QString PeakText(const TDemandPeak& peak)
 
 QByteArray DemandCsv(const std::vector<TMonthDemand>& rows)
 {
-    QByteArray out = "month,model,demand_kw,at,capacity_kw,excess_kw,capacity_charge,excess_charge,total,complete\r\n";
+    QByteArray out = "month,model,demand_kw,at,capacity_kw,excess_kw,capacity_charge,excess_charge,total,complete,"
+                     "capacity_type,topup_kw,mrk_excess_kw,mrk_excess_charge,cos_phi,pf_surcharge_percent,"
+                     "pf_surcharge,capacitive_kvarh,capacitive_charge,month_total\r\n";
     for (const TMonthDemand& r : rows) {
         // No field can hold a comma, a quote or a line break: none is quoted.
         QStringList f{MonthKey(r.Month), ModelName(r.Model)};
@@ -57,6 +104,22 @@ QByteArray DemandCsv(const std::vector<TMonthDemand>& rows)
         else
             f << QString() << CentiText(r.CapacityCharge) << QString() << QString();
         f << (r.Complete ? QStringLiteral("true") : QStringLiteral("false"));
+        f << CapacityTypeName(r.CapacityType) << CentiText(r.TopUpCentiKw);
+        if (r.Demand)
+            f << CentiText(r.MrkExcessCentiKw) << CentiText(r.MrkExcessCharge);
+        else
+            f << QString() << QString();
+        // Without a power factor in the contract, or without reactive data
+        // in the month, its three columns stay empty.
+        if (r.CosPhiMilli)
+            f << CosPhiText(*r.CosPhiMilli) << PlainCentiText(r.SurchargePercentCenti) << CentiText(r.Surcharge);
+        else
+            f << QString() << QString() << QString();
+        if (r.CapacitiveCentiKvarh)
+            f << CentiText(*r.CapacitiveCentiKvarh) << CentiText(r.CapacitiveCharge);
+        else
+            f << QString() << QString();
+        f << (r.Demand ? CentiText(r.MonthTotal) : QString());
         out += f.join(QLatin1Char(',')).toUtf8() + "\r\n";
     }
     return out;
@@ -71,7 +134,8 @@ QStringList DemandTable(const std::vector<TMonthDemand>& rows, const QString& cu
     };
     QStringList lines;
     lines << QStringLiteral("Mesiac   Model     Odber kW  Kedy              Kapacita kW  Prekročenie kW  "
-                            "Za kapacitu  Za prekročenie      Spolu  Úplný");
+                            "Za kapacitu  Za prekročenie      Spolu  Úplný       Typ kapacity      Nad MRK  "
+                            "Účinník                           Celkom");
     for (const TMonthDemand& r : rows) {
         QString model = ModelName(r.Model);
         PadRight(model, 7);
@@ -85,12 +149,27 @@ QStringList DemandTable(const std::vector<TMonthDemand>& rows, const QString& cu
         line += cell(CentiText(r.CapacityCharge, true), 13);
         line += cell(r.Demand ? CentiText(r.ExcessCharge, true) : QStringLiteral("-"), 16);
         line += cell(r.Demand ? CentiText(r.Total, true) : QStringLiteral("-"), 11);
-        line += QStringLiteral("  ") +
-                (r.Complete ? QStringLiteral("áno")
-                            : QStringLiteral("nie (%1 %)").arg(r.Expected > 0 ? r.Valued * 100 / r.Expected : 0));
+        QString complete = r.Complete ? QStringLiteral("áno")
+                                      : QStringLiteral("nie (%1 %)").arg(r.Expected > 0 ? r.Valued * 100 / r.Expected : 0);
+        PadRight(complete, 10);
+        line += QStringLiteral("  ") + complete;
+        // What the contract bills besides: the capacity's type (with a cz
+        // top-up), the excess over MRK, the power factor, every charge.
+        QString type = CapacityTypeText(r.CapacityType);
+        if (r.TopUpCentiKw > 0)
+            type += QStringLiteral(" + ") + SlovakKwText(r.TopUpCentiKw);
+        PadRight(type, 16);
+        line += QStringLiteral("  ") + type;
+        line += cell(r.Demand ? CentiText(r.MrkExcessCharge, true) : QStringLiteral("-"), 9);
+        QString factor = PowerFactorText(r);
+        PadRight(factor, 28);
+        line += QStringLiteral("  ") + factor;
+        line += cell(r.Demand ? CentiText(r.MonthTotal, true) : QStringLiteral("-"), 11);
         lines << line;
     }
-    lines << QStringLiteral("Sumy v %1; mesiac je úplný s aspoň 90 % intervalov s hodnotou.").arg(currency);
+    lines << QStringLiteral("Sumy v %1; Spolu za kapacitu a prekročenie, Celkom so všetkými poplatkami; mesiac je "
+                            "úplný s aspoň 90 % intervalov s hodnotou.")
+                 .arg(currency);
     return lines;
 }
 

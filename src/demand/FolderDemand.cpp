@@ -4,12 +4,29 @@
 #include "output/RecordClock.h"
 #include "regulator/ArchiveQDR.h"
 #include "regulator/DispArch.h"
+#include "regulator/SiteMeasurement.h"
 
 #include <QFileInfo>
 
 #include <cstdlib>
 
-TMonthIntervals ViewIntervals(const TDispArch& view, const QTimeZone& zone, int* invalid)
+namespace {
+// The sum of channels in record i; -1 when one has no value (or none is
+// named).
+int32_t ChannelSum(const TDispArch& view, uint16_t i, const std::vector<uint8_t>& channels)
+{
+    int32_t sum = channels.empty() ? -1 : 0;
+    for (const uint8_t c : channels) {
+        const uint16_t v = view.ChannelValue(i, c);
+        if (v == TDispArch::NoValue)
+            return -1;
+        sum += v;
+    }
+    return sum;
+}
+} // namespace
+
+TMonthIntervals ViewIntervals(const TDispArch& view, const QTimeZone& zone, const TContract& contract, int* invalid)
 {
     TMonthIntervals month;
     month.Month = view.Month();
@@ -18,7 +35,8 @@ TMonthIntervals ViewIntervals(const TDispArch& view, const QTimeZone& zone, int*
     const std::vector<TTimedRecord> records = TimedRecords(view, zone, invalid);
     month.Intervals.reserve(records.size());
     for (const TTimedRecord& r : records)
-        month.Intervals.push_back({r.Utc, r.Offset, view.ChannelValue(r.Index, 0)});
+        month.Intervals.push_back({r.Utc, r.Offset, SitePower(view, r.Index), ChannelSum(view, r.Index, contract.Inductive),
+                                   ChannelSum(view, r.Index, contract.Capacitive)});
     return month;
 }
 
@@ -55,7 +73,7 @@ const TMonthFigures* TFolderFigures::Get(uint16_t month)
     if (load == TFileMem::TLoad::Rejected || load == TFileMem::TLoad::Refused)
         return nullptr;
     TMonthFigures figures;
-    if (!MonthFigures(ViewIntervals(view, Zone), Contract, figures, Problem))
+    if (!MonthFigures(ViewIntervals(view, Zone, Contract), Contract, figures, Problem))
         return nullptr;
     return &(FKnown[month] = figures);
 }
@@ -102,7 +120,7 @@ bool ShownMonthBill(const TDispArch& view, const TContract& contract, const QTim
     if (!problem.isEmpty())
         return false;
     TMonthFigures shown;
-    if (!MonthFigures(ViewIntervals(view, zone), contract, shown, problem))
+    if (!MonthFigures(ViewIntervals(view, zone, contract), contract, shown, problem))
         return false;
     figures.Put(shown);
     if (shown.Month > 0)

@@ -18,9 +18,10 @@ class TArchiveQDR;
 class TDispArch;
 
 // The intervals of measurement 00 of view's month, timed in zone by the
-// rule of the CSV (RecordClock.h). invalid: records whose time is not in
-// the month.
-TMonthIntervals ViewIntervals(const TDispArch& view, const QTimeZone& zone, int* invalid = nullptr);
+// rule of the CSV (RecordClock.h), with the reactive channels contract
+// pairs with it. invalid: records whose time is not in the month.
+TMonthIntervals ViewIntervals(const TDispArch& view, const QTimeZone& zone, const TContract& contract,
+                              int* invalid = nullptr);
 
 // The figures of the months whose files lie in an archive's folder, each
 // file read once through the archive (so an open month is its image in

@@ -15,15 +15,8 @@ QString Slovak(int64_t centi) { return CentiText(centi, true); }
 
 QString Kw(int64_t centi) { return SlovakKwText(centi); }
 
-QString Price(int64_t millionths)
-{
-    // Prices keep the places they were given beyond the cents.
-    QString text = QString::number(millionths / 1000000) + QLatin1Char(',') +
-                   QStringLiteral("%1").arg(millionths % 1000000, 6, 10, QLatin1Char('0'));
-    while (text.endsWith(QLatin1Char('0')) && text.indexOf(QLatin1Char(',')) < text.size() - 3)
-        text.chop(1);
-    return text;
-}
+// Prices keep the places they were given beyond the cents.
+QString Price(int64_t millionths) { return SlovakPriceText(millionths); }
 
 const char* const MonthNames[] = {"január", "február", "marec",     "apríl",   "máj",      "jún",
                                   "júl",    "august",  "september", "október", "november", "december"};
@@ -67,12 +60,37 @@ int DrawCapacityBlock(QPainter& p, const QRect& area, int dpi, const TCapacityRe
                       .arg(Slovak(m.Demand->CentiKw), PeakText(*m.Demand), ModelText(c)));
     else
         paragraph(QStringLiteral("Fakturačné maximum: mesiac nemá žiadnu periódu s hodnotou (%1).").arg(ModelText(c)));
-    paragraph(QStringLiteral("Kapacita %1 kW × %2 %3/kW = %4 %3")
-                  .arg(Kw(m.CapacityCentiKw), Price(c.CapacityPrice), currency, Slovak(m.CapacityCharge)));
+    const QString type = CapacityTypeText(m.CapacityType);
+    if (m.TopUpCentiKw > 0)
+        paragraph(QStringLiteral("Kapacita %1 kW ročná × %2 %3/kW a mesačná %4 kW × %5 %3/kW = %6 %3")
+                      .arg(Kw(m.CapacityCentiKw - m.TopUpCentiKw), Price(c.PriceOf(m.CapacityType)), currency,
+                           Kw(m.TopUpCentiKw), Price(c.PriceOf(TCapacityType::Monthly)), Slovak(m.CapacityCharge)));
+    else
+        paragraph(QStringLiteral("Kapacita %1 kW%2 × %3 %4/kW = %5 %4")
+                      .arg(Kw(m.CapacityCentiKw), type.isEmpty() ? QString() : QLatin1Char(' ') + type,
+                           Price(c.PriceOf(m.CapacityType)), currency, Slovak(m.CapacityCharge)));
     if (m.Demand) {
         paragraph(QStringLiteral("Prekročenie %1 kW × %2 %3/kW = %4 %3")
-                      .arg(Slovak(m.ExcessCentiKw), Price(c.ExcessPrice), currency, Slovak(m.ExcessCharge)));
-        paragraph(QStringLiteral("Spolu za mesiac %1 %2").arg(Slovak(m.Total), currency));
+                      .arg(Slovak(m.ExcessCentiKw), Price(c.ExcessPriceOf(m.CapacityType)), currency,
+                           Slovak(m.ExcessCharge)));
+        if (c.MrkCentiKw > 0)
+            paragraph(QStringLiteral("Nad MRK %1 kW: %2 kW × %3 %4/kW = %5 %4")
+                          .arg(Kw(c.MrkCentiKw), Slovak(m.MrkExcessCentiKw), Price(c.MrkExcessPrice), currency,
+                               Slovak(m.MrkExcessCharge)));
+        if (m.PowerFactorBilled) {
+            const auto comma = [](QString text) { return text.replace(QLatin1Char('.'), QLatin1Char(',')); };
+            if (m.CosPhiMilli)
+                paragraph(QStringLiteral("Účinník %1 pri zmluvnom %2: prirážka %3 % = %4 %5")
+                              .arg(comma(CosPhiText(*m.CosPhiMilli)), comma(CosPhiText(c.PowerFactorMilli)),
+                                   comma(PlainCentiText(m.SurchargePercentCenti)), Slovak(m.Surcharge), currency));
+            else
+                paragraph(QStringLiteral("Účinník: mesiac je bez údajov o jalovej energii, prirážka sa neurčila."));
+        }
+        if (m.CapacitiveCentiKvarh)
+            paragraph(QStringLiteral("Kapacitná jalová energia %1 kvarh × %2 %3/kvarh = %4 %3")
+                          .arg(Slovak(*m.CapacitiveCentiKvarh), Price(c.CapacitivePrice), currency,
+                               Slovak(m.CapacitiveCharge)));
+        paragraph(QStringLiteral("Spolu za mesiac %1 %2").arg(Slovak(m.MonthTotal), currency));
     } else {
         paragraph(QStringLiteral("Prekročenie nie je známe."));
     }
@@ -92,18 +110,60 @@ int DrawCapacityBlock(QPainter& p, const QRect& area, int dpi, const TCapacityRe
          QStringLiteral("Spolu")},
         {QString(), QStringLiteral("kW"), QString(), QStringLiteral("kW"), QStringLiteral("kW"), currency, currency,
          currency}};
+    // The columns the contract bills besides capacity and excess.
+    const bool typed = c.TypedPrices || c.Rules == TCapacityRules::Cz;
+    const bool mrk = c.MrkCentiKw > 0;
+    const bool factor = c.PowerFactorMilli > 0;
+    const bool capacitive = !c.Capacitive.empty();
+    const auto extraHeads = [&](QStringList& head, QStringList& units) {
+        if (typed) {
+            head.insert(4, QStringLiteral("Typ"));
+            units.insert(4, QString());
+        }
+        const auto add = [&](const QString& h, const QString& u) {
+            head.insert(head.size() - 1, h);
+            units.insert(units.size() - 1, u);
+        };
+        if (mrk)
+            add(QStringLiteral("Nad MRK"), currency);
+        if (factor) {
+            add(QStringLiteral("Účinník"), QString());
+            add(QStringLiteral("Prirážka"), currency);
+        }
+        if (capacitive)
+            add(QStringLiteral("Kapacitná"), currency);
+    };
+    extraHeads(rows[0], rows[1]);
+    const auto extras = [&](QStringList cells, const TMonthDemand& row) {
+        if (typed)
+            cells.insert(4, CapacityTypeText(row.CapacityType));
+        const auto add = [&](const QString& text) { cells.insert(cells.size() - 1, text); };
+        if (mrk)
+            add(row.Demand ? Slovak(row.MrkExcessCharge) : QStringLiteral("-"));
+        if (factor) {
+            add(row.CosPhiMilli ? CosPhiText(*row.CosPhiMilli).replace(QLatin1Char('.'), QLatin1Char(','))
+                                : QStringLiteral("-"));
+            add(row.CosPhiMilli ? Slovak(row.Surcharge) : QStringLiteral("-"));
+        }
+        if (capacitive)
+            add(row.CapacitiveCentiKvarh ? Slovak(row.CapacitiveCharge) : QStringLiteral("-"));
+        return cells;
+    };
     bool incomplete = false;
     for (const TMonthDemand& row : r.Year) {
         const QString name = QString::fromUtf8(MonthNames[row.Month % 12]) + (row.Complete ? QString() : QStringLiteral(" *"));
         incomplete = incomplete || !row.Complete;
         if (row.Demand)
-            rows.push_back({name, Slovak(row.Demand->CentiKw),
-                            QDateTime::fromSecsSinceEpoch(row.Demand->Utc + row.Demand->Offset, Qt::UTC).toString(day),
-                            Kw(row.CapacityCentiKw), Slovak(row.ExcessCentiKw), Slovak(row.CapacityCharge),
-                            Slovak(row.ExcessCharge), Slovak(row.Total)});
+            rows.push_back(extras({name, Slovak(row.Demand->CentiKw),
+                                   QDateTime::fromSecsSinceEpoch(row.Demand->Utc + row.Demand->Offset, Qt::UTC)
+                                       .toString(day),
+                                   Kw(row.CapacityCentiKw), Slovak(row.ExcessCentiKw), Slovak(row.CapacityCharge),
+                                   Slovak(row.ExcessCharge), Slovak(row.MonthTotal)},
+                                  row));
         else
-            rows.push_back({name, QStringLiteral("-"), QString(), Kw(row.CapacityCentiKw), QStringLiteral("-"),
-                            Slovak(row.CapacityCharge), QStringLiteral("-"), QStringLiteral("-")});
+            rows.push_back(extras({name, QStringLiteral("-"), QString(), Kw(row.CapacityCentiKw), QStringLiteral("-"),
+                                   Slovak(row.CapacityCharge), QStringLiteral("-"), QStringLiteral("-")},
+                                  row));
     }
     const int columns = int(rows.front().size());
     const QFontMetrics full(table);
@@ -127,8 +187,9 @@ int DrawCapacityBlock(QPainter& p, const QRect& area, int dpi, const TCapacityRe
         for (int i = 0; i < columns; ++i) {
             const int width = int((widths[size_t(i)] + gap) * scale);
             const QString& text = rows[r0][i];
-            // The month and the time from the left, the numbers to the right.
-            const bool left = i == 0 || i == 2;
+            // The month, the time and the type from the left, the numbers to
+            // the right.
+            const bool left = i == 0 || i == 2 || (typed && i == 4);
             const int at = left ? x : x + width - int(gap * scale) - fm.horizontalAdvance(text);
             p.drawText(area.left() + at, y + fm.ascent(), text);
             x += width;

@@ -2,6 +2,7 @@
 
 #include "core/TextFunctions.h"
 #include "regulator/DispArch.h"
+#include "regulator/SiteMeasurement.h"
 
 #include <QDate>
 
@@ -117,7 +118,7 @@ TMonthSummary SummarizeMonth(const TDispArch& view, uint16_t limit, const QDate&
         for (uint16_t i = 0; i < view.RecordCount; ++i) {
             while (g + 1 < view.DayCount && i > view.DayLast[g])
                 ++g;
-            if (view.ChannelValue(i, 0) == TDispArch::NoValue)
+            if (SitePower(view, i) == NoSiteValue)
                 ++missing[g];
         }
         for (uint8_t d = 0; d < view.DayCount; ++d) {

@@ -4,6 +4,7 @@
 #include "core/MeterNames.h"
 #include "output/RecordClock.h"
 #include "regulator/DispArch.h"
+#include "regulator/SiteMeasurement.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -378,7 +379,7 @@ void TTelemetryModel::TakeMonth()
         for (size_t c = 0; c < month.Energy.size() && c < view.Channels; ++c)
             month.Energy[c] = double(view.Sums[c].Total) * minutes / 60.0;
         for (const TTimedRecord& r : TimedRecords(view, FZone)) {
-            const uint16_t v = view.ChannelValue(r.Index, 0);
+            const uint16_t v = SitePower(view, r.Index);
             if (v == TDispArch::NoValue || (month.HavePeak && v <= month.Peak))
                 continue;
             month.HavePeak = true;

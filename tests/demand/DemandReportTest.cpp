@@ -44,6 +44,25 @@ TEST(DemandReport, PageOneTellsTheCapacityTheYearAndABetterCapacity)
               nbsp + QStringLiteral("653,60 EUR namiesto 7") + nbsp + QStringLiteral("582,65 EUR pri 250,50 kW.")})
         EXPECT_TRUE(page.contains(said)) << said.toStdString() << "\n" << page.toStdString();
 
+    // A typed capacity under MRK, with a power factor the month has no
+    // reactive data for: 250.50 kW at 4.50, 59.50 kW at 3 x 4.50, and the
+    // 10 kW over MRK at 40 besides.
+    WriteIni(dir.path(), QStringLiteral("[INE]\nTimeZone=Europe/Bratislava\n[ZMLUVA]\nKapacita=250.5:rocna\n"
+                                        "CenaKapacity=mesacna:5.20,rocna:4.50\nCenaPrekrocenia=3x\nMRK=300\n"
+                                        "CenaPrekroceniaMRK=40\nUcinnik=0.95\nJalove=01\nUcinnikPrirazka=0.90:5\n"));
+    const ToolRun sk = RunTool(dir.path(), {"report", "2026mar.qdr"}, 120000);
+    ASSERT_EQ(sk.Exit, 0) << sk.Text().toStdString();
+    const QString skPage = PageText(dir.filePath(QStringLiteral("2026MAR.pdf"))).simplified();
+    for (const QString& said :
+         {QStringLiteral("Kapacita 250,50 kW ročná × 4,50 EUR/kW = 1") + nbsp + QStringLiteral("127,25 EUR"),
+          QStringLiteral("Prekročenie 59,50 kW × 13,50 EUR/kW = 803,25 EUR"),
+          QStringLiteral("Nad MRK 300 kW: 10,00 kW × 40,00 EUR/kW = 400,00 EUR"),
+          QStringLiteral("Účinník: mesiac je bez údajov o jalovej energii"),
+          QStringLiteral("Spolu za mesiac 2") + nbsp + QStringLiteral("330,50 EUR"),
+          QStringLiteral("marec 310,00 29.03. 03:00 250,50 ročná 59,50 1") + nbsp +
+              QStringLiteral("127,25 803,25 400,00 - - 2") + nbsp + QStringLiteral("330,50")})
+        EXPECT_TRUE(skPage.contains(said)) << said.toStdString() << "\n" << skPage.toStdString();
+
     // A contract that cannot be used is said on the page and on stderr.
     WriteIni(dir.path(), HandContract() + QStringLiteral("Mena=\n"));
     const ToolRun broken = RunTool(dir.path(), {"report", "2026mar.qdr"}, 120000);

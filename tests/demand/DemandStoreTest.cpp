@@ -43,7 +43,7 @@ TEST(DemandStore, TheViewAndTheStoredMonthsBillAsTheFileDoes)
         const ToolRun file = RunTool(site.Dir.path(), {"demand", site.File, "--format", "csv"});
         ASSERT_EQ(file.Exit, 0) << file.Text().toStdString();
         const QStringList row = file.Out.split(QStringLiteral("\r\n")).value(1).split(QLatin1Char(','));
-        ASSERT_EQ(row.size(), 10) << file.Out.toStdString();
+        ASSERT_EQ(row.size(), 20) << file.Out.toStdString();
         // demand_kw and the instant of at, as the view has them.
         const QString view = server.Sql(QStringLiteral("SELECT to_char(month, 'YYYY-MM'), demand_kw, "
                                                        "extract(epoch FROM at)::bigint FROM qdr.billing_demand "

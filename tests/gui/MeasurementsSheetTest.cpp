@@ -636,6 +636,13 @@ TEST(MeasurementsSheet, TheOpenMonthsBillingDemandAndChargeUnderTheContract)
         QStringLiteral("Fakturačné maximum 310,00 kW (29.03.2026 03:00), kapacita 250,50 kW, prekročenie 59,50 kW – "
                        "poplatok za mesiac 2") + nbsp + QStringLiteral("651,34 EUR.\nFakturuje sa najvyššia 15-minútová perióda.")))
         << s.M.LabelDemand->text().toStdString();
+    // What else the month pays, as the report says it.
+    s.M.SetContract(contract(HandContract() + QStringLiteral("MRK=300\nCenaPrekroceniaMRK=40\nUcinnik=0.95\n"
+                                                             "Jalove=01\nUcinnikPrirazka=0.90:5\n")));
+    EXPECT_TRUE(s.M.LabelDemand->text().contains(QStringLiteral("poplatok za mesiac 3") + nbsp +
+                                                 QStringLiteral("051,34 EUR.\nZ toho nad MRK 10,00 kW: 400,00 EUR, "
+                                                                "účinník: bez údajov o jalovej energii.\n")))
+        << s.M.LabelDemand->text().toStdString();
     s.M.SetContract(contract(HandContract() + QStringLiteral("Perioda=7\n")));
     EXPECT_TRUE(s.M.LabelDemand->text().startsWith(QStringLiteral("Nesprávne nastavenie ZMLUVA Perioda=7")))
         << s.M.LabelDemand->text().toStdString();

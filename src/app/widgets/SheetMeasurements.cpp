@@ -477,14 +477,29 @@ void TSheetMeasurements::ShowDemand()
     }
     LabelDemand->setPalette(palette);
     const QString currency = FContract.Currency;
-    QString text = bill.Demand ? QStringLiteral("Fakturačné maximum %1 kW (%2), kapacita %3 kW, prekročenie %4 kW – "
+    QString text = bill.Demand ? QStringLiteral("Fakturačné maximum %1 kW (%2), kapacita %3, prekročenie %4 kW – "
                                                 "poplatok za mesiac %5 %6.")
                                      .arg(CentiText(bill.Demand->CentiKw, true), PeakText(*bill.Demand),
-                                          SlovakKwText(bill.CapacityCentiKw), CentiText(bill.ExcessCentiKw, true),
-                                          CentiText(bill.Total, true), currency)
+                                          CapacityText(bill), CentiText(bill.ExcessCentiKw, true),
+                                          CentiText(bill.MonthTotal, true), currency)
                                : QStringLiteral("Mesiac zatiaľ nemá periódu s hodnotou; za kapacitu %1 kW %2 %3.")
                                      .arg(SlovakKwText(bill.CapacityCentiKw), CentiText(bill.CapacityCharge, true),
                                           currency);
+    // What else the month pays, as the report's block says it.
+    QStringList besides;
+    if (bill.Demand && FContract.MrkCentiKw > 0)
+        besides << QStringLiteral("nad MRK %1 kW: %2 %3")
+                       .arg(CentiText(bill.MrkExcessCentiKw, true), CentiText(bill.MrkExcessCharge, true), currency);
+    if (bill.PowerFactorBilled)
+        besides << (bill.CosPhiMilli ? QStringLiteral("účinník %1: %2 %3")
+                                           .arg(PowerFactorText(bill), CentiText(bill.Surcharge, true), currency)
+                                     : QStringLiteral("účinník: ") + PowerFactorText(bill));
+    if (bill.CapacitiveCentiKvarh)
+        besides << QStringLiteral("kapacitná jalová %1 kvarh: %2 %3")
+                       .arg(CentiText(*bill.CapacitiveCentiKvarh, true), CentiText(bill.CapacitiveCharge, true),
+                            currency);
+    if (!besides.isEmpty())
+        text += QStringLiteral("\nZ toho ") + besides.join(QStringLiteral(", ")) + QLatin1Char('.');
     text += QStringLiteral("\nFakturuje sa ") + ModelText(FContract);
     if (!bill.Complete)
         text += QStringLiteral("; mesiac nie je úplný (%1 % intervalov s hodnotou)")
