@@ -292,8 +292,11 @@ uint16_t TSimRegulator::MeterValue(uint16_t month, uint16_t slot, int meter) con
 
 uint16_t TSimRegulator::ChannelValue(uint16_t month, uint16_t slot, int channel) const
 {
-    int meter = channel + 1;
-    if (Cfg.Generation >= 3) {
+    // Channel 0 is the site and channel k meter k in every generation (a
+    // generation 1 or 2 regulator archives as many channels as it has
+    // meters, so its last meter is not filed).
+    int meter = channel;
+    {
         if (channel == 0 && Cfg.Load.Active())
             return ClampWord(LoadInterval(SimMonthStartSeconds(month) + static_cast<int64_t>(slot - 1) * IntervalSeconds()));
         if (channel == 0) {
@@ -309,7 +312,6 @@ uint16_t TSimRegulator::ChannelValue(uint16_t month, uint16_t slot, int channel)
                 sum = MeterValue(month, slot, 0);
             return static_cast<uint16_t>(std::min(sum, 65534u));
         }
-        meter = channel;
     }
     if (meter < 1 || meter > Cfg.Meters)
         return 65535;

@@ -160,21 +160,18 @@ std::vector<TMqttEntity> MqttEntities(const TTelemetryModel& model)
     // attributes): it falls to 0 when the month turns while records of the
     // month before may still be filed, so it has no state class and the
     // energy dashboard takes energy_total instead.
-    // Named by measurement, as energy_total: generations 1 and 2 file the
-    // meters alone.
-    for (int a = 0; a < model.ArchiveChannels(); ++a) {
-        const int c = model.MeasurementOfArchive(a);
+    for (int c = 0; c < model.ArchiveChannels(); ++c) {
         const bool r = model.Reactive(c);
         list.push_back({QStringLiteral("energy_month_") + Two(c), QStringLiteral("sensor"),
                         Two(c) + QLatin1Char(' ') + model.ChannelName(c) + QStringLiteral(" – energia v tomto mesiaci"),
                         QStringLiteral("measurement/") + Two(c) + QStringLiteral("/energy_month"),
                         r ? QString() : QStringLiteral("energy"), r ? QStringLiteral("kvarh") : QStringLiteral("kWh"),
                         QString(), false,
-                        [a](const TTelemetryModel& m) {
+                        [c](const TTelemetryModel& m) {
                             const TTelemetryModel::TMonth& month = m.Month();
-                            if (!month.Valid || size_t(a) >= month.Energy.size())
+                            if (!month.Valid || size_t(c) >= month.Energy.size())
                                 return QByteArray();
-                            return Number(month.Energy[size_t(a)], 3);
+                            return Number(month.Energy[size_t(c)], 3);
                         },
                         [](const TTelemetryModel& m) {
                             const TTelemetryModel::TMonth& month = m.Month();
@@ -186,8 +183,7 @@ std::vector<TMqttEntity> MqttEntities(const TTelemetryModel& model)
     }
     // What an energy dashboard should take: every filed record of every
     // month, so that a month's records filed after it turned still count.
-    for (int a = 0; a < model.ArchiveChannels(); ++a) {
-        const int c = model.MeasurementOfArchive(a);
+    for (int c = 0; c < model.ArchiveChannels(); ++c) {
         const bool r = model.Reactive(c);
         list.push_back({QStringLiteral("energy_total_") + Two(c), QStringLiteral("sensor"),
                         Two(c) + QLatin1Char(' ') + model.ChannelName(c) + QStringLiteral(" – energia celkom"),

@@ -459,5 +459,5 @@ void TTelemetryModel::TakeLifetime()
             total[c] += sum.Sums[c];
     FLifetime.clear();
     for (size_t c = 0; c < total.size(); ++c)
-        FLifetime[MeasurementOfArchive(int(c))] = double(total[c]) * minutes / 60.0;
+        FLifetime[int(c)] = double(total[c]) * minutes / 60.0;
 }

@@ -140,12 +140,11 @@ public:
     // file of the archive's folder, so that records of a month filed after
     // it turned still count. It only grows while the files do; a file moved
     // aside or shrunk lowers it, and that is told (OnLog, energy-reset).
-    // By measurement (00 the site, n meter n: generations 1 and 2 file the
-    // meters alone, their archive channel c being meter c + 1); empty until
-    // the regulator is known.
+    // By measurement: archive channel c is measurement c in every
+    // generation (00 the site, see SitePower); empty until the regulator is
+    // known.
     const std::map<int, double>& Lifetime() const { return FLifetime; }
     // The measurement an archive channel holds.
-    int MeasurementOfArchive(int channel) const { return FGeneration >= 3 ? channel : channel + 1; }
     // Lines for the service's log.
     std::function<void(const TLogLine&)> OnLog;
 

@@ -100,9 +100,8 @@ std::set<QString> ExpectedObjects(int generation, int meters, int appliances)
         for (const char* kind : {"power_", "average_", "interval_"})
             out.insert(QStringLiteral("%1%2").arg(QLatin1String(kind)).arg(c, 2, 10, QLatin1Char('0')));
     for (int c = 0; c < archive; ++c) {
-        // Generations 1 and 2 file the meters alone.
         for (const char* kind : {"energy_month_", "energy_total_"})
-            out.insert(QStringLiteral("%1%2").arg(QLatin1String(kind)).arg(generation >= 3 ? c : c + 1, 2, 10, QLatin1Char('0')));
+            out.insert(QStringLiteral("%1%2").arg(QLatin1String(kind)).arg(c, 2, 10, QLatin1Char('0')));
     }
     for (int n = 1; generation >= 2 && n <= appliances; ++n)
         out.insert(QStringLiteral("appliance_%1").arg(n, 2, 10, QLatin1Char('0')));
