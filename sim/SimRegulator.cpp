@@ -295,24 +295,22 @@ uint16_t TSimRegulator::ChannelValue(uint16_t month, uint16_t slot, int channel)
     // Channel 0 is the site and channel k meter k in every generation (a
     // generation 1 or 2 regulator archives as many channels as it has
     // meters, so its last meter is not filed).
-    int meter = channel;
-    {
-        if (channel == 0 && Cfg.Load.Active())
-            return ClampWord(LoadInterval(SimMonthStartSeconds(month) + static_cast<int64_t>(slot - 1) * IntervalSeconds()));
-        if (channel == 0) {
-            unsigned sum = 0;
-            bool any = false;
-            for (int m = 1; m <= Cfg.Meters; ++m) {
-                if (MeterActive(m)) {
-                    sum += MeterValue(month, slot, m);
-                    any = true;
-                }
+    if (channel == 0 && Cfg.Load.Active())
+        return ClampWord(LoadInterval(SimMonthStartSeconds(month) + static_cast<int64_t>(slot - 1) * IntervalSeconds()));
+    if (channel == 0) {
+        unsigned sum = 0;
+        bool any = false;
+        for (int m = 1; m <= Cfg.Meters; ++m) {
+            if (MeterActive(m)) {
+                sum += MeterValue(month, slot, m);
+                any = true;
             }
-            if (!any)
-                sum = MeterValue(month, slot, 0);
-            return static_cast<uint16_t>(std::min(sum, 65534u));
         }
+        if (!any)
+            sum = MeterValue(month, slot, 0);
+        return static_cast<uint16_t>(std::min(sum, 65534u));
     }
+    const int meter = channel;
     if (meter < 1 || meter > Cfg.Meters)
         return 65535;
     // Now and then a meter's pulses fail to arrive for an interval.
