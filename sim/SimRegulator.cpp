@@ -544,19 +544,7 @@ TSimRegulator::TMaximum TSimRegulator::Maximum(int tariff) const
         if (Cfg.IsGap(slot))
             continue;
         const int64_t start = monthStart + static_cast<int64_t>(slot - 1) * IntervalSeconds();
-        unsigned site = 0;
-        if (Cfg.Generation >= 3) {
-            site = ChannelValue(m0, slot, 0);
-        } else {
-            bool any = false;
-            for (int m = 1; m <= Cfg.Meters; ++m)
-                if (MeterActive(m)) {
-                    site += MeterValue(m0, slot, m);
-                    any = true;
-                }
-            if (!any)
-                site = MeterValue(m0, slot, 0);
-        }
+        const unsigned site = ChannelValue(m0, slot, 0);
         TMaximum& b = best[Tariff(start)];
         if (b.Start == 0 || site > b.Power) {
             b.Power = static_cast<uint16_t>(std::min(site, 65534u));

@@ -203,12 +203,10 @@ TEST(SimLive, TariffStageAndMaximaOfGenerations1And2)
         const TSimBytes rec = *r.Record(kMar2024, i);
         const uint16_t t = SimGet16(rec.data());
         const int hour = t % 1440 / 60;
-        const uint16_t site = static_cast<uint16_t>(r.ChannelValue(kMar2024, i, 0) != 65535 &&
-                                                            r.ChannelValue(kMar2024, i, 1) != 65535
-                                                        ? SimGet16(&rec[2]) + SimGet16(&rec[4])
-                                                        : 0);
-        if (site == 0)
-            continue; // a missing reading: the check below would not know the sum
+        // Channel 0 is the site in every generation.
+        const uint16_t site = SimGet16(&rec[2]);
+        if (site == 65535)
+            continue;
         const uint32_t packed = static_cast<uint32_t>(kMar2024) << 16 | t;
         if (hour >= 6 && hour < 22) {
             if (site > maxVt) {
