@@ -131,7 +131,7 @@ void TAlerts::Follow(TEngine* engine)
     if (engine->Link().State != TEngine::TLinkState::Starting)
         LinkChanged(*engine);
     // A stall of the engine before is no stall of this one.
-    if (WasStalled && !engine->Stall.Stalled)
+    if (WasStalled && !engine->Stall().Stalled)
         DownloadChanged(*engine);
 }
 
@@ -615,7 +615,7 @@ void TAlerts::CheckLost(const TEngine& e)
 
 void TAlerts::DownloadChanged(const TEngine& e)
 {
-    const bool stalled = e.Stall.Stalled;
+    const bool stalled = e.Stall().Stalled;
     const bool started = stalled && !WasStalled;
     WasStalled = stalled;
     if (!stalled)
@@ -625,7 +625,7 @@ void TAlerts::DownloadChanged(const TEngine& e)
     const QString reason = e.StallReason();
     TAlert a;
     a.Kind = QStringLiteral("archive-stalled");
-    a.Add(QStringLiteral("month"), MonthText(e.Stall.Month)).Add(QStringLiteral("record"), e.Stall.Record).Add(QStringLiteral("reason"), reason);
+    a.Add(QStringLiteral("month"), MonthText(e.Stall().Month)).Add(QStringLiteral("record"), e.Stall().Record).Add(QStringLiteral("reason"), reason);
     a.Text = QStringLiteral("Sťahovanie archívu stojí: %1.").arg(e.StallText());
     Raise(a);
 }
@@ -663,7 +663,7 @@ void TAlerts::RecordsFiled(const TEngine& e, uint16_t month, uint16_t first, uin
             continue;
         const TClosed c = *closed;
         Closed.erase(closed);
-        const int power = RecordPower(record, size, e.Generation, kinds);
+        const int power = RecordPower(record, size, e.Generation(), kinds);
         if (power < 0 || c.Limit == 0 || c.Limit == 0xFFFF || !Settings.Enabled(TAlertSettings::Exceedance))
             continue;
         const QDateTime start = RegulatorTime(month, GetWord(record));
@@ -751,7 +751,7 @@ void TAlerts::ScanPeak(const TEngine& e)
         const uint8_t* record = file->RecordAt(uint16_t(i));
         if (!record || size < 4 || EmptyRecord(record, size))
             continue;
-        const int power = RecordPower(record, size, e.Generation, e.Archive->KindMask);
+        const int power = RecordPower(record, size, e.Generation(), e.Archive->KindMask);
         if (power < 0 || (peak.Valid && power <= peak.Power))
             continue;
         const QDateTime start = RegulatorTime(current, GetWord(record));
