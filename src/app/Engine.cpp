@@ -1,9 +1,6 @@
 #include "app/Engine.h"
 
-#include "comm/BlockSerial.h"
-#include "comm/ComThread.h"
-#include "comm/SerialThread.h"
-#include "comm/UDPThread.h"
+#include "app/Transport.h"
 #include "core/MeterNames.h"
 #include "core/TextFunctions.h"
 #include "core/Tick.h"
@@ -11,7 +8,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFileInfo>
 #include <QTimer>
 
 #include <algorithm>
@@ -60,31 +56,7 @@ TEngine::TEngine(const TSettings& settings, uint16_t timerPeriod, const QString&
         ComBufData(address, command, length, data);
     };
 
-    TComThreadInterface* root = nullptr;
-    if (settings.Serial()) {
-        ComBuf->CyclePeriod = 1000;
-        const bool given = !settings.Device.isEmpty();
-        const QString device = given ? settings.Device : SerialDeviceName(settings.Com);
-        auto* serial = new TSerialInterface(ComBuf.get(), timerPeriod, device, settings.Com, 1200, 'N', 8, 1, given);
-        serial->SerialThread()->PauseW = settings.PauseW;
-        serial->SerialThread()->PauseD = settings.PauseD;
-        root = serial;
-    } else {
-        ComBuf->CyclePeriod = 100;
-        auto* udp = new TUDPInterface(ComBuf.get(), timerPeriod, 0);
-        const QString host = settings.Host.isEmpty() ? settings.IP : settings.Host;
-        // A port the configuration does not give is not guessed: every
-        // exchange then ends with the interface error and the window says why.
-        udp->UDPThread()->SetRemote(host, settings.Problem.isEmpty() ? settings.UdpPort : 0);
-        root = udp;
-    }
-    // The root layer now belongs to ComBuf (the constructor made it its parent).
-    if (settings.PauseW == 0)
-        root->Thread->Purge = false;
-    root->Thread->Timeout = settings.Timeout;
-    // A late reply comes within a few time-outs of its request, if at all.
-    ComBuf->SuspectMs = std::max<uint32_t>(2000, 2u * settings.Timeout);
-    root->Thread->SetLogCapacity(96);
+    TComThreadInterface* root = TTransport::Build(*ComBuf, settings, timerPeriod);
     root->OnStatus = [this](uint8_t code) {
         Linked.Ended(code);
         Watcher.Ended(code);
@@ -654,26 +626,6 @@ void TEngine::Close(int waitMs)
     IsClosed = true;
 }
 
-template <typename F> void TEngine::Notify(F&& call)
-{
-    // A copy: an observer may remove itself (or add another) from its call.
-    const std::vector<TEngineObserver*> observers = Observers;
-    for (TEngineObserver* o : observers)
-        if (std::find(Observers.begin(), Observers.end(), o) != Observers.end())
-            call(o);
-}
-
-void TEngine::AddObserver(TEngineObserver* observer)
-{
-    if (observer && std::find(Observers.begin(), Observers.end(), observer) == Observers.end())
-        Observers.push_back(observer);
-}
-
-void TEngine::RemoveObserver(TEngineObserver* observer)
-{
-    Observers.erase(std::remove(Observers.begin(), Observers.end(), observer), Observers.end());
-}
-
 void TEngine::ValidReply()
 {
     if (!Linked.Reply(Now()))
@@ -700,42 +652,9 @@ void TEngine::WatchLink()
     Notify([&](TEngineObserver* o) { o->LinkChanged(*this); });
 }
 
-QString TEngine::LinkReason() const
-{
-    switch (Linked.LastStatus()) {
-    case 0:
-        return {};
-    case 1:
-        return QStringLiteral("no reply within %1 ms").arg(Settings.Timeout);
-    case 2:
-        return PortProblem();
-    default:
-        return QStringLiteral("bad reply (%1)").arg(ComBuf->CodeText(Linked.LastStatus()));
-    }
-}
+QString TEngine::LinkReason() const { return TTransport::Failure(Linked.LastStatus(), Settings, *ComBuf, Root()); }
 
-QString TEngine::PortProblem() const
-{
-    if (Settings.Serial()) {
-        auto* root = dynamic_cast<TSerialInterface*>(Root());
-        const TSerialThread* thread = root ? root->SerialThread() : nullptr;
-        if (thread && thread->LineNoisy.load())
-            return QStringLiteral("serial port %1: the line never goes quiet (noise, or a second master)").arg(thread->Device);
-        QString text = QStringLiteral("cannot open serial port %1").arg(thread ? thread->Device : Settings.Device);
-        if (thread && !thread->LastErrorText.isEmpty())
-            text += QStringLiteral(": ") + thread->LastErrorText;
-        return text;
-    }
-    if (!Settings.Problem.isEmpty())
-        return Settings.Problem;
-    auto* udp = dynamic_cast<TUDPInterface*>(Root());
-    if (udp && udp->UDPThread()->Unresolved.load())
-        return QStringLiteral("cannot resolve %1").arg(Settings.Host);
-    QString text = QStringLiteral("cannot use the UDP socket to %1:%2").arg(Settings.Host).arg(Settings.UdpPort);
-    if (udp && !udp->UDPThread()->LastErrorText.isEmpty())
-        text += QStringLiteral(": ") + udp->UDPThread()->LastErrorText;
-    return text;
-}
+QString TEngine::PortProblem() const { return TTransport::Problem(Settings, Root()); }
 
 void TEngine::FollowInterval(uint32_t stamp, uint16_t elapsed, uint16_t average)
 {
@@ -750,16 +669,4 @@ void TEngine::FollowInterval(uint32_t stamp, uint16_t elapsed, uint16_t average)
 QStringList MeasurementLabels(const TSettings& settings)
 {
     return TValueGridEm::MakeRowNames(MainMeterTitle, settings.MeterNames);
-}
-
-QString TEngine::FastFallbackText()
-{
-    return QStringLiteral("rýchle sťahovanie vypnuté, regulátor nestíha: ďalej podľa rozvrhu");
-}
-
-QString TEngine::FastFallbackReason()
-{
-    return QStringLiteral("twice %1 fast archive requests in a row went unanswered while requests at the schedule's pace were "
-                          "answered; the download goes on at the schedule's pace")
-        .arg(FastMissLimit);
 }

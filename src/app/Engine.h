@@ -1,15 +1,17 @@
 #pragma once
 // The headless session with one regulator: the archive, the link built from
-// the settings, every live value, the request schedule run on every cycle,
-// the reply handler that decodes each block into its values and the archive,
-// and the tick that ages the values, drives the download and counts the
-// seconds of silence. Front ends (the window, the command-line tool) own one
-// engine, bind their displays to its values and hook into it; nothing here
-// knows a widget.
+// the settings, every live value, and the parts the engine owns and wires
+// together: the schedule that picks each request, the link state, the
+// download watch and the running interval's follower. The reply handler
+// decodes each block into its values and the archive; the tick ages the
+// values, drives the download and counts the seconds of silence. Front ends
+// (the window, the command-line tool) own one engine, bind their displays to
+// its values and hook into it; nothing here knows a widget.
 #include "app/DownloadWatch.h"
 #include "app/EngineObserver.h"
 #include "app/IntervalFollower.h"
 #include "app/LinkWatch.h"
+#include "app/ObserverList.h"
 #include "app/Replies.h"
 #include "app/Schedule.h"
 #include "app/Settings.h"
@@ -145,8 +147,8 @@ public:
     double RecordRate() const { return Watcher.Rate(); }
     // Why the fast download was given up, in Slovak for the window and in a
     // few English words for the command-line tool and the log.
-    static QString FastFallbackText();
-    static QString FastFallbackReason();
+    static QString FastFallbackText() { return TSchedule::FallbackText(); }
+    static QString FastFallbackReason() { return TSchedule::FallbackReason(); }
 
     // The values of the live pages, in the order they are created; all owned
     // by Values. Each is named after the control that shows it.
@@ -181,8 +183,8 @@ public:
 
     // Followers of the engine (see EngineObserver.h); not owned. An observer
     // may remove itself, or add another, from inside one of its calls.
-    void AddObserver(TEngineObserver* observer);
-    void RemoveObserver(TEngineObserver* observer);
+    void AddObserver(TEngineObserver* observer) { Observers.Add(observer); }
+    void RemoveObserver(TEngineObserver* observer) { Observers.Remove(observer); }
 
     // The one link state every front end shows (see TLinkWatch).
     static constexpr uint32_t LinkDownMs = TLinkWatch::DownMs;
@@ -288,8 +290,8 @@ private:
     uint32_t PowerReplies = 0;
     uint32_t PowerReported = 0;
 
-    std::vector<TEngineObserver*> Observers;
-    template <typename F> void Notify(F&& call);
+    TObserverList<TEngineObserver> Observers;
+    template <typename F> void Notify(F&& call) { Observers.Each(call); }
 
     // An information block held back until the next one agrees (see
     // InformationAgrees); Length 0 when none is.

@@ -239,3 +239,15 @@ bool TSchedule::LiveDue(const TInput& in) const
     // Near the interval's end the alerts must see it close.
     return in.Now - LiveTurnAt >= (in.NearEnd ? LiveTurnNearEndMs : LiveTurnMs);
 }
+
+QString TSchedule::FallbackText()
+{
+    return QStringLiteral("rýchle sťahovanie vypnuté, regulátor nestíha: ďalej podľa rozvrhu");
+}
+
+QString TSchedule::FallbackReason()
+{
+    return QStringLiteral("twice %1 fast archive requests in a row went unanswered while requests at the schedule's pace were "
+                          "answered; the download goes on at the schedule's pace")
+        .arg(FastMissLimit);
+}

@@ -9,6 +9,8 @@
 // a reply: what the others hold is handed in with every turn.
 #include "regulator/ArchiveReplies.h"
 
+#include <QString>
+
 #include <array>
 #include <cstdint>
 
@@ -119,6 +121,10 @@ public:
     void SetInformationEveryMs(uint32_t ms) { FInformationEveryMs = ms; }
 
     bool FastDropped() const { return FFastDropped; }
+    // Why the fast download was given up, in Slovak for the window and in a
+    // few English words for the command-line tool and the log.
+    static QString FallbackText();
+    static QString FallbackReason();
     bool Fasting() const { return FFast && !FFastDropped; }
     // The archive request the download asks next; false when none is due.
     bool ArchiveRequest(const TInput& in, TRequest& out) const;

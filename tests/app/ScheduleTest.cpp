@@ -239,3 +239,90 @@ TEST(Schedule, StoppedPollingSendsNothing)
     ASSERT_TRUE(rig.Run(35));
     EXPECT_EQ(rig.Regulator.Requests.size(), before);
 }
+
+// The schedule alone, without a link: what it is handed decides its turns.
+TEST(Schedule, OrderOfTurnsWithoutALink)
+{
+    TSchedule s;
+    s.SetGeneration(3);
+    s.SetInformationEveryMs(60000);
+    TSchedule::TInput in;
+    in.Now = 5000;
+    TSchedule::TRequest r;
+    const auto next = [&] { return s.Cycle(in, r) == TSchedule::TTurn::Send ? int(r.Command) : -1; };
+    EXPECT_EQ(next(), 1);
+    EXPECT_EQ(next(), 1) << "the information block until it is taken";
+    s.SetPollStep(1);
+    s.InformationTaken(in.Now);
+    EXPECT_EQ(next(), 8);
+    EXPECT_EQ(r.Hold, 1000);
+    EXPECT_EQ(next(), 5);
+    in.ArchiveMonth = 2026 * 12 + 9;
+    in.ArchiveStart = 2901;
+    in.ArchiveCount = 40;
+    EXPECT_EQ(next(), 9) << "the download's group between the live ones";
+    EXPECT_EQ(r.Length, 4);
+    EXPECT_EQ(GetWord(r.Data.data()), 2026 * 12 + 9);
+    EXPECT_EQ(GetWord(r.Data.data() + 2), 2901);
+    EXPECT_EQ(r.Hold, 0);
+    EXPECT_EQ(next(), 8);
+    EXPECT_EQ(next(), 9);
+    in.Now += 60000;
+    EXPECT_EQ(next(), 1) << "a minute on, the information block in the second step";
+    EXPECT_EQ(next(), 9);
+    EXPECT_EQ(next(), 8);
+    EXPECT_EQ(next(), 9);
+    EXPECT_EQ(next(), 5) << "asked once per period";
+    EXPECT_EQ(next(), 9);
+    in.HoldFree = false;
+    EXPECT_EQ(next(), 9) << "the live group waits out the hold time, the download does not";
+    in.HoldFree = true;
+
+    s.SetWritePending(1);
+    in.WriterWaiting = true;
+    EXPECT_EQ(s.Cycle(in, r), TSchedule::TTurn::Write);
+    EXPECT_EQ(s.WritePending(), 0);
+    EXPECT_EQ(next(), -1) << "nothing else until the write went out";
+    s.WriteTaken();
+    s.SetGeneration(2);
+    EXPECT_NE(next(), -1);
+    EXPECT_EQ(next(), 3) << "generation 2 asks batches";
+    EXPECT_EQ(r.Data[4], s.BatchSize());
+    s.SetPollGroup(0);
+    EXPECT_EQ(next(), -1);
+}
+
+TEST(Schedule, FastDownloadFallsBackOnlyWhenThePaceIsAnsweredTwice)
+{
+    TSchedule s;
+    s.SetGeneration(3);
+    s.SetPollStep(1);
+    s.SetFast(true);
+    const auto missFast = [&](int times) {
+        TSchedule::TAfter after = TSchedule::TAfter::None;
+        for (int i = 0; i < times; ++i) {
+            s.Sent(9, 0);
+            s.SentFast();
+            after = s.Ended(1);
+        }
+        return after;
+    };
+    const auto probe = [&](uint8_t code) {
+        EXPECT_FALSE(s.FastReady()) << "no fast request while the probe is due";
+        s.Sent(8, 0);
+        return s.Ended(code);
+    };
+    EXPECT_EQ(missFast(TSchedule::FastMissLimit - 1), TSchedule::TAfter::Fast);
+    EXPECT_EQ(missFast(1), TSchedule::TAfter::Probe);
+    EXPECT_EQ(probe(1), TSchedule::TAfter::Fast) << "unanswered at the schedule's pace too: the link fails";
+    EXPECT_EQ(missFast(TSchedule::FastMissLimit), TSchedule::TAfter::Probe);
+    EXPECT_EQ(probe(0), TSchedule::TAfter::Fast) << "once is not enough";
+    s.Sent(9, 0);
+    s.SentFast();
+    EXPECT_EQ(s.Ended(2), TSchedule::TAfter::None) << "an interface error says nothing of the pace";
+    EXPECT_EQ(missFast(TSchedule::FastMissLimit), TSchedule::TAfter::Probe);
+    EXPECT_EQ(probe(0), TSchedule::TAfter::FallBack);
+    EXPECT_TRUE(s.FastDropped());
+    EXPECT_FALSE(s.Fasting());
+    EXPECT_EQ(missFast(1), TSchedule::TAfter::None);
+}
