@@ -5,24 +5,13 @@
 #include "core/TextFunctions.h"
 #include "core/Tick.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QEventLoop>
-#include <QTimer>
 
 #include <algorithm>
 #include <cstring>
 
 namespace {
 const QString MainMeterTitle = MainMeasurementTitle();
-// Runs the event loop for about ms milliseconds, so waits on the main thread
-// keep serving the worker's hand-overs and the timer's ticks.
-void PumpEvents(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 } // namespace
 
 TEngine::TEngine(const TSettings& settings, uint16_t timerPeriod, const QString& archiveFolder)
@@ -198,7 +187,7 @@ TSchedule::TInput TEngine::TurnInput() const
     TSchedule::TInput in;
     in.Now = Now();
     in.HoldFree = ComBuf->Hold == 0;
-    in.WriterWaiting = WriteLoop != nullptr;
+    in.WriterWaiting = Writer.Waiting();
     in.InformationHeld = InformationHeld.Length != 0;
     in.TableHeld = TableHeld.Length != 0;
     in.NearEnd = Follower.EndsWithin(TSchedule::NearEndSeconds, in.Now);
@@ -206,12 +195,6 @@ TSchedule::TInput TEngine::TurnInput() const
     in.ArchiveStart = Archive->RequestStart;
     in.ArchiveCount = Archive->RequestCount;
     return in;
-}
-
-void TEngine::WakeWriter()
-{
-    if (WriteLoop)
-        WriteLoop->quit();
 }
 
 void TEngine::ComBufCycle()
@@ -222,7 +205,7 @@ void TEngine::ComBufCycle()
         Send(request.Command, request.Length, request.Data.data(), request.Hold);
         break;
     case TSchedule::TTurn::Write:
-        WakeWriter();
+        Writer.Wake();
         break;
     default:
         break;
@@ -263,7 +246,7 @@ void TEngine::FastStep()
     // takes over at its own pace once the fast download stops.
     ComBuf->CycleTime = 0;
     if (turn == TSchedule::TTurn::Write) {
-        WakeWriter();
+        Writer.Wake();
         return;
     }
     if (turn == TSchedule::TTurn::LiveFirst)
@@ -574,22 +557,8 @@ bool TEngine::WriteCommand(uint8_t command, uint8_t length, const uint8_t* data,
 {
     if (IsClosed || Sched.PollGroup() == 0 || Sched.WritePending() || !Root())
         return false;
-    Sched.SetWritePending(1);
-    QElapsedTimer waited;
-    waited.start();
-    while (Sched.WritePending()) {
-        if (IsClosed || Sched.PollGroup() == 0 || waited.elapsed() > waitMs) {
-            Sched.SetWritePending(0);
-            Sched.WriteTaken();
-            return false;
-        }
-        QEventLoop loop;
-        QTimer::singleShot(20, &loop, &QEventLoop::quit);
-        WriteLoop = &loop;
-        loop.exec();
-        WriteLoop = nullptr;
-    }
-    Sched.WriteTaken();
+    if (!Writer.Wait(Sched, waitMs, [this] { return IsClosed || Sched.PollGroup() == 0; }))
+        return false;
     Send(command, length, data, 0);
     return ComBuf->Pending == (command | 0x80);
 }
@@ -607,7 +576,7 @@ bool TEngine::WriteRegulatedPower(uint16_t vt, uint16_t nt, int waitMs)
     QElapsedTimer waited;
     waited.start();
     while (PowerReplies == replies && ComBuf->Pending == 0x87 && !IsClosed && waited.elapsed() < waitMs)
-        PumpEvents(10);
+        TWriteTurn::Pump(10);
     // A limit of 0 asks for no change, so the regulator's own value stands.
     const auto took = [](uint16_t sent, uint16_t now) { return sent == 0 || sent == now; };
     return PowerReplies != replies && took(vt, uint16_t(PowerReported)) && took(nt, uint16_t(PowerReported >> 16));
@@ -621,7 +590,7 @@ void TEngine::Close(int waitMs)
     QElapsedTimer waited;
     waited.start();
     while (!ComBuf->RootIdle() && waited.elapsed() < waitMs)
-        PumpEvents(10);
+        TWriteTurn::Pump(10);
     ComBuf->RootStop();
     IsClosed = true;
 }

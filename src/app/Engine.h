@@ -15,6 +15,7 @@
 #include "app/Replies.h"
 #include "app/Schedule.h"
 #include "app/Settings.h"
+#include "app/WriteTurn.h"
 #include "comm/ComBufQDR.h"
 #include "comm/ComEvents.h"
 #include "regulator/ArchiveQDR.h"
@@ -29,8 +30,6 @@
 
 #include <QDateTime>
 #include <QString>
-
-class QEventLoop;
 
 #include <array>
 #include <cstdint>
@@ -314,8 +313,7 @@ private:
     void FastStep();
 
     bool IsClosed = false;
-    QEventLoop* WriteLoop = nullptr;
-    void WakeWriter();
+    TWriteTurn Writer;
     void Send(uint8_t command, uint8_t length, const uint8_t* data, uint16_t holdTime);
     void CreateValues();
 };
