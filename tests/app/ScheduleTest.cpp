@@ -1,5 +1,6 @@
-// The request schedule driven through a real link: the engine's UDP chain and
-// worker thread talk to a regulator the test plays on a loopback socket.
+// The request schedule driven through a real link (the engine's UDP chain and
+// worker thread talk to a regulator the test plays on a loopback socket), and
+// alone, handed what the others hold.
 #include "AppTestSupport.h"
 
 #include <gtest/gtest.h>
