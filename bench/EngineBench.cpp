@@ -89,7 +89,7 @@ void BM_EngineTick(benchmark::State& state)
         const TSimRegulator sim = MakeRegulator();
         TEngine engine(BenchSettings(), 0);
         FeedAll(engine, sim);
-        if (engine.Generation != 3) {
+        if (engine.Generation() != 3) {
             state.SkipWithError("the identification did not set generation 3");
         } else {
             for (auto _ : state)

@@ -91,14 +91,14 @@ void BM_IdentifyUdp(benchmark::State& state)
         auto engine = std::make_unique<TEngine>(settings);
         qint64 identifiedNs = -1;
         engine->OnReply = [&](uint8_t, uint8_t, uint8_t, const uint8_t*) {
-            if (identifiedNs < 0 && engine->Generation != 0) {
+            if (identifiedNs < 0 && engine->Generation() != 0) {
                 identifiedNs = clock.nsecsElapsed();
                 loop.quit();
             }
         };
         loop.exec();
         engine->Close();
-        if (identifiedNs < 0 || engine->Generation != 3) {
+        if (identifiedNs < 0 || engine->Generation() != 3) {
             state.SkipWithError("no identification within 5 s");
             break;
         }

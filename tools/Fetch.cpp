@@ -282,7 +282,7 @@ int TFetch::Run()
 {
     Clock.start();
     QEventLoop loop;
-    Engine.ActivePage = TEngine::PageArchive;
+    Engine.SetActivePage(TEngine::PageArchive);
     Engine.OnStatus = [&](uint8_t code) {
         LastCode = code;
         // An acknowledgement without data (no records to give) is an answer too.
@@ -300,7 +300,7 @@ int TFetch::Run()
         if ((c == 2 || c == 8 || c == 10) && Engine.GridAr->IsValid())
             TableSeen = true;
     };
-    Engine.StallMs = static_cast<uint32_t>(TimeoutMs);
+    Engine.SetStallMs(static_cast<uint32_t>(TimeoutMs));
     Engine.OnMovedAside = [&](const TArchiveQDR::TMovedAside& moved) {
         if (moved.Reason == QLatin1String(TArchiveQDR::ReplacedReason)) {
             const QString who = moved.Was != moved.Now
@@ -338,12 +338,12 @@ int TFetch::Run()
             status = ExitFor(StopSignal());
             break;
         }
-        if (Engine.Stall.Stalled) {
+        if (Engine.Stall().Stalled) {
             EndLine();
             Engine.Close();
             SaveAtEnd();
             Fail(QStringLiteral("download stalled at %1 record %2: %3 (no progress for %4 s)")
-                     .arg(MonthText(Engine.Stall.Month)).arg(Engine.Stall.Record).arg(Engine.StallReason()).arg(TimeoutMs / 1000));
+                     .arg(MonthText(Engine.Stall().Month)).arg(Engine.Stall().Record).arg(Engine.StallReason()).arg(TimeoutMs / 1000));
             status = ExitNoAnswer;
             break;
         }
@@ -381,7 +381,7 @@ int TFetch::Run()
             status = ExitNoAnswer;
             break;
         }
-        if (TableSeen && Engine.PollStep != 0) {
+        if (TableSeen && Engine.Schedule().PollStep() != 0) {
             ShowProgress(false);
             MonthsFinished();
             // The archive saves the month being filled on its own schedule,
@@ -465,9 +465,9 @@ int RunFetch(const QStringList& args)
     TEngine engine(settings, 100, dir);
     // A meter added while the run goes on changes the records' size: the
     // information block tells, so it is asked for again every minute.
-    engine.InformationEveryMs = 60000;
+    engine.SetInformationEveryMs(60000);
     if (options.Has(QStringLiteral("fast")))
-        engine.Fast = true;
+        engine.SetFast(true);
     TFetch fetch(engine, settings, timeoutSeconds);
     return fetch.Run();
 }

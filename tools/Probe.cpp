@@ -125,7 +125,7 @@ int RunProbe(const QStringList& args)
 
     TEngine engine(settings);
     // A probe looks; it does not download the archive into the folder.
-    engine.Download = false;
+    engine.SetDownload(false);
     const TMIniFile& ini = IniFile();
     Out(Field(QStringLiteral("Configuration"), ini.Loaded ? ini.FileName : ini.FileName + QStringLiteral(" (not found, defaults used)")));
     Out(Field(QStringLiteral("Transport"), (settings.Serial() ? QStringLiteral("serial ") : QString()) + engine.Description()));
@@ -195,7 +195,7 @@ int RunProbe(const QStringList& args)
             waitStart = clock.elapsed();
             Out(QString());
             Out(Field(QStringLiteral("Identification"), engine.ValueId->GetDisplay()));
-            Out(Field(QStringLiteral("Generation"), QString::number(engine.Generation)));
+            Out(Field(QStringLiteral("Generation"), QString::number(engine.Generation())));
             Out(Field(QStringLiteral("Meters"), Shown(engine.ValueKem)));
             Out(Field(QStringLiteral("Stages"), Shown(engine.ValueKrs)));
             Out(Field(QStringLiteral("Appliances"), Shown(engine.ValueKso)));

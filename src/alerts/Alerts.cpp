@@ -113,7 +113,7 @@ void TAlerts::Follow(TEngine* engine)
     if (engine->Link().State != TEngine::TLinkState::Starting)
         LinkChanged(*engine);
     // A stall of the engine before is no stall of this one.
-    if (WasStalled && !engine->Stall.Stalled)
+    if (WasStalled && !engine->Stall().Stalled)
         DownloadChanged(*engine);
 }
 
@@ -597,7 +597,7 @@ void TAlerts::CheckLost(const TEngine& e)
 
 void TAlerts::DownloadChanged(const TEngine& e)
 {
-    const bool stalled = e.Stall.Stalled;
+    const bool stalled = e.Stall().Stalled;
     const bool started = stalled && !WasStalled;
     WasStalled = stalled;
     if (!stalled)
@@ -607,7 +607,7 @@ void TAlerts::DownloadChanged(const TEngine& e)
     const QString reason = e.StallReason();
     TAlert a;
     a.Kind = QStringLiteral("archive-stalled");
-    a.Add(QStringLiteral("month"), MonthText(e.Stall.Month)).Add(QStringLiteral("record"), e.Stall.Record).Add(QStringLiteral("reason"), reason);
+    a.Add(QStringLiteral("month"), MonthText(e.Stall().Month)).Add(QStringLiteral("record"), e.Stall().Record).Add(QStringLiteral("reason"), reason);
     a.Text = QStringLiteral("Sťahovanie archívu stojí: %1.").arg(e.StallText());
     Raise(a);
 }

@@ -1,14 +1,21 @@
 #pragma once
 // The headless session with one regulator: the archive, the link built from
-// the settings, every live value, the request schedule run on every cycle,
-// the reply handler that decodes each block into its values and the archive,
-// and the tick that ages the values, drives the download and counts the
-// seconds of silence. Front ends (the window, the command-line tool) own one
-// engine, bind their displays to its values and hook into it; nothing here
-// knows a widget.
+// the settings, every live value, and the parts the engine owns and wires
+// together: the schedule that picks each request, the link state, the
+// download watch and the running interval's follower. The reply handler
+// decodes each block into its values and the archive; the tick ages the
+// values, drives the download and counts the seconds of silence. Front ends
+// (the window, the command-line tool) own one engine, bind their displays to
+// its values and hook into it; nothing here knows a widget.
+#include "app/DownloadWatch.h"
 #include "app/EngineObserver.h"
+#include "app/IntervalFollower.h"
+#include "app/LinkWatch.h"
+#include "app/ObserverList.h"
 #include "app/Replies.h"
+#include "app/Schedule.h"
 #include "app/Settings.h"
+#include "app/WriteTurn.h"
 #include "comm/ComBufQDR.h"
 #include "comm/ComEvents.h"
 #include "regulator/ArchiveQDR.h"
@@ -24,8 +31,6 @@
 #include <QDateTime>
 #include <QString>
 
-class QEventLoop;
-
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -35,7 +40,13 @@ class QEventLoop;
 class TEngine {
 public:
     // Page indexes the schedule distinguishes.
-    enum : uint8_t { PageMeasurement = 0, PageInformation = 1, PageRecord = 2, PageArchive = 3, PageConsumption = 4 };
+    enum : uint8_t {
+        PageMeasurement = TSchedule::PageMeasurement,
+        PageInformation = TSchedule::PageInformation,
+        PageRecord = TSchedule::PageRecord,
+        PageArchive = TSchedule::PageArchive,
+        PageConsumption = TSchedule::PageConsumption
+    };
     static constexpr uint16_t ValueCapacity = 64;
     static constexpr uint16_t MaxAge = 40;
     static constexpr uint8_t ArchiveSlot = TArchiveReplies::Slot;
@@ -59,45 +70,38 @@ public:
     // The transport as the status frame shows it, e.g. COM1:1200,N,8,1.
     QString Description() const;
 
-    TSettings Settings;
     // Takes what the settings name (site, meters, appliances, signals, mail,
     // zone) without touching the link: a configuration read again while the
     // engine runs. Whatever the link is built from stays as it was.
     void ApplyNames(const TSettings& settings);
 
-    // Schedule state.
-    uint8_t PollGroup = 1;
-    uint8_t PollStep = 0;
-    uint8_t ActivePage = PageMeasurement;
-    uint8_t RecordIndex = 0;
-    uint8_t WritePending = 0;
-    uint8_t Generation = 0;
-    uint8_t Limit = 80;
-    uint8_t Merania = 0;
-    uint8_t SilentSeconds = 255;
-    // Seconds without a reply after which the regulator counts as gone and
-    // is identified anew (shortened only by tests).
-    uint8_t SilenceSeconds = 60;
-    uint16_t SecondStamp = 0;
-    QString Password;
-    uint8_t LastStatus = 0;
-    // The archive view's status line: what is being downloaded, empty when
-    // nothing is (the information panel of the window).
-    QString DownloadStatus;
+    // The parts the engine owns and wires: which request goes next, the link
+    // state, the download's progress and stall, the running interval.
+    TSchedule& Schedule() { return Sched; }
+    const TSchedule& Schedule() const { return Sched; }
+    TLinkWatch& LinkWatch() { return Linked; }
+    const TLinkWatch& LinkWatch() const { return Linked; }
+    TDownloadWatch& DownloadWatch() { return Watcher; }
+    const TDownloadWatch& DownloadWatch() const { return Watcher; }
+
+    // The regulator's generation, 0 until identified.
+    uint8_t Generation() const { return Sched.Generation(); }
+    // Extended measurement blocks (command 10) of KOMUNIKACIA Merania.
+    uint8_t Merania() const { return Sched.Merania(); }
+    // The regulated-power write's password, upper case; empty when none.
+    const QString& Password() const { return FPassword; }
+    // The result of the last exchange (see LinkReason).
+    uint8_t LastStatus() const { return Linked.LastStatus(); }
+
+    // The page the front end shows, which picks the live group's requests.
+    uint8_t ActivePage() const { return Sched.ActivePage(); }
+    void SetActivePage(uint8_t page) { Sched.SetActivePage(page); }
+    // A write waits for its cycle (see WriteCommand).
+    bool WritePending() const { return Sched.WritePending() != 0; }
     // The archive download runs; a front end that only looks (qdrtool probe)
     // switches it off so that it neither asks for records nor writes files.
-    bool Download = true;
-    // Every so many milliseconds the information block (command 1) is asked
-    // for again in the schedule's second step, whatever page is shown, so
-    // that the regulated powers, the meter count (and with it the record
-    // size) stay current; 0 asks for it only at identification and on the
-    // information page.
-    uint32_t InformationEveryMs = 0;
-    // A front end shows every live figure at once, whatever page is chosen
-    // (the window's debug view): the measurement page's block (tariff,
-    // stage, maxima, appliances) is asked in turn on the other pages too, so
-    // those figures stay as current as on MERANIE.
-    bool WatchAll = false;
+    bool Download() const { return Sched.Download(); }
+    void SetDownload(bool on) { Sched.SetDownload(on); }
     // The archive at the line's own speed: while the archive has work, the
     // next archive request goes out as soon as the previous exchange ended
     // (its reply checked, or its time-out) instead of at the next cycle. The
@@ -105,28 +109,45 @@ public:
     // the last NearEndSeconds of a measuring interval), a write waiting in
     // WriteCommand goes first, and a request held back for agreement is
     // asked by the schedule. From KOMUNIKACIA Rychlo; may change during a run.
-    bool Fast = false;
-    static constexpr uint32_t LiveTurnMs = 10000;
-    static constexpr uint32_t LiveTurnNearEndMs = 2000;
-    static constexpr uint32_t NearEndSeconds = 30;
-    // Fast requests in a row without a valid reply after which the regulator
-    // is taken not to keep up, if it answers requests at the schedule's pace
-    // (twice running: see ExchangeDone).
-    static constexpr uint8_t FastMissLimit = 5;
+    bool Fast() const { return Sched.Fast(); }
+    void SetFast(bool on) { Sched.SetFast(on); }
+    // A front end shows every live figure at once, whatever page is chosen
+    // (the window's debug view): the measurement page's block (tariff,
+    // stage, maxima, appliances) is asked in turn on the other pages too, so
+    // those figures stay as current as on MERANIE.
+    void SetWatchAll(bool on) { Sched.SetWatchAll(on); }
+    // Every so many milliseconds the information block (command 1) is asked
+    // for again in the schedule's second step, whatever page is shown, so
+    // that the regulated powers, the meter count (and with it the record
+    // size) stay current; 0 asks for it only at identification and on the
+    // information page.
+    void SetInformationEveryMs(uint32_t ms) { Sched.SetInformationEveryMs(ms); }
+    // Seconds without a reply after which the regulator counts as gone and
+    // is identified anew (shortened only by tests).
+    void SetSilenceSeconds(uint8_t seconds) { Linked.SetSilenceSeconds(seconds); }
+    // Milliseconds of standing still after which the download counts as
+    // stalled (see TDownloadWatch).
+    void SetStallMs(uint32_t ms) { Watcher.SetStallMs(ms); }
+    // Milliseconds added to the clock the tick ages values by: lets a test
+    // see a value age by 40 s without waiting 40 s.
+    uint32_t ClockShift() const { return FClockShift; }
+    void SetClockShift(uint32_t ms) { FClockShift = ms; }
+
+    static constexpr uint32_t LiveTurnMs = TSchedule::LiveTurnMs;
+    static constexpr uint32_t LiveTurnNearEndMs = TSchedule::LiveTurnNearEndMs;
+    static constexpr uint32_t NearEndSeconds = TSchedule::NearEndSeconds;
+    static constexpr uint8_t FastMissLimit = TSchedule::FastMissLimit;
     // The fast download was given up for the rest of the run: the regulator
     // answers the schedule but not fast requests. Said in DownloadStatus and
     // to the observers (FastFellBack).
-    bool FastFallback() const { return FastDropped; }
-    bool Fasting() const { return Fast && !FastDropped; }
+    bool FastFallback() const { return Sched.FastDropped(); }
+    bool Fasting() const { return Sched.Fasting(); }
     // Records filed per second over the last few seconds (0 when none were).
-    double RecordRate() const { return Rate; }
+    double RecordRate() const { return Watcher.Rate(); }
     // Why the fast download was given up, in Slovak for the window and in a
     // few English words for the command-line tool and the log.
-    static QString FastFallbackText();
-    static QString FastFallbackReason();
-    // Milliseconds added to the clock the tick ages values by: lets a test
-    // see a value age by 40 s without waiting 40 s.
-    uint32_t ClockShift = 0;
+    static QString FastFallbackText() { return TSchedule::FallbackText(); }
+    static QString FastFallbackReason() { return TSchedule::FallbackReason(); }
 
     // The values of the live pages, in the order they are created; all owned
     // by Values. Each is named after the control that shows it.
@@ -161,24 +182,15 @@ public:
 
     // Followers of the engine (see EngineObserver.h); not owned. An observer
     // may remove itself, or add another, from inside one of its calls.
-    void AddObserver(TEngineObserver* observer);
-    void RemoveObserver(TEngineObserver* observer);
+    void AddObserver(TEngineObserver* observer) { Observers.Add(observer); }
+    void RemoveObserver(TEngineObserver* observer) { Observers.Remove(observer); }
 
-    // The one link state every front end shows: down after LinkDownMs
-    // without a valid reply (from start-up or from the last valid reply)
-    // while requests go out, up again at the next valid reply. Starting
-    // until either happens.
-    static constexpr uint32_t LinkDownMs = 10000;
-    enum class TLinkState : uint8_t { Starting, Up, Down };
-    struct TLink {
-        TLinkState State = TLinkState::Starting;
-        // Up: when it came up. Down: the last valid reply, or the engine's
-        // start when none came ("the regulator does not answer since ...").
-        QDateTime Since;
-        QDateTime LastReply; // invalid until the first valid reply
-    };
-    const TLink& Link() const { return FLink; }
-    bool LinkUp() const { return FLink.State == TLinkState::Up; }
+    // The one link state every front end shows (see TLinkWatch).
+    static constexpr uint32_t LinkDownMs = TLinkWatch::DownMs;
+    using TLinkState = ::TLinkState;
+    using TLink = ::TLink;
+    const TLink& Link() const { return Linked.Link(); }
+    bool LinkUp() const { return Linked.Up(); }
     // Why the last exchange failed, in a few English words ("no reply
     // within 1200 ms", "cannot open serial port /dev/ttyUSB0: No such file or
     // directory"); empty after a success.
@@ -206,6 +218,8 @@ public:
     // The once-a-second step: counts silent seconds; at 60 the regulator is
     // taken as gone, every value is invalidated and the regulator identified anew.
     void SecondStep();
+    // When the tick last ran SecondStep (a test may set it back).
+    void SetSecondStamp(uint16_t stamp) { SecondStamp = stamp; }
 
     // Low 16 bits the regulated power VT, high 16 bits NT.
     void RegulatedPowerArrived(uint32_t powers);
@@ -223,9 +237,6 @@ public:
     // processing events, at most waitMs for the cycle and as long again for
     // the reply.
     bool WriteRegulatedPower(uint16_t vt, uint16_t nt, int waitMs = 5000);
-    // Replies to command 7 so far, and the powers the last one reported.
-    uint32_t PowerReplies = 0;
-    uint32_t PowerReported = 0;
 
     // Stops polling, waits (at most waitMs) for the exchange in progress to end
     // and stops the worker and the timer. Further calls do nothing.
@@ -233,62 +244,54 @@ public:
     bool Closed() const { return IsClosed; }
 
     // Archive batch size of command 3 for the configured Limit.
-    uint8_t BatchSize() const { return static_cast<uint8_t>((Limit - 1) / ArchiveSlot); }
+    uint8_t BatchSize() const { return Sched.BatchSize(); }
 
     // The archive requests and the replies to them.
     std::unique_ptr<TArchiveReplies> ArchiveReplies;
 
-    // A download that has made no progress for StallMs while the regulator
-    // answers: the month and record it is stuck at, and why, said in
-    // DownloadStatus and kept here (Stalled false while it goes on). Only
-    // time while the link is up, up to the last valid reply, counts; the
-    // stall ends at the next record filed and when the link goes down.
-    uint32_t StallMs = 60000;
-    struct TStall {
-        bool Stalled = false;
-        uint16_t Month = 0;
-        uint16_t Record = 0;          // 1-based regulator index
-        TArchiveReplies::TProblem Problem = TArchiveReplies::None;
-        uint8_t Code = 0;             // result of the last archive exchange
-        bool Blocked = false;         // the month's file cannot be moved aside
-    };
-    TStall Stall;
+    // The download's stall (see TDownloadWatch::TStall).
+    using TStall = TDownloadWatch::TStall;
+    const TStall& Stall() const { return Watcher.Stall(); }
     // Why the download stands, in Slovak for the window.
     QString StallText() const;
     // The same in a few English words, for the command-line tool and the log.
     QString StallReason() const;
+    // The archive view's status line: what is being downloaded, empty when
+    // nothing is (the information panel of the window).
+    const QString& DownloadStatus() const { return Watcher.Status(); }
     // The last file moved aside because the regulator's record size changed,
     // in Slovak; empty when none was.
-    QString MovedAsideText;
+    const QString& MovedAsideText() const { return Watcher.MovedAsideText(); }
     std::function<void(const TArchiveQDR::TMovedAside&)> OnMovedAside;
+    // Says the download's status anew (after a test set a stall, say);
+    // stallChanged tells the observers even when the text stays the same.
+    void PublishDownloadStatus(bool stallChanged = false);
 
-    // Measurement 00's running interval as the live blocks show it; not
-    // valid while the link is down or before the first live block.
-    struct TLiveInterval {
-        bool Valid = false;
-        uint16_t Month = 0;
-        uint16_t Start = 0;       // minutes into the month
-        uint16_t Elapsed = 0;
-        uint16_t Average = 0;
-        uint8_t Tariff = 0;
-        std::array<uint16_t, 13> Averages{};
-    };
-    const TLiveInterval& RunningInterval() const { return LiveInterval; }
+    // Measurement 00's running interval as the live blocks show it (see
+    // TIntervalFollower).
+    using TLiveInterval = ::TLiveInterval;
+    const TLiveInterval& RunningInterval() const { return Follower.Interval(); }
 
 private:
-    std::vector<TEngineObserver*> Observers;
-    template <typename F> void Notify(F&& call);
+    TSettings Settings;
+    QString FPassword;
+    uint32_t FClockShift = 0;
+    uint16_t SecondStamp = 0;
+    TSchedule Sched;
+    TLinkWatch Linked;
+    TDownloadWatch Watcher;
+    TIntervalFollower Follower;
+    // The engine's clock: the tick, shifted by ClockShift.
+    uint32_t Now() const;
+    TSchedule::TInput TurnInput() const;
 
-    TLink FLink;
-    uint32_t LastReplyStamp = 0;
-    // The link's silence is measured from SilentFrom: the last valid reply,
-    // or the first request after a spell without any (SentAt, real time,
-    // the last request handed over). Longer than an exchange can take.
-    uint32_t SilentFrom = 0;
-    uint32_t SentAt = 0;
-    uint32_t SendGapMs() const { return LinkDownMs + Settings.Timeout; }
-    bool IdentityPending = false; // identified; the archive is told with the information block
-    uint32_t InformationStamp = 0;
+    // Replies to command 7 so far, and the powers the last one reported.
+    uint32_t PowerReplies = 0;
+    uint32_t PowerReported = 0;
+
+    TObserverList<TEngineObserver> Observers;
+    template <typename F> void Notify(F&& call) { Observers.Each(call); }
+
     // An information block held back until the next one agrees (see
     // InformationAgrees); Length 0 when none is.
     struct {
@@ -303,50 +306,14 @@ private:
     } TableHeld;
     bool TableAgrees(const uint8_t* bytes, uint8_t length);
     void ValidReply();
-    void WatchLink(uint32_t now);
-
-    TLiveInterval LiveInterval;
+    void WatchLink();
     void FollowInterval(uint32_t stamp, uint16_t elapsed, uint16_t average);
-
-    // Progress of the download as the stall watch last saw it.
-    uint32_t StallStored = 0;
-    uint16_t StallRequestMonth = 0, StallRequestStart = 0;
-    // Link-up milliseconds without progress, counted up to StallCountedTo.
-    uint32_t StallCounted = 0;
-    uint32_t StallCountedTo = 0;
-    bool ArchivePending = false; // the exchange in progress carries an archive request
     void WatchDownload();
-    // stallChanged tells the observers even when the text stays the same.
-    void PublishDownloadStatus(bool stallChanged = false);
-
-    // The fast download (see Fast).
-    enum class TSent : uint8_t { None, Live, Archive, FastArchive, Write };
-    TSent Sent = TSent::None;
-    bool ExchangeOpen = false; // a request was handed over and its exchange has not ended
-    bool FastDropped = false;
-    bool FastProbe = false;    // the next scheduled request tells whether the regulator keeps up
-    bool ProbeSent = false;
-    bool LiveSinceMiss = false;
-    uint8_t FastMisses = 0;
-    uint8_t SlowAnswered = 0; // runs of misses after which the schedule's pace was answered
-    uint32_t LiveTurnAt = 0;
-    uint32_t LiveIntervalAt = 0; // when LiveInterval was last followed
     void ExchangeDone(uint8_t code);
-    void FallBack();
     void FastStep();
-    bool LiveDue(uint32_t now) const;
-    // The archive request the download asks next; false when none is due.
-    bool ArchiveRequest(uint8_t& command, uint8_t* data, uint8_t& length) const;
-    // Records filed, once a second over the last RateSeconds.
-    static constexpr int RateSeconds = 5;
-    std::array<uint32_t, RateSeconds + 1> RateStored{};
-    int RateFilled = 0;
-    double Rate = 0;
-    void FollowRate();
 
     bool IsClosed = false;
-    bool WriteGiven = false; // the cycle went to a write that has not been sent yet
-    QEventLoop* WriteLoop = nullptr;
+    TWriteTurn Writer;
     void Send(uint8_t command, uint8_t length, const uint8_t* data, uint16_t holdTime);
     void CreateValues();
 };

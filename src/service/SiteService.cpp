@@ -97,7 +97,7 @@ const TSerialThread* SerialOf(const TEngine& engine)
 bool PortFailing(const TEngine& engine)
 {
     const TSerialThread* serial = SerialOf(engine);
-    return (serial && !serial->Serial->IsOpen()) || engine.LastStatus == 2;
+    return (serial && !serial->Serial->IsOpen()) || engine.LastStatus() == 2;
 }
 
 // Why the link is down, in a few words.
@@ -288,9 +288,9 @@ void TSiteService::MakeEngine()
     Busy = true;
     Engine = std::make_unique<TEngine>(Settings, 100, Options.Folder);
     TEngine& e = *Engine;
-    e.InformationEveryMs = InformationEveryMs;
+    e.SetInformationEveryMs(InformationEveryMs);
     // As if MERANIE were shown: block 5 (tariff, stage, appliances) is read.
-    e.ActivePage = TEngine::PageMeasurement;
+    e.SetActivePage(TEngine::PageMeasurement);
     e.AddObserver(this);
     for (TServicePart* part : Parts)
         if (TEngineObserver* o = part->Observer())
@@ -754,7 +754,7 @@ void TSiteService::InformationArrived(const TEngine& engine)
     IdentPending = false;
     Log(TLogLine(QStringLiteral("identified"))
             .Add(QStringLiteral("ident"), engine.ValueId->Text.trimmed())
-            .Add(QStringLiteral("generation"), qlonglong(engine.Generation))
+            .Add(QStringLiteral("generation"), qlonglong(engine.Generation()))
             .Add(QStringLiteral("meters"), qlonglong(engine.ValueKem->Value)));
 }
 
@@ -762,13 +762,13 @@ void TSiteService::DownloadChanged(const TEngine& engine)
 {
     if (&engine != Engine.get())
         return;
-    if (engine.Stall.Stalled && !StallTold) {
+    if (engine.Stall().Stalled && !StallTold) {
         Log(TLogLine(QStringLiteral("stall"))
-                .Add(QStringLiteral("month"), MonthText(engine.Stall.Month))
-                .Add(QStringLiteral("record"), qlonglong(engine.Stall.Record))
+                .Add(QStringLiteral("month"), MonthText(engine.Stall().Month))
+                .Add(QStringLiteral("record"), qlonglong(engine.Stall().Record))
                 .Add(QStringLiteral("reason"), engine.StallReason()));
     }
-    StallTold = engine.Stall.Stalled;
+    StallTold = engine.Stall().Stalled;
     // The first request of a month is worked out from its file: the moment
     // a gap before it is known.
     WatchMonths();
@@ -802,8 +802,8 @@ QString TSiteService::StatusText() const
         }
         const TArchiveQDR& archive = *e.Archive;
         const TArchiveProgress progress(archive);
-        if (e.Stall.Stalled) {
-            parts << QStringLiteral("download stalled at %1 record %2: %3").arg(MonthText(e.Stall.Month)).arg(e.Stall.Record).arg(e.StallReason());
+        if (e.Stall().Stalled) {
+            parts << QStringLiteral("download stalled at %1 record %2: %3").arg(MonthText(e.Stall().Month)).arg(e.Stall().Record).arg(e.StallReason());
         } else {
             const int active = progress.Active();
             const auto i = static_cast<uint8_t>(active < 0 ? 0 : active);

@@ -36,7 +36,7 @@ void TTelemetryModel::Follow(TEngine* engine)
         return;
     // A model that meets an engine already running starts from what it
     // already knows.
-    if (FEngine->Generation != 0) {
+    if (FEngine->Generation() != 0) {
         Identified(*FEngine);
         if (FEngine->ValueKem && FEngine->ValueKem->IsValid())
             InformationArrived(*FEngine);
@@ -236,11 +236,11 @@ void TTelemetryModel::Identified(const TEngine& engine)
 {
     // Another regulator (or the same one restarted): what it has is asked
     // again; until then the outputs keep what the last one had.
-    if (engine.Generation != FGeneration) {
+    if (engine.Generation() != FGeneration) {
         FInformed = false;
         FKinds = false;
     }
-    FGeneration = engine.Generation;
+    FGeneration = engine.Generation();
     if (engine.ValueId->IsValid() && !engine.ValueId->Text.trimmed().isEmpty())
         FIdentification = engine.ValueId->Text.trimmed();
     FMonthDirty = FRecordsDirty = FLifetimeDirty = true;
@@ -259,9 +259,9 @@ void TTelemetryModel::LinkChanged(const TEngine&)
 
 void TTelemetryModel::InformationArrived(const TEngine& engine)
 {
-    if (engine.Generation == 0)
+    if (engine.Generation() == 0)
         return;
-    FGeneration = engine.Generation;
+    FGeneration = engine.Generation();
     FMeters = std::min<int>(engine.ValueKem->Value, MaxChannels - 1);
     FArchiveChannels = std::min<int>(engine.GridEm->MeterCount, MaxChannels);
     FAppliances = std::min<int>(engine.ValueKso->Value, MaxAppliances);
@@ -279,7 +279,7 @@ void TTelemetryModel::RegulatedPowerArrived(const TEngine&, uint16_t vt, uint16_
 
 void TTelemetryModel::LiveArrived(const TEngine& engine, uint8_t block)
 {
-    if (engine.Generation >= 3 && (block == 8 || block == 10)) {
+    if (engine.Generation() >= 3 && (block == 8 || block == 10)) {
         FKindMask = engine.GridEm->KindWord;
         FKinds = true;
     }

@@ -105,9 +105,11 @@ TEST(AlertMail, RetriedAfterAFailureThenOnePerKindAndTheHeldOnesTogether)
     // Two more of the kind within the interval wait; another kind goes at once.
     close(1440 + 615, 460);
     close(1440 + 630, 470);
-    engine.Stall.Stalled = true;
-    engine.Stall.Month = 2026 * 12 + 11;
-    engine.Stall.Record = 17;
+    TEngine::TStall stall;
+    stall.Stalled = true;
+    stall.Month = 2026 * 12 + 11;
+    stall.Record = 17;
+    engine.DownloadWatch().SetStall(stall);
     alerts.DownloadChanged(engine);
     ASSERT_TRUE(PumpUntil([&] { return sink.Count("msg-*.eml") == 2; }, 20000));
     Pump(1000);

@@ -30,7 +30,7 @@ TEST(AlertMqtt, EachAlertOnTheAlertTopicAndTheLimitInDangerWhileItStands)
     TMIniFile ini(dir.Path(QStringLiteral("qdrwin.ini")));
     const TSettings settings = TSettings::Read(ini);
     TEngine engine(settings, 100, dir.Path());
-    engine.Download = false;
+    engine.SetDownload(false);
     Watch watch(broker, QStringLiteral("qdrwin/skuska/#"), true);
     TTelemetry telemetry(engine, settings);
     ASSERT_TRUE(telemetry.Start()) << qPrintable(telemetry.Problems().join('\n'));

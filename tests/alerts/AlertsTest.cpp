@@ -52,7 +52,7 @@ struct Site {
         Settings = TSettings::Read(ini);
         Engine = std::make_unique<TEngine>(Settings, 100, Dir.Path());
         // The archive of one-minute intervals is no part of these cases.
-        Engine->Download = false;
+        Engine->SetDownload(false);
         Alerts = std::make_unique<TAlerts>();
         // Most cases run the regulator's clock fast: the host's is not
         // synchronised, so that it is not judged.
@@ -195,7 +195,7 @@ TEST(Alerts, AnIntervalThatEndsInsideAnOutageIsJudgedOnceFromItsRecord)
                QStringLiteral("--lost"), QStringLiteral("65535")},
               QStringLiteral("Druhy=exceedance"));
     ASSERT_TRUE(site.Sim.Ready);
-    site.Engine->Download = true;
+    site.Engine->SetDownload(true);
     ASSERT_TRUE(PumpUntil([&] { return site.Watch.Closed >= 1 && !site.Of(QStringLiteral("exceedance")).empty(); }, 60000))
         << qPrintable(site.Kinds());
     // 15 s are 60 of the regulator's: the link goes down and at least one
@@ -273,7 +273,7 @@ TEST(Alerts, EachRunOfEmptyRecordsFiledIsToldOnceEvenAcrossReplies)
                QStringLiteral("--lost"), QStringLiteral("2970"), QStringLiteral("--gaps"), QStringLiteral("12-15,20")},
               QStringLiteral("Druhy=archive-gap"), QStringLiteral("TimeZone=Europe/Bratislava"));
     ASSERT_TRUE(site.Sim.Ready);
-    site.Engine->Download = true;
+    site.Engine->SetDownload(true);
     ASSERT_TRUE(PumpUntil([&] { return site.Engine->Archive->RequestCount == 0 && site.Raised.size() >= 2; }, 60000))
         << qPrintable(site.Kinds());
     Pump(1000);
@@ -317,14 +317,17 @@ TEST(Alerts, AConditionHoldsUntilItEndsAnEventForItsTimeAndTheSetIsBounded)
     };
 
     exceed();
-    engine.Stall.Stalled = true;
-    engine.Stall.Month = 2026 * 12 + 11;
-    engine.Stall.Record = 142;
+    TEngine::TStall stall;
+    stall.Stalled = true;
+    stall.Month = 2026 * 12 + 11;
+    stall.Record = 142;
+    engine.DownloadWatch().SetStall(stall);
     alerts.DownloadChanged(engine);
     EXPECT_EQ(kinds(), QStringLiteral("exceedance archive-stalled"));
     EXPECT_EQ(changed, 2);
     // The download goes on: the stall leaves at once, the event stays.
-    engine.Stall.Stalled = false;
+    stall.Stalled = false;
+    engine.DownloadWatch().SetStall(stall);
     alerts.DownloadChanged(engine);
     EXPECT_EQ(kinds(), QStringLiteral("exceedance"));
     EXPECT_EQ(changed, 3);

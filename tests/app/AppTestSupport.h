@@ -297,12 +297,12 @@ public:
     bool Identify(int maxSteps = 40)
     {
         for (int i = 0; i < maxSteps; ++i) {
-            if (Engine->Generation != 0 && Engine->PollStep != 0)
+            if (Engine->Generation() != 0 && Engine->Schedule().PollStep() != 0)
                 return true;
             if (!Step())
                 return false;
         }
-        return Engine->Generation != 0 && Engine->PollStep != 0;
+        return Engine->Generation() != 0 && Engine->Schedule().PollStep() != 0;
     }
     // Identifies, then steps until a measurement block (and with it the
     // month table) has been decoded.

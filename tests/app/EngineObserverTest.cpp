@@ -59,10 +59,10 @@ TEST(EngineLink, DownAfterTenSilentSecondsAndUpAtTheNextValidReply)
 
     rig.Model.AnswerAll = false;
     ASSERT_TRUE(rig.Run(5));
-    e.ClockShift = TEngine::LinkDownMs - 1500;
+    e.SetClockShift(TEngine::LinkDownMs - 1500);
     ASSERT_TRUE(rig.Run(3));
     EXPECT_TRUE(e.LinkUp()) << "not yet ten seconds";
-    e.ClockShift = TEngine::LinkDownMs + 1000;
+    e.SetClockShift(TEngine::LinkDownMs + 1000);
     ASSERT_TRUE(rig.Run(3));
     ASSERT_EQ(r.Links.size(), 2u);
     EXPECT_EQ(r.Links[1], TEngine::TLinkState::Down);
@@ -91,7 +91,7 @@ TEST(EngineLink, AClosedEngineDoesNotCallTheLinkDown)
     TRecorder r;
     e.AddObserver(&r);
     e.Close(100);
-    e.ClockShift = 3 * TEngine::LinkDownMs;
+    e.SetClockShift(3 * TEngine::LinkDownMs);
     e.ComBufTick();
     EXPECT_TRUE(r.Links.empty());
 }
@@ -134,13 +134,13 @@ TEST(EngineSchedule, TheInformationBlockIsAskedAgainEveryPeriodOnAnyPage)
 {
     TEngineRig rig;
     TEngine& e = *rig.Engine;
-    e.InformationEveryMs = 60000;
+    e.SetInformationEveryMs(60000);
     ASSERT_TRUE(rig.Prime());
     const size_t before = rig.Regulator.Requests.size();
     ASSERT_TRUE(rig.Run(40));
     const std::vector<uint8_t> quiet = rig.CommandsFrom(before);
     EXPECT_EQ(std::count(quiet.begin(), quiet.end(), 1), 0) << "not before the period is over";
-    e.ClockShift = 61000;
+    e.SetClockShift(61000);
     const size_t due = rig.Regulator.Requests.size();
     ASSERT_TRUE(rig.Run(40));
     const std::vector<uint8_t> after = rig.CommandsFrom(due);

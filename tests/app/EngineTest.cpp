@@ -84,7 +84,7 @@ void Table(TEngine& e, const Bytes& table)
 void Ask(TEngineRig& rig)
 {
     TEngine& e = *rig.Engine;
-    e.ActivePage = TEngine::PageArchive;
+    e.SetActivePage(TEngine::PageArchive);
     const size_t before = rig.Regulator.Requests.size();
     rig.Model.AnswerAll = false;
     // Up to a live poll and the archive request after it.
@@ -103,20 +103,20 @@ TEST(EngineReplies, IdentificationSetsTextAndGeneration)
     TEngine& e = *rig.Engine;
 
     Feed(e, 0, Bytes(9, 'x'));
-    EXPECT_EQ(e.Generation, 0) << "a 9-byte identification changes nothing";
+    EXPECT_EQ(e.Generation(), 0) << "a 9-byte identification changes nothing";
     EXPECT_FALSE(e.ValueId->IsValid());
 
     Feed(e, 0, IdentBlock("QDR-10 v2002"));
-    EXPECT_EQ(e.Generation, 3);
+    EXPECT_EQ(e.Generation(), 3);
     EXPECT_EQ(e.ValueId->GetDisplay(), QStringLiteral("QDR-10 v2002"));
     EXPECT_EQ(e.ValueId->Age, 0);
     EXPECT_TRUE(e.ValueId->NeverExpires()) << "the identification does not age out";
     Feed(e, 0, IdentBlock("QDR-10 v2000"));
-    EXPECT_EQ(e.Generation, 2);
+    EXPECT_EQ(e.Generation(), 2);
     Feed(e, 0, IdentBlock("QDR-10 v2001"));
-    EXPECT_EQ(e.Generation, 1);
+    EXPECT_EQ(e.Generation(), 1);
     Feed(e, 0, IdentBlock("QDR-10 v1002"));
-    EXPECT_EQ(e.Generation, 1);
+    EXPECT_EQ(e.Generation(), 1);
 
     // The text stops at a zero byte; the generation still reads the block's end.
     Bytes cut = IdentBlock("ABC");
@@ -124,7 +124,7 @@ TEST(EngineReplies, IdentificationSetsTextAndGeneration)
     cut.insert(cut.end(), {'2', '0', '0', '2'});
     Feed(e, 0, cut);
     EXPECT_EQ(e.ValueId->Text, QStringLiteral("ABC"));
-    EXPECT_EQ(e.Generation, 3);
+    EXPECT_EQ(e.Generation(), 3);
 
     // Texts are in the regulator's code page: 0x8A is a capital S with caron.
     Feed(e, 0, IdentBlock("\x8A" "tart 2000"));
@@ -142,7 +142,7 @@ TEST(EngineReplies, InformationFeedsItsValuesAndCountsChannelsByGeneration)
     std::vector<std::pair<uint16_t, uint16_t>> powers;
     e.OnRegulatedPower = [&](uint16_t vt, uint16_t nt) { powers.emplace_back(vt, nt); };
     Feed(e, 0, IdentBlock("X 1999"));
-    ASSERT_EQ(e.Generation, 1);
+    ASSERT_EQ(e.Generation(), 1);
     Bytes info = InfoBlock(4, 812, 650);
     Put32(info, 4, 0x11223344);
     Put32(info, 8, 0x55667788);
@@ -164,9 +164,9 @@ TEST(EngineReplies, InformationFeedsItsValuesAndCountsChannelsByGeneration)
     EXPECT_EQ(e.GridEm->MeterCount, 4);
     EXPECT_EQ(e.Archive->ArchiveRecordSize(), 10);
     EXPECT_EQ(e.Archive->KindMask, 0x03) << "generations 1 and 2 take the kinds from block 1, shifted";
-    EXPECT_EQ(e.PollStep, 1);
+    EXPECT_EQ(e.Schedule().PollStep(), 1);
 
-    e.PollStep = 2;
+    e.Schedule().SetPollStep(2);
     Feed(e, 0, IdentBlock("X 2002"));
     e.Archive->KindMask = 0x55;
     // A block that changes the record size is taken when a second agrees.
@@ -177,7 +177,7 @@ TEST(EngineReplies, InformationFeedsItsValuesAndCountsChannelsByGeneration)
     EXPECT_EQ(e.GridEm->MeterCount, 5) << "generation 3 adds the main measurement";
     EXPECT_EQ(e.Archive->ArchiveRecordSize(), 12);
     EXPECT_EQ(e.Archive->KindMask, 0x55) << "generation 3 does not take the kinds from block 1";
-    EXPECT_EQ(e.PollStep, 2) << "only a step of 0 is moved";
+    EXPECT_EQ(e.Schedule().PollStep(), 2) << "only a step of 0 is moved";
 
     Feed(e, 7, {0x10, 0x02, 0x20, 0x01});
     EXPECT_EQ(e.ValuePregV->GetValue(), 0x0210);
@@ -331,14 +331,14 @@ TEST(EngineReplies, IntervalRecordsFillSlotsInTurn)
         b[4] = static_cast<uint8_t>(10 + slot);
         Feed(e, 4, b);
     }
-    EXPECT_EQ(e.RecordIndex, 0);
+    EXPECT_EQ(e.Schedule().RecordIndex(), 0);
     for (uint32_t slot = 0; slot < 4; ++slot) {
         EXPECT_EQ(e.ValueQ[slot]->GetValue(), 1000 + slot);
         EXPECT_EQ(e.ListQ[slot]->VisibleCount(), int(slot + 1));
         EXPECT_EQ(e.ListQ[slot]->Samples[0][0], 10 + slot);
     }
     Feed(e, 4, {1, 2, 3});
-    EXPECT_EQ(e.RecordIndex, 0) << "a 3-byte record does not advance";
+    EXPECT_EQ(e.Schedule().RecordIndex(), 0) << "a 3-byte record does not advance";
     EXPECT_EQ(e.ValueQ[0]->GetValue(), 1000u);
     Bytes big(200, 0);
     big[4 + 2 * 59] = 77;
@@ -346,7 +346,7 @@ TEST(EngineReplies, IntervalRecordsFillSlotsInTurn)
     Feed(e, 4, big);
     EXPECT_EQ(e.ListQ[0]->VisibleCount(), 60) << "98 samples, 60 kept";
     EXPECT_EQ(e.ListQ[0]->Samples[59][0], 77);
-    EXPECT_EQ(e.RecordIndex, 1);
+    EXPECT_EQ(e.Schedule().RecordIndex(), 1);
 }
 
 TEST(EngineReplies, EveryReplyEndsTheSilenceAndReachesTheHook)
@@ -355,12 +355,12 @@ TEST(EngineReplies, EveryReplyEndsTheSilenceAndReachesTheHook)
     TEngine& e = *rig.Engine;
     std::vector<uint8_t> seen;
     e.OnReply = [&](uint8_t, uint8_t command, uint8_t, const uint8_t*) { seen.push_back(command); };
-    e.SilentSeconds = 30;
+    e.LinkWatch().SetSilentSeconds(30);
     Feed(e, 11, Bytes(52, 0));
-    EXPECT_EQ(e.SilentSeconds, 0);
-    e.SilentSeconds = 30;
+    EXPECT_EQ(e.LinkWatch().SilentSeconds(), 0);
+    e.LinkWatch().SetSilentSeconds(30);
     e.ComBufData(0, 0x05, 3, reinterpret_cast<const uint8_t*>("abc"));
-    EXPECT_EQ(e.SilentSeconds, 0);
+    EXPECT_EQ(e.LinkWatch().SilentSeconds(), 0);
     EXPECT_EQ(seen, (std::vector<uint8_t>{0x8B, 0x05}));
     EXPECT_FALSE(e.InterfaceME->TimeStamp->IsValid());
 }
@@ -710,7 +710,7 @@ TEST(EngineTick, TheTickDrivesTheDownloadStatusAndAgesTheValues)
     Feed(e, 2, MeasurementBlock(2, MonthTable(Nov2026, 0, 13, 0, 0)));
     e.ComBufTick();
     EXPECT_EQ(ticks, 1);
-    EXPECT_EQ(e.DownloadStatus, QStringLiteral("2026NOV: zostáva 13 záznamov"));
+    EXPECT_EQ(e.DownloadStatus(), QStringLiteral("2026NOV: zostáva 13 záznamov"));
     EXPECT_EQ(shown.size(), 1u);
     EXPECT_TRUE(e.InterfaceME->Power->Changed) << "a fresh value is marked changed at the next tick";
     e.ComBufTick();
@@ -723,7 +723,7 @@ TEST(EngineTick, TheTickDrivesTheDownloadStatusAndAgesTheValues)
         e.ComBufTick();
     EXPECT_FALSE(e.ValueRs->IsValid());
 
-    e.Download = false;
+    e.SetDownload(false);
     Feed(e, 2, MeasurementBlock(2, MonthTable(Nov2026, 0, 20, 0, 0)));
     e.ComBufTick();
     EXPECT_EQ(e.Archive->RequestCount, 13) << "a switched-off download asks for nothing new";
@@ -734,19 +734,19 @@ TEST(EngineStall, OnlyTimeTheRegulatorIsHeardCountsAndTheReasonIsSlovak)
     TEngineRig rig;
     TEngine& e = *rig.Engine;
     Known(e, 1, 2);
-    e.StallMs = 300;
+    e.SetStallMs(300);
     const Bytes table = MonthTable(Nov2026, 0, 13, 0, 0);
     Feed(e, 2, MeasurementBlock(2, table));
     e.ComBufTick();
     ASSERT_EQ(e.Archive->RequestCount, 13);
     QThread::msleep(400);
     e.ComBufTick();
-    EXPECT_FALSE(e.Stall.Stalled) << "nothing was heard since the download stood still";
+    EXPECT_FALSE(e.Stall().Stalled) << "nothing was heard since the download stood still";
     // The regulator answers, the download does not move.
     Feed(e, 2, MeasurementBlock(2, table));
     e.ComBufTick();
-    ASSERT_TRUE(e.Stall.Stalled);
-    EXPECT_TRUE(e.DownloadStatus.startsWith(QStringLiteral("2026NOV stojí pri zázname 1: "))) << qPrintable(e.DownloadStatus);
+    ASSERT_TRUE(e.Stall().Stalled);
+    EXPECT_TRUE(e.DownloadStatus().startsWith(QStringLiteral("2026NOV stojí pri zázname 1: "))) << qPrintable(e.DownloadStatus());
 
     const std::pair<uint8_t, const char*> reasons[] = {
         {1, "regulátor na archívne požiadavky neodpovedá včas"},
@@ -754,16 +754,18 @@ TEST(EngineStall, OnlyTimeTheRegulatorIsHeardCountsAndTheReasonIsSlovak)
         {6, "na archívne požiadavky prichádza chybná odpoveď (&)"},
     };
     for (const auto& [code, why] : reasons) {
-        e.Stall.Code = code;
+        TEngine::TStall stall = e.Stall();
+        stall.Code = code;
+        e.DownloadWatch().SetStall(stall);
         EXPECT_EQ(e.StallText(), QStringLiteral("2026NOV stojí pri zázname 1: ") + QString::fromUtf8(why));
     }
 
     // The link goes down: the outage is what is said, the stall ends.
-    e.ClockShift = TEngine::LinkDownMs + 1000;
+    e.SetClockShift(TEngine::LinkDownMs + 1000);
     e.ComBufTick();
     ASSERT_EQ(e.Link().State, TEngine::TLinkState::Down);
-    EXPECT_FALSE(e.Stall.Stalled);
-    EXPECT_FALSE(e.DownloadStatus.contains(QStringLiteral("stojí"))) << qPrintable(e.DownloadStatus);
+    EXPECT_FALSE(e.Stall().Stalled);
+    EXPECT_FALSE(e.DownloadStatus().contains(QStringLiteral("stojí"))) << qPrintable(e.DownloadStatus());
 }
 
 TEST(EngineSilence, SixtySilentSecondsInvalidateEveryValueUntilTheNextReply)
@@ -776,14 +778,14 @@ TEST(EngineSilence, SixtySilentSecondsInvalidateEveryValueUntilTheNextReply)
     Feed(e, 5, MeasurementBlock(5));
     int silences = 0;
     e.OnSilence = [&](void*) { ++silences; };
-    EXPECT_EQ(e.SilentSeconds, 0);
+    EXPECT_EQ(e.LinkWatch().SilentSeconds(), 0);
     for (int i = 0; i < 59; ++i)
         e.SecondStep();
-    EXPECT_EQ(e.Generation, 3);
+    EXPECT_EQ(e.Generation(), 3);
     EXPECT_TRUE(e.ValueId->IsValid());
     EXPECT_EQ(silences, 0);
     e.SecondStep();
-    EXPECT_EQ(e.Generation, 0);
+    EXPECT_EQ(e.Generation(), 0);
     EXPECT_EQ(silences, 1);
     for (uint16_t i = 0; i < e.Values->Count(); ++i)
         EXPECT_FALSE(e.Values->Items(i)->IsValid()) << "value " << i;
@@ -793,19 +795,19 @@ TEST(EngineSilence, SixtySilentSecondsInvalidateEveryValueUntilTheNextReply)
     for (int i = 0; i < 400; ++i)
         e.SecondStep();
     EXPECT_EQ(silences, 1) << "invalidated once per silence";
-    EXPECT_EQ(e.SilentSeconds, 255);
+    EXPECT_EQ(e.LinkWatch().SilentSeconds(), 255);
 
     // The schedule starts over with the identification, then the information.
     rig.Model.AnswerAll = false;
     const size_t before = rig.Regulator.Requests.size();
     ASSERT_TRUE(rig.Run(21));
     EXPECT_EQ(rig.CommandsFrom(before), (std::vector<uint8_t>{0, 0}));
-    EXPECT_EQ(e.PollGroup, 1);
-    EXPECT_EQ(e.PollStep, 0);
+    EXPECT_EQ(e.Schedule().PollGroup(), 1);
+    EXPECT_EQ(e.Schedule().PollStep(), 0);
     rig.Model.AnswerAll = true;
     ASSERT_TRUE(rig.Prime());
-    EXPECT_EQ(e.Generation, 3);
-    EXPECT_EQ(e.SilentSeconds, 0);
+    EXPECT_EQ(e.Generation(), 3);
+    EXPECT_EQ(e.LinkWatch().SilentSeconds(), 0);
     EXPECT_TRUE(e.ValueId->IsValid());
     EXPECT_TRUE(e.ValueKem->IsValid());
     EXPECT_TRUE(e.InterfaceME->Power->IsValid());
@@ -820,7 +822,7 @@ TEST(EngineSilence, NothingIsForgottenBeforeTheFirstReply)
     TEngine& e = *rig.Engine;
     int silences = 0;
     e.OnSilence = [&](void*) { ++silences; };
-    EXPECT_EQ(e.SilentSeconds, 255);
+    EXPECT_EQ(e.LinkWatch().SilentSeconds(), 255);
     for (int i = 0; i < 300; ++i)
         e.SecondStep();
     EXPECT_EQ(silences, 0);
@@ -830,13 +832,13 @@ TEST(EngineSilence, TickCountsWholeSecondsWithoutDrift)
 {
     TEngineRig rig;
     TEngine& e = *rig.Engine;
-    e.SilentSeconds = 0;
-    e.SecondStamp = static_cast<uint16_t>(GetTick16() - 3050);
+    e.LinkWatch().SetSilentSeconds(0);
+    e.SetSecondStamp(static_cast<uint16_t>(GetTick16() - 3050));
     for (int i = 0; i < 5; ++i)
         e.ComBufTick();
-    EXPECT_EQ(e.SilentSeconds, 3) << "three seconds behind: three steps, one per tick, then none";
+    EXPECT_EQ(e.LinkWatch().SilentSeconds(), 3) << "three seconds behind: three steps, one per tick, then none";
     e.ComBufTick();
-    EXPECT_EQ(e.SilentSeconds, 3);
+    EXPECT_EQ(e.LinkWatch().SilentSeconds(), 3);
 }
 
 TEST(EngineWrite, WriteGoesOutInTheFreedCycle)
@@ -844,11 +846,11 @@ TEST(EngineWrite, WriteGoesOutInTheFreedCycle)
     TEngineRig rig({}, 100);
     rig.Model.Table = MonthTable(Nov2026, 0, 50, 0, 0);
     rig.ServeFromEventLoop();
-    ASSERT_TRUE(PumpUntil([&] { return rig.Engine->PollStep != 0; }, 5000));
+    ASSERT_TRUE(PumpUntil([&] { return rig.Engine->Schedule().PollStep() != 0; }, 5000));
     TEngine& e = *rig.Engine;
     const uint8_t data[4] = {0x58, 0x02, 0x90, 0x01};
     ASSERT_TRUE(e.WriteCommand(7, 4, data));
-    EXPECT_EQ(e.WritePending, 0);
+    EXPECT_EQ(e.Schedule().WritePending(), 0);
     ASSERT_TRUE(PumpUntil([&] { return e.ValuePregV->GetValue() == 600; }, 2000));
     EXPECT_EQ(e.ValuePregN->GetValue(), 400);
     size_t writes = 0;
@@ -872,11 +874,11 @@ TEST(EngineWrite, WriteGivesUpInsteadOfHanging)
         t.start();
         EXPECT_FALSE(rig.Engine->WriteCommand(7, 4, data, 600)) << "never identified: no cycle is freed";
         EXPECT_LT(t.elapsed(), 2000);
-        EXPECT_EQ(rig.Engine->WritePending, 0);
+        EXPECT_EQ(rig.Engine->Schedule().WritePending(), 0);
         for (const TRequest& r : rig.Regulator.Requests)
             EXPECT_NE(r.Command, 7);
 
-        rig.Engine->PollGroup = 0;
+        rig.Engine->Schedule().SetPollGroup(0);
         t.restart();
         EXPECT_FALSE(rig.Engine->WriteCommand(7, 4, data));
         EXPECT_LT(t.elapsed(), 100);
@@ -884,7 +886,7 @@ TEST(EngineWrite, WriteGivesUpInsteadOfHanging)
     {
         TEngineRig rig({}, 100);
         rig.ServeFromEventLoop();
-        ASSERT_TRUE(PumpUntil([&] { return rig.Engine->PollStep != 0; }, 5000));
+        ASSERT_TRUE(PumpUntil([&] { return rig.Engine->Schedule().PollStep() != 0; }, 5000));
         rig.Engine->Close();
         const uint8_t data[4] = {1, 0, 1, 0};
         EXPECT_FALSE(rig.Engine->WriteCommand(7, 4, data));
@@ -895,7 +897,7 @@ TEST(EngineClose, ClosingStopsThePollingAndWaitsForTheLine)
 {
     TEngineRig rig([](TSettings& s) { s.Timeout = 600; }, 100);
     rig.ServeFromEventLoop();
-    ASSERT_TRUE(PumpUntil([&] { return rig.Engine->PollStep != 0; }, 5000));
+    ASSERT_TRUE(PumpUntil([&] { return rig.Engine->Schedule().PollStep() != 0; }, 5000));
     rig.Model.AnswerAll = false;
     // Wait for a request that will not be answered, then close during it.
     const size_t before = rig.Regulator.Requests.size();
@@ -907,7 +909,7 @@ TEST(EngineClose, ClosingStopsThePollingAndWaitsForTheLine)
     EXPECT_TRUE(rig.Engine->Closed());
     EXPECT_TRUE(rig.Engine->ComBuf->RootIdle());
     EXPECT_LT(t.elapsed(), 2000);
-    EXPECT_EQ(rig.Engine->PollGroup, 0);
+    EXPECT_EQ(rig.Engine->Schedule().PollGroup(), 0);
     const size_t closed = rig.Regulator.Requests.size();
     PumpUntil([] { return false; }, 400);
     EXPECT_EQ(rig.Regulator.Requests.size(), closed);
@@ -947,8 +949,8 @@ TEST(EngineSetup, ChainFollowsTheSettings)
     EXPECT_EQ(e.ComBuf->Address, 7);
     EXPECT_TRUE(e.ComBuf->Extended);
     EXPECT_EQ(e.ComBuf->CyclePeriod, 100);
-    EXPECT_EQ(e.Limit, 32);
-    EXPECT_EQ(e.Password, QString::fromUtf8("TAJNé"));
+    EXPECT_EQ(e.Schedule().Limit(), 32);
+    EXPECT_EQ(e.Password(), QString::fromUtf8("TAJNé"));
     ASSERT_NE(e.Root(), nullptr);
     EXPECT_TRUE(e.Root()->IsDatagram());
     auto* root = dynamic_cast<TComThreadInterface*>(e.Root());
@@ -957,8 +959,8 @@ TEST(EngineSetup, ChainFollowsTheSettings)
     EXPECT_FALSE(root->Thread->Purge);
     EXPECT_EQ(root->Thread->Log.Capacity(), 96);
     EXPECT_TRUE(e.Description().contains(QString::number(rig.Regulator.Port))) << e.Description().toStdString();
-    EXPECT_EQ(e.PollGroup, 1);
-    EXPECT_EQ(e.SilentSeconds, 255);
+    EXPECT_EQ(e.Schedule().PollGroup(), 1);
+    EXPECT_EQ(e.LinkWatch().SilentSeconds(), 255);
 
     // The bus address travels in every request.
     ASSERT_TRUE(rig.Step());

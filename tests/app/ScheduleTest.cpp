@@ -1,5 +1,6 @@
-// The request schedule driven through a real link: the engine's UDP chain and
-// worker thread talk to a regulator the test plays on a loopback socket.
+// The request schedule driven through a real link (the engine's UDP chain and
+// worker thread talk to a regulator the test plays on a loopback socket), and
+// alone, handed what the others hold.
 #include "AppTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -37,8 +38,8 @@ TEST(Schedule, OnlyIdentificationAndInformationUntilBothAnswered)
     for (size_t i = 1; i < cmds.size(); ++i)
         EXPECT_EQ(cmds[i], 1) << "request " << i;
     ExpectApart(StepsOf(rig.Regulator, 0, {0, 1}), 10);
-    EXPECT_EQ(rig.Engine->Generation, 3);
-    EXPECT_EQ(rig.Engine->PollStep, 0);
+    EXPECT_EQ(rig.Engine->Generation(), 3);
+    EXPECT_EQ(rig.Engine->Schedule().PollStep(), 0);
     EXPECT_EQ(rig.Regulator.Malformed, 0);
 
     rig.Model.AnswerInfo = true;
@@ -51,7 +52,7 @@ TEST(Schedule, OnlyIdentificationAndInformationUntilBothAnswered)
     // when a second agrees.
     EXPECT_EQ(after[1], 1);
     EXPECT_EQ(after[2], 8) << "generation 3 polls the live block with command 8";
-    EXPECT_EQ(rig.Engine->PollStep, 2);
+    EXPECT_EQ(rig.Engine->Schedule().PollStep(), 2);
     EXPECT_TRUE(rig.Engine->ValueKem->IsValid());
 }
 
@@ -64,7 +65,7 @@ TEST(Schedule, SilentRegulatorIsAskedOnlyForIdentificationOncePerSecond)
     EXPECT_EQ(cmds, std::vector<uint8_t>(4, 0));
     ExpectApart(StepsOf(rig.Regulator, 0, {0}), 10);
     EXPECT_EQ(rig.Codes, std::vector<uint8_t>(4, 1)) << "every exchange timed out";
-    EXPECT_EQ(rig.Engine->Generation, 0);
+    EXPECT_EQ(rig.Engine->Generation(), 0);
 }
 
 TEST(Schedule, SilentRegulatorOnTheRealTimer)
@@ -104,9 +105,9 @@ TEST(Schedule, LiveCommandFollowsGenerationMeraniaAndPage)
         TEngineRig rig([&](TSettings& s) { s.Merania = c.Merania; });
         rig.Model.Generation = c.Generation;
         ASSERT_TRUE(rig.Identify());
-        EXPECT_EQ(rig.Engine->Generation, c.Generation);
+        EXPECT_EQ(rig.Engine->Generation(), c.Generation);
         EXPECT_EQ(rig.Engine->ComBuf->Extended, c.Merania != 0);
-        rig.Engine->ActivePage = c.Page;
+        rig.Engine->SetActivePage(c.Page);
         const size_t first = rig.Regulator.Requests.size();
         ASSERT_TRUE(rig.Run(40));
         EXPECT_EQ(rig.CommandsFrom(first), c.Expected);
@@ -119,7 +120,7 @@ TEST(Schedule, RecordPageReadsTheFourRecordsBackToBack)
 {
     TEngineRig rig;
     ASSERT_TRUE(rig.Identify());
-    rig.Engine->ActivePage = TEngine::PageRecord;
+    rig.Engine->SetActivePage(TEngine::PageRecord);
     const size_t first = rig.Regulator.Requests.size();
     ASSERT_TRUE(rig.Run(70));
     EXPECT_EQ(rig.CommandsFrom(first), (std::vector<uint8_t>{8, 4, 4, 4, 4, 8, 4}));
@@ -130,7 +131,7 @@ TEST(Schedule, RecordPageReadsTheFourRecordsBackToBack)
             indexes.push_back(rig.Regulator.Requests[i].Data[0]);
         }
     EXPECT_EQ(indexes, (std::vector<uint8_t>{0, 1, 2, 3, 0}));
-    EXPECT_EQ(rig.Engine->RecordIndex, 1);
+    EXPECT_EQ(rig.Engine->Schedule().RecordIndex(), 1);
     for (size_t slot = 0; slot < 4; ++slot) {
         EXPECT_TRUE(rig.Engine->ValueQ[slot]->IsValid());
         EXPECT_EQ(rig.Engine->ValueQ[slot]->GetValue(), 0x12345678u);
@@ -193,7 +194,7 @@ TEST(Schedule, ArchivePageLeavesTheLineToTheDownloadUnlessMeraniaIsSet)
         TEngineRig rig([&](TSettings& s) { s.Merania = merania; });
         rig.Model.Table = MonthTable(24290, 0, 100, 0, 0);
         ASSERT_TRUE(rig.Prime());
-        rig.Engine->ActivePage = TEngine::PageArchive;
+        rig.Engine->SetActivePage(TEngine::PageArchive);
         const size_t first = rig.Regulator.Requests.size();
         ASSERT_TRUE(rig.Run(30));
         const std::vector<int> live = StepsOf(rig.Regulator, first, {2, 5, 8, 10});
@@ -212,20 +213,20 @@ TEST(Schedule, PendingWriteGetsAnEmptyCycleOnlyOnceIdentified)
 {
     TEngineRig rig;
     rig.Model.AnswerAll = false;
-    rig.Engine->WritePending = 1;
+    rig.Engine->Schedule().SetWritePending(1);
     ASSERT_TRUE(rig.Step());
     EXPECT_EQ(rig.Regulator.Commands(), std::vector<uint8_t>{0}) << "no cycle is given away before identification";
-    EXPECT_EQ(rig.Engine->WritePending, 1);
+    EXPECT_EQ(rig.Engine->Schedule().WritePending(), 1);
 
     TEngineRig ok;
     ok.Model.Table = MonthTable(24290, 0, 10, 0, 0);
     ASSERT_TRUE(ok.Prime());
     ASSERT_TRUE(ok.Run(3));
     const size_t before = ok.Regulator.Requests.size();
-    ok.Engine->WritePending = 1;
+    ok.Engine->Schedule().SetWritePending(1);
     ASSERT_TRUE(ok.Step());
     EXPECT_EQ(ok.Regulator.Requests.size(), before) << "the cycle was left to the write";
-    EXPECT_EQ(ok.Engine->WritePending, 0);
+    EXPECT_EQ(ok.Engine->Schedule().WritePending(), 0);
     ASSERT_TRUE(ok.Step());
     EXPECT_EQ(ok.Regulator.Requests.size(), before + 1) << "the schedule resumes in the next cycle";
 }
@@ -234,8 +235,95 @@ TEST(Schedule, StoppedPollingSendsNothing)
 {
     TEngineRig rig;
     ASSERT_TRUE(rig.Identify());
-    rig.Engine->PollGroup = 0;
+    rig.Engine->Schedule().SetPollGroup(0);
     const size_t before = rig.Regulator.Requests.size();
     ASSERT_TRUE(rig.Run(35));
     EXPECT_EQ(rig.Regulator.Requests.size(), before);
+}
+
+// The schedule alone, without a link: what it is handed decides its turns.
+TEST(Schedule, OrderOfTurnsWithoutALink)
+{
+    TSchedule s;
+    s.SetGeneration(3);
+    s.SetInformationEveryMs(60000);
+    TSchedule::TInput in;
+    in.Now = 5000;
+    TSchedule::TRequest r;
+    const auto next = [&] { return s.Cycle(in, r) == TSchedule::TTurn::Send ? int(r.Command) : -1; };
+    EXPECT_EQ(next(), 1);
+    EXPECT_EQ(next(), 1) << "the information block until it is taken";
+    s.SetPollStep(1);
+    s.InformationTaken(in.Now);
+    EXPECT_EQ(next(), 8);
+    EXPECT_EQ(r.Hold, 1000);
+    EXPECT_EQ(next(), 5);
+    in.ArchiveMonth = 2026 * 12 + 9;
+    in.ArchiveStart = 2901;
+    in.ArchiveCount = 40;
+    EXPECT_EQ(next(), 9) << "the download's group between the live ones";
+    EXPECT_EQ(r.Length, 4);
+    EXPECT_EQ(GetWord(r.Data.data()), 2026 * 12 + 9);
+    EXPECT_EQ(GetWord(r.Data.data() + 2), 2901);
+    EXPECT_EQ(r.Hold, 0);
+    EXPECT_EQ(next(), 8);
+    EXPECT_EQ(next(), 9);
+    in.Now += 60000;
+    EXPECT_EQ(next(), 1) << "a minute on, the information block in the second step";
+    EXPECT_EQ(next(), 9);
+    EXPECT_EQ(next(), 8);
+    EXPECT_EQ(next(), 9);
+    EXPECT_EQ(next(), 5) << "asked once per period";
+    EXPECT_EQ(next(), 9);
+    in.HoldFree = false;
+    EXPECT_EQ(next(), 9) << "the live group waits out the hold time, the download does not";
+    in.HoldFree = true;
+
+    s.SetWritePending(1);
+    in.WriterWaiting = true;
+    EXPECT_EQ(s.Cycle(in, r), TSchedule::TTurn::Write);
+    EXPECT_EQ(s.WritePending(), 0);
+    EXPECT_EQ(next(), -1) << "nothing else until the write went out";
+    s.WriteTaken();
+    s.SetGeneration(2);
+    EXPECT_NE(next(), -1);
+    EXPECT_EQ(next(), 3) << "generation 2 asks batches";
+    EXPECT_EQ(r.Data[4], s.BatchSize());
+    s.SetPollGroup(0);
+    EXPECT_EQ(next(), -1);
+}
+
+TEST(Schedule, FastDownloadFallsBackOnlyWhenThePaceIsAnsweredTwice)
+{
+    TSchedule s;
+    s.SetGeneration(3);
+    s.SetPollStep(1);
+    s.SetFast(true);
+    const auto missFast = [&](int times) {
+        TSchedule::TAfter after = TSchedule::TAfter::None;
+        for (int i = 0; i < times; ++i) {
+            s.Sent(9, 0);
+            s.SentFast();
+            after = s.Ended(1);
+        }
+        return after;
+    };
+    const auto probe = [&](uint8_t code) {
+        EXPECT_FALSE(s.FastReady()) << "no fast request while the probe is due";
+        s.Sent(8, 0);
+        return s.Ended(code);
+    };
+    EXPECT_EQ(missFast(TSchedule::FastMissLimit - 1), TSchedule::TAfter::Fast);
+    EXPECT_EQ(missFast(1), TSchedule::TAfter::Probe);
+    EXPECT_EQ(probe(1), TSchedule::TAfter::Fast) << "unanswered at the schedule's pace too: the link fails";
+    EXPECT_EQ(missFast(TSchedule::FastMissLimit), TSchedule::TAfter::Probe);
+    EXPECT_EQ(probe(0), TSchedule::TAfter::Fast) << "once is not enough";
+    s.Sent(9, 0);
+    s.SentFast();
+    EXPECT_EQ(s.Ended(2), TSchedule::TAfter::None) << "an interface error says nothing of the pace";
+    EXPECT_EQ(missFast(TSchedule::FastMissLimit), TSchedule::TAfter::Probe);
+    EXPECT_EQ(probe(0), TSchedule::TAfter::FallBack);
+    EXPECT_TRUE(s.FastDropped());
+    EXPECT_FALSE(s.Fasting());
+    EXPECT_EQ(missFast(1), TSchedule::TAfter::None);
 }

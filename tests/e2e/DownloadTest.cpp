@@ -854,7 +854,7 @@ TEST(FastDownloadLive, LiveValuesStayFreshAndASilentSpellIsNoReasonToFallBack)
     ASSERT_TRUE(rig.Ready) << rig.Why().toStdString();
     TMIniFile cfg(rig.Site.Path(QStringLiteral("qdrwin.ini")));
     auto engine = std::make_unique<TEngine>(TSettings::Read(cfg), 100, rig.Site.Path());
-    ASSERT_TRUE(engine->Fast);
+    ASSERT_TRUE(engine->Fast());
     struct Watch : TEngineObserver {
         QElapsedTimer Clock;
         std::vector<qint64> Live;

@@ -35,7 +35,7 @@ void ExpectIdentifiedAndLive(Session& s, const Generation& g)
 {
     ASSERT_TRUE(PumpUntil([&] { return s.Engine->ValueKem->IsValid() && s.Replied(g.LiveCommand); }, 8000))
         << "sent " << s.Sent.size() << " requests, " << s.Replies.size() << " replies";
-    EXPECT_EQ(s.Engine->Generation, g.Number);
+    EXPECT_EQ(s.Engine->Generation(), g.Number);
     EXPECT_EQ(s.Engine->ValueKem->GetValue(), g.Meters);
     EXPECT_EQ(s.Engine->ValuePregV->GetValue(), 450);
     EXPECT_EQ(s.Engine->ValuePregN->GetValue(), 320);
@@ -103,7 +103,7 @@ TEST_P(ResultCodeFromFault, ReachesTheStatusAndChangesNothing)
     ASSERT_TRUE(PumpUntil([&] { return s.Saw(f.Code); }, 5000)) << f.Fault;
     // A reply that fails a check never reaches the decoder.
     EXPECT_TRUE(s.Replies.empty());
-    EXPECT_EQ(s.Engine->Generation, 0);
+    EXPECT_EQ(s.Engine->Generation(), 0);
     EXPECT_FALSE(s.Engine->ValueKem->IsValid());
     for (uint8_t code : s.Codes)
         EXPECT_EQ(code, f.Code);
@@ -126,7 +126,7 @@ TEST(ResultCodes, WrongDataLengthIsCaughtWhereTheLengthIsFixed)
     ASSERT_TRUE(PumpUntil([&] { return s.Saw(9); }, 5000));
     EXPECT_TRUE(s.SentCommand(1));
     EXPECT_FALSE(s.Engine->ValueKem->IsValid());
-    EXPECT_EQ(s.Engine->PollStep, 0) << "a refused information block must not advance the schedule";
+    EXPECT_EQ(s.Engine->Schedule().PollStep(), 0) << "a refused information block must not advance the schedule";
 }
 
 TEST(ResultCodes, AReplyWithNothingOutstandingIsRefused)
@@ -165,7 +165,7 @@ TEST(Link, RecoversFromAFaultyLineAndReachesTheLiveBlock)
     ASSERT_TRUE(sim.Ready);
     Session s(UdpIni(sim, "Timeout=300\n"));
     ASSERT_TRUE(PumpUntil([&] { return s.Engine->ValueKem->IsValid() && s.Replied(8); }, 15000));
-    EXPECT_EQ(s.Engine->Generation, 3);
+    EXPECT_EQ(s.Engine->Generation(), 3);
     EXPECT_EQ(s.Engine->ValuePregV->GetValue(), 400);
 }
 
@@ -267,16 +267,16 @@ TEST(Unattended, ADownloadThatMakesNoProgressIsShownWithMonthRecordAndWhy)
                     "--lost", "2900", "--speed", "0"});
     ASSERT_TRUE(sim.Ready);
     Session s(UdpIni(sim));
-    s.Engine->StallMs = 1500;
+    s.Engine->SetStallMs(1500);
     std::vector<QString> shown;
     s.Engine->OnDownloadStatus = [&](const QString& text) { shown.push_back(text); };
-    ASSERT_TRUE(PumpUntil([&] { return s.Engine->Stall.Stalled; }, 10000));
-    EXPECT_EQ(s.Engine->Stall.Month, 2026 * 12 + 9);
-    EXPECT_EQ(s.Engine->Stall.Record, 2901);
-    EXPECT_TRUE(s.Engine->DownloadStatus.startsWith(QStringLiteral("2026OCT stojí pri zázname 2901: ")))
-        << s.Engine->DownloadStatus.toStdString();
+    ASSERT_TRUE(PumpUntil([&] { return s.Engine->Stall().Stalled; }, 10000));
+    EXPECT_EQ(s.Engine->Stall().Month, 2026 * 12 + 9);
+    EXPECT_EQ(s.Engine->Stall().Record, 2901);
+    EXPECT_TRUE(s.Engine->DownloadStatus().startsWith(QStringLiteral("2026OCT stojí pri zázname 2901: ")))
+        << s.Engine->DownloadStatus().toStdString();
     ASSERT_FALSE(shown.empty());
-    EXPECT_EQ(shown.back(), s.Engine->DownloadStatus);
+    EXPECT_EQ(shown.back(), s.Engine->DownloadStatus());
 }
 
 } // namespace

@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size < 1 || size > 256)
         return 0;
     const uint8_t command = static_cast<uint8_t>(data[0] % 11);
-    Engine->Generation = static_cast<uint8_t>(1 + (data[0] >> 6) % 3);
+    Engine->Schedule().SetGeneration(static_cast<uint8_t>(1 + (data[0] >> 6) % 3));
     std::vector<uint8_t> block(data + 1, data + size); // exact size: ASan sees any overread
     Engine->ComBufData(0, static_cast<uint8_t>(0x80 | command), static_cast<uint8_t>(block.size()),
                        block.empty() ? nullptr : block.data());

@@ -52,11 +52,11 @@ TEST(LiveTruth, AMuteSpellInsideADownloadIsTheOutageNeverAStall)
     TEngine& e = *s.W->Engine;
     TPageMeasurement& m = *s.W->PageM;
     // A short stall time, so that a stall judged across the outage would show.
-    e.StallMs = 5000;
+    e.SetStallMs(5000);
     bool stalled = false;
     const auto watching = [&](const std::function<bool()>& done) {
         return [&, done] {
-            stalled = stalled || e.Stall.Stalled || s.Status().contains(QStringLiteral("stojí"));
+            stalled = stalled || e.Stall().Stalled || s.Status().contains(QStringLiteral("stojí"));
             return done();
         };
     };

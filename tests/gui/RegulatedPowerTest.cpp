@@ -126,7 +126,7 @@ TEST(RegulatedPower, AWriteTheRegulatorDoesNotConfirmIsSaidToTheOperator)
     QWidget page;
     auto* panel = new TPanelPreg(*s.Engine, &page);
     page.show();
-    ASSERT_TRUE(PumpUntil([&] { return s.Engine->ValuePregV->IsValid() && s.Engine->PollStep != 0; }, 8000));
+    ASSERT_TRUE(PumpUntil([&] { return s.Engine->ValuePregV->IsValid() && s.Engine->Schedule().PollStep() != 0; }, 8000));
     auto write = [&](const char* vt) {
         panel->ButtonPregClick();
         panel->EditPregV->setText(vt);

@@ -44,7 +44,7 @@ TEST(Shutdown, CloseWaitsForTheLineAndStopsTheThreads)
     EXPECT_TRUE(window.close());
     EXPECT_TRUE(window.Engine->Closed());
     EXPECT_TRUE(window.Engine->ComBuf->RootIdle());
-    EXPECT_EQ(window.Engine->PollGroup, 0);
+    EXPECT_EQ(window.Engine->Schedule().PollGroup(), 0);
 }
 
 TEST(Shutdown, ASignalStopsARunningOutputAndThenCloses)

@@ -100,7 +100,7 @@ TEST(StatusFrame, SerialLinkLightsTheLampsWhileSendingAndReceiving)
     root->OnReceiving = [&](bool active) { on += active; mismatched += active != h.Frame->LedR->IsOn(); };
     h.Frame->Bind(engine.ComBuf.get(), h.Memo, "com.log");
     EXPECT_FALSE(h.Frame->Simple);
-    ASSERT_TRUE(PumpUntil([&] { return engine.LastStatus == 0 && engine.Generation != 0 && h.LedColor() == QColor(0x00, 0x80, 0x00); }, 8000));
+    ASSERT_TRUE(PumpUntil([&] { return engine.LastStatus() == 0 && engine.Generation() != 0 && h.LedColor() == QColor(0x00, 0x80, 0x00); }, 8000));
     engine.Close();
     EXPECT_GE(on, 2);
     EXPECT_EQ(mismatched, 0);

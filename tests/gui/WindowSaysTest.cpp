@@ -84,7 +84,7 @@ TEST(WindowSays, ARegulatorSilencedMidDownloadAndBack)
     // instead of waiting) the download is shown as cut off, the lamp red.
     sim.Command("fault loss 1");
     Pump(300);
-    e.ClockShift += TEngine::LinkDownMs + 1000;
+    e.SetClockShift(e.ClockShift() + TEngine::LinkDownMs + 1000);
     const QRegularExpression down(QStringLiteral(
         "^Regulátor neodpovedá od \\d\\d:\\d\\d:\\d\\d  –  2026(OCT|NOV): sťahovanie prerušené, zostáva(jú)? \\d+ "));
     ASSERT_TRUE(PumpUntil([&] { return down.match(s.Text("PanelInf")).hasMatch(); }, 8000))

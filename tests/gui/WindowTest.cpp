@@ -80,13 +80,13 @@ TEST(Window, FiguresAgeThenGoMissingButTheIdentificationStays)
     const auto silver = [&] {
         return s.Label("LabelRs")->palette().color(QPalette::WindowText) == QColor(0xC0, 0xC0, 0xC0);
     };
-    e.ClockShift += 31000;
+    e.SetClockShift(e.ClockShift() + 31000);
     EXPECT_TRUE(PumpUntil(silver, 8000));
     EXPECT_EQ(s.Label("LabelRs")->palette().color(QPalette::WindowText), QColor(0xC0, 0xC0, 0xC0));
     EXPECT_EQ(s.Label("LabelRs")->palette().color(QPalette::Window), QColor(Qt::white));
     EXPECT_FALSE(s.Text("LabelRs").isEmpty());
 
-    e.ClockShift += 10000;
+    e.SetClockShift(e.ClockShift() + 10000);
     EXPECT_TRUE(PumpUntil([&] { return s.Text("LabelRs").isEmpty(); }, 8000));
     EXPECT_TRUE(s.Text("LabelRs").isEmpty());
     EXPECT_EQ(s.Label("LabelRs")->palette().color(QPalette::Window), QColor(0x80, 0x80, 0x80));
@@ -104,24 +104,24 @@ TEST(Window, PageChangesFollowTheRules)
         QTabWidget* pages = s.Window->PageControl;
         EXPECT_FALSE(pages->isTabVisible(TEngine::PageConsumption));
         pages->setCurrentIndex(TEngine::PageArchive);
-        EXPECT_EQ(s.Window->Engine->ActivePage, TEngine::PageArchive);
+        EXPECT_EQ(s.Window->Engine->ActivePage(), TEngine::PageArchive);
 
         // A write waiting for the line, or an output, keeps the page.
-        s.Window->Engine->WritePending = 1;
+        s.Window->Engine->Schedule().SetWritePending(1);
         pages->setCurrentIndex(TEngine::PageRecord);
         EXPECT_EQ(pages->currentIndex(), TEngine::PageArchive);
-        s.Window->Engine->WritePending = 0;
+        s.Window->Engine->Schedule().SetWritePending(0);
         s.Window->OutputBusy = true;
         pages->setCurrentIndex(TEngine::PageRecord);
-        EXPECT_EQ(s.Window->Engine->ActivePage, TEngine::PageArchive);
+        EXPECT_EQ(s.Window->Engine->ActivePage(), TEngine::PageArchive);
         s.Window->OutputBusy = false;
         pages->setCurrentIndex(TEngine::PageRecord);
-        EXPECT_EQ(s.Window->Engine->ActivePage, TEngine::PageRecord);
+        EXPECT_EQ(s.Window->Engine->ActivePage(), TEngine::PageRecord);
     }
     WindowSession s(*sim, QStringLiteral("[DIAGRAM]\nMerania=1\n"));
     EXPECT_TRUE(s.Window->PageControl->isTabVisible(TEngine::PageConsumption));
     s.Window->PageControl->setCurrentIndex(TEngine::PageConsumption);
-    EXPECT_EQ(s.Window->Engine->ActivePage, TEngine::PageConsumption);
+    EXPECT_EQ(s.Window->Engine->ActivePage(), TEngine::PageConsumption);
 
     // ZÁZNAM says it loads until its records come.
     const auto loading = [&] {
@@ -146,13 +146,13 @@ TEST(Window, AConfigurationTheLinkCannotUseIsSaid)
     TMIniFile cfg(site.Path("qdrwin.ini"));
     TFormMain window(TSettings::Read(cfg), 100, site.Path());
     window.show();
-    ASSERT_TRUE(PumpUntil([&] { return !said.empty() && window.Engine->LastStatus != 0; }, 5000));
+    ASSERT_TRUE(PumpUntil([&] { return !said.empty() && window.Engine->LastStatus() != 0; }, 5000));
     EXPECT_TRUE(said[0].Text.contains(QStringLiteral("IP=127.0.0.1:99999: port nie je číslo od 1 do 65535")))
         << said[0].Text.toStdString();
     TFrameCom* frame = window.FrameCom;
     ASSERT_NE(frame, nullptr);
     EXPECT_TRUE(frame->toolTip().contains(QStringLiteral("port nie je číslo"))) << frame->toolTip().toStdString();
-    EXPECT_EQ(window.Engine->LastStatus, 2) << "no port is guessed";
+    EXPECT_EQ(window.Engine->LastStatus(), 2) << "no port is guessed";
     TDialogs::SetResponder(nullptr);
 }
 
@@ -172,7 +172,7 @@ TEST(Window, AFolderAnotherProgramHoldsIsShownButNotDownloadedInto)
     // The live figures come, the archive is not asked for, and the window says why.
     ASSERT_TRUE(PumpUntil([&] { return window.Engine->ValueKem->IsValid() && window.Engine->GridAr->IsValid(); }, 15000));
     Pump(1500);
-    EXPECT_FALSE(window.Engine->Download);
+    EXPECT_FALSE(window.Engine->Download());
     EXPECT_EQ(archiveRequests, 0);
     EXPECT_EQ(window.Engine->ArchiveReplies->Stored, 0u);
     EXPECT_TRUE(monthly().isEmpty());
@@ -183,7 +183,7 @@ TEST(Window, AFolderAnotherProgramHoldsIsShownButNotDownloadedInto)
         << window.PanelInf->text().toStdString();
     // The other program ends: the window takes the folder and downloads.
     fetch.Release();
-    ASSERT_TRUE(PumpUntil([&] { return window.Engine->Download && window.Engine->ArchiveReplies->Stored > 0; }, 15000));
+    ASSERT_TRUE(PumpUntil([&] { return window.Engine->Download() && window.Engine->ArchiveReplies->Stored > 0; }, 15000));
     EXPECT_FALSE(window.PanelInf->text().contains(QStringLiteral("nesťahuje")));
     EXPECT_TRUE(window.Alerts->MayMail());
     window.Engine->Archive->SaveAll();
@@ -213,10 +213,12 @@ TEST(Window, AnAlertIsShownWhileItHoldsWhole)
     c.LastElapsed = 899;
     c.AveragePower = 450;
     alerts.IntervalClosed(e, c);
-    e.Stall.Stalled = true;
-    e.Stall.Month = 2026 * 12 + 11;
-    e.Stall.Record = 142;
-    e.Stall.Code = 1;
+    TEngine::TStall stuck;
+    stuck.Stalled = true;
+    stuck.Month = 2026 * 12 + 11;
+    stuck.Record = 142;
+    stuck.Code = 1;
+    e.DownloadWatch().SetStall(stuck);
     alerts.DownloadChanged(e);
     const QString stall = QStringLiteral("Sťahovanie archívu stojí: %1.").arg(e.StallText());
     const QString exceedance =
@@ -234,7 +236,8 @@ TEST(Window, AnAlertIsShownWhileItHoldsWhole)
 
     // The download goes on: the stall leaves the line, the list and the hint,
     // and the alert still in force is the line's again.
-    e.Stall.Stalled = false;
+    stuck.Stalled = false;
+    e.DownloadWatch().SetStall(stuck);
     alerts.DownloadChanged(e);
     EXPECT_FALSE(window.PanelInf->text().contains(QStringLiteral("stojí"))) << window.PanelInf->text().toStdString();
     EXPECT_TRUE(window.PanelInf->text().contains(exceedance)) << window.PanelInf->text().toStdString();

@@ -98,10 +98,10 @@ TFormMain::TFormMain(const TSettings& settings, uint16_t timerPeriod, const QStr
     // The archive, the link and its events, the consumption interface and
     // the values, in the order the engine creates them.
     Engine = std::make_unique<TEngine>(settings, timerPeriod, archiveFolder);
-    PageControl->setTabVisible(TEngine::PageConsumption, Engine->Merania != 0);
+    PageControl->setTabVisible(TEngine::PageConsumption, Engine->Merania() != 0);
     // A meter added while the window runs changes the records' size: the
     // information block tells, so it is asked for again every minute.
-    Engine->InformationEveryMs = 60000;
+    Engine->SetInformationEveryMs(60000);
     FolderLock = std::make_unique<TFolderLock>();
     HoldFolder();
 
@@ -131,8 +131,8 @@ TFormMain::TFormMain(const TSettings& settings, uint16_t timerPeriod, const QStr
     PageA = new TPageArchive(*Engine->Archive, *DispArch, OutputBusy, TabSheetA);
     TabSheetA->layout()->addWidget(PageA);
     // KOMUNIKACIA Rychlo is where it starts; the box sets it for this run.
-    PageA->CheckBoxFast->setChecked(Engine->Fast);
-    connect(PageA->CheckBoxFast, &QCheckBox::toggled, this, [this](bool on) { Engine->Fast = on; });
+    PageA->CheckBoxFast->setChecked(Engine->Fast());
+    connect(PageA->CheckBoxFast, &QCheckBox::toggled, this, [this](bool on) { Engine->SetFast(on); });
     CreateOutputs(settings);
     // Sized once every page holds its controls.
     PlaceWindow();
@@ -178,7 +178,7 @@ TFormMain::TFormMain(const TSettings& settings, uint16_t timerPeriod, const QStr
     // The debug view lists every single figure the pages show; while it is
     // shown they all stay current, whatever page is chosen.
     AddDebugRows(*DebugView, *Engine);
-    DebugView->OnShownChanged = [this](bool shown) { Engine->WatchAll = shown; };
+    DebugView->OnShownChanged = [this](bool shown) { Engine->SetWatchAll(shown); };
 }
 
 void TFormMain::ShowInf(const QString& status)
@@ -240,7 +240,7 @@ void TFormMain::HoldFolder()
             break;
         }
     }
-    Engine->Download = FolderLock->Holds();
+    Engine->SetDownload(FolderLock->Holds());
     if (Alerts)
         Alerts->SetMayMail(FolderLock->Holds());
     if (notice != FolderNotice) {
@@ -475,7 +475,7 @@ void TFormMain::CreateDisplays()
 void TFormMain::FollowDownload()
 {
     const TArchiveQDR& archive = *Engine->Archive;
-    if (archive.RequestCount > 0 && !Engine->Stall.Stalled) {
+    if (archive.RequestCount > 0 && !Engine->Stall().Stalled) {
         CountingMonth = archive.RequestMonth;
         FinishedText.clear();
     } else if (archive.RequestCount == 0 && CountingMonth != 0 && Engine->LinkUp()) {
@@ -508,13 +508,13 @@ QString TFormMain::StatusText() const
         if (archive.RequestCount > 0) {
             parts << MonthText(archive.RequestMonth) + QStringLiteral(": sťahovanie prerušené, ") +
                          RemainingRecordsText(archive.RequestCount);
-            if (!e.MovedAsideText.isEmpty())
-                parts << e.MovedAsideText;
+            if (!e.MovedAsideText().isEmpty())
+                parts << e.MovedAsideText();
             return parts.join(QStringLiteral("  –  "));
         }
     }
-    if (!e.DownloadStatus.isEmpty())
-        parts << e.DownloadStatus;
+    if (!e.DownloadStatus().isEmpty())
+        parts << e.DownloadStatus();
     else if (!FinishedText.isEmpty())
         parts << FinishedText;
     return parts.join(QStringLiteral("  –  "));
@@ -524,9 +524,9 @@ QString TFormMain::ArchiveStatusText() const
 {
     const TEngine& e = *Engine;
     // A download going on is said to be one.
-    if (e.Link().State != TEngine::TLinkState::Down && e.Archive->RequestCount > 0 && !e.Stall.Stalled &&
-        !e.DownloadStatus.isEmpty())
-        return QStringLiteral("Sťahuje sa ") + e.DownloadStatus;
+    if (e.Link().State != TEngine::TLinkState::Down && e.Archive->RequestCount > 0 && !e.Stall().Stalled &&
+        !e.DownloadStatus().isEmpty())
+        return QStringLiteral("Sťahuje sa ") + e.DownloadStatus();
     return StatusText();
 }
 
@@ -545,8 +545,8 @@ void TFormMain::ShowDownloadStatus()
     const QString key = QStringLiteral("%1 %2 %3 %4 %5")
                             .arg(int(e.Link().State))
                             .arg(e.Archive->RequestCount > 0 ? e.Archive->RequestMonth : 0)
-                            .arg(e.Stall.Stalled)
-                            .arg(FinishedText, e.MovedAsideText);
+                            .arg(e.Stall().Stalled)
+                            .arg(FinishedText, e.MovedAsideText());
     if (key == StatusShownKey && now - StatusShownAt < 1000)
         return;
     StatusPending = false;
@@ -567,19 +567,19 @@ void TFormMain::Tick()
         if (Engine->ValueQ[i]->IsValid())
             PageZ->RecordArrived(i);
     TAlertView::ShowProjection(PageM->LabelPj, Alerts->Projection());
-    if (Engine->Merania)
+    if (Engine->Merania())
         FrameProjection->Show(Alerts->Projection(), Alerts->MonthPeak(), Alerts->Config().Reserve);
     DebugView->RefreshIfChanged();
     PageA->CheckArchiveView(CurrentPage == TEngine::PageArchive);
     // Offered while a download runs; a regulator that did not keep up has
     // the schedule for the rest of the run.
-    PageA->CheckBoxFast->setVisible(Engine->Download && Engine->Archive->RequestCount > 0);
+    PageA->CheckBoxFast->setVisible(Engine->Download() && Engine->Archive->RequestCount > 0);
     PageA->CheckBoxFast->setEnabled(!Engine->FastFallback());
 }
 
 bool TFormMain::PageChangeAllowed() const
 {
-    if (Engine->WritePending || OutputActive())
+    if (Engine->WritePending() || OutputActive())
         return false;
     return !(CurrentPage == TEngine::PageInformation && PanelPreg && PanelPreg->Busy());
 }
@@ -596,7 +596,7 @@ void TFormMain::PageChanged(int index)
     CurrentPage = index;
     // The tab indexes are the schedule's page numbers: the ODBER tab keeps
     // its place when hidden.
-    Engine->ActivePage = static_cast<uint8_t>(index);
+    Engine->SetActivePage(static_cast<uint8_t>(index));
     PageA->CheckArchiveView(CurrentPage == TEngine::PageArchive);
 }
 

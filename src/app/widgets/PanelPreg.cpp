@@ -73,8 +73,8 @@ TPanelPreg::TPanelPreg(TEngine& engine, QWidget* parent)
     LabelPregOpen = new QLabel(QStringLiteral("Heslo nie je nastavené:\nzmena nie je chránená"), this);
     LabelPregOpen->setObjectName(QStringLiteral("LabelPregOpen"));
     LabelPregOpen->setToolTip(QStringLiteral("Heslo sa nastavuje kľúčom Password v časti [INE] súboru qdrwin.ini"));
-    LabelPregOpen->setVisible(Engine.Password.isEmpty());
-    LabeledEditPassword->setEnabled(!Engine.Password.isEmpty());
+    LabelPregOpen->setVisible(Engine.Password().isEmpty());
+    LabeledEditPassword->setEnabled(!Engine.Password().isEmpty());
 
     BitBtnPregY = new QPushButton(QStringLiteral("OK"), this);
     BitBtnPregY->setObjectName(QStringLiteral("BitBtnPregY"));
@@ -129,8 +129,8 @@ void TPanelPreg::ButtonPregClick()
     EditPregN->setText(Engine.ValuePregN->GetDisplay());
     LabeledEditPassword->clear();
     LabelPregError->hide();
-    LabelPregOpen->setVisible(Engine.Password.isEmpty());
-    LabeledEditPassword->setEnabled(!Engine.Password.isEmpty());
+    LabelPregOpen->setVisible(Engine.Password().isEmpty());
+    LabeledEditPassword->setEnabled(!Engine.Password().isEmpty());
 }
 
 void TPanelPreg::BitBtnPregNClick() { hide(); }
@@ -141,7 +141,7 @@ void TPanelPreg::BitBtnPregYClick()
         return;
     // Said, so the operator does not take the old powers for the new ones;
     // nothing goes to the regulator.
-    if (!Engine.Password.isEmpty() && LabeledEditPassword->text() != Engine.Password) {
+    if (!Engine.Password().isEmpty() && LabeledEditPassword->text() != Engine.Password()) {
         LabelPregError->show();
         LabeledEditPassword->selectAll();
         LabeledEditPassword->setFocus();
@@ -167,4 +167,4 @@ void TPanelPreg::BitBtnPregYClick()
                         QStringLiteral("CHYBA !"));
 }
 
-bool TPanelPreg::Busy() const { return !isHidden() || Writing || Engine.WritePending != 0; }
+bool TPanelPreg::Busy() const { return !isHidden() || Writing || Engine.WritePending(); }

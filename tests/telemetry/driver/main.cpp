@@ -75,8 +75,8 @@ int main(int argc, char** argv)
         if (engine)
             engine->Close();
         engine = std::make_unique<TEngine>(settings, 100, dir);
-        engine->InformationEveryMs = 60000;
-        engine->SilenceSeconds = static_cast<uint8_t>(silence);
+        engine->SetInformationEveryMs(60000);
+        engine->SetSilenceSeconds(static_cast<uint8_t>(silence));
         engine->OnSilence = [&](void*) { QTimer::singleShot(0, &app, makeEngine); };
         if (telemetry)
             telemetry->Follow(engine.get());
