@@ -61,90 +61,7 @@ TEngine::TEngine(const TSettings& settings, uint16_t timerPeriod, const QString&
     InterfaceME->PowerFactor->Computed = true;
     ArchiveReplies->IntervalMinutes = InterfaceME->IntervalMinutes;
     Follower.SetIntervalMinutes(InterfaceME->IntervalMinutes);
-    CreateValues();
-}
-
-void TEngine::CreateValues()
-{
-    Values = std::make_unique<TValues>(ValueCapacity);
-    TValues& v = *Values;
-    ValueTa = v.AddNew<TValueStrings>(MaxAge);
-    ValueTa->Strings << QStringLiteral("VT") << QStringLiteral("NT");
-    ValueRs = v.AddNew<TValueWord>(MaxAge);
-    ValuePmV = v.AddNew<TValueWord>(MaxAge);
-    ValuePmN = v.AddNew<TValueWord>(MaxAge);
-    ValueTmV = v.AddNew<TValueDateTime>(MaxAge);
-    ValueTmN = v.AddNew<TValueDateTime>(MaxAge);
-    ValueTr = v.AddNew<TValueDateTime>(MaxAge);
-    GridEm = v.AddNew<TValueGridEm>(MainMeterTitle, Sched.GenerationRef(), InterfaceME->Power,
-                                    InterfaceME->AveragePower, InterfaceME->ReactivePower, Settings.JalPlus,
-                                    Settings.JalMinus, MaxAge, Settings.MeterNames);
-    GridAr = v.AddNew<TValueGridAr>(Archive.get(), MaxAge);
-    ListIO = v.AddNew<TValueListIO>(MaxAge, Settings.ApplianceNames, Settings.SignalNames);
-    ValueId = v.AddNew<TValueString>(MaxAge);
-    ValueId->ClearMaxAge();
-    ValueTres = v.AddNew<TValueDateTime>(MaxAge);
-    ValueTnmi = v.AddNew<TValueDateTime>(MaxAge);
-    ValueTini = v.AddNew<TValueDateTime>(MaxAge);
-    ValueTcfg = v.AddNew<TValueDateTime>(MaxAge);
-    ValueKem = v.AddNew<TValueWord>(MaxAge);
-    ValueKrs = v.AddNew<TValueWord>(MaxAge);
-    ValueKso = v.AddNew<TValueWord>(MaxAge);
-    ValuePregV = v.AddNew<TValueWord>(MaxAge);
-    ValuePregN = v.AddNew<TValueWord>(MaxAge);
-    for (size_t i = 0; i < 4; ++i) {
-        ValueQ[i] = v.AddNew<TValueDateTime>(MaxAge);
-        ListQ[i] = v.AddNew<TValueListQ>(InterfaceME->IntervalMinutes, MaxAge);
-    }
-}
-
-const QStringList& TEngine::ControlNames()
-{
-    static const QStringList names = {
-        QStringLiteral("LabelTd"),    QStringLiteral("LabelTc"),    QStringLiteral("LabelTa"),
-        QStringLiteral("LabelPa"),    QStringLiteral("LabelPr"),    QStringLiteral("LabelRs"),
-        QStringLiteral("LabelPmV"),   QStringLiteral("LabelPmN"),   QStringLiteral("LabelTmV"),
-        QStringLiteral("LabelTmN"),   QStringLiteral("LabelTr"),    QStringLiteral("DrawGridEm"),
-        QStringLiteral("DrawGridAr"), QStringLiteral("ListBoxIO"),  QStringLiteral("LabelId"),
-        QStringLiteral("LabelTres"),  QStringLiteral("LabelTnmi"),  QStringLiteral("LabelTini"),
-        QStringLiteral("LabelTcfg"),  QStringLiteral("LabelKem"),   QStringLiteral("LabelKrs"),
-        QStringLiteral("LabelKso"),   QStringLiteral("LabelPregV"), QStringLiteral("LabelPregN"),
-        QStringLiteral("LabelQ0"),    QStringLiteral("LabelQ1"),    QStringLiteral("LabelQ2"),
-        QStringLiteral("LabelQ3"),    QStringLiteral("ListBoxQ0"),  QStringLiteral("ListBoxQ1"),
-        QStringLiteral("ListBoxQ2"),  QStringLiteral("ListBoxQ3"),
-        // The consumption page.
-        QStringLiteral("LabelPd"),    QStringLiteral("LabelAd"),    QStringLiteral("PanelDt"),
-        QStringLiteral("LabelQa"),    QStringLiteral("LabelCf"),    QStringLiteral("LabelPq"),
-        QStringLiteral("LabelAh"),    QStringLiteral("LabelTh"),    QStringLiteral("LabelPo"),
-        QStringLiteral("LabelAo"),    QStringLiteral("LabelPp"),    QStringLiteral("LabelAp"),
-    };
-    return names;
-}
-
-TValue* TEngine::Value(const QString& name) const
-{
-    const TInterfaceME& me = *InterfaceME;
-    const std::pair<const char*, TValue*> table[] = {
-        {"LabelTd", me.TimeStamp},     {"PanelDt", me.TimeStamp},      {"LabelTc", me.IntervalTime},
-        {"LabelPa", me.Power},         {"LabelPr", me.AveragePower},   {"LabelTa", ValueTa},
-        {"LabelRs", ValueRs},          {"LabelPmV", ValuePmV},         {"LabelPmN", ValuePmN},
-        {"LabelTmV", ValueTmV},        {"LabelTmN", ValueTmN},         {"LabelTr", ValueTr},
-        {"DrawGridEm", GridEm},        {"DrawGridAr", GridAr},         {"ListBoxIO", ListIO},
-        {"LabelId", ValueId},          {"LabelTres", ValueTres},       {"LabelTnmi", ValueTnmi},
-        {"LabelTini", ValueTini},      {"LabelTcfg", ValueTcfg},       {"LabelKem", ValueKem},
-        {"LabelKrs", ValueKrs},        {"LabelKso", ValueKso},         {"LabelPregV", ValuePregV},
-        {"LabelPregN", ValuePregN},    {"LabelQ0", ValueQ[0]},         {"LabelQ1", ValueQ[1]},
-        {"LabelQ2", ValueQ[2]},        {"LabelQ3", ValueQ[3]},         {"ListBoxQ0", ListQ[0]},
-        {"ListBoxQ1", ListQ[1]},       {"ListBoxQ2", ListQ[2]},        {"ListBoxQ3", ListQ[3]},
-        {"LabelPd", me.AllowedPower},  {"LabelAd", me.AgreedEnergy},   {"LabelQa", me.ReactivePower},
-        {"LabelCf", me.PowerFactor},   {"LabelPq", me.OptimalIntervalPower},
-        {"LabelAh", me.MeasuredEnergy}, {"LabelTh", me.HourTime},      {"LabelPo", me.OptimalPower},
-        {"LabelAo", me.OptimalEnergy}, {"LabelPp", me.PowerDeviation}, {"LabelAp", me.EnergyDeviation},
-    };
-    for (const auto& [control, value] : table)
-        if (name == QLatin1String(control))
-            return value;
-    return nullptr;
+    FLive.Create(*Archive, *InterfaceME, Settings, Sched.GenerationRef());
 }
 
 TEngine::~TEngine()
@@ -152,7 +69,7 @@ TEngine::~TEngine()
     Close();
     // Values refer to the archive and to the consumption values, so they go
     // first; the archive saves what it still holds; the link goes last.
-    Values.reset();
+    FLive.Release();
     Archive.reset();
     InterfaceME.reset();
     ComBuf.reset();
@@ -188,8 +105,8 @@ TSchedule::TInput TEngine::TurnInput() const
     in.Now = Now();
     in.HoldFree = ComBuf->Hold == 0;
     in.WriterWaiting = Writer.Waiting();
-    in.InformationHeld = InformationHeld.Length != 0;
-    in.TableHeld = TableHeld.Length != 0;
+    in.InformationHeld = Agreement.InformationHeld();
+    in.TableHeld = Agreement.TableHeld();
     in.NearEnd = Follower.EndsWithin(TSchedule::NearEndSeconds, in.Now);
     in.ArchiveMonth = Archive->RequestMonth;
     in.ArchiveStart = Archive->RequestStart;
@@ -263,44 +180,22 @@ void TEngine::ComBufData(uint8_t address, uint8_t command, uint8_t length, const
     if (command >= 128 && command <= 138 && data) {
         switch (command - 128) {
         case 0:
-            if (length >= 10) {
-                const int n = std::min<int>(length, 253);
-                int end = 6;
-                while (end < n && data[end] != 0)
-                    ++end;
-                ValueId->SetText(FromRegulatorText(reinterpret_cast<const char*>(data + 6), end - 6), 0);
+            if (const auto id = DecodeIdentification(data, length)) {
+                FLive.Apply(*id);
                 Sched.SetIdentityPending(true);
-                Sched.SetGeneration(1);
-                if (data[n - 4] == '2' && data[n - 3] == '0' && data[n - 2] == '0') {
-                    if (data[n - 1] == '0')
-                        Sched.SetGeneration(2);
-                    else if (data[n - 1] == '2')
-                        Sched.SetGeneration(3);
-                }
+                Sched.SetGeneration(id->Generation);
                 Notify([&](TEngineObserver* o) { o->Identified(*this); });
             }
             break;
         case 1:
-            if (length >= 24 && InformationAgrees(data)) {
-                ValueTini->SetValue(GetLong(data + 0), 0);
-                ValueTnmi->SetValue(GetLong(data + 4), 0);
-                ValueTcfg->SetValue(GetLong(data + 8), 0);
-                ValueTres->SetValue(GetLong(data + 12), 0);
-                ValueKrs->SetValue(data[17], 0);
-                ValueKso->SetValue(data[18], 0);
-                ListIO->SetReportedAppliances(data[18]);
-                RegulatedPowerArrived(GetLong(data + 20));
-                ValueKem->SetValue(data[16], 0);
-                GridEm->SetReportedMeters(data[16]);
-                // Generation 3 reports the main measurement as a channel of its
-                // own, and its meter kinds with every measurement block.
-                uint8_t channels = data[16];
-                if (Generation() == 3)
-                    ++channels;
-                else
-                    Archive->KindMask = static_cast<uint16_t>(data[19] >> 1);
-                GridEm->MeterCount = channels;
-                Archive->SetChannels(channels);
+            if (const auto info = DecodeInformation(data, length, Generation());
+                info && InformationAgrees(data, info->Channels)) {
+                FLive.Apply(*info);
+                RegulatedPowerArrived(info->Powers.Packed);
+                // Generation 3 reports its meter kinds with every measurement block.
+                if (Generation() != 3)
+                    Archive->KindMask = info->KindMask;
+                Archive->SetChannels(info->Channels);
                 if (Sched.PollStep() == 0)
                     Sched.SetPollStep(1);
                 // The identification stands once the information block
@@ -314,20 +209,9 @@ void TEngine::ComBufData(uint8_t address, uint8_t command, uint8_t length, const
             }
             break;
         case 2:
-            if (length >= 35) {
-                InterfaceME->TimeStamp->SetValue(GetLong(data + 1), 0);
-                InterfaceME->IntervalTime->SetValue(GetWord(data + 5), 0);
-                InterfaceME->Power->SetValue(GetWord(data + 7), 0);
-                InterfaceME->AveragePower->SetValue(GetWord(data + 9), 0);
-                ValueRs->SetValue(data[11], 0);
-                ValueTa->SetIndex(data[12], 0);
-                ValuePmV->SetValue(GetWord(data + 13), 0);
-                ValuePmN->SetValue(GetWord(data + 15), 0);
-                ValueTmV->SetValue(GetLong(data + 17), 0);
-                ValueTmN->SetValue(GetLong(data + 21), 0);
-                if (TableAgrees(data + 25, 10))
-                    GridAr->SetTable(data + 25);
-                FollowInterval(GetLong(data + 1), GetWord(data + 5), GetWord(data + 9));
+            if (const auto m = DecodeMeasurement(data, length)) {
+                FLive.Apply(*m, TableAgrees(m->Table.data(), uint8_t(m->Table.size())));
+                FollowInterval(m->TimeStamp, m->IntervalTime, m->Average);
                 live = 2;
             }
             break;
@@ -349,52 +233,30 @@ void TEngine::ComBufData(uint8_t address, uint8_t command, uint8_t length, const
             break;
         }
         case 4:
-            if (length >= 4) {
-                const size_t slot = Sched.RecordIndex() & 3u;
-                ValueQ[slot]->SetValue(GetLong(data), 0);
-                ListQ[slot]->SetSamples(data + 4, (length - 4) / 2);
+            if (const auto record = DecodeRecordSlot(data, length)) {
+                FLive.Apply(*record, Sched.RecordIndex() & 3u);
                 Sched.NextRecord();
             }
             break;
         case 5:
-            if (length >= 43) {
-                InterfaceME->TimeStamp->SetValue(GetLong(data + 0), 0);
-                ValueRs->SetValue(data[8], 0);
-                ValueTa->SetIndex(data[9], 0);
-                ListIO->SetStates(data + 18, data + 10);
-                ValuePmV->SetValue(GetWord(data + 26), 0);
-                ValuePmN->SetValue(GetWord(data + 28), 0);
-                ValueTmV->SetValue(GetLong(data + 30), 0);
-                ValueTmN->SetValue(GetLong(data + 34), 0);
-                ValueTr->SetValue(GetLong(data + 38), 0);
+            if (const auto states = DecodeStates(data, length)) {
+                FLive.Apply(*states);
                 live = 5;
             }
             break;
         case 7:
-            if (length >= 4) {
+            if (const auto powers = DecodeRegulatedPowers(data, length)) {
                 ++PowerReplies;
-                PowerReported = GetLong(data);
+                PowerReported = powers->Packed;
                 RegulatedPowerArrived(PowerReported);
             }
             break;
         case 8:
-            if (length >= 70) {
-                MeasurementArrived(data);
-                live = 8;
-            }
-            break;
         case 10:
-            if (length >= 88) {
-                MeasurementArrived(data);
-                live = 10;
-                TInterfaceME& me = *InterfaceME;
-                me.AllowedPower->SetValue(GetWord(data + 70), 0);
-                me.OptimalIntervalPower->SetValue(GetWord(data + 72), 0);
-                me.Date->SetValue(GetLong(data + 74), 0);
-                me.Number->SetValue(GetWord(data + 78), 0);
-                me.IntervalNumber->SetValue(GetLong(data + 80), 0);
-                me.AgreedEnergy->SetValue(GetWord(data + 84), 0);
-                me.MeasuredEnergy->SetValue(GetWord(data + 86), 0);
+            if (const auto m = DecodeMeasurement3(command, data, length)) {
+                MeasurementArrived(*m);
+                FLive.ApplyEvaluation(*m);
+                live = command - 128;
             }
             break;
         default:
@@ -407,71 +269,35 @@ void TEngine::ComBufData(uint8_t address, uint8_t command, uint8_t length, const
         OnReply(address, command, length, data);
 }
 
-bool TEngine::InformationAgrees(const uint8_t* data)
+bool TEngine::InformationAgrees(const uint8_t* data, uint8_t channels)
 {
-    // The meter count fixes the size of every record filed from now on, and
-    // a change moves the month's file aside: a block that may be the late
-    // answer to another request (24 bytes are four archive records), or one
-    // that changes the count, is taken only when the next information block
-    // brings the same bytes. Until then the schedule asks for it again.
-    uint8_t channels = data[16];
-    if (Generation() == 3)
-        ++channels;
-    const uint16_t size = Archive->ArchiveRecordSize();
-    const bool changes = size != 0 && size != 2 + 2 * channels;
-    if (!ComBuf->Suspect() && !changes) {
-        InformationHeld.Length = 0;
-        return true;
-    }
-    const bool agrees = InformationHeld.Length == 24 && std::memcmp(InformationHeld.Bytes.data(), data, 24) == 0;
-    if (agrees) {
-        InformationHeld.Length = 0;
-        return true;
-    }
-    std::memcpy(InformationHeld.Bytes.data(), data, 24);
-    InformationHeld.Length = 24;
-    return false;
+    return Agreement.Information(data, ComBuf->Suspect(), Archive->ArchiveRecordSize(), channels);
 }
 
 bool TEngine::TableAgrees(const uint8_t* bytes, uint8_t length)
 {
-    // What the download asks for follows the month table (and, for
-    // generation 3, the meter kinds before it): from a block that may be a
-    // late answer of another kind it is taken only when the next block says
-    // the same.
-    if (!ComBuf->Suspect()) {
-        TableHeld.Length = 0;
-        return true;
-    }
-    const bool agrees = TableHeld.Length == length && std::memcmp(TableHeld.Bytes.data(), bytes, length) == 0;
-    std::memcpy(TableHeld.Bytes.data(), bytes, length);
-    TableHeld.Length = length;
-    return agrees;
+    return Agreement.Table(bytes, length, ComBuf->Suspect());
 }
 
 void TEngine::RegulatedPowerArrived(uint32_t powers)
 {
-    const auto vt = static_cast<uint16_t>(powers);
-    const auto nt = static_cast<uint16_t>(powers >> 16);
-    ValuePregV->SetValue(vt, 0);
-    ValuePregN->SetValue(nt, 0);
+    const TRegulatedPowers decoded{powers};
+    FLive.ApplyPowers(decoded);
+    const uint16_t vt = decoded.Vt();
+    const uint16_t nt = decoded.Nt();
     // The archive view draws its limit lines from these.
     if (OnRegulatedPower)
         OnRegulatedPower(vt, nt);
     Notify([&](TEngineObserver* o) { o->RegulatedPowerArrived(*this, vt, nt); });
 }
 
-void TEngine::MeasurementArrived(const uint8_t* data)
+void TEngine::MeasurementArrived(const TMeasurement3& block)
 {
-    InterfaceME->TimeStamp->SetValue(GetLong(data + 0), 0);
-    InterfaceME->IntervalTime->SetValue(GetWord(data + 4), 0);
-    const uint16_t kinds = GetWord(data + 58);
-    GridEm->SetReadings(data + 6, kinds);
-    if (TableAgrees(data + 58, 12)) {
-        Archive->KindMask = kinds;
-        GridAr->SetTable(data + 60);
-    }
-    FollowInterval(GetLong(data + 0), GetWord(data + 4), GetWord(data + 8));
+    const bool agrees = TableAgrees(block.KindsAndTable.data(), uint8_t(block.KindsAndTable.size()));
+    if (agrees)
+        Archive->KindMask = block.Kinds();
+    FLive.Apply(block, agrees);
+    FollowInterval(block.TimeStamp, block.IntervalTime, block.Average());
 }
 
 void TEngine::ComBufTick()

@@ -12,6 +12,7 @@
 #include "app/IntervalFollower.h"
 #include "app/LinkWatch.h"
 #include "app/ObserverList.h"
+#include "app/LiveValues.h"
 #include "app/Replies.h"
 #include "app/Schedule.h"
 #include "app/Settings.h"
@@ -20,6 +21,7 @@
 #include "comm/ComEvents.h"
 #include "regulator/ArchiveQDR.h"
 #include "regulator/ArchiveReplies.h"
+#include "regulator/ReplyAgreement.h"
 #include "regulator/ValueGridAr.h"
 #include "regulator/ValueGridEm.h"
 #include "regulator/ValueListIO.h"
@@ -38,6 +40,9 @@
 #include <vector>
 
 class TEngine {
+    // First, so that the names below can refer to its values from the start.
+    TLiveValues FLive;
+
 public:
     // Page indexes the schedule distinguishes.
     enum : uint8_t {
@@ -47,8 +52,8 @@ public:
         PageArchive = TSchedule::PageArchive,
         PageConsumption = TSchedule::PageConsumption
     };
-    static constexpr uint16_t ValueCapacity = 64;
-    static constexpr uint16_t MaxAge = 40;
+    static constexpr uint16_t ValueCapacity = TLiveValues::Capacity;
+    static constexpr uint16_t MaxAge = TLiveValues::MaxAge;
     static constexpr uint8_t ArchiveSlot = TArchiveReplies::Slot;
 
     // timerPeriod 0 builds the link without its timer; whoever owns the engine
@@ -64,7 +69,7 @@ public:
     std::unique_ptr<TArchiveQDR> Archive;
     std::unique_ptr<TComBufQDR> ComBuf;
     std::unique_ptr<TInterfaceME> InterfaceME;
-    std::unique_ptr<TValues> Values;
+    const std::unique_ptr<TValues>& Values = FLive.Values;
 
     TComRootInterface* Root() const;
     // The transport as the status frame shows it, e.g. COM1:1200,N,8,1.
@@ -149,36 +154,34 @@ public:
     static QString FastFallbackText() { return TSchedule::FallbackText(); }
     static QString FastFallbackReason() { return TSchedule::FallbackReason(); }
 
-    // The values of the live pages, in the order they are created; all owned
-    // by Values. Each is named after the control that shows it.
-    TValueStrings* ValueTa = nullptr;     // tariff, "VT"/"NT"
-    TValueWord* ValueRs = nullptr;        // regulation stage
-    TValueWord* ValuePmV = nullptr;       // maxima reached, kW
-    TValueWord* ValuePmN = nullptr;
-    TValueDateTime* ValueTmV = nullptr;   // times of the maxima
-    TValueDateTime* ValueTmN = nullptr;
-    TValueDateTime* ValueTr = nullptr;    // maxima zeroed
-    TValueGridEm* GridEm = nullptr;       // meters
-    TValueGridAr* GridAr = nullptr;       // the regulator's archive month table
-    TValueListIO* ListIO = nullptr;       // appliances and signals
-    TValueString* ValueId = nullptr;      // identification, never expires
-    TValueDateTime* ValueTres = nullptr;  // last RESET
-    TValueDateTime* ValueTnmi = nullptr;  // last power failure
-    TValueDateTime* ValueTini = nullptr;  // initialisation
-    TValueDateTime* ValueTcfg = nullptr;  // last configuration change
-    TValueWord* ValueKem = nullptr;       // meters
-    TValueWord* ValueKrs = nullptr;       // regulation stages
-    TValueWord* ValueKso = nullptr;       // appliances
-    TValueWord* ValuePregV = nullptr;     // regulated powers, kW
-    TValueWord* ValuePregN = nullptr;
-    std::array<TValueDateTime*, 4> ValueQ{}; // interval record slots: time
-    std::array<TValueListQ*, 4> ListQ{};      // and samples
-
-    // The value a control shows, by the control's name (LabelTa, DrawGridEm,
-    // ListBoxQ2, LabelPa, LabelAp, ...), or nullptr.
-    TValue* Value(const QString& controlName) const;
-    // Every control name Value knows, in display order.
-    static const QStringList& ControlNames();
+    // The values of the live pages (see LiveValues.h). The names below are
+    // its values under the names the front ends have always used.
+    TLiveValues& Live() { return FLive; }
+    const TLiveValues& Live() const { return FLive; }
+    TValueStrings* const& ValueTa = FLive.ValueTa;
+    TValueWord* const& ValueRs = FLive.ValueRs;
+    TValueWord* const& ValuePmV = FLive.ValuePmV;
+    TValueWord* const& ValuePmN = FLive.ValuePmN;
+    TValueDateTime* const& ValueTmV = FLive.ValueTmV;
+    TValueDateTime* const& ValueTmN = FLive.ValueTmN;
+    TValueDateTime* const& ValueTr = FLive.ValueTr;
+    TValueGridEm* const& GridEm = FLive.GridEm;
+    TValueGridAr* const& GridAr = FLive.GridAr;
+    TValueListIO* const& ListIO = FLive.ListIO;
+    TValueString* const& ValueId = FLive.ValueId;
+    TValueDateTime* const& ValueTres = FLive.ValueTres;
+    TValueDateTime* const& ValueTnmi = FLive.ValueTnmi;
+    TValueDateTime* const& ValueTini = FLive.ValueTini;
+    TValueDateTime* const& ValueTcfg = FLive.ValueTcfg;
+    TValueWord* const& ValueKem = FLive.ValueKem;
+    TValueWord* const& ValueKrs = FLive.ValueKrs;
+    TValueWord* const& ValueKso = FLive.ValueKso;
+    TValueWord* const& ValuePregV = FLive.ValuePregV;
+    TValueWord* const& ValuePregN = FLive.ValuePregN;
+    const std::array<TValueDateTime*, 4>& ValueQ = FLive.ValueQ;
+    const std::array<TValueListQ*, 4>& ListQ = FLive.ListQ;
+    TValue* Value(const QString& controlName) const { return FLive.Value(controlName); }
+    static const QStringList& ControlNames() { return TLiveValues::ControlNames(); }
 
     // Followers of the engine (see EngineObserver.h); not owned. An observer
     // may remove itself, or add another, from inside one of its calls.
@@ -223,8 +226,8 @@ public:
 
     // Low 16 bits the regulated power VT, high 16 bits NT.
     void RegulatedPowerArrived(uint32_t powers);
-    // The common part of blocks 8 and 10 (their first 70 bytes).
-    void MeasurementArrived(const uint8_t* data);
+    // Blocks 8 and 10.
+    void MeasurementArrived(const TMeasurement3& block);
 
     // A one-off request (the regulated-power write) in the cycle the schedule
     // leaves free for it. Waits, processing events, at most waitMs; false when
@@ -292,18 +295,10 @@ private:
     TObserverList<TEngineObserver> Observers;
     template <typename F> void Notify(F&& call) { Observers.Each(call); }
 
-    // An information block held back until the next one agrees (see
-    // InformationAgrees); Length 0 when none is.
-    struct {
-        std::array<uint8_t, 24> Bytes{};
-        uint8_t Length = 0;
-    } InformationHeld;
-    bool InformationAgrees(const uint8_t* data);
-    // Likewise the month table of the live blocks (with the meter kinds).
-    struct {
-        std::array<uint8_t, 12> Bytes{};
-        uint8_t Length = 0;
-    } TableHeld;
+    // Information blocks and month tables held back until the next one
+    // agrees.
+    TReplyAgreement Agreement;
+    bool InformationAgrees(const uint8_t* data, uint8_t channels);
     bool TableAgrees(const uint8_t* bytes, uint8_t length);
     void ValidReply();
     void WatchLink();
@@ -315,7 +310,6 @@ private:
     bool IsClosed = false;
     TWriteTurn Writer;
     void Send(uint8_t command, uint8_t length, const uint8_t* data, uint16_t holdTime);
-    void CreateValues();
 };
 
 // The label of each archive channel ("00: Hlavné meranie", "03: Kompresory",
