@@ -104,6 +104,7 @@ TEngine::TEngine(const TSettings& settings, uint16_t timerPeriod, const QString&
     if (settings.PauseW == 0)
         root->Thread->Purge = false;
     root->Thread->Timeout = settings.Timeout;
+    root->Thread->LongestReply = TComBufQDR::LongestReply;
     // A late reply comes within a few time-outs of its request, if at all.
     ComBuf->SuspectMs = std::max<uint32_t>(2000, 2u * settings.Timeout);
     root->Thread->SetLogCapacity(96);
@@ -230,6 +231,10 @@ QString TEngine::Description() const { return ComBuf ? ComBuf->RootDescription()
 
 void TEngine::Send(uint8_t command, uint8_t length, const uint8_t* data, uint16_t holdTime)
 {
+    // Fast requests wait only as long as replies take; the probe asks at the
+    // schedule's pace and waits the whole time-out.
+    if (auto* link = dynamic_cast<TComThreadInterface*>(Root()))
+        link->Thread->Adaptive = Fasting() && !FastProbe;
     ComBuf->SendCommand(command, length, data, holdTime);
     if (ComBuf->Pending != (command | 0x80))
         return;
