@@ -99,13 +99,6 @@ public:
     TReplyTimer Replies;
     uint16_t WaitLimit = 0;
 
-private:
-    // Whether the current wait follows a frame this worker wrote, so that
-    // its outcome is a reply time to learn from.
-    bool Timing = false;
-
-public:
-
 protected:
     void Execute() override;
     void Wake() override;
@@ -115,6 +108,9 @@ private:
     void ListenRule(uint8_t mode);
     // The pause between two passes of the loop.
     void Pause();
+    // Whether the current wait follows a frame this worker wrote, so that
+    // its outcome is a reply time to learn from.
+    bool Timing = false;
     std::mutex WakeLock;
     std::condition_variable WakeSignal;
 };
