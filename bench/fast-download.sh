@@ -17,9 +17,15 @@
 #           and the client's share of an exchange (median time from one
 #           archive request to the next, less the simulator's reply delay).
 #
-# usage: bench/fast-download.sh [--runs N] [--only serial|udp] [--build DIR]
+# Each figure is taken for every loss rate of --loss: the share of replies
+# the simulator drops (run i draws them from seed i), with the lost replies
+# counted from the fetch's report. A lost reply costs a fast exchange the
+# wait the client has learnt, not the whole Timeout.
+#
+# usage: bench/fast-download.sh [--runs N] [--only serial|udp] [--loss "P ..."] [--build DIR]
 #   --runs   runs per figure (default 3)
 #   --only   one of the two parts
+#   --loss   loss rates, 0..1 (default "0"; e.g. "0 0.02")
 #   --build  build folder with sim/qdrsim and tools/qdrtool (default build/bench)
 set -euo pipefail
 
@@ -27,10 +33,12 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${BENCH_BUILD_DIR:-$ROOT/build/bench}
 RUNS=3
 ONLY=""
+LOSSES="0"
 while [ $# -gt 0 ]; do
   case "$1" in
     --runs) RUNS=${2:?--runs needs a number}; shift 2 ;;
     --only) ONLY=${2:?--only needs serial or udp}; shift 2 ;;
+    --loss) LOSSES=${2:?--loss needs rates}; shift 2 ;;
     --build) BUILD=${2:?--build needs a folder}; shift 2 ;;
     -h|--help) sed -n '2,/^set -e/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
     *) echo "unknown option: $1" >&2; exit 2 ;;
@@ -96,43 +104,53 @@ if [ -z "$ONLY" ] || [ "$ONLY" = serial ]; then
   # checksum); the echo of the request shares its time on the wire.
   bytes=$((8 + 35))
   bound=$(awk -v b="$bytes" 'BEGIN { printf "%.3f", 1 / (b / 120 + 0.010 + 0.060) }')
-  for mode in fast schedule; do
-    : >"$WORK/rates"
-    for i in $(seq "$RUNS"); do
-      args=$([ "$mode" = fast ] && echo --fast || echo "")
-      run_one "serial-$mode-$i" serial "$args" -- --serial --echo "${ARCHIVE[@]}" || { status=1; continue; }
-      awk '$3 == "RX" && $6 == "09" { print $1 }' "$run/sim.log" >"$run/requests"
-      awk 'NR == 1 { f = $1 } { l = $1; n++ } END { if (n > 1) print (n - 1) / (l - f) }' "$run/requests" >>"$WORK/rates"
+  for loss in $LOSSES; do
+    for mode in fast schedule; do
+      : >"$WORK/rates"
+      : >"$WORK/lost"
+      for i in $(seq "$RUNS"); do
+        args=$([ "$mode" = fast ] && echo --fast || echo "")
+        run_one "serial-$mode-$i" serial "$args" -- --serial --echo --loss "$loss" --seed "$i" "${ARCHIVE[@]}" ||
+          { status=1; continue; }
+        awk '$3 == "RX" && $6 == "09" { print $1 }' "$run/sim.log" >"$run/requests"
+        awk 'NR == 1 { f = $1 } { l = $1; n++ } END { if (n > 1) print (n - 1) / (l - f) }' "$run/requests" >>"$WORK/rates"
+        grep -c ' TX lost' "$run/sim.log" >>"$WORK/lost" || true
+      done
+      rate=$(median <"$WORK/rates")
+      awk -v m="$mode" -v r="$rate" -v b="$bound" -v n="$RUNS" -v p="$loss" -v l="$(median <"$WORK/lost")" 'BEGIN {
+        printf "serial 1200 Bd, echo, loss %4.2f, %-8s %6.3f records/s  bound %.3f  ratio %.2f  lost %d  (median of %d)\n", p, m, r, b, r / b, l, n }'
     done
-    rate=$(median <"$WORK/rates")
-    awk -v m="$mode" -v r="$rate" -v b="$bound" -v n="$RUNS" 'BEGIN {
-      printf "serial 1200 Bd, echo, %-8s %6.3f records/s  bound %.3f  ratio %.2f  (median of %d)\n", m, r, b, r / b, n }'
   done
 fi
 
 if [ -z "$ONLY" ] || [ "$ONLY" = udp ]; then
   # All of January but its last interval (2975 records) and the last 100 of December.
   ARCHIVE=(--now 2026-01-31T23:59 --lost 2876)
-  for turnaround in ${FAST_TURNAROUNDS:-30 10 0}; do
-    : >"$WORK/walls"
-    : >"$WORK/cpus"
-    : >"$WORK/shares"
-    records=0
-    for i in $(seq "$RUNS"); do
-      run_one "udp-$turnaround-$i" udp --fast -- --udp 127.0.0.1:0 --turnaround "$turnaround" "${ARCHIVE[@]}" || { status=1; continue; }
-      read -r wall user sys <"$run/time"
-      echo "$wall" >>"$WORK/walls"
-      awk -v w="$wall" -v u="$user" -v s="$sys" 'BEGIN { print 100 * (u + s) / w }' >>"$WORK/cpus"
-      # What the client adds to an exchange: from one archive request to the
-      # next, less the simulator's reply delay (the median leaves out the gaps
-      # a live request sits in).
-      awk -v t="$turnaround" '$3 == "RX" && $6 == "09" { if (p != "") print ($1 - p) * 1000 - t; p = $1 }' \
-        "$run/sim.log" | median >>"$WORK/shares"
-      records=$(sed -n 's/.*, \([0-9]*\) fetched in.*/\1/p' "$run/fetch.out")
+  for loss in $LOSSES; do
+    for turnaround in ${FAST_TURNAROUNDS:-30 10 0}; do
+      : >"$WORK/walls"
+      : >"$WORK/cpus"
+      : >"$WORK/shares"
+      : >"$WORK/lost"
+      records=0
+      for i in $(seq "$RUNS"); do
+        run_one "udp-$turnaround-$i" udp --fast -- --udp 127.0.0.1:0 --turnaround "$turnaround" --loss "$loss" --seed "$i" \
+          "${ARCHIVE[@]}" || { status=1; continue; }
+        read -r wall user sys <"$run/time"
+        echo "$wall" >>"$WORK/walls"
+        awk -v w="$wall" -v u="$user" -v s="$sys" 'BEGIN { print 100 * (u + s) / w }' >>"$WORK/cpus"
+        # What the client adds to an exchange: from one archive request to the
+        # next, less the simulator's reply delay (the median leaves out the gaps
+        # a live request or a lost reply sits in).
+        awk -v t="$turnaround" '$3 == "RX" && $6 == "09" { if (p != "") print ($1 - p) * 1000 - t; p = $1 }' \
+          "$run/sim.log" | median >>"$WORK/shares"
+        grep -c ' TX lost' "$run/sim.log" >>"$WORK/lost" || true
+        records=$(sed -n 's/.*, \([0-9]*\) fetched in.*/\1/p' "$run/fetch.out")
+      done
+      awk -v t="$turnaround" -v w="$(median <"$WORK/walls")" -v c="$(median <"$WORK/cpus")" -v r="$records" \
+          -v a="$(median <"$WORK/shares")" -v n="$RUNS" -v p="$loss" -v l="$(median <"$WORK/lost")" 'BEGIN {
+        printf "UDP, turnaround %2d ms, loss %4.2f, fast: %d records in %6.1f s  (%5.1f records/s), client %.2f ms an exchange, lost %d, qdrtool CPU %4.1f %%  (median of %d)\n", t, p, r, w, r / w, a, l, c, n }'
     done
-    awk -v t="$turnaround" -v w="$(median <"$WORK/walls")" -v c="$(median <"$WORK/cpus")" -v r="$records" \
-        -v a="$(median <"$WORK/shares")" -v n="$RUNS" 'BEGIN {
-      printf "UDP, turnaround %2d ms, fast: %d records in %6.1f s  (%5.1f records/s), client %.2f ms an exchange, qdrtool CPU %4.1f %%  (median of %d)\n", t, r, w, r / w, a, c, n }'
   done
 fi
 exit $status

@@ -85,6 +85,10 @@ QString TEngine::Description() const { return ComBuf ? ComBuf->RootDescription()
 
 void TEngine::Send(uint8_t command, uint8_t length, const uint8_t* data, uint16_t holdTime)
 {
+    // Fast requests wait only as long as replies take; the probe asks at the
+    // schedule's pace and waits the whole time-out.
+    if (auto* link = dynamic_cast<TComThreadInterface*>(Root()))
+        link->Thread->Adaptive = Fasting() && !Sched.Probing();
     ComBuf->SendCommand(command, length, data, holdTime);
     if (ComBuf->Pending != (command | 0x80))
         return;

@@ -126,6 +126,9 @@ public:
     static QString FallbackText();
     static QString FallbackReason();
     bool Fasting() const { return FFast && !FFastDropped; }
+    // The next scheduled request tells whether the regulator keeps up: it
+    // goes at the schedule's pace and waits the whole time-out.
+    bool Probing() const { return FastProbe; }
     // The archive request the download asks next; false when none is due.
     bool ArchiveRequest(const TInput& in, TRequest& out) const;
 

@@ -31,6 +31,7 @@ TComThreadInterface* TTransport::Build(TComBufQDR& comBuf, const TSettings& sett
     if (settings.PauseW == 0)
         root->Thread->Purge = false;
     root->Thread->Timeout = settings.Timeout;
+    root->Thread->LongestReply = TComBufQDR::LongestReply;
     // A late reply comes within a few time-outs of its request, if at all.
     comBuf.SuspectMs = std::max<uint32_t>(2000, 2u * settings.Timeout);
     root->Thread->SetLogCapacity(96);

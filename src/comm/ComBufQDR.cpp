@@ -1,6 +1,7 @@
 #include "comm/ComBufQDR.h"
 #include "core/Tick.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -29,6 +30,26 @@ int TComBufQDR::ReplyLength(uint8_t command)
     case 12: return 52;
     default: return AnyLength; // 0, 3, 4
     }
+}
+
+uint16_t TComBufQDR::LongestReply(const uint8_t* frame, uint16_t length)
+{
+    // Count, address and checksum around the data.
+    constexpr uint16_t framing = 3;
+    constexpr uint16_t longest = 257;
+    if (!frame || length < 4)
+        return longest;
+    const uint8_t command = frame[2];
+    const int fixed = ReplyLength(command);
+    if (fixed != AnyLength)
+        return static_cast<uint16_t>(fixed + framing);
+    // An archive batch: at most the records asked for, each in a slot of at
+    // most six bytes, and a few bytes of padding some firmware appends.
+    constexpr uint16_t slot = 6;
+    constexpr uint16_t padding = 5;
+    if (command == 3 && length >= 9)
+        return std::min<uint16_t>(longest, static_cast<uint16_t>(frame[7] * slot + padding + framing));
+    return longest;
 }
 
 QString TComBufQDR::ErrorChars() const { return QStringLiteral("<>#&AKD"); }

@@ -41,6 +41,9 @@ public:
     void DoTimeout() override;
     // Fixed reply data length of a command (without bit 7), or AnyLength.
     static int ReplyLength(uint8_t command);
+    // The longest reply frame (count, address, data, checksum) that a request
+    // frame can bring, for the shortest wait on a slow line.
+    static uint16_t LongestReply(const uint8_t* frame, uint16_t length);
     // What a command asks for, in a few Slovak words ("informácie"), for
     // the communication log.
     static QString CommandName(uint8_t command);

@@ -40,6 +40,7 @@ void TComThread::Write(const uint8_t*, uint16_t) { }
 QString TComThread::Description() const { return {}; }
 void TComThread::DiscardStale() { }
 bool TComThread::PortReady() { return true; }
+uint32_t TComThread::ShortestWait(const uint8_t*, uint16_t) const { return 0; }
 
 bool TComThread::WaitForInput(uint32_t)
 {
@@ -66,9 +67,9 @@ void TComThread::Pause()
     }
     if (State == csWait) {
         uint32_t ms = longestWait;
-        if (Timeout > 0) {
+        if (WaitLimit > 0) {
             const uint32_t passed = GetTick() - WaitStart;
-            ms = std::min<uint32_t>(ms, passed < Timeout ? Timeout - passed : 0);
+            ms = std::min<uint32_t>(ms, passed < WaitLimit ? WaitLimit - passed : 0);
         }
         if (ms > 0) {
             const uint32_t start = GetTick();
@@ -87,6 +88,8 @@ void TComThread::ListenRule(uint8_t mode)
     if (ListenOnce.load() || ListenMode == mode) {
         ListenOnce = false;
         NextState = csPurge;
+        WaitLimit = Timeout;
+        Timing = false;
         PurgeStart = GetTick();
         LineNoisy.store(false);
     }
@@ -138,9 +141,14 @@ void TComThread::Execute()
         case csWait: {
             const uint16_t size = Available();
             if (size == 0) {
-                if (Timeout > 0 && static_cast<uint32_t>(GetTick() - WaitStart) >= Timeout)
+                if (WaitLimit > 0 && static_cast<uint32_t>(GetTick() - WaitStart) >= WaitLimit) {
+                    if (Timing)
+                        Replies.TimedOut();
                     NextState = csTimeout;
+                }
             } else {
+                if (Timing)
+                    Replies.Answered(GetTick() - WaitStart);
                 RxBuf.assign(size, 0);
                 RxCount = 0;
                 NextState = csRead;
@@ -160,24 +168,34 @@ void TComThread::Execute()
             break;
         }
 
-        case csSend:
+        case csSend: {
             if (TxQueued.load(std::memory_order_acquire) && !PortReady()) {
                 TxBuf.clear();
                 TxQueued.store(false, std::memory_order_release);
                 NextState = csError;
                 break;
             }
+            uint16_t limit = Timeout;
+            bool wrote = false;
             if (TxQueued.load(std::memory_order_acquire)) {
                 DiscardStale();
                 const uint16_t size = static_cast<uint16_t>(TxBuf.size());
                 Log.Add('>', TxBuf.data(), size);
                 Write(TxBuf.data(), size);
+                wrote = true;
+                if (Adaptive.load() && Timeout > 0)
+                    limit = static_cast<uint16_t>(Replies.Wait(ShortestWait(TxBuf.data(), size), Timeout));
                 TxBuf.clear();
                 TxQueued.store(false, std::memory_order_release);
             }
             NextState = csIdle;
             ListenRule(1);
+            if (NextState == csPurge && wrote) {
+                WaitLimit = limit;
+                Timing = true;
+            }
             break;
+        }
 
         case csTimeout:
         case csError:

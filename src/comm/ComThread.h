@@ -4,6 +4,7 @@
 // change is reported to the owning interface layer inside Sync, on the main
 // thread, while the worker waits.
 #include "comm/ComList.h"
+#include "comm/ReplyTimer.h"
 #include "core/WThread.h"
 
 #include <QString>
@@ -11,6 +12,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 class TComThreadInterface;
@@ -43,6 +45,16 @@ public:
     std::atomic<bool> TxQueued{false};
     uint32_t WaitStart = 0;
     uint16_t Timeout = 1200; // ms, 0 = no limit
+    // Set by the owner before it queues a frame: the wait for its reply
+    // follows the replies measured (Replies), within ShortestWait and
+    // Timeout, instead of always lasting Timeout. For requests sent back to
+    // back, where a lost reply would otherwise hold the line for Timeout.
+    std::atomic<bool> Adaptive{false};
+    // The longest reply (in bytes, framing included) that a request frame can
+    // bring; set once before the first frame is queued. Unset, any reply may
+    // be as long as the longest frame.
+    std::function<uint16_t(const uint8_t* frame, uint16_t length)> LongestReply;
+    static constexpr uint16_t LongestFrame = 257;
     uint8_t ListenMode = 1;
     std::atomic<bool> ListenOnce{false};
     bool Purge = false;
@@ -79,6 +91,13 @@ public:
     // Worker, waiting for a reply: returns when input arrives or ms pass;
     // true when input is waiting. The base naps one idle pass.
     virtual bool WaitForInput(uint32_t ms);
+    // Worker: the shortest wait the port allows for the reply to a frame of
+    // length bytes, in ms.
+    virtual uint32_t ShortestWait(const uint8_t* frame, uint16_t length) const;
+    // Worker: the reply times measured, and the wait for the current reply
+    // (Timeout unless Adaptive was set for its frame).
+    TReplyTimer Replies;
+    uint16_t WaitLimit = 0;
 
 protected:
     void Execute() override;
@@ -89,6 +108,9 @@ private:
     void ListenRule(uint8_t mode);
     // The pause between two passes of the loop.
     void Pause();
+    // Whether the current wait follows a frame this worker wrote, so that
+    // its outcome is a reply time to learn from.
+    bool Timing = false;
     std::mutex WakeLock;
     std::condition_variable WakeSignal;
 };

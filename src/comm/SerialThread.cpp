@@ -1,6 +1,7 @@
 #include "comm/SerialThread.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 // Size of the receive buffer for one reply; anything beyond is stale input
@@ -97,4 +98,17 @@ void TSerialThread::DiscardStale()
             return;
         Log.Add('#', stale, static_cast<uint16_t>(got));
     }
+}
+
+double TSerialThread::BitsPerByte() const
+{
+    const double stop = StopBits == 0 ? 1.0 : StopBits == 1 ? 1.5 : 2.0;
+    return 1.0 + DataBits + (Parity == 'N' || Parity == 'n' ? 0.0 : 1.0) + stop;
+}
+
+uint32_t TSerialThread::ShortestWait(const uint8_t* frame, uint16_t length) const
+{
+    const uint16_t reply = LongestReply ? LongestReply(frame, length) : LongestFrame;
+    const double bytesMs = Baud == 0 ? 0.0 : std::ceil(reply * BitsPerByte() * 1000.0 / Baud);
+    return static_cast<uint32_t>(bytesMs) + PauseW + PauseD;
 }

@@ -33,4 +33,10 @@ public:
     QString Description() const override;
     bool WaitForInput(uint32_t ms) override;
     void DiscardStale() override;
+    // The longest reply the frame can bring takes its bytes' time on the
+    // line, and the reply is awaited only after the echo's pause (PauseW)
+    // and gathered until a pause of PauseD: no wait can be shorter.
+    uint32_t ShortestWait(const uint8_t* frame, uint16_t length) const override;
+    // Bits on the line per byte: start, data, parity and stop bits.
+    double BitsPerByte() const;
 };

@@ -98,3 +98,5 @@ bool TUDPThread::WaitForInput(uint32_t ms)
 {
     return Socket && Socket->WaitForData(ms);
 }
+
+uint32_t TUDPThread::ShortestWait(const uint8_t*, uint16_t) const { return ShortestWaitMs; }

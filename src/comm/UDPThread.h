@@ -34,6 +34,10 @@ public:
     bool WaitForInput(uint32_t ms) override;
     void DiscardStale() override;
     bool PortReady() override;
+    // A datagram's reply time says little of the next one's: a scheduler's
+    // pause on either host outlasts it many times, so the wait keeps a margin.
+    uint32_t ShortestWait(const uint8_t* frame, uint16_t length) const override;
+    static constexpr uint32_t ShortestWaitMs = 50;
 
 private:
     QString RemoteHost;

@@ -4,6 +4,7 @@
 #include "comm/ComBufQDR.h"
 #include "comm/ComInterface.h"
 #include "comm/CommTestSupport.h"
+#include "comm/SerialThread.h"
 
 #include <QFileInfo>
 #include <gtest/gtest.h>
@@ -185,4 +186,24 @@ TEST(ComChain, SerialRootIsNoDatagramAndDescribesItsPort)
         EXPECT_EQ(SerialDeviceName(port), QFileInfo::exists(usb) ? usb : QStringLiteral("/dev/ttyS%1").arg(port - 1));
     }
     EXPECT_TRUE(SerialDeviceName(0).isEmpty());
+}
+
+TEST(ComChain, TheShortestSerialWaitCarriesTheLongestReplyAndThePauses)
+{
+    TComBufQDR buf(0, false);
+    auto* root = new TSerialInterface(&buf, 0, QStringLiteral("/nonexistent/ttyX"), 1, 1200, 'N', 8, 1);
+    TSerialThread* line = root->SerialThread();
+    line->LongestReply = TComBufQDR::LongestReply;
+    // 8N1 at 1200 Bd: 8.33 ms a byte, then PauseW 10 and PauseD 60 ms.
+    // Command 9: 32 data bytes framed by count, address and checksum.
+    const Bytes nine { 6, 0, 9, 0x10, 0x5E, 0x03, 0x00, 0x80 };
+    EXPECT_EQ(line->ShortestWait(nine.data(), uint16_t(nine.size())), 292u + 70);
+    // Command 3 for 13 records: slots of 6 bytes, 5 of padding, 3 of framing.
+    const Bytes three { 7, 0, 3, 0x10, 0x5E, 0x00, 0x00, 13, 0x00 };
+    EXPECT_EQ(line->ShortestWait(three.data(), uint16_t(three.size())), 717u + 70);
+    // A reply of no known length may fill the longest frame; 8E2 is 12 bits a byte.
+    const Bytes zero { 2, 0, 0, 0 };
+    line->Parity = 'E';
+    line->StopBits = 2;
+    EXPECT_EQ(line->ShortestWait(zero.data(), uint16_t(zero.size())), 2570u + 70);
 }

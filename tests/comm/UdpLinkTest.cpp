@@ -6,6 +6,7 @@
 #include "comm/CommTestSupport.h"
 #include "comm/UDPThread.h"
 #include "comm/UdpPeer.h"
+#include "support/SimProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -162,6 +163,35 @@ TEST_F(UdpLink, LateReplyIsDiscardedBeforeTheNextRequest)
     ASSERT_GE(log.size(), 4);
     EXPECT_TRUE(log[1].startsWith(QStringLiteral("# [   27] :   25 128  50  51"))) << log[1].toStdString();
     EXPECT_TRUE(log[2].startsWith(QStringLiteral("> [    4] :    2   0   2   2")));
+}
+
+TEST_F(UdpLink, ALostReplyCostsTheMeasuredWaitOnlyWhenAdaptive)
+{
+    SimProcess sim({"--udp", "127.0.0.1:0", "--turnaround", "0", "--speed", "0"});
+    ASSERT_TRUE(sim.Ready);
+    Build(false, sim.Udp.section(QLatin1Char(':'), -1).toUShort());
+    Root->Thread->Timeout = 2000;
+    const auto exchange = [&] {
+        const size_t before = Status.size();
+        Buf->SendCommand(1, 0, nullptr, 0);
+        EXPECT_TRUE(PumpUntil([&] { return Status.size() > before && Root->IsIdle(); }, 5000));
+        return Status.size() > before ? int(Status.back()) : -1;
+    };
+    // A few answered exchanges to measure, then one whose reply is lost.
+    const auto lost = [&](bool adaptive) {
+        Root->Thread->Adaptive = adaptive;
+        sim.Command("fault loss 0");
+        Pump(200);
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(exchange(), 0);
+        sim.Command("fault loss 1");
+        Pump(200);
+        const auto t0 = std::chrono::steady_clock::now();
+        EXPECT_EQ(exchange(), 1);
+        return std::chrono::steady_clock::now() - t0;
+    };
+    EXPECT_LT(lost(true), std::chrono::milliseconds(700));
+    EXPECT_GE(lost(false), std::chrono::milliseconds(1990));
 }
 
 TEST_F(UdpLink, UnreachablePeerEndsInTimeoutsOnly)
