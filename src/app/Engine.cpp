@@ -1,4 +1,5 @@
 #include "app/Engine.h"
+#include "comm/ComThread.h"
 
 #include "app/Transport.h"
 #include "core/MeterNames.h"
