@@ -337,7 +337,8 @@ TEST(SpreadsheetProgram, FoundOnThePathAndStartedOnTheWorkbook)
     QProcessEnvironment env;
     env.insert(QStringLiteral("PATH"), bin.path());
     EXPECT_FALSE(LocateSpreadsheetProgram(env).Found());
-    script(QStringLiteral("gnumeric"), QStringLiteral("echo \"$@\" > \"$0.args\""));
+    // Written beside and renamed: the file appears whole, never half-written.
+    script(QStringLiteral("gnumeric"), QStringLiteral("echo \"$@\" > \"$0.part\" && mv \"$0.part\" \"$0.args\""));
     script(QStringLiteral("xdg-open"), QString());
     script(QStringLiteral("xdg-mime"), QString()); // no default application
     const TSpreadsheetProgram gnumeric = LocateSpreadsheetProgram(env);
